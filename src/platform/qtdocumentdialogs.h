@@ -1,0 +1,9 @@
+#pragma once
+
+#include "documentdialogs.h"
+
+class QtDocumentDialogs final : public DocumentDialogs {
+public:
+    QString askSavePath(QWidget *parent, const QString &suggestedName) override;
+    bool askPrinter(QWidget *parent, QPrinter *printer) override;
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "messageboxes.h"
+
+class QtMessageBoxes final : public MessageBoxes {
+public:
+    void show(QWidget *owner, const QString &text, MessageIcon icon, const QString &title) override;
+};

@@ -1,0 +1,220 @@
+#include "qtwebbrowser.h"
+
+#include "browserpage.h"
+#include "documentdialogs.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QPrinter>
+#include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <memory>
+
+namespace {
+// Reads what the program needs of a loaded page in one go.
+const QString documentScript = QStringLiteral(R"JS(
+(function () {
+    var doc = document;
+    if (!doc || !doc.documentElement) { return { present: false }; }
+    var labels = [];
+    var found = doc.getElementsByTagName('label');
+    for (var i = 0; i < found.length; ++i) {
+        var values = [];
+        var nodes = found[i].childNodes;
+        for (var j = 0; j < nodes.length; ++j) { values.push(nodes[j].nodeValue); }
+        labels.push(values);
+    }
+    var links = [];
+    for (var k = 0; k < doc.links.length; ++k) { links.push(String(doc.links[k].href)); }
+    return { present: true, hasBody: !!doc.body, labels: labels, links: links };
+})()
+)JS");
+
+HtmlDocument documentFromScriptResult(const QVariant &result) {
+    HtmlDocument doc;
+    const QVariantMap map = result.toMap();
+    doc.present = map.value(QStringLiteral("present")).toBool();
+    if (!doc.present) {
+        return doc;
+    }
+    doc.hasBody = map.value(QStringLiteral("hasBody")).toBool();
+    const QVariantList labels = map.value(QStringLiteral("labels")).toList();
+    for (const QVariant &label : labels) {
+        QStringList values;
+        const QVariantList nodes = label.toList();
+        for (const QVariant &node : nodes) {
+            values.append(node.isNull() ? QString() : node.toString());
+        }
+        doc.labelChildValues.append(values);
+    }
+    const QVariantList links = map.value(QStringLiteral("links")).toList();
+    for (const QVariant &link : links) {
+        doc.links.append(link.toString());
+    }
+    return doc;
+}
+} // namespace
+
+QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, QWidget *parent)
+    : WebBrowser(parent)
+    , m_view(new QWebEngineView(this))
+    , m_page(new BrowserPage(profile, m_view))
+    , m_dialogs(dialogs) {
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    setFocusProxy(m_view);
+
+    m_page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+    m_view->setPage(m_page);
+
+    connect(m_page, &BrowserPage::navigationRequested, this, [this](const QUrl &url, bool *cancel) {
+        emit BeforeNavigate2(addressFromUrl(url), cancel);
+        if (!*cancel) {
+            m_busy = true;
+        }
+    });
+    connect(m_page, &QWebEnginePage::loadStarted, this, &QtWebBrowser::onLoadStarted);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &QtWebBrowser::onLoadFinished);
+    connect(m_page, &QWebEnginePage::linkHovered, this,
+            [this](const QString &url) { emit StatusTextChange(url); });
+    connect(m_page->action(QWebEnginePage::Back), &QAction::changed, this,
+            &QtWebBrowser::reportCommandStates);
+    connect(m_page->action(QWebEnginePage::Forward), &QAction::changed, this,
+            &QtWebBrowser::reportCommandStates);
+}
+
+QUrl QtWebBrowser::urlFromAddress(const QString &address) {
+    if (QDir::isAbsolutePath(address) && !address.contains(QLatin1String("://"))) {
+        return QUrl::fromLocalFile(address);
+    }
+    return QUrl::fromUserInput(address);
+}
+
+QString QtWebBrowser::addressFromUrl(const QUrl &url) {
+    if (url.isLocalFile()) {
+        return QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return url.toString();
+}
+
+void QtWebBrowser::Navigate2(const QString &address) {
+    m_page->load(urlFromAddress(address));
+}
+
+void QtWebBrowser::Navigate(const QString &address) {
+    m_page->load(urlFromAddress(address));
+}
+
+bool QtWebBrowser::GoBack() {
+    if (!m_page->action(QWebEnginePage::Back)->isEnabled()) {
+        return false;
+    }
+    m_page->triggerAction(QWebEnginePage::Back);
+    return true;
+}
+
+bool QtWebBrowser::GoForward() {
+    if (!m_page->action(QWebEnginePage::Forward)->isEnabled()) {
+        return false;
+    }
+    m_page->triggerAction(QWebEnginePage::Forward);
+    return true;
+}
+
+void QtWebBrowser::Stop() {
+    m_page->triggerAction(QWebEnginePage::Stop);
+}
+
+void QtWebBrowser::Refresh() {
+    m_page->triggerAction(QWebEnginePage::Reload);
+}
+
+bool QtWebBrowser::ExecWB(int command, int) {
+    switch (command) {
+    case BrowserCommand::SaveAs:
+        return savePage();
+    case BrowserCommand::Print:
+        return printPage();
+    default:
+        return false;
+    }
+}
+
+bool QtWebBrowser::Busy() const {
+    return m_busy;
+}
+
+HtmlDocument QtWebBrowser::Document() const {
+    return m_document;
+}
+
+void QtWebBrowser::onLoadStarted() {
+    m_busy = true;
+    ++m_loadGeneration;
+    m_document = HtmlDocument();
+    reportCommandStates();
+}
+
+void QtWebBrowser::onLoadFinished(bool) {
+    // The page is read before completion is reported, so that handlers of the
+    // completion events see the document they were told about.
+    const int generation = m_loadGeneration;
+    const QUrl url = m_page->url();
+    QPointer<QtWebBrowser> self(this);
+    m_page->runJavaScript(documentScript, [self, generation, url](const QVariant &result) {
+        if (!self || generation != self->m_loadGeneration) {
+            return; // a newer load has started meanwhile
+        }
+        self->m_document = documentFromScriptResult(result);
+        self->m_busy = false;
+        const QString address = addressFromUrl(url);
+        emit self->NavigateComplete2(address);
+        emit self->DocumentComplete(address);
+    });
+}
+
+void QtWebBrowser::reportCommandStates() {
+    const int forward = m_page->action(QWebEnginePage::Forward)->isEnabled() ? 1 : 0;
+    const int back = m_page->action(QWebEnginePage::Back)->isEnabled() ? 1 : 0;
+    if (forward != m_reportedForward) {
+        m_reportedForward = forward;
+        emit CommandStateChange(BrowserCommandState::Forward, forward == 1);
+    }
+    if (back != m_reportedBack) {
+        m_reportedBack = back;
+        emit CommandStateChange(BrowserCommandState::Back, back == 1);
+    }
+}
+
+bool QtWebBrowser::savePage() {
+    QString name = QFileInfo(m_page->url().path()).fileName();
+    if (name.isEmpty()) {
+        name = QStringLiteral("pagina.htm");
+    }
+    const QString path = m_dialogs.askSavePath(window(), name);
+    if (path.isEmpty()) {
+        return false;
+    }
+    m_page->save(path, QWebEngineDownloadRequest::CompleteHtmlSaveFormat);
+    return true;
+}
+
+bool QtWebBrowser::printPage() {
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    if (!m_dialogs.askPrinter(window(), printer.get())) {
+        return false;
+    }
+    // Printing runs in the background; the printer must live until it ends.
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(m_view, &QWebEngineView::printFinished, this,
+                          [printer, connection](bool) { QObject::disconnect(*connection); });
+    m_view->print(printer.get());
+    return true;
+}

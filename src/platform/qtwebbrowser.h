@@ -1,0 +1,49 @@
+#pragma once
+
+#include "webbrowser.h"
+
+class BrowserPage;
+class DocumentDialogs;
+class QWebEngineProfile;
+class QWebEngineView;
+
+// The browser on Qt WebEngine. PDF documents are shown inline.
+class QtWebBrowser final : public WebBrowser {
+    Q_OBJECT
+public:
+    QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, QWidget *parent = nullptr);
+
+    void Navigate2(const QString &address) override;
+    void Navigate(const QString &address) override;
+    bool GoBack() override;
+    bool GoForward() override;
+    void Stop() override;
+    void Refresh() override;
+    bool ExecWB(int command, int option) override;
+    bool Busy() const override;
+    HtmlDocument Document() const override;
+
+    QWebEngineView *view() const { return m_view; }
+
+    // How an address given to Navigate2 becomes a URL: absolute local paths
+    // are files, anything else is read the way a user would type it.
+    static QUrl urlFromAddress(const QString &address);
+    // How a URL is reported: local files as local paths, the rest as URLs.
+    static QString addressFromUrl(const QUrl &url);
+
+private:
+    void onLoadStarted();
+    void onLoadFinished(bool ok);
+    void reportCommandStates();
+    bool savePage();
+    bool printPage();
+
+    QWebEngineView *m_view;
+    BrowserPage *m_page;
+    DocumentDialogs &m_dialogs;
+    HtmlDocument m_document;
+    bool m_busy = false;
+    int m_loadGeneration = 0;
+    int m_reportedBack = -1;
+    int m_reportedForward = -1;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "htmldocument.h"
+
+#include <QWidget>
+
+#include <functional>
+
+// ExecWB commands and options.
+namespace BrowserCommand {
+constexpr int SaveAs = 4;
+constexpr int Print = 6;
+constexpr int PromptUser = 1;
+} // namespace BrowserCommand
+
+// CommandStateChange command numbers.
+namespace BrowserCommandState {
+constexpr int Forward = 1;
+constexpr int Back = 2;
+} // namespace BrowserCommandState
+
+// An embedded web browser. Operations return at once; loading goes on in the
+// background and is reported by the signals. Addresses of local documents are
+// reported as local paths, web documents as their URL.
+class WebBrowser : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+    // Opens a local path or a URL.
+    virtual void Navigate2(const QString &address) = 0;
+    // Opens an address as typed by a user.
+    virtual void Navigate(const QString &address) = 0;
+    // One step in the browser's own history; false when there is no such step.
+    virtual bool GoBack() = 0;
+    virtual bool GoForward() = 0;
+    virtual void Stop() = 0;
+    virtual void Refresh() = 0;
+    // Print (6) or save as (4) the page on screen, asking the user (option 1).
+    // False when the command could not be carried out.
+    virtual bool ExecWB(int command, int option) = 0;
+    // True while a page is loading.
+    virtual bool Busy() const = 0;
+    // The page on screen, as read when it finished loading.
+    virtual HtmlDocument Document() const = 0;
+
+signals:
+    // Raised before a navigation starts; setting *cancel stops it.
+    void BeforeNavigate2(const QString &address, bool *cancel);
+    void NavigateComplete2(const QString &address);
+    void DocumentComplete(const QString &address);
+    void StatusTextChange(const QString &text);
+    void CommandStateChange(int command, bool enable);
+};
+
+using WebBrowserFactory = std::function<WebBrowser *(QWidget *parent)>;

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "shell.h"
+
+#include <QStringList>
+
+// Opens documents and addresses with the desktop's handler (xdg-open). The
+// show value has no counterpart there and is left to the handler.
+class XdgShell final : public Shell {
+public:
+    bool execute(QWidget *owner, const QString &verb, const QString &document,
+                 const QString &parameters, const QString &directory, int show) override;
+
+    // The command line that opens document: program first, then its arguments.
+    static QStringList commandFor(const QString &document);
+};
