@@ -1,0 +1,59 @@
+#include "classicfont.h"
+#include "frmbrowser.h"
+#include "iniprofilefile.h"
+#include "lockfileinstanceguard.h"
+#include "networkprobe.h"
+#include "qtdocumentdialogs.h"
+#include "qtmessageboxes.h"
+#include "qtwebbrowser.h"
+#include "xdgshell.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QScreen>
+#include <QTranslator>
+#include <QWebEngineProfile>
+
+int main(int argc, char *argv[]) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Legisdisco"));
+    QApplication::setOrganizationName(QStringLiteral("Legisdisco"));
+    QApplication::setDesktopFileName(QStringLiteral("legisdisco"));
+
+    // The program speaks Spanish, and so do Qt's own dialogs and buttons.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtTranslator);
+    }
+
+    useClassicDialogFont();
+
+    const QString programFolder = QCoreApplication::applicationDirPath();
+
+    IniProfileFile profile;
+    NetworkProbe probe;
+    XdgShell shell;
+    QtMessageBoxes messages;
+    LockFileInstanceGuard instance(programFolder);
+    QtDocumentDialogs dialogs;
+    QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
+    const WebBrowserFactory newBrowser = [engineProfile,
+                                          &dialogs](QWidget *parent) -> WebBrowser * {
+        return new QtWebBrowser(engineProfile, dialogs, parent);
+    };
+
+    frmBrowser window({profile, probe, shell, messages, instance, newBrowser}, programFolder);
+    if (!window.Form_Load()) {
+        return 0;
+    }
+    // A roomier start than the design size, which is kept as the least.
+    if (const QScreen *screen = window.screen()) {
+        const QSize room = screen->availableGeometry().size() * 3 / 4;
+        window.resize(window.size().expandedTo(room));
+    }
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,242 @@
+#include "frmbrowser.h"
+
+#include "coolbar.h"
+#include "frmdatos.h"
+#include "instanceguard.h"
+#include "layoutrules.h"
+#include "twips.h"
+#include "utility.h"
+#include "windowtexts.h"
+
+#include <QAction>
+#include <QDir>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+// Design sizes, in twips.
+constexpr int designClientWidth = 7155;
+constexpr int designClientHeight = 3195;
+constexpr int coolBarDesignHeight = 825;
+constexpr int statusBarDesignHeight = 315;
+constexpr int browserTop = 840;
+constexpr float resizeAllowance = 20.0f;
+
+const QString sectionUser = QStringLiteral("user");
+const QString noValue = QStringLiteral("?");
+
+QAction *entry(QMenu *menu, const char *name, const QString &caption, bool enabled = true) {
+    QAction *action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    action->setEnabled(enabled);
+    return action;
+}
+
+QMenu *submenu(QWidget *parent, const char *name, const QString &caption) {
+    auto *menu = new QMenu(caption, parent);
+    menu->setObjectName(QLatin1String(name));
+    menu->menuAction()->setObjectName(QLatin1String(name));
+    return menu;
+}
+} // namespace
+
+frmBrowser::frmBrowser(PlatformServices services, const QString &programFolder, QWidget *parent)
+    : QMainWindow(parent)
+    , m_services(std::move(services))
+    , m_programFolder(programFolder)
+    , m_client(new QWidget(this)) {
+    setObjectName(QStringLiteral("frmBrowser"));
+    setWindowTitle(WindowTexts::caption());
+    setCentralWidget(m_client);
+    m_client->setObjectName(QStringLiteral("clientArea"));
+
+    CoolBar1 = new CoolBar(m_client);
+    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+    CoolBar1->setDesignHeight(coolBarDesignHeight);
+    txtURL = new QLineEdit(m_client);
+    txtURL->setObjectName(QStringLiteral("txtURL"));
+    Toolbar1 = new QToolBar(m_client);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    buildToolbar();
+    CoolBar1->addBand(QString(), Toolbar1, 390, 555);
+    CoolBar1->addBand(QStringLiteral("  Dirección  "), txtURL, 345, 2775);
+
+    WebBrowser1 = m_services.newBrowser(m_client);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+
+    StatusBar1 = new QStatusBar(m_client);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    m_statusPanel = new QLabel(StatusBar1);
+    m_statusPanel->setObjectName(QStringLiteral("Panel1"));
+    StatusBar1->addWidget(m_statusPanel, 1);
+    StatusBar1->setMinimumHeight(Twips::toPixels(statusBarDesignHeight, Twips::logicalDpi(this)));
+
+    buildMenus();
+
+    setTabOrder(txtURL, Toolbar1);
+    setTabOrder(Toolbar1, WebBrowser1);
+    setTabOrder(WebBrowser1, StatusBar1);
+
+    const double dpi = Twips::logicalDpi(this);
+    WebBrowser1->move(0, Twips::toPixels(browserTop, dpi));
+    resize(Twips::toPixels(designClientWidth, dpi),
+           Twips::toPixels(designClientHeight, dpi) + menuBar()->sizeHint().height());
+
+    m_client->installEventFilter(this);
+    connect(CoolBar1, &CoolBar::HeightChanged, this, &frmBrowser::CoolBar1_HeightChanged);
+    connectBrowser();
+}
+
+void frmBrowser::buildToolbar() {
+    struct Button {
+        const char *key;
+        QString tooltip;
+        QStyle::StandardPixmap image;
+    };
+    const Button buttons[] = {
+        {"back", QStringLiteral("Atrás"), QStyle::SP_ArrowBack},
+        {"fordward", QStringLiteral("Siguiente"), QStyle::SP_ArrowForward},
+        {"stop", QStringLiteral("Parar"), QStyle::SP_BrowserStop},
+        {"refresh", QStringLiteral("Refrescar página"), QStyle::SP_BrowserReload},
+        {"home", QStringLiteral("Ir al inicio"), QStyle::SP_DirHomeIcon},
+    };
+    Toolbar1->setIconSize(QSize(20, 20));
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    for (const Button &button : buttons) {
+        QAction *action = Toolbar1->addAction(style()->standardIcon(button.image), button.tooltip);
+        action->setObjectName(QLatin1String(button.key));
+        action->setData(QLatin1String(button.key));
+        action->setToolTip(button.tooltip);
+    }
+    Toolbar1->setFocusPolicy(Qt::TabFocus);
+    connect(Toolbar1, &QToolBar::actionTriggered, this, &frmBrowser::Toolbar1_ButtonClick);
+}
+
+void frmBrowser::buildMenus() {
+    mnuFile = submenu(this, "mnuFile", QStringLiteral("&Archivo"));
+    mnuSave = entry(mnuFile, "mnuSave", QStringLiteral("&Guardar..."));
+    mnuPrint = entry(mnuFile, "mnuPrint", QStringLiteral("&Imprimir"));
+    mnuSendto = entry(mnuFile, "mnuSendto", QStringLiteral("Enviar página por email..."));
+    sep1 = mnuFile->addSeparator();
+    sep1->setObjectName(QStringLiteral("sep1"));
+    mnuClose = entry(mnuFile, "mnuClose", QStringLiteral("&Salir"));
+
+    mnConsulta = submenu(this, "mnConsulta", QStringLiteral("Sis&temas de Información"));
+    mnConsultaSarc = entry(mnConsulta, "mnConsultaSarc", QStringLiteral("Ma&nual Sistemas"));
+    mnConsultaGen = entry(mnConsulta, "mnConsultaGen", QStringLiteral("Erro&res mas comunes"));
+    mnConsulta->menuAction()->setEnabled(false);
+
+    mnuActualiza = submenu(this, "mnuActualiza", QStringLiteral("H&erramientas"));
+    mnuActUltima = submenu(mnuActualiza, "mnuActUltima", QStringLiteral("Suscripciones"));
+    mnSuscribir = entry(mnuActUltima, "mnSuscribir", QStringLiteral("Suscribir"), false);
+    mnSuscribirWeb = entry(mnuActUltima, "mnSuscribirWeb", QStringLiteral("Suscribir via Web"));
+    mnuDessucri =
+        entry(mnuActUltima, "mnuDessucri", QStringLiteral("Quitar la suscripción"), false);
+    mnuDessucriWeb =
+        entry(mnuActUltima, "mnuDessucriWeb", QStringLiteral("Quitar la suscripción via Web"));
+    mnuActualiza->addMenu(mnuActUltima);
+    mnuCirculares =
+        entry(mnuActualiza, "mnuCirculares", QStringLiteral("Actualización Circulares"));
+    mnuConfig = entry(mnuActualiza, "mnuConfig", QStringLiteral("Se&rvidor Proxy"), false);
+
+    menuBar()->addMenu(mnuFile);
+    menuBar()->addMenu(mnConsulta);
+    menuBar()->addMenu(mnuActualiza);
+    mnuHelp = menuBar()->addAction(QStringLiteral("A&yuda"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuHelp->setEnabled(false);
+
+    connect(mnuSave, &QAction::triggered, this, &frmBrowser::mnuSave_Click);
+    connect(mnuPrint, &QAction::triggered, this, &frmBrowser::mnuPrint_Click);
+    connect(mnuClose, &QAction::triggered, this, &frmBrowser::mnuClose_Click);
+    connect(mnConsultaSarc, &QAction::triggered, this, &frmBrowser::mnConsultaSarc_Click);
+    connect(mnConsultaGen, &QAction::triggered, this, &frmBrowser::mnConsultaGen_Click);
+    connect(mnuHelp, &QAction::triggered, this, &frmBrowser::mnuHelp_Click);
+}
+
+QString frmBrowser::programPath(const QString &relative) const {
+    return QDir(m_programFolder).filePath(relative);
+}
+
+bool frmBrowser::Form_Load() {
+    if (m_services.instance.previousInstance()) {
+        return false;
+    }
+    m_helpFile = programPath(QStringLiteral("legisdis.hlp"));
+    m_initPage = programPath(QStringLiteral("pagina/maincd.htm"));
+    const QString settings = SettingsPath(m_programFolder);
+    const QString name =
+        ReadIniValue(m_services.profile, settings, sectionUser, QStringLiteral("name"), noValue);
+    const QString lastname = ReadIniValue(m_services.profile, settings, sectionUser,
+                                          QStringLiteral("lastname"), noValue);
+    const QString email =
+        ReadIniValue(m_services.profile, settings, sectionUser, QStringLiteral("email"), noValue);
+    if (name.isEmpty() || lastname.isEmpty() || email.isEmpty()) {
+        frmDatos form(m_services.profile, m_services.messages, m_programFolder, this);
+        form.exec();
+    }
+    const QString show = ReadIniValue(m_services.profile, settings, QStringLiteral("init"),
+                                      QStringLiteral("show"), noValue);
+    if (show == QLatin1String("1")) {
+        openFirstRunPrompt();
+    }
+    WebBrowser1->Navigate2(m_initPage);
+    return true;
+}
+
+void frmBrowser::openFirstRunPrompt() {
+    emit firstRunPromptRequested();
+}
+
+bool frmBrowser::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_client && event->type() == QEvent::Resize) {
+        layoutAlignedControls();
+        Form_Resize();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmBrowser::layoutAlignedControls() {
+    const int width = m_client->width();
+    const int statusHeight = StatusBar1->sizeHint().expandedTo(StatusBar1->minimumSize()).height();
+    StatusBar1->setGeometry(0, m_client->height() - statusHeight, width, statusHeight);
+    // Last, since a change of the cool bar's height runs its own layout rule.
+    CoolBar1->setGeometry(0, 0, width, CoolBar1->sizeHint().height());
+}
+
+void frmBrowser::Form_Resize() {
+    applyBrowserSize(resizeAllowance);
+}
+
+void frmBrowser::CoolBar1_HeightChanged() {
+    applyBrowserSize(0.0f);
+}
+
+void frmBrowser::applyBrowserSize(float allowanceTwips) {
+    const double dpi = Twips::logicalDpi(this);
+    const auto twips = [dpi](int pixels) {
+        return static_cast<float>(Twips::fromPixels(pixels, dpi));
+    };
+    const std::optional<float> height =
+        browserHeightTwips(twips(m_client->height()), twips(CoolBar1->height()),
+                           twips(StatusBar1->height()), allowanceTwips);
+    const int newHeight = height ? Twips::toPixels(*height, dpi) : WebBrowser1->height();
+    WebBrowser1->resize(m_client->width(), newHeight);
+}
+
+void frmBrowser::mnuClose_Click() {
+    close();
+}
+
+QString frmBrowser::statusText() const {
+    return m_statusPanel->text();
+}

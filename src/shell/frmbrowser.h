@@ -1,0 +1,98 @@
+#pragma once
+
+#include "platformservices.h"
+
+#include <QMainWindow>
+
+class CoolBar;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QStatusBar;
+class QToolBar;
+
+// The main window: a browser with a cool bar (toolbar and address bar), a
+// status bar and the menu from which every other window opens.
+class frmBrowser : public QMainWindow {
+    Q_OBJECT
+public:
+    frmBrowser(PlatformServices services, const QString &programFolder, QWidget *parent = nullptr);
+
+    // Start-up. Answers false when the program must end at once because
+    // another instance runs; the window is then never shown.
+    bool Form_Load();
+    void Form_Resize();
+    void CoolBar1_HeightChanged();
+    void mnuClose_Click();
+
+    // Navigation.
+    void Toolbar1_ButtonClick(QAction *button);
+    void txtURL_KeyPress(int keyAscii);
+    void WebBrowser1_BeforeNavigate2(const QString &address, bool *cancel);
+    void WebBrowser1_CommandStateChange(int command, bool enable);
+    void WebBrowser1_DocumentComplete(const QString &address);
+    void WebBrowser1_StatusTextChange(const QString &text);
+
+    // Document and help commands.
+    void mnuSave_Click();
+    void mnuPrint_Click();
+    void mnuHelp_Click();
+    void mnConsultaGen_Click();
+    void mnConsultaSarc_Click();
+
+    QString helpFile() const { return m_helpFile; }
+    QString initPage() const { return m_initPage; }
+    QString statusText() const;
+
+    CoolBar *CoolBar1;
+    QLineEdit *txtURL;
+    QToolBar *Toolbar1;
+    WebBrowser *WebBrowser1;
+    QStatusBar *StatusBar1;
+
+    QMenu *mnuFile;
+    QAction *mnuSave;
+    QAction *mnuPrint;
+    QAction *mnuSendto;
+    QAction *sep1;
+    QAction *mnuClose;
+    QMenu *mnConsulta;
+    QAction *mnConsultaSarc;
+    QAction *mnConsultaGen;
+    QMenu *mnuActualiza;
+    QMenu *mnuActUltima;
+    QAction *mnSuscribir;
+    QAction *mnSuscribirWeb;
+    QAction *mnuDessucri;
+    QAction *mnuDessucriWeb;
+    QAction *mnuCirculares;
+    QAction *mnuConfig;
+    QAction *mnuHelp;
+
+signals:
+    // Start-up asks here for the first-run prompt, to be opened modally over
+    // this window before the home page is shown.
+    void firstRunPromptRequested();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildToolbar();
+    void buildMenus();
+    void connectBrowser();
+    void layoutAlignedControls();
+    void applyBrowserSize(float allowanceTwips);
+    void openFirstRunPrompt();
+    QString programPath(const QString &relative) const;
+    void showCritical(const QString &text);
+    void openWhenConnected(const QString &relativePath, const QString &offlineMessage);
+
+    PlatformServices m_services;
+    QString m_programFolder;
+    QString m_helpFile;
+    QString m_initPage;
+    QWidget *m_client;
+    QLabel *m_statusPanel;
+};

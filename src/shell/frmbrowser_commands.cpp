@@ -1,0 +1,44 @@
+// The main window's commands on the page on screen and on the program's own documents.
+#include "frmbrowser.h"
+
+#include "shell.h"
+#include "utility.h"
+
+void frmBrowser::mnuSave_Click() {
+    WebBrowser1->ExecWB(BrowserCommand::SaveAs, BrowserCommand::PromptUser);
+}
+
+void frmBrowser::mnuPrint_Click() {
+    WebBrowser1->ExecWB(BrowserCommand::Print, BrowserCommand::PromptUser);
+}
+
+void frmBrowser::mnuHelp_Click() {
+    m_services.shell.execute(this, QStringLiteral("Open"),
+                             programPath(QStringLiteral("legisdis.hlp")), QString(),
+                             m_programFolder, ShowCommand::Hide);
+}
+
+void frmBrowser::mnConsultaGen_Click() {
+    openWhenConnected(
+        QStringLiteral("sistemas/Errores.pdf"),
+        QStringLiteral("Para accesar a esta página debe tener conexión a Internet.\r\n"
+                       "Si no cuenta con la conexión indicada, comuníquese con el "
+                       "departamento de sistemas de su Entidad, o su proveedor de "
+                       "Internet"));
+}
+
+void frmBrowser::mnConsultaSarc_Click() {
+    openWhenConnected(QStringLiteral("sistemas/manuales.pdf"),
+                      QStringLiteral("Para accesar a esta página debe tener conexión a la red "
+                                     "Finared. \r\n"
+                                     "Si no cuenta con la conexión indicada, comuníquese con el "
+                                     "departamento de sistemas de su Entidad"));
+}
+
+void frmBrowser::openWhenConnected(const QString &relativePath, const QString &offlineMessage) {
+    if (IsConnected(m_services.probe)) {
+        WebBrowser1->Navigate2(programPath(relativePath));
+    } else {
+        showCritical(offlineMessage);
+    }
+}

@@ -1,0 +1,124 @@
+#include "frmdatos.h"
+
+#include "messageboxes.h"
+#include "twips.h"
+#include "utility.h"
+#include "windowtexts.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+const QString sectionUser = QStringLiteral("user");
+const QString noValue = QStringLiteral("?");
+
+template <typename W> W *named(W *widget, const char *name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLabel *fieldLabel(const QString &text, const char *name, QWidget *parent) {
+    auto *label = named(new QLabel(text, parent), name);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+} // namespace
+
+frmDatos::frmDatos(ProfileFile &profile, MessageBoxes &messages, const QString &programFolder,
+                   QWidget *owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint)
+    , m_profile(profile)
+    , m_messages(messages)
+    , m_settingsPath(SettingsPath(programFolder)) {
+    setObjectName(QStringLiteral("frmDatos"));
+    setWindowTitle(WindowTexts::caption());
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    Frame1 = named(new QGroupBox(QStringLiteral("Datos Usuario"), this), "Frame1");
+    Label1 = fieldLabel(QStringLiteral("Nombre:"), "Label1", Frame1);
+    txtNombre = named(new QLineEdit(Frame1), "txtNombre");
+    Label2 = fieldLabel(QStringLiteral("Apellido:"), "Label2", Frame1);
+    txtApellido = named(new QLineEdit(Frame1), "txtApellido");
+    Label3 = fieldLabel(QStringLiteral("e-mail:"), "Label3", Frame1);
+    txtEmail = named(new QLineEdit(Frame1), "txtEmail");
+    Label4 = fieldLabel(QStringLiteral("Institución:"), "Label4", Frame1);
+    txtInst = named(new QLineEdit(Frame1), "txtInst");
+    cmdAceptar = named(new QPushButton(QStringLiteral("Aceptar"), this), "cmdAceptar");
+    // Enter in a box must not accept the form.
+    cmdAceptar->setAutoDefault(false);
+    cmdAceptar->setDefault(false);
+
+    Twips::setFixedClientSize(this, 5190, 2865);
+    Twips::place(Frame1, 120, 120, 4935, 2055);
+    Twips::place(Label1, 360, 360, 615, 255);
+    Twips::place(txtNombre, 1080, 360, 3255, 285);
+    Twips::place(Label2, 360, 720, 615, 255);
+    Twips::place(txtApellido, 1080, 720, 3255, 285);
+    Twips::place(Label3, 480, 1080, 495, 255);
+    Twips::place(txtEmail, 1080, 1080, 3255, 285);
+    Twips::place(Label4, 120, 1440, 855, 255);
+    Twips::place(txtInst, 1080, 1440, 3255, 285);
+    Twips::place(cmdAceptar, 3480, 2280, 1575, 495);
+
+    setTabOrder(txtNombre, txtApellido);
+    setTabOrder(txtApellido, txtEmail);
+    setTabOrder(txtEmail, txtInst);
+    setTabOrder(txtInst, cmdAceptar);
+    txtNombre->setFocus();
+
+    connect(cmdAceptar, &QPushButton::clicked, this, &frmDatos::cmdAceptar_Click);
+
+    Form_Load();
+}
+
+void frmDatos::Form_Load() {
+    txtNombre->setText(
+        ReadIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("name"), noValue));
+    txtApellido->setText(
+        ReadIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("lastname"), noValue));
+    txtEmail->setText(
+        ReadIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("email"), noValue));
+    txtInst->setText(
+        ReadIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("job"), noValue));
+}
+
+void frmDatos::cmdAceptar_Click() {
+    if (txtNombre->text().isEmpty()) {
+        refuse(QStringLiteral("Debe introducir su nombre"));
+        return;
+    }
+    if (txtApellido->text().isEmpty()) {
+        refuse(QStringLiteral("Debe introducir su apellido"));
+        return;
+    }
+    if (txtEmail->text().isEmpty()) {
+        refuse(QStringLiteral("Debe introducir su email"));
+        return;
+    }
+    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("name"),
+                  txtNombre->text());
+    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("lastname"),
+                  txtApellido->text());
+    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("email"),
+                  txtEmail->text());
+    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("job"), txtInst->text());
+    accept();
+}
+
+void frmDatos::refuse(const QString &text) {
+    m_messages.show(this, text, MessageIcon::Information, WindowTexts::messageTitle());
+}
+
+void frmDatos::showEvent(QShowEvent *event) {
+    QDialog::showEvent(event);
+    if (const QScreen *screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "connectivityprobe.h"
+#include "documentdialogs.h"
+#include "instanceguard.h"
+#include "messageboxes.h"
+#include "shell.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class FakeProbe final : public ConnectivityProbe {
+public:
+    int attemptConnect() override {
+        ++calls;
+        return online ? 0 : 12029;
+    }
+    bool online = true;
+    int calls = 0;
+};
+
+class FakeShell final : public Shell {
+public:
+    struct Call {
+        QWidget *owner;
+        QString verb, document, parameters, directory;
+        int show;
+    };
+    bool execute(QWidget *owner, const QString &verb, const QString &document,
+                 const QString &parameters, const QString &directory, int show) override {
+        calls.append({owner, verb, document, parameters, directory, show});
+        return true;
+    }
+    QList<Call> calls;
+};
+
+class FakeMessageBoxes final : public MessageBoxes {
+public:
+    struct Shown {
+        QWidget *owner;
+        QString text;
+        MessageIcon icon;
+        QString title;
+    };
+    void show(QWidget *owner, const QString &text, MessageIcon icon,
+              const QString &title) override {
+        shown.append({owner, text, icon, title});
+        if (onShow) {
+            onShow();
+        }
+    }
+    QStringList texts() const {
+        QStringList all;
+        for (const Shown &s : shown) {
+            all.append(s.text);
+        }
+        return all;
+    }
+    QList<Shown> shown;
+    std::function<void()> onShow;
+};
+
+class FakeInstanceGuard final : public InstanceGuard {
+public:
+    bool previousInstance() override { return running; }
+    bool running = false;
+};
+
+class FakeDocumentDialogs final : public DocumentDialogs {
+public:
+    QString askSavePath(QWidget *, const QString &suggestedName) override {
+        suggested.append(suggestedName);
+        return savePath;
+    }
+    bool askPrinter(QWidget *, QPrinter *) override {
+        ++printAsked;
+        return acceptPrint;
+    }
+    QString savePath;
+    QStringList suggested;
+    bool acceptPrint = false;
+    int printAsked = 0;
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "webbrowser.h"
+
+#include <QStringList>
+
+// Records the operations asked of it; tests raise its events by hand.
+class FakeWebBrowser final : public WebBrowser {
+    Q_OBJECT
+public:
+    using WebBrowser::WebBrowser;
+
+    void Navigate2(const QString &address) override { navigations.append(address); }
+    void Navigate(const QString &address) override { navigations.append(address); }
+    bool GoBack() override { return record(QStringLiteral("GoBack")); }
+    bool GoForward() override { return record(QStringLiteral("GoForward")); }
+    void Stop() override { record(QStringLiteral("Stop")); }
+    void Refresh() override { record(QStringLiteral("Refresh")); }
+    bool ExecWB(int command, int option) override {
+        return record(QStringLiteral("ExecWB %1 %2").arg(command).arg(option));
+    }
+    bool Busy() const override { return busy; }
+    HtmlDocument Document() const override { return document; }
+
+    // Raises BeforeNavigate2 and answers whether the navigation was cancelled.
+    bool offerNavigation(const QString &address) {
+        bool cancel = false;
+        emit BeforeNavigate2(address, &cancel);
+        return cancel;
+    }
+
+    QStringList navigations;
+    QStringList operations;
+    bool busy = false;
+    HtmlDocument document;
+
+private:
+    bool record(const QString &operation) {
+        operations.append(operation);
+        return false;
+    }
+};

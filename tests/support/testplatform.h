@@ -1,0 +1,39 @@
+#pragma once
+
+#include "fakeplatform.h"
+#include "fakeprofilefile.h"
+#include "fakewebbrowser.h"
+#include "iniprofilefile.h"
+#include "platformservices.h"
+
+#include <QPointer>
+#include <QTemporaryDir>
+
+class QWebEngineProfile;
+
+// A program folder of its own and fakes of every host service, for one test.
+struct TestPlatform {
+    TestPlatform();
+
+    // Services with fake browsers; the last one made is in lastFakeBrowser.
+    PlatformServices withFakeBrowser();
+    // Services with real browsers on a private, off-the-record engine profile.
+    PlatformServices withRealBrowser();
+
+    QString folder() const { return dir.path(); }
+    QString settingsPath() const;
+    void writeSettings(const QByteArray &text) const;
+    void writeFile(const QString &relativePath, const QByteArray &contents) const;
+
+    QTemporaryDir dir;
+    IniProfileFile profile;
+    FakeProbe probe;
+    FakeShell shell;
+    FakeMessageBoxes messages;
+    FakeInstanceGuard instance;
+    FakeDocumentDialogs dialogs;
+    QPointer<FakeWebBrowser> lastFakeBrowser;
+};
+
+// The engine profile shared by the real browsers of a test run.
+QWebEngineProfile *testEngineProfile();

@@ -1,0 +1,164 @@
+#include "fakeplatform.h"
+#include "fakeprofilefile.h"
+#include "frmdatos.h"
+#include "iniprofilefile.h"
+#include "testplatform.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+class TestFrmDatos : public QObject {
+    Q_OBJECT
+
+    static QByteArray read(const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    }
+
+    static void click(frmDatos &form) { QTest::mouseClick(form.cmdAceptar, Qt::LeftButton); }
+
+private slots:
+    void withoutSettingsFileShowsAndStoresQuestionMarks() {
+        TestPlatform p;
+        frmDatos form(p.profile, p.messages, p.folder(), nullptr);
+        form.show();
+        QCOMPARE(form.txtNombre->text(), QStringLiteral("?"));
+        QCOMPARE(form.txtApellido->text(), QStringLiteral("?"));
+        QCOMPARE(form.txtEmail->text(), QStringLiteral("?"));
+        QCOMPARE(form.txtInst->text(), QStringLiteral("?"));
+        click(form);
+        QVERIFY(p.messages.shown.isEmpty());
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QVERIFY(!form.isVisible());
+        for (const char *key : {"name", "lastname", "email", "job"}) {
+            QCOMPARE(p.profile.getString(QStringLiteral("user"), QLatin1String(key),
+                                         QStringLiteral("missing"), 255, p.settingsPath()),
+                     QStringLiteral("?"));
+        }
+    }
+
+    void checksStopAtTheFirstEmptyBoxAndWriteNothing() {
+        TestPlatform p;
+        p.writeSettings("[user]\r\nname=\r\nlastname=\r\n");
+        const QByteArray before = read(p.settingsPath());
+        frmDatos form(p.profile, p.messages, p.folder(), nullptr);
+        form.show();
+        QCOMPARE(form.txtNombre->text(), QString());
+        QCOMPARE(form.txtApellido->text(), QString());
+        QCOMPARE(form.txtEmail->text(), QStringLiteral("?"));
+
+        click(form);
+        QCOMPARE(p.messages.texts(), QStringList{QStringLiteral("Debe introducir su nombre")});
+        QCOMPARE(p.messages.shown.first().icon, MessageIcon::Information);
+        QCOMPARE(p.messages.shown.first().title, QStringLiteral("Legisdisco"));
+        QCOMPARE(p.messages.shown.first().owner, &form);
+        QVERIFY(form.isVisible());
+
+        form.txtNombre->setText(QStringLiteral("Ana"));
+        click(form);
+        QCOMPARE(p.messages.texts().last(), QStringLiteral("Debe introducir su apellido"));
+        form.txtApellido->setText(QStringLiteral("Mora"));
+        form.txtEmail->clear();
+        click(form);
+        QCOMPARE(p.messages.texts().last(), QStringLiteral("Debe introducir su email"));
+        QCOMPARE(p.messages.shown.size(), 3);
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.txtNombre->text(), QStringLiteral("Ana"));
+        QCOMPARE(read(p.settingsPath()), before);
+    }
+
+    void writesAllFourInOrderExactlyAsTyped() {
+        FakeProfileFile profile;
+        FakeMessageBoxes messages;
+        frmDatos form(profile, messages, QStringLiteral("/programa"), nullptr);
+        form.show();
+        form.txtNombre->setText(QStringLiteral("   "));
+        form.txtApellido->setText(QStringLiteral(" Pérez "));
+        form.txtEmail->setText(QStringLiteral("no es un correo"));
+        form.txtInst->clear();
+        click(form);
+        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(profile.writes, (QStringList{QStringLiteral("user/name=   "),
+                                              QStringLiteral("user/lastname= Pérez "),
+                                              QStringLiteral("user/email=no es un correo"),
+                                              QStringLiteral("user/job=")}));
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+    }
+
+    void storedValuesSurviveTheFileAndLongValuesComeBackCut() {
+        TestPlatform p;
+        p.writeSettings("; instalado\r\n[init]\r\nshow=1\r\n[user]\r\nname=\r\n");
+        const QString longName(300, QLatin1Char('n'));
+        {
+            frmDatos form(p.profile, p.messages, p.folder(), nullptr);
+            form.txtNombre->setText(longName);
+            form.txtApellido->setText(QStringLiteral("Mora"));
+            form.txtEmail->setText(QStringLiteral("ana@example.org"));
+            form.txtInst->clear();
+            click(form);
+        }
+        const QByteArray stored = read(p.settingsPath());
+        QVERIFY(stored.startsWith("; instalado\r\n[init]\r\nshow=1\r\n[user]\r\n"));
+        QVERIFY(stored.contains("name=" + longName.toLatin1()));
+        QVERIFY(stored.contains("job=\r\n"));
+
+        frmDatos again(p.profile, p.messages, p.folder(), nullptr);
+        QCOMPARE(again.txtNombre->text(), longName.left(254));
+        QCOMPARE(again.txtInst->text(), QString());
+    }
+
+    void closeBoxAndEnterStoreNothing() {
+        TestPlatform p;
+        p.writeSettings("[user]\r\nname=Ana\r\n");
+        const QByteArray before = read(p.settingsPath());
+        frmDatos form(p.profile, p.messages, p.folder(), nullptr);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.txtNombre->setFocus();
+        QTest::keyClick(form.txtNombre, Qt::Key_Return);
+        QVERIFY(form.isVisible());
+        form.close();
+        QVERIFY(!form.isVisible());
+        QCOMPARE(form.result(), int(QDialog::Rejected));
+        QCOMPARE(read(p.settingsPath()), before);
+        QVERIFY(p.messages.shown.isEmpty());
+    }
+
+    void layoutCaptionsAndTabOrder() {
+        TestPlatform p;
+        frmDatos form(p.profile, p.messages, p.folder(), nullptr);
+        QCOMPARE(form.windowTitle(),
+                 QStringLiteral("ORVE - Vazivid ad adozudud oz azaraduze zad Ozoduzo ra Vovazar"));
+        QCOMPARE(form.findChild<QGroupBox *>(QStringLiteral("Frame1"))->title(),
+                 QStringLiteral("Datos Usuario"));
+        QCOMPARE(form.Label1->text(), QStringLiteral("Nombre:"));
+        QCOMPARE(form.Label2->text(), QStringLiteral("Apellido:"));
+        QCOMPARE(form.Label3->text(), QStringLiteral("e-mail:"));
+        QCOMPARE(form.Label4->text(), QStringLiteral("Institución:"));
+        QCOMPARE(form.cmdAceptar->text(), QStringLiteral("Aceptar"));
+        QVERIFY(!form.cmdAceptar->isDefault());
+        QVERIFY(!form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        // The labels end at one right edge just left of the boxes.
+        for (QLabel *label : {form.Label1, form.Label2, form.Label3, form.Label4}) {
+            QCOMPARE(label->geometry().right(), form.Label1->geometry().right());
+            QVERIFY(label->geometry().right() < form.txtNombre->x());
+        }
+        QWidget *expected[] = {form.txtNombre, form.txtApellido, form.txtEmail, form.txtInst,
+                               form.cmdAceptar};
+        for (int i = 0; i + 1 < 5; ++i) {
+            QWidget *next = expected[i]->nextInFocusChain();
+            while (next->focusPolicy() == Qt::NoFocus) {
+                next = next->nextInFocusChain();
+            }
+            QCOMPARE(next, expected[i + 1]);
+        }
+    }
+};
+
+QTEST_MAIN(TestFrmDatos)
+#include "tst_frmdatos.moc"

@@ -1,0 +1,309 @@
+#include "coolbar.h"
+#include "frmbrowser.h"
+#include "layoutrules.h"
+#include "testplatform.h"
+#include "twips.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+const QString caption =
+    QStringLiteral("ORVE - Vazivid ad adozudud oz azaraduze zad Ozoduzo ra Vovazar");
+
+// Watches for modal windows while start-up runs, notes each one together with
+// what the browser had been asked by then, and closes it.
+class ModalCloser : public QObject {
+public:
+    explicit ModalCloser(const TestPlatform &platform)
+        : m_platform(platform) {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal) {
+                return;
+            }
+            seen.append(modal->objectName() + QStringLiteral(" before ") +
+                        QString::number(navigationCount()));
+            modal->close();
+        });
+        m_timer.start(20);
+    }
+    int navigationCount() const {
+        return m_platform.lastFakeBrowser ? m_platform.lastFakeBrowser->navigations.size() : -1;
+    }
+    QStringList seen;
+
+private:
+    const TestPlatform &m_platform;
+    QTimer m_timer;
+};
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void anotherInstanceEndsAtOnce() {
+        TestPlatform p;
+        p.instance.running = true;
+        p.writeSettings("[user]\r\nname=\r\n[init]\r\nshow=1\r\n");
+        ModalCloser closer(p);
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QSignalSpy prompt(&window, &frmBrowser::firstRunPromptRequested);
+        QVERIFY(!window.Form_Load());
+        QVERIFY(closer.seen.isEmpty());
+        QCOMPARE(prompt.count(), 0);
+        QVERIFY(p.lastFakeBrowser->navigations.isEmpty());
+        QVERIFY(!window.isVisible());
+        QVERIFY(p.messages.shown.isEmpty());
+    }
+
+    void withoutSettingsOnlyTheHomePageOpens() {
+        TestPlatform p;
+        ModalCloser closer(p);
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QSignalSpy prompt(&window, &frmBrowser::firstRunPromptRequested);
+        QVERIFY(window.Form_Load());
+        QVERIFY(closer.seen.isEmpty());
+        QCOMPARE(prompt.count(), 0);
+        const QString home = QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"));
+        QCOMPARE(p.lastFakeBrowser->navigations, QStringList{home});
+        QCOMPARE(window.initPage(), home);
+        QCOMPARE(window.helpFile(), QDir(p.folder()).filePath(QStringLiteral("legisdis.hlp")));
+    }
+
+    void userDataFormThenPromptThenHomePage_data() {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("modals");
+        QTest::addColumn<bool>("prompt");
+        QTest::newRow("empty lastname, show 1")
+            << QByteArray("[user]\r\nname=Ana\r\nlastname=\r\nemail=a@b\r\n[init]\r\nshow=1\r\n")
+            << QStringList{QStringLiteral("frmDatos before 0")} << true;
+        QTest::newRow("empty email only")
+            << QByteArray("[user]\r\nname=Ana\r\nlastname=Mora\r\nemail=\r\n")
+            << QStringList{QStringLiteral("frmDatos before 0")} << false;
+        QTest::newRow("missing keys are not empty")
+            << QByteArray("[user]\r\njob=\r\n[init]\r\nshow=1\r\n") << QStringList() << true;
+        QTest::newRow("show 0") << QByteArray("[init]\r\nshow=0\r\n") << QStringList() << false;
+        QTest::newRow("show yes") << QByteArray("[init]\r\nshow=yes\r\n") << QStringList() << false;
+        QTest::newRow("show 11") << QByteArray("[init]\r\nshow=11\r\n") << QStringList() << false;
+        QTest::newRow("no show key") << QByteArray("[init]\r\n") << QStringList() << false;
+    }
+
+    void userDataFormThenPromptThenHomePage() {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, modals);
+        QFETCH(bool, prompt);
+        TestPlatform p;
+        p.writeSettings(settings);
+        ModalCloser closer(p);
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        int navigationsAtPrompt = -1;
+        connect(&window, &frmBrowser::firstRunPromptRequested, this,
+                [&] { navigationsAtPrompt = closer.navigationCount(); });
+        QVERIFY(window.Form_Load());
+        QCOMPARE(closer.seen, modals);
+        QCOMPARE(navigationsAtPrompt, prompt ? 0 : -1);
+        QCOMPARE(p.lastFakeBrowser->navigations.size(), 1);
+    }
+
+    void menuTree_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("enabled");
+        const auto row = [](const char *name, const char *parent, const QString &text,
+                            bool enabled) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(parent) << text
+                                << enabled;
+        };
+        row("mnuFile", "", QStringLiteral("&Archivo"), true);
+        row("mnuSave", "mnuFile", QStringLiteral("&Guardar..."), true);
+        row("mnuPrint", "mnuFile", QStringLiteral("&Imprimir"), true);
+        row("mnuSendto", "mnuFile", QStringLiteral("Enviar página por email..."), true);
+        row("sep1", "mnuFile", QString(), true);
+        row("mnuClose", "mnuFile", QStringLiteral("&Salir"), true);
+        row("mnConsulta", "", QStringLiteral("Sis&temas de Información"), false);
+        row("mnConsultaSarc", "mnConsulta", QStringLiteral("Ma&nual Sistemas"), true);
+        row("mnConsultaGen", "mnConsulta", QStringLiteral("Erro&res mas comunes"), true);
+        row("mnuActualiza", "", QStringLiteral("H&erramientas"), true);
+        row("mnuActUltima", "mnuActualiza", QStringLiteral("Suscripciones"), true);
+        row("mnSuscribir", "mnuActUltima", QStringLiteral("Suscribir"), false);
+        row("mnSuscribirWeb", "mnuActUltima", QStringLiteral("Suscribir via Web"), true);
+        row("mnuDessucri", "mnuActUltima", QStringLiteral("Quitar la suscripción"), false);
+        row("mnuDessucriWeb", "mnuActUltima", QStringLiteral("Quitar la suscripción via Web"),
+            true);
+        row("mnuCirculares", "mnuActualiza", QStringLiteral("Actualización Circulares"), true);
+        row("mnuConfig", "mnuActualiza", QStringLiteral("Se&rvidor Proxy"), false);
+        row("mnuHelp", "", QStringLiteral("A&yuda"), false);
+    }
+
+    void menuTree() {
+        QFETCH(QString, name);
+        QFETCH(QString, parent);
+        QFETCH(QString, caption);
+        QFETCH(bool, enabled);
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QList<QAction *> siblings = window.menuBar()->actions();
+        if (!parent.isEmpty()) {
+            siblings = window.findChild<QMenu *>(parent)->actions();
+        }
+        QAction *action = nullptr;
+        for (QAction *candidate : siblings) {
+            if (candidate->objectName() == name) {
+                action = candidate;
+            }
+        }
+        QVERIFY2(action, qPrintable(name + QStringLiteral(" is not under ") + parent));
+        QCOMPARE(action->text(), caption);
+        QCOMPARE(action->isEnabled(), enabled);
+        QVERIFY(action->shortcut().isEmpty());
+    }
+
+    void menuOrder() {
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        const auto names = [](const QList<QAction *> &actions) {
+            QStringList all;
+            for (QAction *a : actions) {
+                all.append(a->objectName());
+            }
+            return all;
+        };
+        QCOMPARE(names(window.menuBar()->actions()),
+                 (QStringList{QStringLiteral("mnuFile"), QStringLiteral("mnConsulta"),
+                              QStringLiteral("mnuActualiza"), QStringLiteral("mnuHelp")}));
+        QCOMPARE(names(window.mnuFile->actions()),
+                 (QStringList{QStringLiteral("mnuSave"), QStringLiteral("mnuPrint"),
+                              QStringLiteral("mnuSendto"), QStringLiteral("sep1"),
+                              QStringLiteral("mnuClose")}));
+        QVERIFY(window.sep1->isSeparator());
+        QCOMPARE(names(window.mnuActualiza->actions()),
+                 (QStringList{QStringLiteral("mnuActUltima"), QStringLiteral("mnuCirculares"),
+                              QStringLiteral("mnuConfig")}));
+        QCOMPARE(names(window.mnuActUltima->actions()),
+                 (QStringList{QStringLiteral("mnSuscribir"), QStringLiteral("mnSuscribirWeb"),
+                              QStringLiteral("mnuDessucri"), QStringLiteral("mnuDessucriWeb")}));
+    }
+
+    void barsButtonsAndTabOrder() {
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowTitle(), caption);
+
+        const QList<QAction *> buttons = window.Toolbar1->actions();
+        const QStringList keys{QStringLiteral("back"), QStringLiteral("fordward"),
+                               QStringLiteral("stop"), QStringLiteral("refresh"),
+                               QStringLiteral("home")};
+        const QStringList tips{QStringLiteral("Atrás"), QStringLiteral("Siguiente"),
+                               QStringLiteral("Parar"), QStringLiteral("Refrescar página"),
+                               QStringLiteral("Ir al inicio")};
+        QCOMPARE(buttons.size(), 5);
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(buttons[i]->data().toString(), keys[i]);
+            QCOMPARE(buttons[i]->toolTip(), tips[i]);
+        }
+
+        // Two bands: the toolbar on the first row, the captioned address bar under it.
+        QVERIFY(window.CoolBar1->isAncestorOf(window.Toolbar1));
+        QVERIFY(window.CoolBar1->isAncestorOf(window.txtURL));
+        const auto *bandCaption = window.CoolBar1->findChild<QLabel *>();
+        QVERIFY(bandCaption);
+        QCOMPARE(bandCaption->text(), QStringLiteral("  Dirección  "));
+        QVERIFY(window.txtURL->mapTo(&window, QPoint()).y() >=
+                window.Toolbar1->mapTo(&window, QPoint(0, window.Toolbar1->height())).y());
+        QCOMPARE(window.CoolBar1->y(), 0);
+        QCOMPARE(window.StatusBar1->geometry().bottom(), window.centralWidget()->height() - 1);
+
+        // Keyboard focus runs address bar, toolbar, browser.
+        QList<QWidget *> order;
+        QWidget *w = window.txtURL;
+        for (int i = 0; i < 200 && order.size() < 3; ++i, w = w->nextInFocusChain()) {
+            if (w == window.txtURL || w == window.Toolbar1 || w == window.WebBrowser1) {
+                if (!order.contains(w)) {
+                    order.append(w);
+                }
+            }
+        }
+        QCOMPARE(order, (QList<QWidget *>{window.txtURL, window.Toolbar1, window.WebBrowser1}));
+    }
+
+    void layoutRules() {
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const double dpi = Twips::logicalDpi(&window);
+        QWidget *client = window.centralWidget();
+        const auto tw = [dpi](int px) { return float(Twips::fromPixels(px, dpi)); };
+        const auto expected = [&](float allowance) {
+            return Twips::toPixels(*browserHeightTwips(tw(client->height()),
+                                                       tw(window.CoolBar1->height()),
+                                                       tw(window.StatusBar1->height()), allowance),
+                                   dpi);
+        };
+
+        window.resize(800, 600);
+        QTRY_COMPARE(client->width(), window.WebBrowser1->width());
+        QCOMPARE(window.WebBrowser1->height(), expected(20));
+        QCOMPARE(window.WebBrowser1->pos(), QPoint(0, Twips::toPixels(840, dpi)));
+        const int afterResize = window.WebBrowser1->height();
+
+        window.CoolBar1_HeightChanged();
+        QCOMPARE(window.WebBrowser1->height(), expected(0));
+        QCOMPARE(window.WebBrowser1->height() - afterResize, expected(0) - expected(20));
+        QVERIFY(window.WebBrowser1->height() > afterResize);
+        QCOMPARE(window.WebBrowser1->y(), Twips::toPixels(840, dpi));
+
+        // A window too low for the browser keeps the browser's height.
+        window.Form_Resize();
+        const int before = window.WebBrowser1->height();
+        window.setMinimumSize(0, 0);
+        window.centralWidget()->setMinimumSize(0, 0);
+        window.resize(500, window.menuBar()->height() + 30);
+        QTRY_COMPARE(window.WebBrowser1->width(), client->width());
+        QCOMPARE(window.WebBrowser1->height(), before);
+        QVERIFY(p.messages.shown.isEmpty());
+    }
+
+    void layoutArithmetic() {
+        QCOMPARE(*browserHeightTwips(3195, 825, 315, 20), 2035.0f);
+        QCOMPARE(*browserHeightTwips(3195, 825, 315, 0), 2055.0f);
+        QVERIFY(!browserHeightTwips(1000, 825, 315, 20));
+        QCOMPARE(*browserHeightTwips(1160, 825, 315, 20), 0.0f);
+        QVERIFY(!browserHeightTwips(std::numeric_limits<float>::infinity(), 1, 1, 0));
+    }
+
+    void salirClosesWithoutQuestionOrWrite() {
+        TestPlatform p;
+        p.writeSettings("[user]\r\nname=Ana\r\nlastname=Mora\r\nemail=a@b\r\n[init]\r\nshow=0\r\n");
+        QFile file(p.settingsPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.Form_Load());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.mnuClose->trigger();
+        QVERIFY(!window.isVisible());
+        QVERIFY(p.messages.shown.isEmpty());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
