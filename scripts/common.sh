@@ -19,6 +19,7 @@ DEPENDENCIES=(
     libqt6webenginecore6-bin
     qt6-translations-l10n
     qt6-httpserver-dev
+    qt6-websockets-dev
     libzip-dev
     libgl-dev
     xvfb

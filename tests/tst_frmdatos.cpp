@@ -14,7 +14,8 @@
 class TestFrmDatos : public QObject {
     Q_OBJECT
 
-    static QByteArray read(const QString &path) {
+    static QByteArray read(const QString &path)
+    {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
     }
@@ -22,7 +23,8 @@ class TestFrmDatos : public QObject {
     static void click(frmDatos &form) { QTest::mouseClick(form.cmdAceptar, Qt::LeftButton); }
 
 private slots:
-    void withoutSettingsFileShowsAndStoresQuestionMarks() {
+    void withoutSettingsFileShowsAndStoresQuestionMarks()
+    {
         TestPlatform p;
         frmDatos form(p.profile, p.messages, p.folder(), nullptr);
         form.show();
@@ -41,7 +43,8 @@ private slots:
         }
     }
 
-    void checksStopAtTheFirstEmptyBoxAndWriteNothing() {
+    void checksStopAtTheFirstEmptyBoxAndWriteNothing()
+    {
         TestPlatform p;
         p.writeSettings("[user]\r\nname=\r\nlastname=\r\n");
         const QByteArray before = read(p.settingsPath());
@@ -71,7 +74,8 @@ private slots:
         QCOMPARE(read(p.settingsPath()), before);
     }
 
-    void writesAllFourInOrderExactlyAsTyped() {
+    void writesAllFourInOrderExactlyAsTyped()
+    {
         FakeProfileFile profile;
         FakeMessageBoxes messages;
         frmDatos form(profile, messages, QStringLiteral("/programa"), nullptr);
@@ -89,7 +93,8 @@ private slots:
         QCOMPARE(form.result(), int(QDialog::Accepted));
     }
 
-    void storedValuesSurviveTheFileAndLongValuesComeBackCut() {
+    void storedValuesSurviveTheFileAndLongValuesComeBackCut()
+    {
         TestPlatform p;
         p.writeSettings("; instalado\r\n[init]\r\nshow=1\r\n[user]\r\nname=\r\n");
         const QString longName(300, QLatin1Char('n'));
@@ -111,7 +116,8 @@ private slots:
         QCOMPARE(again.txtInst->text(), QString());
     }
 
-    void closeBoxAndEnterStoreNothing() {
+    void closeBoxAndEnterStoreNothing()
+    {
         TestPlatform p;
         p.writeSettings("[user]\r\nname=Ana\r\n");
         const QByteArray before = read(p.settingsPath());
@@ -128,7 +134,8 @@ private slots:
         QVERIFY(p.messages.shown.isEmpty());
     }
 
-    void layoutCaptionsAndTabOrder() {
+    void layoutCaptionsAndTabOrder()
+    {
         TestPlatform p;
         frmDatos form(p.profile, p.messages, p.folder(), nullptr);
         QCOMPARE(form.windowTitle(),

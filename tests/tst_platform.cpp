@@ -18,7 +18,8 @@ class TestPlatformServices : public QObject {
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void settingsRoutinesCutLongValuesAndDefaults() {
+    void settingsRoutinesCutLongValuesAndDefaults()
+    {
         QTemporaryDir dir;
         IniProfileFile profile;
         const QString file = SettingsPath(dir.path());
@@ -39,7 +40,8 @@ private slots:
                  QStringLiteral("José"));
     }
 
-    void isConnectedFollowsTheProbe() {
+    void isConnectedFollowsTheProbe()
+    {
         FakeProbe probe;
         QVERIFY(IsConnected(probe));
         probe.online = false;
@@ -47,7 +49,8 @@ private slots:
         QCOMPARE(probe.calls, 2);
     }
 
-    void oneInstancePerProgramFolder() {
+    void oneInstancePerProgramFolder()
+    {
         QTemporaryDir folderA;
         QTemporaryDir folderB;
         {
@@ -63,7 +66,8 @@ private slots:
         QVERIFY(!afterExit.previousInstance());
     }
 
-    void lockOfACrashedInstanceDoesNotBlock() {
+    void lockOfACrashedInstanceDoesNotBlock()
+    {
         QTemporaryDir folder;
         QProcess gone;
         gone.start(QStringLiteral("true"), QStringList());
@@ -78,7 +82,8 @@ private slots:
         QVERIFY(!guard.previousInstance());
     }
 
-    void shellCommandLine() {
+    void shellCommandLine()
+    {
         QCOMPARE(XdgShell::commandFor(QStringLiteral("mailto:a@b?subject=Subscribe")),
                  (QStringList{QStringLiteral("xdg-open"),
                               QStringLiteral("mailto:a@b?subject=Subscribe")}));
@@ -88,7 +93,8 @@ private slots:
             !shell.execute(nullptr, QStringLiteral("Print"), QStringLiteral("/tmp/x"), {}, {}, 0));
     }
 
-    void twipsAtNinetySixDpi() {
+    void twipsAtNinetySixDpi()
+    {
         QCOMPARE(Twips::toPixels(1440, 96), 96);
         QCOMPARE(Twips::toPixels(15, 96), 1);
         QCOMPARE(Twips::toPixels(840, 96), 56);

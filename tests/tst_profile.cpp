@@ -26,21 +26,24 @@ namespace {
 
 constexpr int readBuffer = 255;
 
-QByteArray readAll(const QString &path) {
+QByteArray readAll(const QString &path)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
 }
 
-bool writeAll(const QString &path, const QByteArray &bytes) {
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
 }
 
 // The lines of a settings file that carry anything, with line endings unified.
-QStringList meaningfulLines(QString text) {
+QStringList meaningfulLines(QString text)
+{
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QStringList lines = text.split(u'\n');
     lines.removeIf([](const QString &line) { return line.trimmed().isEmpty(); });
@@ -49,7 +52,8 @@ QStringList meaningfulLines(QString text) {
 
 // The recorded files use Windows-1252 for bytes above 127; every character in
 // them is one that 1252 shares with Latin-1.
-bool sharedWithLatin1(const QString &text) {
+bool sharedWithLatin1(const QString &text)
+{
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
         return c.unicode() < 0x80 || (c.unicode() >= 0xA0 && c.unicode() <= 0xFF);
     });
@@ -82,14 +86,16 @@ private:
     QTemporaryDir m_dir;
     int m_fileCount = 0;
 
-    QString newPath() {
+    QString newPath()
+    {
         const QString folder = m_dir.filePath(QString::number(++m_fileCount));
         QDir().mkpath(folder);
         return QDir(folder).filePath(QStringLiteral("legisdis.ini"));
     }
 };
 
-void TestProfile::recordedCases_data() {
+void TestProfile::recordedCases_data()
+{
     QTest::addColumn<QJsonObject>("testCase");
 
     QFile file(QStringLiteral(PROFILE_VECTORS));
@@ -105,7 +111,8 @@ void TestProfile::recordedCases_data() {
     }
 }
 
-void TestProfile::recordedCases() {
+void TestProfile::recordedCases()
+{
     QFETCH(QJsonObject, testCase);
 
     const QString path = newPath();
@@ -151,7 +158,8 @@ void TestProfile::recordedCases() {
     }
 }
 
-void TestProfile::utf8FileKeepsItsAccents() {
+void TestProfile::utf8FileKeepsItsAccents()
+{
     const QString path = newPath();
     QVERIFY(writeAll(
         path, QStringLiteral("[user]\r\nname=José Ñúñez\r\njob=Dirección Técnica\r\n").toUtf8()));
@@ -176,7 +184,8 @@ void TestProfile::utf8FileKeepsItsAccents() {
              u"1"_s);
 }
 
-void TestProfile::windows1252FileIsReadAndRewrittenAsUtf8() {
+void TestProfile::windows1252FileIsReadAndRewrittenAsUtf8()
+{
     // é as a single byte; curly quotes and the euro sign from the 0x80-0x9F
     // range; the file ends in the middle of what would be a UTF-8 sequence.
     const QByteArray bytes("[user]\r\njob=\x93"
@@ -208,7 +217,8 @@ void TestProfile::windows1252FileIsReadAndRewrittenAsUtf8() {
              QStringLiteral("\u0081\u008D\u008F\u0090\u009D"));
 }
 
-void TestProfile::byteOrderMarkIsSkippedAndKept() {
+void TestProfile::byteOrderMarkIsSkippedAndKept()
+{
     const QString path = newPath();
     QVERIFY(writeAll(path, QByteArray("\xEF\xBB\xBF[user]\r\nname=A\r\n")));
 
@@ -218,7 +228,8 @@ void TestProfile::byteOrderMarkIsSkippedAndKept() {
     QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF[user]\r\nname=B\r\n"));
 }
 
-void TestProfile::writeKeepsOtherLinesExactly() {
+void TestProfile::writeKeepsOtherLinesExactly()
+{
     IniProfileFile profile;
 
     const QString crlf = newPath();
@@ -241,7 +252,8 @@ void TestProfile::writeKeepsOtherLinesExactly() {
     QCOMPARE(readAll(lf), QByteArray("[user]\nname=A\njob=x\n\n[init]\nshow=0\n"));
 }
 
-void TestProfile::lineBreaksCannotAddLines() {
+void TestProfile::lineBreaksCannotAddLines()
+{
     const QString path = newPath();
     QVERIFY(writeAll(path, "[user]\r\nname=A\r\n"));
     IniProfileFile profile;
@@ -260,7 +272,8 @@ void TestProfile::lineBreaksCannotAddLines() {
     QCOMPARE(meaningfulLines(decodeProfileBytes(readAll(path))).size(), 5);
 }
 
-void TestProfile::longValuesAreCutOnRead() {
+void TestProfile::longValuesAreCutOnRead()
+{
     const QString path = newPath();
     const QString value300 = QString(150, u'a') + QString(150, u'b');
     IniProfileFile profile;
@@ -283,7 +296,8 @@ void TestProfile::longValuesAreCutOnRead() {
              QStringLiteral("ab\U0001F600"));
 }
 
-void TestProfile::interruptedWriteLeavesFileIntact() {
+void TestProfile::interruptedWriteLeavesFileIntact()
+{
 #ifdef Q_OS_LINUX
     // A write cut short (here by a file-size limit, which binds even the
     // superuser) must leave the old file as it was and no stray file beside it.
@@ -312,7 +326,8 @@ void TestProfile::interruptedWriteLeavesFileIntact() {
 #endif
 }
 
-void TestProfile::readOnlyFolderRefusesWrite() {
+void TestProfile::readOnlyFolderRefusesWrite()
+{
     const QString path = newPath();
     const QByteArray old("[user]\r\nname=Old\r\n");
     QVERIFY(writeAll(path, old));
@@ -333,7 +348,8 @@ void TestProfile::readOnlyFolderRefusesWrite() {
     QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), u"Old"_s);
 }
 
-void TestProfile::unreadableFileIsNotOverwritten() {
+void TestProfile::unreadableFileIsNotOverwritten()
+{
     const QString path = newPath();
     const QByteArray old("[user]\r\nname=Old\r\njob=J\r\n");
     QVERIFY(writeAll(path, old));
@@ -352,7 +368,8 @@ void TestProfile::unreadableFileIsNotOverwritten() {
     QCOMPARE(readAll(path), old);
 }
 
-void TestProfile::fakeFollowsTheSameNameAndLengthRules() {
+void TestProfile::fakeFollowsTheSameNameAndLengthRules()
+{
     const QString file = u"/x/legisdis.ini"_s;
     FakeProfileFile fake;
     QVERIFY(fake.writeString(u"User"_s, u"Name"_s, u"Ana"_s, file));

@@ -25,7 +25,8 @@ const QString caption =
 class ModalCloser : public QObject {
 public:
     explicit ModalCloser(const TestPlatform &platform)
-        : m_platform(platform) {
+        : m_platform(platform)
+    {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             QWidget *modal = QApplication::activeModalWidget();
             if (!modal) {
@@ -37,7 +38,8 @@ public:
         });
         m_timer.start(20);
     }
-    int navigationCount() const {
+    int navigationCount() const
+    {
         return m_platform.lastFakeBrowser ? m_platform.lastFakeBrowser->navigations.size() : -1;
     }
     QStringList seen;
@@ -52,7 +54,8 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
-    void anotherInstanceEndsAtOnce() {
+    void anotherInstanceEndsAtOnce()
+    {
         TestPlatform p;
         p.instance.running = true;
         p.writeSettings("[user]\r\nname=\r\n[init]\r\nshow=1\r\n");
@@ -67,7 +70,8 @@ private slots:
         QVERIFY(p.messages.shown.isEmpty());
     }
 
-    void withoutSettingsOnlyTheHomePageOpens() {
+    void withoutSettingsOnlyTheHomePageOpens()
+    {
         TestPlatform p;
         ModalCloser closer(p);
         frmBrowser window(p.withFakeBrowser(), p.folder());
@@ -81,7 +85,8 @@ private slots:
         QCOMPARE(window.helpFile(), QDir(p.folder()).filePath(QStringLiteral("legisdis.hlp")));
     }
 
-    void userDataFormThenPromptThenHomePage_data() {
+    void userDataFormThenPromptThenHomePage_data()
+    {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("modals");
         QTest::addColumn<bool>("prompt");
@@ -99,7 +104,8 @@ private slots:
         QTest::newRow("no show key") << QByteArray("[init]\r\n") << QStringList() << false;
     }
 
-    void userDataFormThenPromptThenHomePage() {
+    void userDataFormThenPromptThenHomePage()
+    {
         QFETCH(QByteArray, settings);
         QFETCH(QStringList, modals);
         QFETCH(bool, prompt);
@@ -116,7 +122,8 @@ private slots:
         QCOMPARE(p.lastFakeBrowser->navigations.size(), 1);
     }
 
-    void menuTree_data() {
+    void menuTree_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QString>("caption");
@@ -147,7 +154,8 @@ private slots:
         row("mnuHelp", "", QStringLiteral("A&yuda"), false);
     }
 
-    void menuTree() {
+    void menuTree()
+    {
         QFETCH(QString, name);
         QFETCH(QString, parent);
         QFETCH(QString, caption);
@@ -170,7 +178,8 @@ private slots:
         QVERIFY(action->shortcut().isEmpty());
     }
 
-    void menuOrder() {
+    void menuOrder()
+    {
         TestPlatform p;
         frmBrowser window(p.withFakeBrowser(), p.folder());
         const auto names = [](const QList<QAction *> &actions) {
@@ -196,7 +205,8 @@ private slots:
                               QStringLiteral("mnuDessucri"), QStringLiteral("mnuDessucriWeb")}));
     }
 
-    void barsButtonsAndTabOrder() {
+    void barsButtonsAndTabOrder()
+    {
         TestPlatform p;
         frmBrowser window(p.withFakeBrowser(), p.folder());
         window.show();
@@ -240,7 +250,8 @@ private slots:
         QCOMPARE(order, (QList<QWidget *>{window.txtURL, window.Toolbar1, window.WebBrowser1}));
     }
 
-    void layoutRules() {
+    void layoutRules()
+    {
         TestPlatform p;
         frmBrowser window(p.withFakeBrowser(), p.folder());
         window.show();
@@ -278,7 +289,8 @@ private slots:
         QVERIFY(p.messages.shown.isEmpty());
     }
 
-    void layoutArithmetic() {
+    void layoutArithmetic()
+    {
         QCOMPARE(*browserHeightTwips(3195, 825, 315, 20), 2035.0f);
         QCOMPARE(*browserHeightTwips(3195, 825, 315, 0), 2055.0f);
         QVERIFY(!browserHeightTwips(1000, 825, 315, 20));
@@ -286,7 +298,8 @@ private slots:
         QVERIFY(!browserHeightTwips(std::numeric_limits<float>::infinity(), 1, 1, 0));
     }
 
-    void salirClosesWithoutQuestionOrWrite() {
+    void salirClosesWithoutQuestionOrWrite()
+    {
         TestPlatform p;
         p.writeSettings("[user]\r\nname=Ana\r\nlastname=Mora\r\nemail=a@b\r\n[init]\r\nshow=0\r\n");
         QFile file(p.settingsPath());

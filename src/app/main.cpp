@@ -15,7 +15,8 @@
 #include <QTranslator>
 #include <QWebEngineProfile>
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Legisdisco"));

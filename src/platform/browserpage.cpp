@@ -7,10 +7,13 @@ class NewWindowCatcher : public QWebEnginePage {
 public:
     NewWindowCatcher(QWebEngineProfile *profile, QWebEnginePage *target)
         : QWebEnginePage(profile, target)
-        , m_target(target) {}
+        , m_target(target)
+    {
+    }
 
 protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override {
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    {
         if (m_target && !url.isEmpty()) {
             m_target->setUrl(url);
         }
@@ -24,15 +27,19 @@ private:
 } // namespace
 
 BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent)
-    : QWebEnginePage(profile, parent) {}
+    : QWebEnginePage(profile, parent)
+{
+}
 
-bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool) {
+bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool)
+{
     // Frames are offered like the page itself: the handlers make no difference.
     bool cancel = false;
     emit navigationRequested(url, &cancel);
     return !cancel;
 }
 
-QWebEnginePage *BrowserPage::createWindow(WebWindowType) {
+QWebEnginePage *BrowserPage::createWindow(WebWindowType)
+{
     return new NewWindowCatcher(profile(), this);
 }

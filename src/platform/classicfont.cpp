@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QFont>
 
-void useClassicDialogFont() {
+void useClassicDialogFont()
+{
     const QString family = QStringLiteral("MS Sans Serif");
     QFont::insertSubstitutions(family, {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                         QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});

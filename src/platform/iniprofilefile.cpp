@@ -14,7 +14,8 @@ constexpr char utf8Bom[] = "\xEF\xBB\xBF";
 
 enum class ReadOutcome { Read, Missing, Failed };
 
-ReadOutcome readBytes(const QString &path, QByteArray &bytes) {
+ReadOutcome readBytes(const QString &path, QByteArray &bytes)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QFileInfo::exists(path) ? ReadOutcome::Failed : ReadOutcome::Missing;
@@ -24,7 +25,8 @@ ReadOutcome readBytes(const QString &path, QByteArray &bytes) {
 
 // What fits a C buffer of bufferSize characters with its terminating zero. A
 // surrogate pair is never split; the text is cut one shorter instead.
-QString fitToBuffer(const QString &text, int bufferSize) {
+QString fitToBuffer(const QString &text, int bufferSize)
+{
     if (bufferSize <= 0)
         return {};
     qsizetype length = bufferSize - 1;
@@ -39,7 +41,8 @@ QString fitToBuffer(const QString &text, int bufferSize) {
 
 QString IniProfileFile::getString(const QString &section, const QString &key,
                                   const QString &defaultValue, int bufferSize,
-                                  const QString &file) const {
+                                  const QString &file) const
+{
     QString value = defaultValue;
     QByteArray bytes;
     if (readBytes(file, bytes) == ReadOutcome::Read) {
@@ -50,7 +53,8 @@ QString IniProfileFile::getString(const QString &section, const QString &key,
 }
 
 bool IniProfileFile::writeString(const QString &section, const QString &key, const QString &value,
-                                 const QString &file) {
+                                 const QString &file)
+{
     // A file that exists but cannot be read is left alone: writing it from an
     // empty text would throw away everything else it holds.
     QByteArray bytes;

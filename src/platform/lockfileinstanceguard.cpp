@@ -6,9 +6,12 @@
 #include <QStandardPaths>
 
 LockFileInstanceGuard::LockFileInstanceGuard(const QString &programFolder)
-    : m_programFolder(programFolder) {}
+    : m_programFolder(programFolder)
+{
+}
 
-bool LockFileInstanceGuard::previousInstance() {
+bool LockFileInstanceGuard::previousInstance()
+{
     if (m_lock) {
         return false;
     }
@@ -23,7 +26,8 @@ bool LockFileInstanceGuard::previousInstance() {
     return false;
 }
 
-QString LockFileInstanceGuard::lockPathFor(const QString &programFolder) {
+QString LockFileInstanceGuard::lockPathFor(const QString &programFolder)
+{
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) {
         folder = QDir::tempPath();

@@ -8,7 +8,8 @@ constexpr int Connected = 0;
 constexpr int NotConnected = 1;
 } // namespace
 
-int NetworkProbe::attemptConnect() {
+int NetworkProbe::attemptConnect()
+{
     // Loading a backend is cheap once done: Qt keeps the loaded one.
     if (QNetworkInformation::instance() ||
         QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
@@ -26,7 +27,8 @@ int NetworkProbe::attemptConnect() {
     return interfaceIsUp() ? Connected : NotConnected;
 }
 
-bool NetworkProbe::interfaceIsUp() {
+bool NetworkProbe::interfaceIsUp()
+{
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : interfaces) {
         const auto flags = iface.flags();

@@ -7,11 +7,13 @@
 
 namespace {
 
-bool isBlank(QChar c) {
+bool isBlank(QChar c)
+{
     return c == u' ' || c == u'\t';
 }
 
-QStringView trimBlanks(QStringView text) {
+QStringView trimBlanks(QStringView text)
+{
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isBlank(text.at(begin)))
@@ -21,7 +23,8 @@ QStringView trimBlanks(QStringView text) {
     return text.mid(begin, end - begin);
 }
 
-bool sameName(QStringView a, QStringView b) {
+bool sameName(QStringView a, QStringView b)
+{
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
@@ -34,7 +37,8 @@ struct Line {
     qsizetype end = 0;
 };
 
-std::vector<Line> splitLines(const QString &text) {
+std::vector<Line> splitLines(const QString &text)
+{
     std::vector<Line> lines;
     qsizetype start = 0;
     while (start < text.size()) {
@@ -53,12 +57,14 @@ std::vector<Line> splitLines(const QString &text) {
     return lines;
 }
 
-QStringView content(const QString &text, const Line &line) {
+QStringView content(const QString &text, const Line &line)
+{
     return QStringView(text).mid(line.start, line.contentEnd - line.start);
 }
 
 // The section name when the line opens a section.
-std::optional<QStringView> sectionName(QStringView line) {
+std::optional<QStringView> sectionName(QStringView line)
+{
     const QStringView trimmed = trimBlanks(line);
     if (!trimmed.startsWith(u'['))
         return std::nullopt;
@@ -76,7 +82,8 @@ struct KeyLine {
 
 // The key and value when the line holds one. Section headers are not keys, even
 // when they contain an '='.
-std::optional<KeyLine> keyLine(QStringView line) {
+std::optional<KeyLine> keyLine(QStringView line)
+{
     if (sectionName(line))
         return std::nullopt;
     const qsizetype equals = line.indexOf(u'=');
@@ -93,7 +100,8 @@ struct SectionSpan {
 };
 
 std::optional<SectionSpan> findSection(const QString &text, const std::vector<Line> &lines,
-                                       QStringView section) {
+                                       QStringView section)
+{
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const auto name = sectionName(content(text, lines[i]));
         if (!name || !sameName(*name, section))
@@ -112,7 +120,8 @@ struct FoundKey {
 };
 
 std::optional<FoundKey> findKey(const QString &text, const std::vector<Line> &lines,
-                                const SectionSpan &span, QStringView key) {
+                                const SectionSpan &span, QStringView key)
+{
     for (std::size_t i = span.header + 1; i < span.end; ++i) {
         const auto parts = keyLine(content(text, lines[i]));
         if (parts && sameName(parts->key, key))
@@ -121,7 +130,8 @@ std::optional<FoundKey> findKey(const QString &text, const std::vector<Line> &li
     return std::nullopt;
 }
 
-QStringView unquote(QStringView value) {
+QStringView unquote(QStringView value)
+{
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
         value.back() == value.front())
         return value.mid(1, value.size() - 2);
@@ -131,13 +141,15 @@ QStringView unquote(QStringView value) {
 // A CR or LF inside a name or a value would end the line early and let the rest
 // of the text stand in the file as lines of its own (a new key, or a whole new
 // section). Each one is written as a space instead.
-QString withoutLineBreaks(QString text) {
+QString withoutLineBreaks(QString text)
+{
     text.replace(u'\r', u' ');
     text.replace(u'\n', u' ');
     return text;
 }
 
-QString keyValue(QStringView key, QStringView value) {
+QString keyValue(QStringView key, QStringView value)
+{
     QString line;
     line.reserve(key.size() + 1 + value.size());
     line += key;
@@ -146,7 +158,8 @@ QString keyValue(QStringView key, QStringView value) {
     return line;
 }
 
-QStringView withoutLeadingBlanks(QStringView text) {
+QStringView withoutLeadingBlanks(QStringView text)
+{
     qsizetype begin = 0;
     while (begin < text.size() && isBlank(text.at(begin)))
         ++begin;
@@ -155,7 +168,8 @@ QStringView withoutLeadingBlanks(QStringView text) {
 
 // Files that already use bare LF keep doing so; anything else (CRLF, or no line
 // ending yet) gets the CRLF of the Windows settings files.
-QString lineEndingOf(const QString &text) {
+QString lineEndingOf(const QString &text)
+{
     if (text.contains(u'\n') && !text.contains(u"\r\n"))
         return QStringLiteral("\n");
     return QStringLiteral("\r\n");
@@ -171,7 +185,8 @@ constexpr char16_t windows1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // 0x98
 };
 
-QString decodeWindows1252(QByteArrayView bytes) {
+QString decodeWindows1252(QByteArrayView bytes)
+{
     QString text(bytes.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
@@ -184,7 +199,8 @@ QString decodeWindows1252(QByteArrayView bytes) {
 } // namespace
 
 std::optional<QString> readProfileValue(const QString &text, const QString &section,
-                                        const QString &key) {
+                                        const QString &key)
+{
     const std::vector<Line> lines = splitLines(text);
     const auto span = findSection(text, lines, trimBlanks(section));
     if (!span)
@@ -196,7 +212,8 @@ std::optional<QString> readProfileValue(const QString &text, const QString &sect
 }
 
 QString writeProfileValue(const QString &text, const QString &section, const QString &key,
-                          const QString &value) {
+                          const QString &value)
+{
     const QString cleanSection = withoutLineBreaks(section);
     const QString cleanKey = withoutLineBreaks(key);
     const QString cleanValue = withoutLineBreaks(value);
@@ -246,7 +263,8 @@ QString writeProfileValue(const QString &text, const QString &section, const QSt
     return result;
 }
 
-QString decodeProfileBytes(const QByteArray &bytes) {
+QString decodeProfileBytes(const QByteArray &bytes)
+{
     QByteArrayView data(bytes);
     if (data.startsWith("\xEF\xBB\xBF"))
         data = data.sliced(3);

@@ -3,7 +3,8 @@
 #include <QMessageBox>
 
 namespace {
-QMessageBox::Icon qtIcon(MessageIcon icon) {
+QMessageBox::Icon qtIcon(MessageIcon icon)
+{
     switch (icon) {
     case MessageIcon::Critical:
         return QMessageBox::Critical;
@@ -17,7 +18,8 @@ QMessageBox::Icon qtIcon(MessageIcon icon) {
 } // namespace
 
 void QtMessageBoxes::show(QWidget *owner, const QString &text, MessageIcon icon,
-                          const QString &title) {
+                          const QString &title)
+{
     QMessageBox box(qtIcon(icon), title, text, QMessageBox::Ok, owner);
     box.setObjectName(QStringLiteral("messageBox"));
     box.exec();

@@ -14,6 +14,7 @@
 #include <QWebEngineView>
 
 #include <memory>
+#include <utility>
 
 namespace {
 // Reads what the program needs of a loaded page in one go.
@@ -35,7 +36,8 @@ const QString documentScript = QStringLiteral(R"JS(
 })()
 )JS");
 
-HtmlDocument documentFromScriptResult(const QVariant &result) {
+HtmlDocument documentFromScriptResult(const QVariant &result)
+{
     HtmlDocument doc;
     const QVariantMap map = result.toMap();
     doc.present = map.value(QStringLiteral("present")).toBool();
@@ -64,7 +66,8 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
     : WebBrowser(parent)
     , m_view(new QWebEngineView(this))
     , m_page(new BrowserPage(profile, m_view))
-    , m_dialogs(dialogs) {
+    , m_dialogs(dialogs)
+{
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
@@ -75,7 +78,7 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
     m_view->setPage(m_page);
 
     connect(m_page, &BrowserPage::navigationRequested, this, [this](const QUrl &url, bool *cancel) {
-        emit BeforeNavigate2(addressFromUrl(url), cancel);
+        emit BeforeNavigate2(reportedAddress(url), cancel);
         if (!*cancel) {
             m_busy = true;
         }
@@ -90,29 +93,49 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
             &QtWebBrowser::reportCommandStates);
 }
 
-QUrl QtWebBrowser::urlFromAddress(const QString &address) {
+QUrl QtWebBrowser::urlFromAddress(const QString &address)
+{
     if (QDir::isAbsolutePath(address) && !address.contains(QLatin1String("://"))) {
         return QUrl::fromLocalFile(address);
     }
     return QUrl::fromUserInput(address);
 }
 
-QString QtWebBrowser::addressFromUrl(const QUrl &url) {
+QString QtWebBrowser::addressFromUrl(const QUrl &url)
+{
     if (url.isLocalFile()) {
         return QDir::toNativeSeparators(url.toLocalFile());
     }
     return url.toString();
 }
 
-void QtWebBrowser::Navigate2(const QString &address) {
-    m_page->load(urlFromAddress(address));
+void QtWebBrowser::Navigate2(const QString &address)
+{
+    load(address);
 }
 
-void QtWebBrowser::Navigate(const QString &address) {
-    m_page->load(urlFromAddress(address));
+void QtWebBrowser::Navigate(const QString &address)
+{
+    load(address);
 }
 
-bool QtWebBrowser::GoBack() {
+void QtWebBrowser::load(const QString &address)
+{
+    m_requestedAddress = address;
+    m_requestedUrl = urlFromAddress(address);
+    m_page->load(m_requestedUrl);
+}
+
+QString QtWebBrowser::reportedAddress(const QUrl &url)
+{
+    if (!m_requestedAddress.isNull() && url == m_requestedUrl) {
+        return std::exchange(m_requestedAddress, QString());
+    }
+    return addressFromUrl(url);
+}
+
+bool QtWebBrowser::GoBack()
+{
     if (!m_page->action(QWebEnginePage::Back)->isEnabled()) {
         return false;
     }
@@ -120,7 +143,8 @@ bool QtWebBrowser::GoBack() {
     return true;
 }
 
-bool QtWebBrowser::GoForward() {
+bool QtWebBrowser::GoForward()
+{
     if (!m_page->action(QWebEnginePage::Forward)->isEnabled()) {
         return false;
     }
@@ -128,15 +152,18 @@ bool QtWebBrowser::GoForward() {
     return true;
 }
 
-void QtWebBrowser::Stop() {
+void QtWebBrowser::Stop()
+{
     m_page->triggerAction(QWebEnginePage::Stop);
 }
 
-void QtWebBrowser::Refresh() {
+void QtWebBrowser::Refresh()
+{
     m_page->triggerAction(QWebEnginePage::Reload);
 }
 
-bool QtWebBrowser::ExecWB(int command, int) {
+bool QtWebBrowser::ExecWB(int command, int)
+{
     switch (command) {
     case BrowserCommand::SaveAs:
         return savePage();
@@ -147,22 +174,26 @@ bool QtWebBrowser::ExecWB(int command, int) {
     }
 }
 
-bool QtWebBrowser::Busy() const {
+bool QtWebBrowser::Busy() const
+{
     return m_busy;
 }
 
-HtmlDocument QtWebBrowser::Document() const {
+HtmlDocument QtWebBrowser::Document() const
+{
     return m_document;
 }
 
-void QtWebBrowser::onLoadStarted() {
+void QtWebBrowser::onLoadStarted()
+{
     m_busy = true;
     ++m_loadGeneration;
     m_document = HtmlDocument();
     reportCommandStates();
 }
 
-void QtWebBrowser::onLoadFinished(bool) {
+void QtWebBrowser::onLoadFinished(bool)
+{
     // The page is read before completion is reported, so that handlers of the
     // completion events see the document they were told about.
     const int generation = m_loadGeneration;
@@ -180,7 +211,8 @@ void QtWebBrowser::onLoadFinished(bool) {
     });
 }
 
-void QtWebBrowser::reportCommandStates() {
+void QtWebBrowser::reportCommandStates()
+{
     const int forward = m_page->action(QWebEnginePage::Forward)->isEnabled() ? 1 : 0;
     const int back = m_page->action(QWebEnginePage::Back)->isEnabled() ? 1 : 0;
     if (forward != m_reportedForward) {
@@ -193,7 +225,8 @@ void QtWebBrowser::reportCommandStates() {
     }
 }
 
-bool QtWebBrowser::savePage() {
+bool QtWebBrowser::savePage()
+{
     QString name = QFileInfo(m_page->url().path()).fileName();
     if (name.isEmpty()) {
         name = QStringLiteral("pagina.htm");
@@ -206,7 +239,8 @@ bool QtWebBrowser::savePage() {
     return true;
 }
 
-bool QtWebBrowser::printPage() {
+bool QtWebBrowser::printPage()
+{
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
     if (!m_dialogs.askPrinter(window(), printer.get())) {
         return false;

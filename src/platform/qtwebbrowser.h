@@ -2,6 +2,8 @@
 
 #include "webbrowser.h"
 
+#include <QUrl>
+
 class BrowserPage;
 class DocumentDialogs;
 class QWebEngineProfile;
@@ -32,6 +34,8 @@ public:
     static QString addressFromUrl(const QUrl &url);
 
 private:
+    void load(const QString &address);
+    QString reportedAddress(const QUrl &url);
     void onLoadStarted();
     void onLoadFinished(bool ok);
     void reportCommandStates();
@@ -42,6 +46,10 @@ private:
     BrowserPage *m_page;
     DocumentDialogs &m_dialogs;
     HtmlDocument m_document;
+    // The address last handed to Navigate or Navigate2, reported as given (not
+    // as the engine rewrites it) when the engine asks about its navigation.
+    QString m_requestedAddress;
+    QUrl m_requestedUrl;
     bool m_busy = false;
     int m_loadGeneration = 0;
     int m_reportedBack = -1;

@@ -8,7 +8,8 @@
 
 namespace Twips {
 
-double logicalDpi(const QWidget *widget) {
+double logicalDpi(const QWidget *widget)
+{
     if (widget) {
         return widget->logicalDpiY();
     }
@@ -16,21 +17,25 @@ double logicalDpi(const QWidget *widget) {
     return screen ? screen->logicalDotsPerInchY() : 96.0;
 }
 
-int toPixels(double twips, double dpi) {
+int toPixels(double twips, double dpi)
+{
     return static_cast<int>(std::lround(twips * dpi / PerInch));
 }
 
-double fromPixels(int pixels, double dpi) {
+double fromPixels(int pixels, double dpi)
+{
     return pixels * PerInch / dpi;
 }
 
-void place(QWidget *widget, int left, int top, int width, int height) {
+void place(QWidget *widget, int left, int top, int width, int height)
+{
     const double dpi = logicalDpi(widget);
     widget->setGeometry(toPixels(left, dpi), toPixels(top, dpi), toPixels(width, dpi),
                         toPixels(height, dpi));
 }
 
-void setFixedClientSize(QWidget *window, int width, int height) {
+void setFixedClientSize(QWidget *window, int width, int height)
+{
     const double dpi = logicalDpi(window);
     window->setFixedSize(toPixels(width, dpi), toPixels(height, dpi));
 }

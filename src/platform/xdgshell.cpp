@@ -3,7 +3,8 @@
 #include <QProcess>
 
 bool XdgShell::execute(QWidget *, const QString &verb, const QString &document, const QString &,
-                       const QString &directory, int) {
+                       const QString &directory, int)
+{
     if (verb.compare(QLatin1String("Open"), Qt::CaseInsensitive) != 0 || document.isEmpty()) {
         return false;
     }
@@ -12,7 +13,8 @@ bool XdgShell::execute(QWidget *, const QString &verb, const QString &document, 
     return QProcess::startDetached(program, command, directory);
 }
 
-QStringList XdgShell::commandFor(const QString &document) {
+QStringList XdgShell::commandFor(const QString &document)
+{
     // "--" is not understood by xdg-open; a document that starts with "-" is
     // made a relative path instead so it is never read as an option.
     QString target = document;

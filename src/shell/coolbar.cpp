@@ -9,14 +9,16 @@
 
 CoolBar::CoolBar(QWidget *parent)
     : QFrame(parent)
-    , m_rows(new QVBoxLayout(this)) {
+    , m_rows(new QVBoxLayout(this))
+{
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Raised);
     m_rows->setContentsMargins(2, 1, 2, 1);
     m_rows->setSpacing(0);
 }
 
-void CoolBar::addBand(const QString &caption, QWidget *child, int minHeightTwips, int widthTwips) {
+void CoolBar::addBand(const QString &caption, QWidget *child, int minHeightTwips, int widthTwips)
+{
     const double dpi = Twips::logicalDpi(this);
     auto *band = new QFrame(this);
     band->setFrameShape(QFrame::NoFrame);
@@ -41,21 +43,25 @@ void CoolBar::addBand(const QString &caption, QWidget *child, int minHeightTwips
     m_rows->addWidget(band);
 }
 
-void CoolBar::setDesignHeight(int twips) {
+void CoolBar::setDesignHeight(int twips)
+{
     m_designHeight = Twips::toPixels(twips, Twips::logicalDpi(this));
     updateGeometry();
 }
 
-QSize CoolBar::sizeHint() const {
+QSize CoolBar::sizeHint() const
+{
     const QSize hint = QFrame::sizeHint();
     return {hint.width(), qMax(hint.height(), m_designHeight)};
 }
 
-QSize CoolBar::minimumSizeHint() const {
+QSize CoolBar::minimumSizeHint() const
+{
     return sizeHint();
 }
 
-void CoolBar::resizeEvent(QResizeEvent *event) {
+void CoolBar::resizeEvent(QResizeEvent *event)
+{
     QFrame::resizeEvent(event);
     if (event->oldSize().isValid() && event->oldSize().height() != event->size().height()) {
         emit HeightChanged(event->size().height());

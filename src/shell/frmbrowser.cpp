@@ -32,14 +32,16 @@ constexpr float resizeAllowance = 20.0f;
 const QString sectionUser = QStringLiteral("user");
 const QString noValue = QStringLiteral("?");
 
-QAction *entry(QMenu *menu, const char *name, const QString &caption, bool enabled = true) {
+QAction *entry(QMenu *menu, const char *name, const QString &caption, bool enabled = true)
+{
     QAction *action = menu->addAction(caption);
     action->setObjectName(QLatin1String(name));
     action->setEnabled(enabled);
     return action;
 }
 
-QMenu *submenu(QWidget *parent, const char *name, const QString &caption) {
+QMenu *submenu(QWidget *parent, const char *name, const QString &caption)
+{
     auto *menu = new QMenu(caption, parent);
     menu->setObjectName(QLatin1String(name));
     menu->menuAction()->setObjectName(QLatin1String(name));
@@ -51,7 +53,8 @@ frmBrowser::frmBrowser(PlatformServices services, const QString &programFolder, 
     : QMainWindow(parent)
     , m_services(std::move(services))
     , m_programFolder(programFolder)
-    , m_client(new QWidget(this)) {
+    , m_client(new QWidget(this))
+{
     setObjectName(QStringLiteral("frmBrowser"));
     setWindowTitle(WindowTexts::caption());
     setCentralWidget(m_client);
@@ -95,7 +98,8 @@ frmBrowser::frmBrowser(PlatformServices services, const QString &programFolder, 
     connectBrowser();
 }
 
-void frmBrowser::buildToolbar() {
+void frmBrowser::buildToolbar()
+{
     struct Button {
         const char *key;
         QString tooltip;
@@ -121,7 +125,8 @@ void frmBrowser::buildToolbar() {
     connect(Toolbar1, &QToolBar::actionTriggered, this, &frmBrowser::Toolbar1_ButtonClick);
 }
 
-void frmBrowser::buildMenus() {
+void frmBrowser::buildMenus()
+{
     mnuFile = submenu(this, "mnuFile", QStringLiteral("&Archivo"));
     mnuSave = entry(mnuFile, "mnuSave", QStringLiteral("&Guardar..."));
     mnuPrint = entry(mnuFile, "mnuPrint", QStringLiteral("&Imprimir"));
@@ -163,11 +168,13 @@ void frmBrowser::buildMenus() {
     connect(mnuHelp, &QAction::triggered, this, &frmBrowser::mnuHelp_Click);
 }
 
-QString frmBrowser::programPath(const QString &relative) const {
+QString frmBrowser::programPath(const QString &relative) const
+{
     return QDir(m_programFolder).filePath(relative);
 }
 
-bool frmBrowser::Form_Load() {
+bool frmBrowser::Form_Load()
+{
     if (m_services.instance.previousInstance()) {
         return false;
     }
@@ -193,11 +200,13 @@ bool frmBrowser::Form_Load() {
     return true;
 }
 
-void frmBrowser::openFirstRunPrompt() {
+void frmBrowser::openFirstRunPrompt()
+{
     emit firstRunPromptRequested();
 }
 
-bool frmBrowser::eventFilter(QObject *watched, QEvent *event) {
+bool frmBrowser::eventFilter(QObject *watched, QEvent *event)
+{
     if (watched == m_client && event->type() == QEvent::Resize) {
         layoutAlignedControls();
         Form_Resize();
@@ -205,7 +214,8 @@ bool frmBrowser::eventFilter(QObject *watched, QEvent *event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmBrowser::layoutAlignedControls() {
+void frmBrowser::layoutAlignedControls()
+{
     const int width = m_client->width();
     const int statusHeight = StatusBar1->sizeHint().expandedTo(StatusBar1->minimumSize()).height();
     StatusBar1->setGeometry(0, m_client->height() - statusHeight, width, statusHeight);
@@ -213,15 +223,18 @@ void frmBrowser::layoutAlignedControls() {
     CoolBar1->setGeometry(0, 0, width, CoolBar1->sizeHint().height());
 }
 
-void frmBrowser::Form_Resize() {
+void frmBrowser::Form_Resize()
+{
     applyBrowserSize(resizeAllowance);
 }
 
-void frmBrowser::CoolBar1_HeightChanged() {
+void frmBrowser::CoolBar1_HeightChanged()
+{
     applyBrowserSize(0.0f);
 }
 
-void frmBrowser::applyBrowserSize(float allowanceTwips) {
+void frmBrowser::applyBrowserSize(float allowanceTwips)
+{
     const double dpi = Twips::logicalDpi(this);
     const auto twips = [dpi](int pixels) {
         return static_cast<float>(Twips::fromPixels(pixels, dpi));
@@ -233,10 +246,12 @@ void frmBrowser::applyBrowserSize(float allowanceTwips) {
     WebBrowser1->resize(m_client->width(), newHeight);
 }
 
-void frmBrowser::mnuClose_Click() {
+void frmBrowser::mnuClose_Click()
+{
     close();
 }
 
-QString frmBrowser::statusText() const {
+QString frmBrowser::statusText() const
+{
     return m_statusPanel->text();
 }

@@ -4,21 +4,25 @@
 #include "shell.h"
 #include "utility.h"
 
-void frmBrowser::mnuSave_Click() {
+void frmBrowser::mnuSave_Click()
+{
     WebBrowser1->ExecWB(BrowserCommand::SaveAs, BrowserCommand::PromptUser);
 }
 
-void frmBrowser::mnuPrint_Click() {
+void frmBrowser::mnuPrint_Click()
+{
     WebBrowser1->ExecWB(BrowserCommand::Print, BrowserCommand::PromptUser);
 }
 
-void frmBrowser::mnuHelp_Click() {
+void frmBrowser::mnuHelp_Click()
+{
     m_services.shell.execute(this, QStringLiteral("Open"),
                              programPath(QStringLiteral("legisdis.hlp")), QString(),
                              m_programFolder, ShowCommand::Hide);
 }
 
-void frmBrowser::mnConsultaGen_Click() {
+void frmBrowser::mnConsultaGen_Click()
+{
     openWhenConnected(
         QStringLiteral("sistemas/Errores.pdf"),
         QStringLiteral("Para accesar a esta página debe tener conexión a Internet.\r\n"
@@ -27,7 +31,8 @@ void frmBrowser::mnConsultaGen_Click() {
                        "Internet"));
 }
 
-void frmBrowser::mnConsultaSarc_Click() {
+void frmBrowser::mnConsultaSarc_Click()
+{
     openWhenConnected(QStringLiteral("sistemas/manuales.pdf"),
                       QStringLiteral("Para accesar a esta página debe tener conexión a la red "
                                      "Finared. \r\n"
@@ -35,7 +40,8 @@ void frmBrowser::mnConsultaSarc_Click() {
                                      "departamento de sistemas de su Entidad"));
 }
 
-void frmBrowser::openWhenConnected(const QString &relativePath, const QString &offlineMessage) {
+void frmBrowser::openWhenConnected(const QString &relativePath, const QString &offlineMessage)
+{
     if (IsConnected(m_services.probe)) {
         WebBrowser1->Navigate2(programPath(relativePath));
     } else {

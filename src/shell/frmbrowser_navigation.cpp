@@ -15,7 +15,8 @@ namespace {
 constexpr int keyEnter = 13;
 } // namespace
 
-void frmBrowser::connectBrowser() {
+void frmBrowser::connectBrowser()
+{
     connect(txtURL, &QLineEdit::returnPressed, this, [this] { txtURL_KeyPress(keyEnter); });
     connect(WebBrowser1, &WebBrowser::BeforeNavigate2, this,
             &frmBrowser::WebBrowser1_BeforeNavigate2);
@@ -27,7 +28,8 @@ void frmBrowser::connectBrowser() {
             &frmBrowser::WebBrowser1_StatusTextChange);
 }
 
-void frmBrowser::Toolbar1_ButtonClick(QAction *button) {
+void frmBrowser::Toolbar1_ButtonClick(QAction *button)
+{
     const QString key = button->data().toString();
     if (key == QLatin1String("back")) {
         WebBrowser1->GoBack();
@@ -42,13 +44,15 @@ void frmBrowser::Toolbar1_ButtonClick(QAction *button) {
     }
 }
 
-void frmBrowser::txtURL_KeyPress(int keyAscii) {
+void frmBrowser::txtURL_KeyPress(int keyAscii)
+{
     if (keyAscii == keyEnter) {
         WebBrowser1->Navigate(txtURL->text());
     }
 }
 
-void frmBrowser::WebBrowser1_BeforeNavigate2(const QString &address, bool *cancel) {
+void frmBrowser::WebBrowser1_BeforeNavigate2(const QString &address, bool *cancel)
+{
     if (address.left(7) == QLatin1String("http://") && !IsConnected(m_services.probe)) {
         *cancel = true;
         // The engine is inside its navigation callback: the box waits for it to return.
@@ -59,7 +63,8 @@ void frmBrowser::WebBrowser1_BeforeNavigate2(const QString &address, bool *cance
     mnuSave->setEnabled(address.right(3) != QLatin1String("pdf"));
 }
 
-void frmBrowser::WebBrowser1_CommandStateChange(int command, bool enable) {
+void frmBrowser::WebBrowser1_CommandStateChange(int command, bool enable)
+{
     const QList<QAction *> buttons = Toolbar1->actions();
     if (command == BrowserCommandState::Forward) {
         buttons.at(1)->setEnabled(enable);
@@ -68,14 +73,17 @@ void frmBrowser::WebBrowser1_CommandStateChange(int command, bool enable) {
     }
 }
 
-void frmBrowser::WebBrowser1_DocumentComplete(const QString &address) {
+void frmBrowser::WebBrowser1_DocumentComplete(const QString &address)
+{
     txtURL->setText(address);
 }
 
-void frmBrowser::WebBrowser1_StatusTextChange(const QString &text) {
+void frmBrowser::WebBrowser1_StatusTextChange(const QString &text)
+{
     m_statusPanel->setText(text);
 }
 
-void frmBrowser::showCritical(const QString &text) {
+void frmBrowser::showCritical(const QString &text)
+{
     m_services.messages.show(this, text, MessageIcon::Critical, WindowTexts::messageTitle());
 }

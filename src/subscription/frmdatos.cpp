@@ -16,12 +16,14 @@ namespace {
 const QString sectionUser = QStringLiteral("user");
 const QString noValue = QStringLiteral("?");
 
-template <typename W> W *named(W *widget, const char *name) {
+template <typename W> W *named(W *widget, const char *name)
+{
     widget->setObjectName(QLatin1String(name));
     return widget;
 }
 
-QLabel *fieldLabel(const QString &text, const char *name, QWidget *parent) {
+QLabel *fieldLabel(const QString &text, const char *name, QWidget *parent)
+{
     auto *label = named(new QLabel(text, parent), name);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
@@ -34,7 +36,8 @@ frmDatos::frmDatos(ProfileFile &profile, MessageBoxes &messages, const QString &
                          Qt::WindowCloseButtonHint)
     , m_profile(profile)
     , m_messages(messages)
-    , m_settingsPath(SettingsPath(programFolder)) {
+    , m_settingsPath(SettingsPath(programFolder))
+{
     setObjectName(QStringLiteral("frmDatos"));
     setWindowTitle(WindowTexts::caption());
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -76,7 +79,8 @@ frmDatos::frmDatos(ProfileFile &profile, MessageBoxes &messages, const QString &
     Form_Load();
 }
 
-void frmDatos::Form_Load() {
+void frmDatos::Form_Load()
+{
     txtNombre->setText(
         ReadIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("name"), noValue));
     txtApellido->setText(
@@ -87,7 +91,8 @@ void frmDatos::Form_Load() {
         ReadIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("job"), noValue));
 }
 
-void frmDatos::cmdAceptar_Click() {
+void frmDatos::cmdAceptar_Click()
+{
     if (txtNombre->text().isEmpty()) {
         refuse(QStringLiteral("Debe introducir su nombre"));
         return;
@@ -110,11 +115,13 @@ void frmDatos::cmdAceptar_Click() {
     accept();
 }
 
-void frmDatos::refuse(const QString &text) {
+void frmDatos::refuse(const QString &text)
+{
     m_messages.show(this, text, MessageIcon::Information, WindowTexts::messageTitle());
 }
 
-void frmDatos::showEvent(QShowEvent *event) {
+void frmDatos::showEvent(QShowEvent *event)
+{
     QDialog::showEvent(event);
     if (const QScreen *screen = this->screen()) {
         QRect frame = frameGeometry();

@@ -7,13 +7,15 @@
 #include "shell.h"
 
 #include <QList>
+#include <QPrinter>
 #include <QString>
 
 #include <functional>
 
 class FakeProbe final : public ConnectivityProbe {
 public:
-    int attemptConnect() override {
+    int attemptConnect() override
+    {
         ++calls;
         return online ? 0 : 12029;
     }
@@ -29,7 +31,8 @@ public:
         int show;
     };
     bool execute(QWidget *owner, const QString &verb, const QString &document,
-                 const QString &parameters, const QString &directory, int show) override {
+                 const QString &parameters, const QString &directory, int show) override
+    {
         calls.append({owner, verb, document, parameters, directory, show});
         return true;
     }
@@ -44,14 +47,15 @@ public:
         MessageIcon icon;
         QString title;
     };
-    void show(QWidget *owner, const QString &text, MessageIcon icon,
-              const QString &title) override {
+    void show(QWidget *owner, const QString &text, MessageIcon icon, const QString &title) override
+    {
         shown.append({owner, text, icon, title});
         if (onShow) {
             onShow();
         }
     }
-    QStringList texts() const {
+    QStringList texts() const
+    {
         QStringList all;
         for (const Shown &s : shown) {
             all.append(s.text);
@@ -70,16 +74,23 @@ public:
 
 class FakeDocumentDialogs final : public DocumentDialogs {
 public:
-    QString askSavePath(QWidget *, const QString &suggestedName) override {
+    QString askSavePath(QWidget *, const QString &suggestedName) override
+    {
         suggested.append(suggestedName);
         return savePath;
     }
-    bool askPrinter(QWidget *, QPrinter *) override {
+    bool askPrinter(QWidget *, QPrinter *printer) override
+    {
         ++printAsked;
-        return acceptPrint;
+        if (printFile.isEmpty()) {
+            return false;
+        }
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(printFile);
+        return true;
     }
     QString savePath;
     QStringList suggested;
-    bool acceptPrint = false;
+    QString printFile; // where an accepted print goes; empty: the user cancels
     int printAsked = 0;
 };

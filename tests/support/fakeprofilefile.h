@@ -18,13 +18,14 @@ public:
     bool refuseWrites = false;
 
     // Stores a value without logging it, to prepare a test.
-    void set(const QString &section, const QString &key, const QString &value,
-             const QString &file) {
+    void set(const QString &section, const QString &key, const QString &value, const QString &file)
+    {
         m_values[slot(file, section, key)] = value;
     }
 
     QString getString(const QString &section, const QString &key, const QString &defaultValue,
-                      int bufferSize, const QString &file) const override {
+                      int bufferSize, const QString &file) const override
+    {
         const auto found = m_values.find(slot(file, section, key));
         QString value = found == m_values.end() ? defaultValue : found->second;
         if (bufferSize <= 0)
@@ -35,7 +36,8 @@ public:
     }
 
     bool writeString(const QString &section, const QString &key, const QString &value,
-                     const QString &file) override {
+                     const QString &file) override
+    {
         writes << section + u'/' + key + u'=' + value;
         if (refuseWrites)
             return false;
@@ -46,7 +48,8 @@ public:
 private:
     using Slot = std::tuple<QString, QString, QString>;
 
-    static Slot slot(const QString &file, const QString &section, const QString &key) {
+    static Slot slot(const QString &file, const QString &section, const QString &key)
+    {
         return {file, section.trimmed().toLower(), key.trimmed().toLower()};
     }
 

@@ -16,14 +16,16 @@ public:
     bool GoForward() override { return record(QStringLiteral("GoForward")); }
     void Stop() override { record(QStringLiteral("Stop")); }
     void Refresh() override { record(QStringLiteral("Refresh")); }
-    bool ExecWB(int command, int option) override {
+    bool ExecWB(int command, int option) override
+    {
         return record(QStringLiteral("ExecWB %1 %2").arg(command).arg(option));
     }
     bool Busy() const override { return busy; }
     HtmlDocument Document() const override { return document; }
 
     // Raises BeforeNavigate2 and answers whether the navigation was cancelled.
-    bool offerNavigation(const QString &address) {
+    bool offerNavigation(const QString &address)
+    {
         bool cancel = false;
         emit BeforeNavigate2(address, &cancel);
         return cancel;
@@ -35,7 +37,8 @@ public:
     HtmlDocument document;
 
 private:
-    bool record(const QString &operation) {
+    bool record(const QString &operation)
+    {
         operations.append(operation);
         return false;
     }

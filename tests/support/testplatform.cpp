@@ -10,7 +10,8 @@
 
 TestPlatform::TestPlatform() = default;
 
-PlatformServices TestPlatform::withFakeBrowser() {
+PlatformServices TestPlatform::withFakeBrowser()
+{
     return {profile, probe, shell, messages, instance, [this](QWidget *parent) -> WebBrowser * {
                 auto *browser = new FakeWebBrowser(parent);
                 lastFakeBrowser = browser;
@@ -18,21 +19,25 @@ PlatformServices TestPlatform::withFakeBrowser() {
             }};
 }
 
-PlatformServices TestPlatform::withRealBrowser() {
+PlatformServices TestPlatform::withRealBrowser()
+{
     return {profile, probe, shell, messages, instance, [this](QWidget *parent) -> WebBrowser * {
                 return new QtWebBrowser(testEngineProfile(), dialogs, parent);
             }};
 }
 
-QString TestPlatform::settingsPath() const {
+QString TestPlatform::settingsPath() const
+{
     return QDir(folder()).filePath(QStringLiteral("legisdis.ini"));
 }
 
-void TestPlatform::writeSettings(const QByteArray &text) const {
+void TestPlatform::writeSettings(const QByteArray &text) const
+{
     writeFile(QStringLiteral("legisdis.ini"), text);
 }
 
-void TestPlatform::writeFile(const QString &relativePath, const QByteArray &contents) const {
+void TestPlatform::writeFile(const QString &relativePath, const QByteArray &contents) const
+{
     const QString path = QDir(folder()).filePath(relativePath);
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
@@ -41,7 +46,8 @@ void TestPlatform::writeFile(const QString &relativePath, const QByteArray &cont
     }
 }
 
-QWebEngineProfile *testEngineProfile() {
+QWebEngineProfile *testEngineProfile()
+{
     static QWebEngineProfile *profile = new QWebEngineProfile(QCoreApplication::instance());
     return profile;
 }

@@ -27,11 +27,13 @@
 
 namespace {
 
-void complain(const QString &message) {
+void complain(const QString &message)
+{
     std::fprintf(stderr, "legisdisco-demopdf: %s\n", qPrintable(message));
 }
 
-QFont makeFont(qreal pointSize, bool bold) {
+QFont makeFont(qreal pointSize, bool bold)
+{
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(pointSize);
@@ -41,7 +43,8 @@ QFont makeFont(qreal pointSize, bool bold) {
 
 // Draws text word-wrapped at the top of the free area, then moves the top of the free
 // area below it plus a gap. Returns false when the text does not fit on the page.
-bool drawBlock(QPainter &painter, QRectF &freeArea, const QString &text, qreal gap) {
+bool drawBlock(QPainter &painter, QRectF &freeArea, const QString &text, qreal gap)
+{
     const QRectF needed =
         painter.boundingRect(freeArea, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
     if (needed.height() > freeArea.height())
@@ -53,7 +56,8 @@ bool drawBlock(QPainter &painter, QRectF &freeArea, const QString &text, qreal g
 
 } // namespace
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir runtimeDir;

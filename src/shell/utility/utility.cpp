@@ -12,19 +12,23 @@ constexpr int ReadBufferSize = 255;
 } // namespace
 
 QString ReadIniValue(const ProfileFile &profile, const QString &file, const QString &section,
-                     const QString &key, const QString &defaultValue) {
+                     const QString &key, const QString &defaultValue)
+{
     return profile.getString(section, key, defaultValue, ReadBufferSize, file);
 }
 
 void WriteIniValue(ProfileFile &profile, const QString &file, const QString &section,
-                   const QString &key, const QString &value) {
+                   const QString &key, const QString &value)
+{
     profile.writeString(section, key, value, file);
 }
 
-bool IsConnected(ConnectivityProbe &probe) {
+bool IsConnected(ConnectivityProbe &probe)
+{
     return probe.attemptConnect() == 0;
 }
 
-QString SettingsPath(const QString &programFolder) {
+QString SettingsPath(const QString &programFolder)
+{
     return QDir(programFolder).filePath(QStringLiteral("legisdis.ini"));
 }

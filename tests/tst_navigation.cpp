@@ -1,0 +1,246 @@
+#include "frmbrowser.h"
+#include "qtwebbrowser.h"
+#include "testhttpserver.h"
+#include "testplatform.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+#include <QWebEngineView>
+
+#include <memory>
+
+namespace {
+constexpr int loadTimeout = 30000;
+
+void writePdf(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QPdfWriter writer(path);
+    QPainter painter(&writer);
+    painter.drawText(QPointF(200, 200), QStringLiteral("Circular de prueba"));
+}
+} // namespace
+
+// The main window on a real browser, over pages of a temporary program folder
+// and of a web server inside the test.
+class TestNavigation : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestPlatform> p;
+    std::unique_ptr<TestHttpServer> server;
+    std::unique_ptr<frmBrowser> window;
+
+    QString local(const QString &relative) const { return QDir(p->folder()).filePath(relative); }
+    QString home() const { return local(QStringLiteral("pagina/maincd.htm")); }
+    QWebEnginePage *page() const
+    {
+        return static_cast<QtWebBrowser *>(window->WebBrowser1)->view()->page();
+    }
+    QWidget *surface() const
+    {
+        return static_cast<QtWebBrowser *>(window->WebBrowser1)->view()->focusProxy();
+    }
+
+    // Where a link of the page lies on the browser's surface; a null point when
+    // the page could not tell.
+    QPoint linkCenter(const char *id)
+    {
+        QVariant rect;
+        bool answered = false;
+        page()->runJavaScript(
+            QStringLiteral(
+                "(function(){var r=document.getElementById('%1').getBoundingClientRect();"
+                "return [r.left + r.width / 2, r.top + r.height / 2];})()")
+                .arg(QLatin1String(id)),
+            [&](const QVariant &result) {
+                rect = result;
+                answered = true;
+            });
+        QTest::qWaitFor([&] { return answered; }, loadTimeout);
+        const QVariantList xy = rect.toList();
+        if (xy.size() != 2) {
+            return {};
+        }
+        return {qRound(xy[0].toDouble()), qRound(xy[1].toDouble())};
+    }
+
+    // Clicks a link with the mouse, as a person does: the engine keeps script
+    // clicks out of the history that back and forward walk.
+    bool clickLink(const char *id)
+    {
+        const QPoint at = linkCenter(id);
+        if (at.isNull()) {
+            return false;
+        }
+        QTest::mouseMove(surface(), at);
+        QTest::mouseClick(surface(), Qt::LeftButton, {}, at);
+        return true;
+    }
+    QAction *button(int position) const { return window->Toolbar1->actions().at(position - 1); }
+    void press(int position)
+    {
+        QTest::mouseClick(window->Toolbar1->widgetForAction(button(position)), Qt::LeftButton);
+    }
+
+private slots:
+    void init()
+    {
+        p = std::make_unique<TestPlatform>();
+        server = std::make_unique<TestHttpServer>();
+        QVERIFY(server->start());
+        server->serve(QStringLiteral("/web.htm"),
+                      "<html><body><p>Sitio web</p><a id='back' href='#'>x</a></body></html>");
+        const QByteArray links = "<a id='local' href='segunda.htm'>Segunda</a> "
+                                 "<a id='web' href='" +
+                                 server->url(QStringLiteral("/web.htm")).toUtf8() +
+                                 "'>Web</a> "
+                                 "<a id='secure' href='https://127.0.0.1:1/seguro.htm'>Segura</a> "
+                                 "<a id='pdflocal' href='../circulares/1001.pdf'>Circular</a>";
+        p->writeFile(QStringLiteral("pagina/maincd.htm"),
+                     "<html><head><meta charset='utf-8'></head><body><h1>Inicio</h1>" + links +
+                         "</body></html>");
+        p->writeFile(QStringLiteral("pagina/segunda.htm"),
+                     "<html><body><h1>Segunda</h1><a id='home' href='maincd.htm'>Inicio</a>"
+                     "</body></html>");
+        writePdf(local(QStringLiteral("circulares/1001.pdf")));
+        writePdf(local(QStringLiteral("circulares/MAYUS.PDF")));
+
+        window = std::make_unique<frmBrowser>(p->withRealBrowser(), p->folder());
+        window->resize(800, 600);
+        QVERIFY(window->Form_Load());
+        window->show();
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(), home(), loadTimeout);
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        server.reset();
+        p.reset();
+    }
+
+    void backAndForwardFollowTheHistory()
+    {
+        QVERIFY(!button(1)->isEnabled());
+        QVERIFY(!button(2)->isEnabled());
+        press(1); // nothing to go back to: nothing happens, nothing is shown
+        QTest::qWait(200);
+        QCOMPARE(window->txtURL->text(), home());
+        QVERIFY(p->messages.shown.isEmpty());
+
+        QVERIFY(clickLink("local"));
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(),
+                                  local(QStringLiteral("pagina/segunda.htm")), loadTimeout);
+        QTRY_VERIFY(button(1)->isEnabled());
+        QVERIFY(!button(2)->isEnabled());
+
+        press(1);
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(), home(), loadTimeout);
+        QTRY_VERIFY(button(2)->isEnabled());
+        QVERIFY(!button(1)->isEnabled());
+
+        press(2);
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(),
+                                  local(QStringLiteral("pagina/segunda.htm")), loadTimeout);
+        QTRY_VERIFY(!button(2)->isEnabled());
+
+        press(5); // home, built afresh from the program folder
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(), home(), loadTimeout);
+        press(4); // refresh and stop keep the page
+        press(3);
+        QTest::qWait(300);
+        QCOMPARE(page()->url(), QUrl::fromLocalFile(home()));
+    }
+
+    void webAddressesNeedAConnection()
+    {
+        p->probe.online = false;
+        QSignalSpy before(window->WebBrowser1, &WebBrowser::BeforeNavigate2);
+        QVERIFY(clickLink("web"));
+        QTRY_COMPARE(p->messages.shown.size(), 1);
+        QCOMPARE(p->messages.shown.first().text, QStringLiteral("Revise su conexión a Internet"));
+        QCOMPARE(p->messages.shown.first().icon, MessageIcon::Critical);
+        QCOMPARE(p->messages.shown.first().title, QStringLiteral("Legisdisco"));
+        QTest::qWait(500);
+        QCOMPARE(p->messages.shown.size(), 1);
+        QCOMPARE(window->txtURL->text(), home());
+        QCOMPARE(page()->url(), QUrl::fromLocalFile(home()));
+        QVERIFY(!server->requests.contains(QStringLiteral("/web.htm")));
+        QVERIFY(p->probe.calls >= 1);
+
+        p->probe.online = true;
+        QVERIFY(clickLink("web"));
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(), server->url(QStringLiteral("/web.htm")),
+                                  loadTimeout);
+        QCOMPARE(p->messages.shown.size(), 1);
+    }
+
+    void onlyLowerCaseHttpIsProbed()
+    {
+        p->probe.online = false;
+        QSignalSpy before(window->WebBrowser1, &WebBrowser::BeforeNavigate2);
+        QVERIFY(clickLink("secure"));
+        QTRY_VERIFY(!before.isEmpty());
+        QVERIFY(before.first().first().toString().startsWith(QLatin1String("https://")));
+
+        // Typed exactly as shown: capitals are not the web prefix.
+        const QString typed = QStringLiteral("HTTP://127.0.0.1:%1/web.htm").arg(server->port());
+        window->txtURL->setText(typed);
+        QTest::keyClick(window->txtURL, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(), server->url(QStringLiteral("/web.htm")),
+                                  loadTimeout);
+        QVERIFY(server->requests.contains(QStringLiteral("/web.htm")));
+        bool sawTyped = false;
+        for (const QList<QVariant> &args : before) {
+            sawTyped = sawTyped || args.first().toString() == typed;
+        }
+        QVERIFY(sawTyped);
+        QCOMPARE(p->probe.calls, 0);
+        QVERIFY(p->messages.shown.isEmpty());
+    }
+
+    void pdfAddressesDisableSaving()
+    {
+        QVERIFY(window->mnuSave->isEnabled());
+        QVERIFY(clickLink("pdflocal"));
+        QTRY_VERIFY_WITH_TIMEOUT(!window->mnuSave->isEnabled(), loadTimeout);
+
+        window->txtURL->setText(local(QStringLiteral("circulares/MAYUS.PDF")));
+        QTest::keyClick(window->txtURL, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(window->mnuSave->isEnabled(), loadTimeout);
+
+        // Also for a navigation that the connection check cancels.
+        p->probe.online = false;
+        window->txtURL->setText(server->url(QStringLiteral("/doc.pdf")));
+        QTest::keyClick(window->txtURL, Qt::Key_Return);
+        QTRY_COMPARE(p->messages.shown.size(), 1);
+        QVERIFY(!window->mnuSave->isEnabled());
+        window->txtURL->setText(server->url(QStringLiteral("/web.htm")));
+        QTest::keyClick(window->txtURL, Qt::Key_Return);
+        QTRY_COMPARE(p->messages.shown.size(), 2);
+        QVERIFY(window->mnuSave->isEnabled());
+        QVERIFY(!server->requests.contains(QStringLiteral("/doc.pdf")));
+    }
+
+    void statusBarFollowsTheLinkUnderThePointer()
+    {
+        const QPoint at = linkCenter("local");
+        QVERIFY(!at.isNull());
+        QTest::mouseMove(surface(), at);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window->statusText(),
+            QUrl::fromLocalFile(local(QStringLiteral("pagina/segunda.htm"))).toString(),
+            loadTimeout);
+        QTest::mouseMove(surface(), QPoint(surface()->width() - 20, surface()->height() - 20));
+        QTRY_COMPARE_WITH_TIMEOUT(window->statusText(), QString(), loadTimeout);
+    }
+};
+
+QTEST_MAIN(TestNavigation)
+#include "tst_navigation.moc"
