@@ -1,6 +1,7 @@
 #include "frmbrowser.h"
 
 #include "coolbar.h"
+#include "firstdialog.h"
 #include "frmdatos.h"
 #include "instanceguard.h"
 #include "layoutrules.h"
@@ -9,6 +10,7 @@
 #include "windowtexts.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
 #include <QEvent>
 #include <QLabel>
@@ -166,6 +168,11 @@ void frmBrowser::buildMenus()
     connect(mnConsultaSarc, &QAction::triggered, this, &frmBrowser::mnConsultaSarc_Click);
     connect(mnConsultaGen, &QAction::triggered, this, &frmBrowser::mnConsultaGen_Click);
     connect(mnuHelp, &QAction::triggered, this, &frmBrowser::mnuHelp_Click);
+    connect(mnuSendto, &QAction::triggered, this, &frmBrowser::mnuSendto_Click);
+    connect(mnSuscribir, &QAction::triggered, this, &frmBrowser::mnSuscribir_Click);
+    connect(mnSuscribirWeb, &QAction::triggered, this, &frmBrowser::mnSuscribirWeb_Click);
+    connect(mnuDessucri, &QAction::triggered, this, &frmBrowser::mnuDessucri_Click);
+    connect(mnuDessucriWeb, &QAction::triggered, this, &frmBrowser::mnuDessucriWeb_Click);
 }
 
 QString frmBrowser::programPath(const QString &relative) const
@@ -202,7 +209,10 @@ bool frmBrowser::Form_Load()
 
 void frmBrowser::openFirstRunPrompt()
 {
-    emit firstRunPromptRequested();
+    firstDialog prompt(m_services.profile, m_services.shell, m_services.messages, m_programFolder,
+                       this);
+    prompt.chkmostrar->setChecked(false);
+    prompt.exec();
 }
 
 bool frmBrowser::eventFilter(QObject *watched, QEvent *event)

@@ -41,6 +41,13 @@ public:
     void mnConsultaGen_Click();
     void mnConsultaSarc_Click();
 
+    // Subscription and page sending.
+    void mnSuscribir_Click();
+    void mnuDessucri_Click();
+    void mnSuscribirWeb_Click();
+    void mnuDessucriWeb_Click();
+    void mnuSendto_Click();
+
     QString helpFile() const { return m_helpFile; }
     QString initPage() const { return m_initPage; }
     QString statusText() const;
@@ -70,11 +77,6 @@ public:
     QAction *mnuConfig;
     QAction *mnuHelp;
 
-signals:
-    // Start-up asks here for the first-run prompt, to be opened modally over
-    // this window before the home page is shown.
-    void firstRunPromptRequested();
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -88,6 +90,10 @@ private:
     QString programPath(const QString &relative) const;
     void showCritical(const QString &text);
     void openWhenConnected(const QString &relativePath, const QString &offlineMessage);
+    // Reads the user data; when incomplete, opens the user-data form and answers false.
+    bool checkUserData();
+    QString readHttpSetting(const QString &key) const;
+    void openMail(const QString &address);
 
     PlatformServices m_services;
     QString m_programFolder;

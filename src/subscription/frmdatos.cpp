@@ -1,6 +1,7 @@
 #include "frmdatos.h"
 
 #include "messageboxes.h"
+#include "placement.h"
 #include "twips.h"
 #include "utility.h"
 #include "windowtexts.h"
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace {
 const QString sectionUser = QStringLiteral("user");
@@ -123,9 +123,5 @@ void frmDatos::refuse(const QString &text)
 void frmDatos::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (const QScreen *screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    Placement::centerOnScreen(this);
 }
