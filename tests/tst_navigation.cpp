@@ -62,7 +62,9 @@ class TestNavigation : public QObject {
                 rect = result;
                 answered = true;
             });
-        QTest::qWaitFor([&] { return answered; }, loadTimeout);
+        if (!QTest::qWaitFor([&] { return answered; }, loadTimeout)) {
+            return {};
+        }
         const QVariantList xy = rect.toList();
         if (xy.size() != 2) {
             return {};

@@ -1,11 +1,14 @@
 #include "classicfont.h"
+#include "filedownloadfolderstore.h"
 #include "frmbrowser.h"
 #include "iniprofilefile.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
 #include "qtdocumentdialogs.h"
+#include "qtfiledownload.h"
 #include "qtmessageboxes.h"
 #include "qtwebbrowser.h"
+#include "qtwindowservice.h"
 #include "xdgshell.h"
 
 #include <QApplication>
@@ -46,7 +49,13 @@ int main(int argc, char *argv[])
         return new QtWebBrowser(engineProfile, dialogs, parent);
     };
 
-    frmBrowser window({profile, probe, shell, messages, instance, newBrowser}, programFolder);
+    FileDownloadFolderStore downloadFolders;
+    QtFileDownload fileDownload(engineProfile, downloadFolders);
+    QtWindowService windows;
+
+    frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
+                       fileDownload, windows},
+                      programFolder);
     if (!window.Form_Load()) {
         return 0;
     }

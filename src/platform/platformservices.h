@@ -3,10 +3,13 @@
 #include "webbrowser.h"
 
 class ConnectivityProbe;
+class DownloadFolderStore;
+class FileDownload;
 class InstanceGuard;
 class MessageBoxes;
 class ProfileFile;
 class Shell;
+class WindowService;
 
 // The services of the host that the windows use, handed to each window by its
 // constructor. main() wires the real ones; tests wire fakes.
@@ -17,4 +20,7 @@ struct PlatformServices {
     MessageBoxes &messages;
     InstanceGuard &instance;
     WebBrowserFactory newBrowser;
+    DownloadFolderStore &downloadFolders;
+    FileDownload &fileDownload;
+    WindowService &windows;
 };

@@ -25,6 +25,8 @@ const QString documentScript = QStringLiteral(R"JS(
     var labels = [];
     var found = doc.getElementsByTagName('label');
     for (var i = 0; i < found.length; ++i) {
+        // The engine splits long texts into several nodes; the page wrote one.
+        found[i].normalize();
         var values = [];
         var nodes = found[i].childNodes;
         for (var j = 0; j < nodes.length; ++j) { values.push(nodes[j].nodeValue); }

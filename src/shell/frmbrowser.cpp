@@ -2,6 +2,7 @@
 
 #include "coolbar.h"
 #include "firstdialog.h"
+#include "frmactualiza.h"
 #include "frmdatos.h"
 #include "instanceguard.h"
 #include "layoutrules.h"
@@ -168,6 +169,7 @@ void frmBrowser::buildMenus()
     connect(mnConsultaSarc, &QAction::triggered, this, &frmBrowser::mnConsultaSarc_Click);
     connect(mnConsultaGen, &QAction::triggered, this, &frmBrowser::mnConsultaGen_Click);
     connect(mnuHelp, &QAction::triggered, this, &frmBrowser::mnuHelp_Click);
+    connect(mnuCirculares, &QAction::triggered, this, &frmBrowser::mnuCirculares_Click);
     connect(mnuSendto, &QAction::triggered, this, &frmBrowser::mnuSendto_Click);
     connect(mnSuscribir, &QAction::triggered, this, &frmBrowser::mnSuscribir_Click);
     connect(mnSuscribirWeb, &QAction::triggered, this, &frmBrowser::mnSuscribirWeb_Click);
@@ -254,6 +256,12 @@ void frmBrowser::applyBrowserSize(float allowanceTwips)
                            twips(StatusBar1->height()), allowanceTwips);
     const int newHeight = height ? Twips::toPixels(*height, dpi) : WebBrowser1->height();
     WebBrowser1->resize(m_client->width(), newHeight);
+}
+
+void frmBrowser::mnuCirculares_Click()
+{
+    frmActualiza updates(m_services, m_programFolder, this);
+    updates.exec();
 }
 
 void frmBrowser::mnuClose_Click()

@@ -41,6 +41,9 @@ public:
     void mnConsultaGen_Click();
     void mnConsultaSarc_Click();
 
+    // Circular updates.
+    void mnuCirculares_Click();
+
     // Subscription and page sending.
     void mnSuscribir_Click();
     void mnuDessucri_Click();

@@ -1,5 +1,6 @@
 #include "testplatform.h"
 
+#include "qtfiledownload.h"
 #include "qtwebbrowser.h"
 
 #include <QCoreApplication>
@@ -12,18 +13,24 @@ TestPlatform::TestPlatform() = default;
 
 PlatformServices TestPlatform::withFakeBrowser()
 {
-    return {profile, probe, shell, messages, instance, [this](QWidget *parent) -> WebBrowser * {
-                auto *browser = new FakeWebBrowser(parent);
-                lastFakeBrowser = browser;
-                return browser;
-            }};
+    const WebBrowserFactory newBrowser = [this](QWidget *parent) -> WebBrowser * {
+        auto *browser = new FakeWebBrowser(parent);
+        lastFakeBrowser = browser;
+        fakeBrowsers.append(browser);
+        return browser;
+    };
+    return {profile,    probe,           shell,        messages, instance,
+            newBrowser, downloadFolders, fileDownload, windows};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
 {
-    return {profile, probe, shell, messages, instance, [this](QWidget *parent) -> WebBrowser * {
-                return new QtWebBrowser(testEngineProfile(), dialogs, parent);
-            }};
+    const WebBrowserFactory newBrowser = [this](QWidget *parent) -> WebBrowser * {
+        return new QtWebBrowser(testEngineProfile(), dialogs, parent);
+    };
+    realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders);
+    return {profile,    probe,           shell,         messages, instance,
+            newBrowser, downloadFolders, *realDownload, windows};
 }
 
 QString TestPlatform::settingsPath() const

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "fakedownloads.h"
 #include "fakeplatform.h"
 #include "fakeprofilefile.h"
 #include "fakewebbrowser.h"
 #include "iniprofilefile.h"
 #include "platformservices.h"
+#include "qtwindowservice.h"
 
 #include <QPointer>
 #include <QTemporaryDir>
+
+#include <memory>
 
 class QWebEngineProfile;
 
@@ -17,7 +21,8 @@ struct TestPlatform {
 
     // Services with fake browsers; the last one made is in lastFakeBrowser.
     PlatformServices withFakeBrowser();
-    // Services with real browsers on a private, off-the-record engine profile.
+    // Services with real browsers and real downloads on a private,
+    // off-the-record engine profile.
     PlatformServices withRealBrowser();
 
     QString folder() const { return dir.path(); }
@@ -32,7 +37,12 @@ struct TestPlatform {
     FakeMessageBoxes messages;
     FakeInstanceGuard instance;
     FakeDocumentDialogs dialogs;
+    FakeDownloadFolderStore downloadFolders;
+    FakeFileDownload fileDownload;
+    QtWindowService windows;
+    std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
+    QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made
 };
 
 // The engine profile shared by the real browsers of a test run.

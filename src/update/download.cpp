@@ -1,0 +1,71 @@
+#include "download.h"
+
+#include "downloadfolderstore.h"
+#include "filedownload.h"
+#include "windowservice.h"
+
+#include <QDir>
+#include <QUrl>
+
+namespace {
+// The dialog appears as the download starts; the search gives up after about a second.
+constexpr int dialogSearchAttempts = 100;
+constexpr int dialogSearchPauseMs = 10;
+constexpr int dialogWaitMs = 50;
+
+bool isWebAddress(const QString &url)
+{
+    const QString scheme = QUrl(url).scheme();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+} // namespace
+
+QString TrimAtNull(const QString &text)
+{
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    return nul < 0 ? text : text.left(nul);
+}
+
+QString GetDownloadDirectory(const DownloadFolderStore &store)
+{
+    return TrimAtNull(store.folder().value_or(QString()));
+}
+
+bool SetDownloadDirectory(DownloadFolderStore &store, const QString &folder)
+{
+    return store.setFolder(folder);
+}
+
+QString packagePath(const QString &programFolder, const QString &link)
+{
+    const QString name = link.mid(link.lastIndexOf(QLatin1Char('/')) + 1);
+    return QDir(programFolder).path() + QLatin1Char('/') + name;
+}
+
+void DownloadFile(DownloadServices services, const DownloadRequest &request)
+{
+    const QString current = GetDownloadDirectory(services.folders);
+    if (request.folder.toLower() != current.toLower()) {
+        SetDownloadDirectory(services.folders, request.folder);
+    }
+    // Anything but a web address (a script, a local file) is not fetched.
+    if (isWebAddress(request.url)) {
+        services.download.start(request.url);
+    }
+    WindowHandle dialog;
+    if (!request.title.isEmpty()) {
+        for (int attempt = 0; attempt < dialogSearchAttempts && !dialog; ++attempt) {
+            dialog = services.windows.findWindow(DownloadDialogWindow::windowClass(),
+                                                 DownloadDialogWindow::title());
+            if (!dialog) {
+                services.windows.sleep(dialogSearchPauseMs, false);
+            }
+        }
+        if (dialog) {
+            services.windows.setWindowText(dialog, request.title);
+        }
+    }
+    do {
+        services.windows.sleep(dialogWaitMs, true);
+    } while (services.windows.isWindow(dialog));
+}

@@ -1,0 +1,175 @@
+#include "frmactualiza.h"
+
+#include "connectivityprobe.h"
+#include "download.h"
+#include "messageboxes.h"
+#include "placement.h"
+#include "shell.h"
+#include "twips.h"
+#include "updatecheck.h"
+#include "utility.h"
+#include "windowtexts.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace {
+template <typename W> W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+} // namespace
+
+frmActualiza::frmActualiza(PlatformServices services, const QString &programFolder, QWidget *owner)
+    : QDialog(owner,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_services(std::move(services))
+    , m_programFolder(programFolder)
+{
+    setObjectName(QStringLiteral("frmActualiza"));
+    setWindowTitle(WindowTexts::caption());
+
+    Frame1 = named(new QGroupBox(QStringLiteral("Circulares Faltantes"), this), "Frame1");
+    listVersion = named(new QListWidget(Frame1), "listVersion");
+    btnOK = named(new QPushButton(QStringLiteral("&Revisar Actualizaciones"), Frame1), "btnOK");
+    btnActualiza = named(new QPushButton(QStringLiteral("A&ctualizar"), Frame1), "btnActualiza");
+    for (QPushButton *button : {btnOK, btnActualiza}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    wbrowserAct = named(m_services.newBrowser(this), "wbrowserAct");
+    wbrEjecutable = named(m_services.newBrowser(this), "wbrEjecutable");
+    Label1 = named(new QLabel(QStringLiteral("Si no se inicia la descarga automáticamente, puede "
+                                             "utilizar el siguiente enlance para obtener la "
+                                             "actualización, el paquete de actualización debe "
+                                             "ejecutarse en la carpeta de instalación del "
+                                             "sistema."),
+                              this),
+                   "Label1");
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Twips::setFixedClientSize(this, 6330, 4440);
+    Twips::place(Frame1, 1440, 240, 3255, 2175);
+    Twips::place(listVersion, 120, 360, 1455, 1620);
+    Twips::place(btnOK, 1680, 360, 1455, 615);
+    Twips::place(btnActualiza, 1680, 1080, 1455, 615);
+    Twips::place(wbrowserAct, 1320, 360, 3015, 2175);
+    Twips::place(wbrEjecutable, 120, 3360, 6135, 975);
+    Twips::place(Label1, 120, 2760, 6135, 735);
+    wbrowserAct->setVisible(false);
+    wbrEjecutable->setVisible(false);
+
+    setTabOrder(wbrowserAct, wbrEjecutable);
+    setTabOrder(wbrEjecutable, btnActualiza);
+    setTabOrder(btnActualiza, btnOK);
+    setTabOrder(btnOK, listVersion);
+
+    connect(wbrowserAct, &WebBrowser::BeforeNavigate2, this,
+            &frmActualiza::wbrowserAct_BeforeNavigate2);
+    connect(wbrowserAct, &WebBrowser::NavigateComplete2, this,
+            &frmActualiza::wbrowserAct_NavigateComplete2);
+    connect(btnOK, &QPushButton::clicked, this, &frmActualiza::btnOK_Click);
+    connect(btnActualiza, &QPushButton::clicked, this, &frmActualiza::btnActualiza_Click);
+
+    Form_Load();
+}
+
+void frmActualiza::Form_Load()
+{
+    btnOK->setEnabled(false);
+    btnActualiza->setEnabled(false);
+    actURL = ReadIniValue(m_services.profile, SettingsPath(m_programFolder), QStringLiteral("http"),
+                          QStringLiteral("actualizacion"), QStringLiteral("?"));
+    wbrowserAct->Navigate2(actURL + QStringLiteral("actualizacionesValores.asp"));
+}
+
+void frmActualiza::wbrowserAct_BeforeNavigate2(const QString &, bool *cancel)
+{
+    if (IsConnected(m_services.probe)) {
+        return;
+    }
+    *cancel = true;
+    // The engine is inside its navigation callback: the box waits for it to return.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_services.messages.show(this, QStringLiteral("Verifique su conexión a Internet"),
+                                     MessageIcon::Critical, WindowTexts::messageTitle());
+        },
+        Qt::QueuedConnection);
+}
+
+void frmActualiza::wbrowserAct_NavigateComplete2(const QString &address)
+{
+    const bool packageOffered = address.contains(QLatin1String("archivo.asp"));
+    btnActualiza->setEnabled(packageOffered);
+    btnOK->setEnabled(!packageOffered);
+}
+
+void frmActualiza::btnOK_Click()
+{
+    if (wbrowserAct->Busy()) {
+        return;
+    }
+    const HtmlDocument document = wbrowserAct->Document();
+    if (!document.present || !document.hasBody || document.labelChildValues.isEmpty()) {
+        inform(QStringLiteral("Revise que su conexión a Internet este funcionando"));
+        return;
+    }
+    const QStringList firstLabel = document.labelChildValues.first();
+    const QString listText = firstLabel.isEmpty() ? QString() : firstLabel.first();
+    const QStringList local =
+        localCircularNames(QDir(m_programFolder).filePath(QStringLiteral("circulares")));
+    listVersion->addItems(missingCirculars(splitServerList(listText), local));
+    btnOK->setEnabled(false);
+    if (listVersion->count() == 0) {
+        inform(QStringLiteral("A la fecha su programa está actualizado"));
+        return;
+    }
+    QStringList missing;
+    for (int row = 0; row < listVersion->count(); ++row) {
+        missing.append(listVersion->item(row)->text());
+    }
+    actURL = requestAddress(actURL, missing);
+    wbrowserAct->Navigate2(actURL);
+    wbrEjecutable->Navigate(actURL);
+    wbrEjecutable->setVisible(true);
+}
+
+void frmActualiza::btnActualiza_Click()
+{
+    if (wbrowserAct->Busy()) {
+        return;
+    }
+    const DownloadRequest request{WindowTexts::messageTitle(), m_programFolder, firstLink()};
+    btnActualiza->setEnabled(false);
+    hide();
+    DownloadFile({m_services.downloadFolders, m_services.fileDownload, m_services.windows},
+                 request);
+    const QString package = packagePath(m_programFolder, firstLink());
+    m_services.shell.execute(this, QStringLiteral("Open"), package, QString(), m_programFolder,
+                             ShowCommand::Hide);
+    close();
+}
+
+QString frmActualiza::firstLink() const
+{
+    const QStringList links = wbrowserAct->Document().links;
+    return links.isEmpty() ? QString() : links.first();
+}
+
+void frmActualiza::inform(const QString &text)
+{
+    m_services.messages.show(this, text, MessageIcon::Information, WindowTexts::messageTitle());
+}
+
+void frmActualiza::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    Placement::centerOnOwner(this);
+}

@@ -1,0 +1,261 @@
+#include "frmactualiza.h"
+#include "testplatform.h"
+#include "updateserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+constexpr int loadTimeout = 30000;
+const QString offline = QStringLiteral("Verifique su conexión a Internet");
+const QString noList = QStringLiteral("Revise que su conexión a Internet este funcionando");
+const QString upToDate = QStringLiteral("A la fecha su programa está actualizado");
+
+QStringList items(const QListWidget *list)
+{
+    QStringList all;
+    for (int row = 0; row < list->count(); ++row) {
+        all.append(list->item(row)->text());
+    }
+    return all;
+}
+
+HtmlDocument listPage(const QStringList &labelChildren)
+{
+    HtmlDocument doc;
+    doc.present = true;
+    doc.hasBody = true;
+    doc.labelChildValues = {labelChildren};
+    return doc;
+}
+
+// Answers the download dialog, retitled for the program, with one of its buttons.
+class DownloadAnswerer : public QObject {
+public:
+    explicit DownloadAnswerer(const char *button)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this, button] {
+            const auto windows = QApplication::topLevelWidgets();
+            for (QWidget *w : windows) {
+                if (w->isVisible() &&
+                    w->property("windowClass").toString() == QLatin1String("#32770")) {
+                    titles.append(w->windowTitle());
+                    if (auto *b = w->findChild<QPushButton *>(QLatin1String(button));
+                        b && b->isEnabled() && w->windowTitle() == QLatin1String("Legisdisco")) {
+                        QTest::mouseClick(b, Qt::LeftButton);
+                    }
+                }
+            }
+        });
+        m_timer.start(50);
+    }
+    QStringList titles;
+
+private:
+    QTimer m_timer;
+};
+} // namespace
+
+class TestUpdate : public QObject {
+    Q_OBJECT
+
+    struct Window {
+        explicit Window(TestPlatform &p,
+                        const QByteArray &settings = "[http]\r\nactualizacion=http://h/act/\r\n")
+        {
+            p.writeSettings(settings);
+            form = std::make_unique<frmActualiza>(p.withFakeBrowser(), p.folder(), nullptr);
+            hidden = p.fakeBrowsers.at(0);
+            shown = p.fakeBrowsers.at(1);
+        }
+        std::unique_ptr<frmActualiza> form;
+        FakeWebBrowser *hidden;
+        FakeWebBrowser *shown;
+    };
+
+private slots:
+    void loadAsksForTheListPage()
+    {
+        TestPlatform p;
+        Window w(p);
+        QCOMPARE(w.hidden->navigations,
+                 QStringList{QStringLiteral("http://h/act/actualizacionesValores.asp")});
+        QVERIFY(!w.form->btnOK->isEnabled());
+        QVERIFY(!w.form->btnActualiza->isEnabled());
+        QVERIFY(!w.form->wbrEjecutable->isVisibleTo(w.form.get()));
+        QVERIFY(!w.form->wbrowserAct->isVisibleTo(w.form.get()));
+        QCOMPARE(w.form->Label1->text(),
+                 QStringLiteral("Si no se inicia la descarga automáticamente, puede utilizar el "
+                                "siguiente enlance para obtener la actualización, el paquete de "
+                                "actualización debe ejecutarse en la carpeta de instalación del "
+                                "sistema."));
+        TestPlatform noSettings;
+        Window q(noSettings, QByteArray());
+        QFile::remove(noSettings.settingsPath());
+        QCOMPARE(q.hidden->navigations.first(), QStringLiteral("?actualizacionesValores.asp"));
+    }
+
+    void everyNavigationOfTheHiddenBrowserNeedsAConnection()
+    {
+        TestPlatform p;
+        Window w(p);
+        p.probe.online = false;
+        QVERIFY(w.hidden->offerNavigation(QStringLiteral("file:///local.htm")));
+        QVERIFY(p.messages.shown.isEmpty()); // shown once the engine's callback has returned
+        QTRY_COMPARE(p.messages.texts(), QStringList{offline});
+        QCOMPARE(p.messages.shown.first().icon, MessageIcon::Critical);
+        QVERIFY(!w.form->btnOK->isEnabled());
+        p.probe.online = true;
+        QVERIFY(!w.hidden->offerNavigation(QStringLiteral("http://h/act/x")));
+    }
+
+    void completedPagesDecideTheButtons()
+    {
+        TestPlatform p;
+        Window w(p);
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/actualizacionesValores.asp"));
+        QVERIFY(w.form->btnOK->isEnabled());
+        QVERIFY(!w.form->btnActualiza->isEnabled());
+        emit w.hidden->NavigateComplete2(
+            QStringLiteral("http://h/act/archivoValores.asp?Numeros=1"));
+        QVERIFY(w.form->btnOK->isEnabled());
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/archivo.asp?p=1"));
+        QVERIFY(!w.form->btnOK->isEnabled());
+        QVERIFY(w.form->btnActualiza->isEnabled());
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/ARCHIVO.ASP"));
+        QVERIFY(w.form->btnOK->isEnabled());
+        QVERIFY(!w.form->btnActualiza->isEnabled());
+    }
+
+    void checkListsWhatIsMissingAndSendsTheRequest()
+    {
+        TestPlatform p;
+        p.writeFile(QStringLiteral("circulares/101.pdf"), "%PDF");
+        p.writeFile(QStringLiteral("circulares/103.PDF"), "%PDF");
+        Window w(p);
+        w.form->show();
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/actualizacionesValores.asp"));
+        w.hidden->document = listPage({QStringLiteral("101,102, 103")});
+        QTest::mouseClick(w.form->btnOK, Qt::LeftButton);
+        QCOMPARE(items(w.form->listVersion), QStringList{QStringLiteral("102")});
+        const QString request = QStringLiteral("http://h/act/archivoValores.asp?Numeros=102");
+        QCOMPARE(w.form->actURL, request);
+        QCOMPARE(w.hidden->navigations.last(), request);
+        QCOMPARE(w.shown->navigations, QStringList{request});
+        QVERIFY(w.form->wbrEjecutable->isVisible());
+        QVERIFY(!w.form->btnOK->isEnabled());
+        QVERIFY(p.messages.shown.isEmpty());
+    }
+
+    void checkOutcomesWithoutARequest()
+    {
+        TestPlatform p;
+        Window w(p);
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/actualizacionesValores.asp"));
+
+        w.hidden->busy = true; // still loading: the click does nothing
+        w.hidden->document = listPage({QStringLiteral("1")});
+        w.form->btnOK_Click();
+        QCOMPARE(w.form->listVersion->count(), 0);
+        QVERIFY(p.messages.shown.isEmpty());
+        w.hidden->busy = false;
+
+        w.hidden->document = HtmlDocument{true, true, {}, {}}; // no label at all
+        w.form->btnOK_Click();
+        QCOMPARE(p.messages.texts(), QStringList{noList});
+        QCOMPARE(p.messages.shown.last().icon, MessageIcon::Information);
+        QVERIFY(w.form->btnOK->isEnabled());
+
+        w.hidden->document = listPage({QString()}); // a label without text
+        w.form->btnOK_Click();
+        QCOMPARE(p.messages.texts().last(), upToDate);
+        QVERIFY(!w.form->btnOK->isEnabled());
+        QCOMPARE(w.hidden->navigations.size(), 1);
+
+        w.hidden->document = listPage({}); // a label without child nodes
+        w.form->btnOK_Click();
+        QCOMPARE(p.messages.texts().last(), upToDate);
+    }
+
+    void trailingCommaGivesAnEmptyItem()
+    {
+        TestPlatform p;
+        Window w(p);
+        w.hidden->document = listPage({QStringLiteral("7,8,")});
+        w.form->btnOK_Click();
+        QCOMPARE(items(w.form->listVersion),
+                 (QStringList{QStringLiteral("7"), QStringLiteral("8"), QString()}));
+        QCOMPARE(w.form->actURL, QStringLiteral("http://h/act/archivoValores.asp?Numeros=7,8,"));
+    }
+
+    void updateEndToEnd_data()
+    {
+        QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("saved") << QByteArray("saveButton") << true;
+        QTest::newRow("cancelled") << QByteArray("cancelButton") << false;
+    }
+
+    void updateEndToEnd()
+    {
+        QFETCH(QByteArray, button);
+        QFETCH(bool, saved);
+        QTemporaryDir serverFolder;
+        for (const char *id : {"1001", "1002", "1003"}) {
+            QFile file(serverFolder.filePath(QLatin1String(id) + QStringLiteral(".pdf")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("%PDF-1.4 circular ") + id);
+        }
+        UpdateServer server(serverFolder.path());
+        QVERIFY(server.listen());
+
+        TestPlatform p;
+        p.writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF");
+        p.writeSettings("[http]\r\nactualizacion=" + server.baseUrl().toString().toUtf8() + "\r\n");
+        frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        QCOMPARE(items(form.listVersion),
+                 (QStringList{QStringLiteral("1002"), QStringLiteral("1003")}));
+        QVERIFY(form.actURL.endsWith(QLatin1String("archivoValores.asp?Numeros=1002,1003")));
+        QVERIFY(form.wbrEjecutable->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+        QVERIFY(!form.btnOK->isEnabled());
+
+        DownloadAnswerer answerer(button.constData());
+        QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
+        QVERIFY(!form.isVisible());
+        QVERIFY(answerer.titles.contains(QStringLiteral("Legisdisco")));
+        QVERIFY(!answerer.titles.contains(QStringLiteral("File Download")));
+        QCOMPARE(p.downloadFolders.stored, std::optional<QString>(p.folder()));
+
+        QCOMPARE(p.shell.calls.size(), 1);
+        const FakeShell::Call open = p.shell.calls.first();
+        QCOMPARE(open.verb, QStringLiteral("Open"));
+        QCOMPARE(open.show, 0);
+        QCOMPARE(open.directory, p.folder());
+        QVERIFY(open.document.startsWith(p.folder() + QLatin1Char('/')));
+        QVERIFY(open.document.endsWith(QLatin1String(".zip")));
+        QFile package(open.document);
+        QCOMPARE(package.exists(), saved);
+        if (saved) {
+            QVERIFY(package.open(QIODevice::ReadOnly));
+            const QByteArray zip = package.readAll();
+            QVERIFY(zip.startsWith("PK"));
+            QVERIFY(zip.contains("circulares/1002.pdf"));
+            QVERIFY(zip.contains("circulares/1003.pdf"));
+            QVERIFY(!zip.contains("circulares/1001.pdf"));
+        }
+        QVERIFY(p.messages.shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestUpdate)
+#include "tst_update.moc"

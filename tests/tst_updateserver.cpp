@@ -1,0 +1,636 @@
+// The reference update server, run in-process on 127.0.0.1 and a free port, and its
+// command-line program.
+
+#include "circularcatalog.h"
+#include "packagestore.h"
+#include "updateserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zip.h>
+
+#include <memory>
+
+namespace {
+
+struct Answer {
+    int status = 0;
+    QByteArray body;
+    QByteArray type;
+    QByteArray location;
+    QByteArray disposition;
+    QUrl finalUrl;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+};
+
+// The text of the page's first <label>, with the HTML character references it may hold
+// turned back into characters; a null text when the page has no label.
+QString firstLabelText(const QByteArray &page)
+{
+    const QString html = QString::fromUtf8(page);
+    static const QRegularExpression label(QStringLiteral("<label\\b[^>]*>([^<]*)</label>"));
+    const QRegularExpressionMatch match = label.match(html);
+    if (!match.hasMatch() || html.indexOf(QLatin1String("<label")) != match.capturedStart())
+        return {};
+    QString text = match.captured(1);
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    text.replace(QLatin1String("&quot;"), QLatin1String("\""));
+    text.replace(QLatin1String("&#39;"), QLatin1String("'"));
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return text;
+}
+
+// The href of the page's first link (<a> or <area>), or an empty text.
+QString firstLinkHref(const QByteArray &page)
+{
+    static const QRegularExpression link(QStringLiteral("<(a|area)\\b[^>]*\\bhref=\"([^\"]*)\""),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = link.match(QString::fromUtf8(page));
+    return match.hasMatch() ? match.captured(2).replace(QLatin1String("&amp;"), QLatin1String("&"))
+                            : QString();
+}
+
+// Every entry of a zip archive, name -> bytes, read back with libzip; empty when the
+// archive cannot be opened.
+QMap<QString, QByteArray> unzip(const QByteArray &archive)
+{
+    QMap<QString, QByteArray> entries;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *source =
+        zip_source_buffer_create(archive.constData(), zip_uint64_t(archive.size()), 0, &error);
+    if (!source)
+        return entries;
+    zip_t *zip = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    zip_error_fini(&error);
+    if (!zip) {
+        zip_source_free(source);
+        return entries;
+    }
+    const zip_int64_t count = zip_get_num_entries(zip, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(zip, zip_uint64_t(i), 0, &stat) < 0)
+            continue;
+        QByteArray data(qsizetype(stat.size), Qt::Uninitialized);
+        zip_file_t *file = zip_fopen_index(zip, zip_uint64_t(i), 0);
+        if (!file)
+            continue;
+        const zip_int64_t read = zip_fread(file, data.data(), stat.size);
+        zip_fclose(file);
+        if (read == zip_int64_t(stat.size))
+            entries.insert(QString::fromUtf8(stat.name), data);
+    }
+    zip_close(zip);
+    return entries;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+// A percent-encoded identifier list for Numeros=...
+QString encodedList(const QStringList &identifiers)
+{
+    QStringList encoded;
+    for (const QString &identifier : identifiers)
+        encoded.append(QString::fromLatin1(QUrl::toPercentEncoding(identifier)));
+    return encoded.join(u',');
+}
+
+} // namespace
+
+class TestUpdateServer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void listPageOffersEveryCircularInNaturalOrder();
+    void listFollowsTheFolder();
+    void requestLeadsToAnswerPageAndPackage();
+    void samePackageForTheSameSet();
+    void badRequestsGetAClearPage_data();
+    void badRequestsGetAClearPage();
+    void percentEncodedIdentifiersRoundTrip();
+    void missingFolderAnswers503();
+    void otherAddressesAndMethods();
+    void packagesAreKeptWithinTheirLimits();
+    void fiftyThousandCirculars();
+    void naturalOrder();
+    void identifierRules();
+    void listenReportsThePortOrTheError();
+    void programReportsBadFolderAndBusyPort();
+
+private:
+    QString circular(const QString &identifier) const;
+    void addCircular(const QString &fileName, const QByteArray &bytes);
+    void startServer(const QString &folder);
+    QUrl url(const QString &pathAndQuery) const;
+    Answer get(const QUrl &url, bool followRedirects = false, const QByteArray &verb = "GET");
+    Answer request(const QString &numerosQuery, bool followRedirects = false);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<UpdateServer> m_server;
+    QNetworkAccessManager m_network;
+};
+
+void TestUpdateServer::initTestCase()
+{
+    m_network.setProxy(QNetworkProxy::NoProxy);
+    m_network.setAutoDeleteReplies(false);
+}
+
+void TestUpdateServer::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    addCircular(QStringLiteral("1001.pdf"), circular(QStringLiteral("1001")).toLatin1());
+    addCircular(QStringLiteral("1002.pdf"), circular(QStringLiteral("1002")).toLatin1());
+    addCircular(QStringLiteral("1003.pdf"), circular(QStringLiteral("1003")).toLatin1());
+    startServer(m_dir->path());
+}
+
+void TestUpdateServer::cleanup()
+{
+    m_server.reset();
+    m_dir.reset();
+}
+
+QString TestUpdateServer::circular(const QString &identifier) const
+{
+    return QStringLiteral("%PDF-1.4 circular %1\n%%EOF\n").arg(identifier);
+}
+
+void TestUpdateServer::addCircular(const QString &fileName, const QByteArray &bytes)
+{
+    QVERIFY(writeFile(QDir(m_dir->path()).filePath(fileName), bytes));
+}
+
+void TestUpdateServer::startServer(const QString &folder)
+{
+    m_server = std::make_unique<UpdateServer>(folder);
+    QVERIFY2(m_server->listen(QHostAddress(QHostAddress::LocalHost), 0),
+             qPrintable(m_server->errorString()));
+    QVERIFY(m_server->serverPort() != 0);
+}
+
+QUrl TestUpdateServer::url(const QString &pathAndQuery) const
+{
+    return QUrl(m_server->baseUrl().toString() + pathAndQuery, QUrl::StrictMode);
+}
+
+Answer TestUpdateServer::get(const QUrl &url, bool followRedirects, const QByteArray &verb)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         followRedirects ? QNetworkRequest::NoLessSafeRedirectPolicy
+                                         : QNetworkRequest::ManualRedirectPolicy);
+    std::unique_ptr<QNetworkReply> reply(
+        verb == "HEAD" ? m_network.head(request) : m_network.sendCustomRequest(request, verb));
+    Answer answer;
+    if (!reply->isFinished()) {
+        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+        if (!finished.wait(60000)) {
+            answer.error = QNetworkReply::TimeoutError;
+            return answer;
+        }
+    }
+    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    answer.body = reply->readAll();
+    answer.type = reply->rawHeader("Content-Type");
+    answer.location = reply->rawHeader("Location");
+    answer.disposition = reply->rawHeader("Content-Disposition");
+    answer.finalUrl = reply->url();
+    answer.error = reply->error();
+    return answer;
+}
+
+Answer TestUpdateServer::request(const QString &numerosQuery, bool followRedirects)
+{
+    return get(url(QStringLiteral("archivoValores.asp") + numerosQuery), followRedirects);
+}
+
+void TestUpdateServer::listPageOffersEveryCircularInNaturalOrder()
+{
+    addCircular(QStringLiteral("9.pdf"), "nine");
+    addCircular(QStringLiteral("10.PDF"), "ten, upper-case extension");
+    addCircular(QStringLiteral("notes.txt"), "not a circular");
+    addCircular(QStringLiteral(".hidden.pdf"), "hidden");
+    addCircular(QStringLiteral("1001.pdf.bak"), "not a circular");
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("folder.pdf")));
+
+    const Answer page = get(url(QStringLiteral("actualizacionesValores.asp")));
+    QCOMPARE(page.status, 200);
+    QVERIFY(page.type.startsWith("text/html"));
+    QVERIFY(page.type.contains("utf-8"));
+    QVERIFY(page.body.startsWith("<!DOCTYPE html>"));
+    QVERIFY(page.body.contains("lang=\"es\""));
+    QCOMPARE(firstLabelText(page.body), QStringLiteral("9,10,1001,1002,1003"));
+    QCOMPARE(page.body.count("<label"), 1);
+
+    // Addresses are matched without regard to letter case, as on the regulator's server.
+    const Answer lower = get(url(QStringLiteral("ACTUALIZACIONESVALORES.ASP")));
+    QCOMPARE(lower.status, 200);
+    QCOMPARE(firstLabelText(lower.body), QStringLiteral("9,10,1001,1002,1003"));
+}
+
+void TestUpdateServer::listFollowsTheFolder()
+{
+    QCOMPARE(firstLabelText(get(url(QStringLiteral("actualizacionesValores.asp"))).body),
+             QStringLiteral("1001,1002,1003"));
+    addCircular(QStringLiteral("1004.pdf"), "new");
+    QVERIFY(QFile::remove(QDir(m_dir->path()).filePath(QStringLiteral("1001.pdf"))));
+    QCOMPARE(firstLabelText(get(url(QStringLiteral("actualizacionesValores.asp"))).body),
+             QStringLiteral("1002,1003,1004"));
+    QCOMPARE(request(QStringLiteral("?Numeros=1004")).status, 303);
+    QCOMPARE(request(QStringLiteral("?Numeros=1001")).status, 404);
+
+    // An empty folder offers nothing: the label is there and empty.
+    for (const QString &name : QDir(m_dir->path()).entryList(QDir::Files))
+        QVERIFY(QFile::remove(QDir(m_dir->path()).filePath(name)));
+    const Answer empty = get(url(QStringLiteral("actualizacionesValores.asp")));
+    QCOMPARE(empty.status, 200);
+    QVERIFY(empty.body.contains("<label"));
+    QCOMPARE(firstLabelText(empty.body), QString(u""_qs));
+}
+
+void TestUpdateServer::requestLeadsToAnswerPageAndPackage()
+{
+    // Without following: a redirect to the answer page.
+    const Answer redirect = request(QStringLiteral("?Numeros=1001,1003"));
+    QVERIFY(redirect.status == 302 || redirect.status == 303);
+    const QUrl answerUrl = redirect.finalUrl.resolved(QUrl(QString::fromUtf8(redirect.location)));
+    QVERIFY2(answerUrl.toString().contains(QLatin1String("archivo.asp")),
+             redirect.location.constData());
+    QVERIFY(!answerUrl.toString().contains(QLatin1String("archivoValores.asp")));
+
+    // Followed, as the browser does: the answer page, whose first link is the package.
+    const Answer answer = request(QStringLiteral("?Numeros=1001,1003"), true);
+    QCOMPARE(answer.status, 200);
+    QVERIFY(answer.finalUrl.toString().contains(QLatin1String("archivo.asp")));
+    QCOMPARE(answer.finalUrl, answerUrl);
+    QVERIFY(answer.type.startsWith("text/html"));
+    QVERIFY(answer.body.contains("lang=\"es\""));
+    const QUrl packageUrl(firstLinkHref(answer.body));
+    QCOMPARE(packageUrl.scheme(), QStringLiteral("http"));
+    QCOMPARE(packageUrl.host(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(packageUrl.port(), int(m_server->serverPort()));
+    QVERIFY(packageUrl.path().endsWith(QLatin1String(".zip")));
+
+    const Answer package = get(packageUrl);
+    QCOMPARE(package.status, 200);
+    QCOMPARE(package.type, QByteArray("application/zip"));
+    const QString fileName = packageUrl.fileName();
+    QCOMPARE(package.disposition, "attachment; filename=\"" + fileName.toLatin1() + "\"");
+    const QMap<QString, QByteArray> entries = unzip(package.body);
+    QCOMPARE(entries.keys(), (QStringList{QStringLiteral("circulares/1001.pdf"),
+                                          QStringLiteral("circulares/1003.pdf")}));
+    QCOMPARE(entries.value(QStringLiteral("circulares/1001.pdf")),
+             circular(QStringLiteral("1001")).toLatin1());
+    QCOMPARE(entries.value(QStringLiteral("circulares/1003.pdf")),
+             circular(QStringLiteral("1003")).toLatin1());
+
+    // HEAD gets the headers and no body.
+    const Answer head = get(packageUrl, false, "HEAD");
+    QCOMPARE(head.status, 200);
+    QCOMPARE(head.type, QByteArray("application/zip"));
+    QVERIFY(head.body.isEmpty());
+}
+
+void TestUpdateServer::samePackageForTheSameSet()
+{
+    const QByteArray first = request(QStringLiteral("?Numeros=1001,1003")).location;
+    QVERIFY(!first.isEmpty());
+    QCOMPARE(request(QStringLiteral("?Numeros=1003,1001")).location, first);
+    QCOMPARE(request(QStringLiteral("?Numeros=1003,1001,1003,")).location, first);
+    QVERIFY(request(QStringLiteral("?Numeros=1001")).location != first);
+    QVERIFY(request(QStringLiteral("?Numeros=1001,1002,1003")).location != first);
+
+    // A changed file makes a new package with the new contents.
+    QTest::qWait(20);
+    addCircular(QStringLiteral("1003.pdf"), "changed, and longer than before");
+    const Answer changed = request(QStringLiteral("?Numeros=1001,1003"), true);
+    QCOMPARE(changed.status, 200);
+    QVERIFY(changed.finalUrl.toString().toUtf8() != first);
+    const QMap<QString, QByteArray> entries = unzip(get(QUrl(firstLinkHref(changed.body))).body);
+    QCOMPARE(entries.value(QStringLiteral("circulares/1003.pdf")),
+             QByteArray("changed, and longer than before"));
+}
+
+void TestUpdateServer::badRequestsGetAClearPage_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("named"); // what the page must name
+
+    QTest::newRow("unknown") << u"?Numeros=1001,9999"_qs << 404 << u"9999"_qs;
+    QTest::newRow("several unknown") << u"?Numeros=7777,8888"_qs << 404 << u"7777, 8888"_qs;
+    QTest::newRow("case differs") << u"?Numeros=X1001"_qs << 404 << u"X1001"_qs;
+    QTest::newRow("parent folder") << u"?Numeros=../x"_qs << 400 << u"../x"_qs;
+    QTest::newRow("parent folder, encoded") << u"?Numeros=..%2Fx"_qs << 400 << u"../x"_qs;
+    QTest::newRow("dot dot") << u"?Numeros=.."_qs << 400 << u"«..»"_qs;
+    QTest::newRow("path") << u"?Numeros=a%2F1001"_qs << 400 << u"a/1001"_qs;
+    QTest::newRow("backslash") << u"?Numeros=..%5C1001"_qs << 400 << u"..\\1001"_qs;
+    QTest::newRow("nul") << u"?Numeros=1001%00"_qs << 400 << u"1001%00"_qs;
+    QTest::newRow("not utf-8") << u"?Numeros=%C3"_qs << 400 << u"UTF-8"_qs;
+    QTest::newRow("empty") << u"?Numeros="_qs << 400 << u"Numeros"_qs;
+    QTest::newRow("only commas") << u"?Numeros=,,"_qs << 400 << u"Numeros"_qs;
+    QTest::newRow("missing") << u""_qs << 400 << u"Numeros"_qs;
+    QTest::newRow("other parameter") << u"?Numero=1001"_qs << 400 << u"Numeros"_qs;
+    QTest::newRow("many unknown") << (u"?Numeros="_qs +
+                                      QStringList(20000, u"424242"_qs).join(u',') + u",1"_qs)
+                                  << 404 << u"424242, 1"_qs;
+}
+
+void TestUpdateServer::badRequestsGetAClearPage()
+{
+    QFETCH(QString, query);
+    QFETCH(int, status);
+    QFETCH(QString, named);
+
+    const Answer answer = request(query);
+    QCOMPARE(answer.status, status);
+    QVERIFY(answer.location.isEmpty());
+    QVERIFY(answer.type.startsWith("text/html"));
+    QVERIFY(answer.body.contains("lang=\"es\""));
+    const QString page = QString::fromUtf8(answer.body);
+    QVERIFY2(page.contains(named.toHtmlEscaped()), qPrintable(page));
+    // The server is still there for the next request.
+    QCOMPARE(request(QStringLiteral("?Numeros=1002")).status, 303);
+}
+
+void TestUpdateServer::percentEncodedIdentifiersRoundTrip()
+{
+    const QStringList odd = {u"A&B"_qs, u"año 2024"_qs, u"50%"_qs, u"x+y"_qs, u"#7"_qs, u"<b>"_qs};
+    for (const QString &identifier : odd)
+        addCircular(identifier + u".pdf"_qs, identifier.toUtf8());
+
+    const Answer list = get(url(QStringLiteral("actualizacionesValores.asp")));
+    const QStringList offered = firstLabelText(list.body).split(u',');
+    for (const QString &identifier : odd)
+        QVERIFY2(offered.contains(identifier), qPrintable(identifier));
+
+    const Answer answer = request(u"?Numeros="_qs + encodedList(odd), true);
+    QCOMPARE(answer.status, 200);
+    QVERIFY(answer.finalUrl.toString().contains(QLatin1String("archivo.asp")));
+    const QMap<QString, QByteArray> entries = unzip(get(QUrl(firstLinkHref(answer.body))).body);
+    QCOMPARE(entries.size(), odd.size());
+    for (const QString &identifier : odd) {
+        QCOMPARE(entries.value(u"circulares/"_qs + identifier + u".pdf"_qs), identifier.toUtf8());
+    }
+
+    // "+" is taken as it stands, not as a space.
+    QCOMPARE(request(QStringLiteral("?Numeros=x+y")).status, 303);
+    QCOMPARE(request(QStringLiteral("?Numeros=a%C3%B1o+2024")).status, 404);
+    // An "&" left unencoded ends the list there: "A" is unknown.
+    QCOMPARE(request(QStringLiteral("?Numeros=A&B")).status, 404);
+}
+
+void TestUpdateServer::missingFolderAnswers503()
+{
+    const QString folder = m_dir->path();
+    // Packages already built stay available.
+    const Answer before = request(QStringLiteral("?Numeros=1002"), true);
+    QCOMPARE(before.status, 200);
+    const QUrl packageUrl(firstLinkHref(before.body));
+
+    QVERIFY(m_dir->remove());
+    const Answer list = get(url(QStringLiteral("actualizacionesValores.asp")));
+    QCOMPARE(list.status, 503);
+    QVERIFY(list.body.contains("lang=\"es\""));
+    QVERIFY(QString::fromUtf8(list.body).contains(QStringLiteral("no está disponible")));
+    QCOMPARE(request(QStringLiteral("?Numeros=1002")).status, 503);
+    QCOMPARE(get(packageUrl).status, 200);
+
+    // Back again: served again.
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("2001.pdf")), "again"));
+    const Answer again = get(url(QStringLiteral("actualizacionesValores.asp")));
+    QCOMPARE(again.status, 200);
+    QCOMPARE(firstLabelText(again.body), QStringLiteral("2001"));
+    QVERIFY(QDir(folder).removeRecursively());
+
+    // A server started on a folder that is not there.
+    startServer(folder + QStringLiteral("/absent"));
+    QCOMPARE(get(url(QStringLiteral("actualizacionesValores.asp"))).status, 503);
+}
+
+void TestUpdateServer::otherAddressesAndMethods()
+{
+    const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(m_server->serverPort());
+    for (const QString &path :
+         {u"/"_qs, u"/Normativa/"_qs, u"/Normativa/otra.asp"_qs, u"/actualizacionesValores.asp"_qs,
+          u"/Normativa/paquetes/actualizacion-0123456789abcdef.zip"_qs, u"/Normativa/paquetes/"_qs,
+          u"/Normativa/archivo.asp?paquete=0123456789abcdef"_qs, u"/Normativa/../Normativa/x"_qs}) {
+        const Answer answer = get(QUrl(origin + path));
+        QVERIFY2(answer.status == 404, qPrintable(path));
+        QVERIFY(answer.body.contains("lang=\"es\""));
+    }
+    QCOMPARE(get(url(QStringLiteral("archivo.asp"))).status, 400);
+
+    for (const QByteArray &verb : {QByteArray("POST"), QByteArray("PUT"), QByteArray("DELETE")}) {
+        const Answer answer = get(url(QStringLiteral("actualizacionesValores.asp")), false, verb);
+        QCOMPARE(answer.status, 405);
+        QVERIFY(answer.body.contains("GET"));
+    }
+    const Answer head = get(url(QStringLiteral("actualizacionesValores.asp")), false, "HEAD");
+    QCOMPARE(head.status, 200);
+    QVERIFY(head.body.isEmpty());
+    // The server answers on after the HEAD, on the same connection.
+    QCOMPARE(get(url(QStringLiteral("actualizacionesValores.asp"))).status, 200);
+}
+
+void TestUpdateServer::packagesAreKeptWithinTheirLimits()
+{
+    PackageStore store;
+    store.setLimits(2, 1000);
+    store.insert({u"a"_qs, {u"1"_qs}, QByteArray(100, 'a')});
+    store.insert({u"b"_qs, {u"2"_qs}, QByteArray(100, 'b')});
+    QVERIFY(store.find(u"a"_qs)); // now the most recently used
+    store.insert({u"c"_qs, {u"3"_qs}, QByteArray(100, 'c')});
+    QCOMPARE(store.count(), 2);
+    QVERIFY(store.find(u"a"_qs));
+    QVERIFY(!store.find(u"b"_qs));
+    QVERIFY(store.find(u"c"_qs));
+
+    store.insert({u"d"_qs, {u"4"_qs}, QByteArray(900, 'd')}); // passes the byte limit
+    QCOMPARE(store.count(), 1);
+    QVERIFY(store.find(u"d"_qs));
+    QVERIFY(store.bytes() <= 1000);
+    store.insert({u"e"_qs, {u"5"_qs}, QByteArray(5000, 'e')}); // larger than the limit alone
+    QCOMPARE(store.count(), 1);
+    QCOMPARE(store.find(u"e"_qs)->zip.size(), 5000);
+
+    // Through the server: one package kept, so the first answer page goes away.
+    m_server->setPackageLimits(1, PackageStore::defaultMaxBytes);
+    const QByteArray first = request(QStringLiteral("?Numeros=1001")).location;
+    QCOMPARE(get(QUrl(QString::fromUtf8(first))).status, 200);
+    QCOMPARE(request(QStringLiteral("?Numeros=1002")).status, 303);
+    const Answer gone = get(QUrl(QString::fromUtf8(first)));
+    QCOMPARE(gone.status, 404);
+    QVERIFY(QString::fromUtf8(gone.body).contains(QStringLiteral("Vuelva a revisar")));
+    // Asking again builds it again.
+    QCOMPARE(request(QStringLiteral("?Numeros=1001"), true).status, 200);
+}
+
+void TestUpdateServer::fiftyThousandCirculars()
+{
+    constexpr int count = 50000;
+    QTemporaryDir big;
+    QVERIFY(big.isValid());
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = count; i >= 1; --i) {
+        QFile file(big.filePath(QString::number(i) + u".pdf"_qs));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    qInfo("made %d empty circulars in %lld ms", count, timer.elapsed());
+    startServer(big.path());
+
+    timer.restart();
+    const Answer first = get(url(QStringLiteral("actualizacionesValores.asp")));
+    const qint64 firstMs = timer.elapsed();
+    QCOMPARE(first.status, 200);
+    const QStringList offered = firstLabelText(first.body).split(u',');
+    QCOMPARE(offered.size(), count);
+    QCOMPARE(offered.constFirst(), QStringLiteral("1"));
+    QCOMPARE(offered.at(9), QStringLiteral("10"));
+    QCOMPARE(offered.constLast(), QString::number(count));
+
+    // A folder changed within a moment of its listing is listed again; let it settle so
+    // that the next requests are answered from the listing kept.
+    QTest::qWait(2100);
+    get(url(QStringLiteral("actualizacionesValores.asp")));
+    timer.restart();
+    constexpr int rounds = 10;
+    for (int i = 0; i < rounds; ++i)
+        QCOMPARE(get(url(QStringLiteral("actualizacionesValores.asp"))).status, 200);
+    const qint64 keptMs = timer.elapsed() / rounds;
+    qInfo("list page of %d circulars: %lld ms when listing the folder, %lld ms from the "
+          "listing kept",
+          count, firstMs, keptMs);
+    // Generous bounds, so that only a real fault (such as a quadratic step) trips them.
+    QVERIFY2(firstMs < 5000, qPrintable(QString::number(firstMs)));
+    QVERIFY2(keptMs < 2000, qPrintable(QString::number(keptMs)));
+
+    // One request naming every circular.
+    QStringList all;
+    for (int i = 1; i <= count; ++i)
+        all.append(QString::number(i));
+    timer.restart();
+    const Answer answer = request(u"?Numeros="_qs + all.join(u','), true);
+    QCOMPARE(answer.status, 200);
+    const Answer package = get(QUrl(firstLinkHref(answer.body)));
+    QCOMPARE(package.status, 200);
+    qInfo("package of %d circulars requested and fetched in %lld ms", count, timer.elapsed());
+    const QMap<QString, QByteArray> entries = unzip(package.body);
+    QCOMPARE(entries.size(), count);
+    QVERIFY(entries.contains(QStringLiteral("circulares/50000.pdf")));
+}
+
+void TestUpdateServer::naturalOrder()
+{
+    const auto less = &CircularCatalog::naturalLess;
+    QVERIFY(less(u"9"_qs, u"10"_qs));
+    QVERIFY(!less(u"10"_qs, u"9"_qs));
+    QVERIFY(less(u"1001"_qs, u"1001a"_qs));
+    QVERIFY(less(u"a2"_qs, u"a10"_qs));
+    QVERIFY(less(u"A"_qs, u"a"_qs));
+    QVERIFY(less(u"007"_qs, u"7"_qs) != less(u"7"_qs, u"007"_qs)); // a strict order
+    QVERIFY(less(u"7"_qs, u"08"_qs));
+    QVERIFY(less(u"99999999999999999999"_qs, u"100000000000000000000"_qs));
+    QVERIFY(!less(u"1001"_qs, u"1001"_qs));
+    QVERIFY(less(u""_qs, u"0"_qs));
+}
+
+void TestUpdateServer::identifierRules()
+{
+    for (const QString &good : {u"1001"_qs, u"A&B"_qs, u"año 2024"_qs, u"50%"_qs, u"a.b"_qs})
+        QVERIFY2(CircularCatalog::isValidIdentifier(good), qPrintable(good));
+    for (const QString &bad :
+         {u""_qs, u"."_qs, u".."_qs, u".x"_qs, u"a..b"_qs, u"../x"_qs, u"a/b"_qs, u"a\\b"_qs,
+          u"1,2"_qs, QString(QChar(0)), u"a\nb"_qs, u"a\tb"_qs})
+        QVERIFY2(!CircularCatalog::isValidIdentifier(bad), qPrintable(bad));
+}
+
+void TestUpdateServer::listenReportsThePortOrTheError()
+{
+    QCOMPARE(m_server->baseUrl(),
+             QUrl(QStringLiteral("http://127.0.0.1:%1/Normativa/").arg(m_server->serverPort())));
+    QCOMPARE(m_server->serverAddress(), QHostAddress(QHostAddress::LocalHost));
+
+    UpdateServer second(m_dir->path());
+    QVERIFY(!second.listen(QHostAddress(QHostAddress::LocalHost), m_server->serverPort()));
+    QVERIFY(!second.errorString().isEmpty());
+    QVERIFY(!second.isListening());
+}
+
+void TestUpdateServer::programReportsBadFolderAndBusyPort()
+{
+    const QString program = QStringLiteral(UPDATE_SERVER_PROGRAM);
+
+    QProcess missing;
+    missing.start(program, {QStringLiteral("--circulars"), m_dir->filePath(u"absent"_qs),
+                            QStringLiteral("--port"), QStringLiteral("0")});
+    QVERIFY(missing.waitForFinished(30000));
+    QVERIFY(missing.exitCode() != 0);
+    QVERIFY2(missing.readAllStandardError().contains("does not exist"), "no clear message");
+
+    QProcess busy;
+    busy.start(program, {QStringLiteral("--circulars"), m_dir->path(), QStringLiteral("--port"),
+                         QString::number(m_server->serverPort())});
+    QVERIFY(busy.waitForFinished(30000));
+    QVERIFY(busy.exitCode() != 0);
+    QVERIFY2(busy.readAllStandardError().contains("cannot listen"), "no clear message");
+
+    QProcess badPort;
+    badPort.start(program, {QStringLiteral("--circulars"), m_dir->path(), QStringLiteral("--port"),
+                            QStringLiteral("70000")});
+    QVERIFY(badPort.waitForFinished(30000));
+    QVERIFY(badPort.exitCode() != 0);
+
+    // Started well, it serves the list page until it is stopped.
+    QProcess good;
+    good.start(program, {QStringLiteral("--circulars"), m_dir->path(), QStringLiteral("--port"),
+                         QStringLiteral("0")});
+    QVERIFY(good.waitForStarted(30000));
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains('\n') && timer.elapsed() < 30000) {
+        good.waitForReadyRead(1000);
+        out += good.readAllStandardOutput();
+    }
+    const QRegularExpression base(QStringLiteral("http://127\\.0\\.0\\.1:(\\d+)/Normativa/"));
+    const QRegularExpressionMatch match = base.match(QString::fromUtf8(out));
+    QVERIFY2(match.hasMatch(), out.constData());
+    const Answer list = get(QUrl(match.captured(0) + u"actualizacionesValores.asp"_qs));
+    QCOMPARE(list.status, 200);
+    QCOMPARE(firstLabelText(list.body), QStringLiteral("1001,1002,1003"));
+    good.terminate();
+    QVERIFY(good.waitForFinished(30000));
+}
+
+QTEST_GUILESS_MAIN(TestUpdateServer)
+#include "tst_updateserver.moc"

@@ -1,0 +1,14 @@
+# Tests of the circular updates: the reference update server.
+# Included by tests/CMakeLists.txt.
+
+# The test reads the packages back with libzip.
+if(NOT TARGET PkgConfig::LIBZIP)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+endif()
+
+legis_add_test(tst_updateserver SOURCES tst_updateserver.cpp
+               LIBS legis_updateserver Qt6::Network PkgConfig::LIBZIP)
+target_compile_definitions(tst_updateserver PRIVATE
+    UPDATE_SERVER_PROGRAM="$<TARGET_FILE:legisdisco-update-server>")
+add_dependencies(tst_updateserver legisdisco-update-server)
