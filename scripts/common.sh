@@ -28,6 +28,7 @@ DEPENDENCIES=(
     x11-apps
     fonts-dejavu-core
     fonts-liberation
+    xdg-utils
     clang-format
     libbenchmark-dev
 )

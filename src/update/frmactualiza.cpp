@@ -9,6 +9,7 @@
 #include "updatecheck.h"
 #include "utility.h"
 #include "windowtexts.h"
+#include "wrappingbutton.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -35,8 +36,8 @@ frmActualiza::frmActualiza(PlatformServices services, const QString &programFold
 
     Frame1 = named(new QGroupBox(QStringLiteral("Circulares Faltantes"), this), "Frame1");
     listVersion = named(new QListWidget(Frame1), "listVersion");
-    btnOK = named(new QPushButton(QStringLiteral("&Revisar Actualizaciones"), Frame1), "btnOK");
-    btnActualiza = named(new QPushButton(QStringLiteral("A&ctualizar"), Frame1), "btnActualiza");
+    btnOK = named(new WrappingButton(QStringLiteral("&Revisar Actualizaciones"), Frame1), "btnOK");
+    btnActualiza = named(new WrappingButton(QStringLiteral("A&ctualizar"), Frame1), "btnActualiza");
     for (QPushButton *button : {btnOK, btnActualiza}) {
         button->setAutoDefault(false);
         button->setDefault(false);
