@@ -1,5 +1,8 @@
+#include "chromiumproxy.h"
 #include "classicfont.h"
+#include "enginearguments.h"
 #include "filedownloadfolderstore.h"
+#include "fileproxystore.h"
 #include "frmbrowser.h"
 #include "iniprofilefile.h"
 #include "lockfileinstanceguard.h"
@@ -14,16 +17,25 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QProcessEnvironment>
 #include <QScreen>
 #include <QTranslator>
 #include <QWebEngineProfile>
 
 int main(int argc, char *argv[])
 {
+    // The names come first: the user's proxy record lives in the folder they
+    // name. The browser engine reads its proxy switches once, from the
+    // command line it starts with, so they are added before the application
+    // object exists; engineArguments must outlive app.
+    QCoreApplication::setApplicationName(QStringLiteral("Legisdisco"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Legisdisco"));
+    FileProxyStore proxyStore(FileProxyStore::defaultPath(),
+                              QProcessEnvironment::systemEnvironment());
+    BrowserEngineArguments engineArguments(argc, argv, chromiumProxySwitches(proxyStore.query()));
+
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Legisdisco"));
-    QApplication::setOrganizationName(QStringLiteral("Legisdisco"));
+    QApplication app(engineArguments.argc(), engineArguments.argv());
     QApplication::setDesktopFileName(QStringLiteral("legisdisco"));
 
     // The program speaks Spanish, and so do Qt's own dialogs and buttons.
@@ -54,7 +66,7 @@ int main(int argc, char *argv[])
     QtWindowService windows;
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
-                       fileDownload, windows},
+                       fileDownload, windows, proxyStore},
                       programFolder);
     if (!window.Form_Load()) {
         return 0;

@@ -8,6 +8,7 @@ class FileDownload;
 class InstanceGuard;
 class MessageBoxes;
 class ProfileFile;
+class ProxyStore;
 class Shell;
 class WindowService;
 
@@ -23,4 +24,5 @@ struct PlatformServices {
     DownloadFolderStore &downloadFolders;
     FileDownload &fileDownload;
     WindowService &windows;
+    ProxyStore &proxyStore;
 };

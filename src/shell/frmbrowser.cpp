@@ -4,6 +4,7 @@
 #include "firstdialog.h"
 #include "frmactualiza.h"
 #include "frmdatos.h"
+#include "frmproxytest.h"
 #include "instanceguard.h"
 #include "layoutrules.h"
 #include "twips.h"
@@ -170,6 +171,7 @@ void frmBrowser::buildMenus()
     connect(mnConsultaGen, &QAction::triggered, this, &frmBrowser::mnConsultaGen_Click);
     connect(mnuHelp, &QAction::triggered, this, &frmBrowser::mnuHelp_Click);
     connect(mnuCirculares, &QAction::triggered, this, &frmBrowser::mnuCirculares_Click);
+    connect(mnuConfig, &QAction::triggered, this, &frmBrowser::mnuConfig_Click);
     connect(mnuSendto, &QAction::triggered, this, &frmBrowser::mnuSendto_Click);
     connect(mnSuscribir, &QAction::triggered, this, &frmBrowser::mnSuscribir_Click);
     connect(mnSuscribirWeb, &QAction::triggered, this, &frmBrowser::mnSuscribirWeb_Click);
@@ -262,6 +264,12 @@ void frmBrowser::mnuCirculares_Click()
 {
     frmActualiza updates(m_services, m_programFolder, this);
     updates.exec();
+}
+
+void frmBrowser::mnuConfig_Click()
+{
+    frmProxyTest dialog(m_services.proxyStore, m_services.messages, this);
+    dialog.exec();
 }
 
 void frmBrowser::mnuClose_Click()

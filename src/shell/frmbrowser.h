@@ -41,6 +41,9 @@ public:
     void mnConsultaGen_Click();
     void mnConsultaSarc_Click();
 
+    // Proxy settings.
+    void mnuConfig_Click();
+
     // Circular updates.
     void mnuCirculares_Click();
 

@@ -20,7 +20,7 @@ PlatformServices TestPlatform::withFakeBrowser()
         return browser;
     };
     return {profile,    probe,           shell,        messages, instance,
-            newBrowser, downloadFolders, fileDownload, windows};
+            newBrowser, downloadFolders, fileDownload, windows,  proxyStore};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
@@ -30,7 +30,7 @@ PlatformServices TestPlatform::withRealBrowser()
     };
     realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders);
     return {profile,    probe,           shell,         messages, instance,
-            newBrowser, downloadFolders, *realDownload, windows};
+            newBrowser, downloadFolders, *realDownload, windows,  proxyStore};
 }
 
 QString TestPlatform::settingsPath() const

@@ -3,6 +3,7 @@
 #include "fakedownloads.h"
 #include "fakeplatform.h"
 #include "fakeprofilefile.h"
+#include "fakeproxystore.h"
 #include "fakewebbrowser.h"
 #include "iniprofilefile.h"
 #include "platformservices.h"
@@ -40,6 +41,7 @@ struct TestPlatform {
     FakeDownloadFolderStore downloadFolders;
     FakeFileDownload fileDownload;
     QtWindowService windows;
+    FakeProxyStore proxyStore;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QDialog>
+
+#include "proxylists.h"
+
+class MessageBoxes;
+class ProxyStore;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// The proxy settings dialog: whether a proxy is used, a host and port per
+// protocol, the addresses that bypass the proxy and whether local addresses
+// do. It shows the stored configuration when it opens and keeps nothing
+// outside its controls; "&Aplicar" stores and reads back, "OK" stores and
+// closes, "Cancelar", Esc and the close box close without storing.
+class frmProxyTest : public QDialog {
+    Q_OBJECT
+public:
+    frmProxyTest(ProxyStore &store, MessageBoxes &messages, QWidget *owner);
+
+    void Form_Load();
+    void chkUseProxy_Click();
+    void chkUseSame_Click();
+    void cmdApply_Click();
+    void cmdOK_Click();
+    void cmdSetProxyInfo_Click();
+
+    QGroupBox *Frame1;
+    QCheckBox *chkUseProxy;
+    QLabel *lblAddress;
+    QLineEdit *txtAddress;
+    QLabel *Label2;
+    QLineEdit *txtPort;
+    QCheckBox *chkBypass;
+
+    QGroupBox *Frame2;
+    QLabel *Image1;
+    QLabel *Label3;
+    QLabel *Label4;
+    QLabel *Label5;
+    QLabel *Label6;
+    QLineEdit *txtHttp;
+    QLabel *Label11;
+    QLineEdit *txtHttpPort;
+    QLabel *Label7;
+    QLineEdit *txtSecure;
+    QLabel *Label12;
+    QLineEdit *txtSecurePort;
+    QLabel *Label8;
+    QLineEdit *txtFtp;
+    QLabel *Label13;
+    QLineEdit *txtFtpPort;
+    QLabel *Label9;
+    QLineEdit *txtGopher;
+    QLabel *Label14;
+    QLineEdit *txtGopherPort;
+    QLabel *Label10;
+    QLineEdit *txtSocks;
+    QLabel *Label15;
+    QLineEdit *txtSocksPort;
+    QCheckBox *chkUseSame;
+
+    QGroupBox *Frame3;
+    QLabel *Image2;
+    QLabel *Label16;
+    QPlainTextEdit *txtAddresses;
+    QLabel *Label17;
+
+    QPushButton *cmdApply;
+    QPushButton *cmdOK;
+    QPushButton *cmdSetProxyInfo;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void ReadProxySettings();
+    void ApplyProxySettings();
+    ProxyFields fields() const;
+    void showFields(const ProxyFields &fields);
+
+    ProxyStore &m_store;
+    MessageBoxes &m_messages;
+};
