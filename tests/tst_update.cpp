@@ -193,6 +193,23 @@ private slots:
         QCOMPARE(w.form->actURL, QStringLiteral("http://h/act/archivoValores.asp?Numeros=7,8,"));
     }
 
+    void answerWithoutLinkStillEndsTheWindow()
+    {
+        TestPlatform p;
+        Window w(p);
+        w.form->show();
+        w.hidden->document = HtmlDocument{true, true, {}, {}};
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/archivo.asp?p=1"));
+        QTest::mouseClick(w.form->btnActualiza, Qt::LeftButton);
+        QVERIFY(p.fileDownload.started.isEmpty());
+        QCOMPARE(p.downloadFolders.stored, std::optional<QString>(p.folder()));
+        QCOMPARE(p.shell.calls.size(), 1);
+        QCOMPARE(p.shell.calls.first().document, p.folder() + QLatin1Char('/'));
+        QCOMPARE(p.shell.calls.first().show, 0);
+        QVERIFY(!w.form->isVisible());
+        QVERIFY(!w.form->btnActualiza->isEnabled());
+    }
+
     void updateEndToEnd_data()
     {
         QTest::addColumn<QByteArray>("button");
