@@ -5,9 +5,11 @@
 #   build          configures ./build (Ninja, RelWithDebInfo) and builds everything
 #   start_xvfb     starts a private Xvfb on a free display; sets DISPLAY and XAUTHORITY
 #   stop_xvfb      stops the Xvfb that start_xvfb started
+#
+# LEGISDISCO_BUILD_DIR, when set, names another build folder than ./build.
 
 REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD_DIR="$REPO_ROOT/build"
+BUILD_DIR="${LEGISDISCO_BUILD_DIR:-$REPO_ROOT/build}"
 
 # Everything the build, the tests, the benchmarks and the headless screenshot need.
 DEPENDENCIES=(

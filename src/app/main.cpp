@@ -19,6 +19,7 @@
 #include <QLocale>
 #include <QProcessEnvironment>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <QWebEngineProfile>
 
@@ -49,7 +50,9 @@ int main(int argc, char *argv[])
 
     const QString programFolder = QCoreApplication::applicationDirPath();
 
-    IniProfileFile profile;
+    // An installed program folder is read-only for its users (/opt/legisdisco):
+    // its settings file then falls back to a per-user copy.
+    IniProfileFile profile(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
     NetworkProbe probe;
     XdgShell shell;
     QtMessageBoxes messages;

@@ -2,6 +2,8 @@
 
 #include "profileformat.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -39,13 +41,51 @@ QString fitToBuffer(const QString &text, int bufferSize)
 
 } // namespace
 
+IniProfileFile::IniProfileFile(const QString &overlayFolder, InPlaceTest canWriteInPlace)
+    : m_overlayFolder(overlayFolder)
+    , m_canWriteInPlace(canWriteInPlace ? std::move(canWriteInPlace) : InPlaceTest(writableInPlace))
+{
+}
+
+bool IniProfileFile::writableInPlace(const QString &file)
+{
+    const QFileInfo info(file);
+    const QFileInfo folder(info.absolutePath());
+    return folder.isDir() && folder.isWritable() && (!info.exists() || info.isWritable());
+}
+
+QString IniProfileFile::overlayPath(const QString &file) const
+{
+    if (m_overlayFolder.isEmpty())
+        return {};
+    // The copy is named after the full path of the file, with its folder
+    // resolved where it exists, so that every route to one file finds the same
+    // copy and files of the same name in other folders get copies of their own.
+    const QFileInfo info(file);
+    const QString canonicalFolder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    const QString folder = canonicalFolder.isEmpty() ? info.absolutePath() : canonicalFolder;
+    const QString original = QDir(folder).filePath(info.fileName());
+    const QString key = QString::fromLatin1(
+        QCryptographicHash::hash(original.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+    const QString suffix = info.suffix();
+    const QString name = suffix.isEmpty() ? info.fileName() + u'-' + key
+                                          : info.completeBaseName() + u'-' + key + u'.' + suffix;
+    return QDir(m_overlayFolder).filePath(name);
+}
+
+QString IniProfileFile::readPath(const QString &file) const
+{
+    const QString copy = overlayPath(file);
+    return !copy.isEmpty() && QFileInfo::exists(copy) ? copy : file;
+}
+
 QString IniProfileFile::getString(const QString &section, const QString &key,
                                   const QString &defaultValue, int bufferSize,
                                   const QString &file) const
 {
     QString value = defaultValue;
     QByteArray bytes;
-    if (readBytes(file, bytes) == ReadOutcome::Read) {
+    if (readBytes(readPath(file), bytes) == ReadOutcome::Read) {
         if (auto stored = readProfileValue(decodeProfileBytes(bytes), section, key))
             value = std::move(*stored);
     }
@@ -55,17 +95,28 @@ QString IniProfileFile::getString(const QString &section, const QString &key,
 bool IniProfileFile::writeString(const QString &section, const QString &key, const QString &value,
                                  const QString &file)
 {
+    // The text comes from the per-user copy once there is one, else from the
+    // file itself; it goes back to the same place, except that a file that
+    // cannot be written in place starts its per-user copy.
+    const QString source = readPath(file);
+    QString target = source;
+    if (source == file && !m_overlayFolder.isEmpty() && !m_canWriteInPlace(file)) {
+        target = overlayPath(file);
+        if (!QDir().mkpath(m_overlayFolder))
+            return false;
+    }
+
     // A file that exists but cannot be read is left alone: writing it from an
     // empty text would throw away everything else it holds.
     QByteArray bytes;
-    if (readBytes(file, bytes) == ReadOutcome::Failed)
+    if (readBytes(source, bytes) == ReadOutcome::Failed)
         return false;
 
     const QString text = writeProfileValue(decodeProfileBytes(bytes), section, key, value);
     QByteArray data = bytes.startsWith(utf8Bom) ? QByteArray(utf8Bom) : QByteArray();
     data += text.toUtf8();
 
-    QSaveFile out(file);
+    QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly))
         return false;
     // commit() does not notice when the buffered data fails to reach the disk

@@ -35,6 +35,7 @@ void CoolBar::addBand(const QString &caption, QWidget *child, int minHeightTwips
     row->addWidget(grip);
     if (!caption.isEmpty()) {
         auto *label = new QLabel(caption, band);
+        label->setAccessibleName(caption.trimmed());
         label->setBuddy(child);
         row->addWidget(label);
     }

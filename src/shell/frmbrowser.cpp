@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -49,6 +50,7 @@ QMenu *submenu(QWidget *parent, const char *name, const QString &caption)
     auto *menu = new QMenu(caption, parent);
     menu->setObjectName(QLatin1String(name));
     menu->menuAction()->setObjectName(QLatin1String(name));
+    menu->setAccessibleName(QString(caption).remove(u'&'));
     return menu;
 }
 } // namespace
@@ -88,6 +90,16 @@ frmBrowser::frmBrowser(PlatformServices services, const QString &programFolder, 
 
     buildMenus();
 
+    // Names for assistive technologies; the menu entries and the toolbar's
+    // buttons are named by their captions and tooltips.
+    CoolBar1->setAccessibleName(QStringLiteral("Barra de navegación"));
+    Toolbar1->setAccessibleName(QStringLiteral("Botones de navegación"));
+    txtURL->setAccessibleName(QStringLiteral("Dirección"));
+    WebBrowser1->setAccessibleName(QStringLiteral("Página"));
+    StatusBar1->setAccessibleName(QStringLiteral("Barra de estado"));
+    m_statusPanel->setAccessibleName(QStringLiteral("Estado"));
+    menuBar()->setAccessibleName(QStringLiteral("Menú"));
+
     setTabOrder(txtURL, Toolbar1);
     setTabOrder(Toolbar1, WebBrowser1);
     setTabOrder(WebBrowser1, StatusBar1);
@@ -124,7 +136,10 @@ void frmBrowser::buildToolbar()
         action->setObjectName(QLatin1String(button.key));
         action->setData(QLatin1String(button.key));
         action->setToolTip(button.tooltip);
+        Toolbar1->widgetForAction(action)->setAccessibleName(button.tooltip);
     }
+    // The buttons keep to the band's height: no margin around them.
+    Toolbar1->layout()->setContentsMargins(0, 0, 0, 0);
     Toolbar1->setFocusPolicy(Qt::TabFocus);
     connect(Toolbar1, &QToolBar::actionTriggered, this, &frmBrowser::Toolbar1_ButtonClick);
 }

@@ -65,6 +65,12 @@ firstDialog::firstDialog(ProfileFile &profile, Shell &shell, MessageBoxes &messa
     Twips::place(Label1, 120, 240, 3855, 615);
     Twips::place(chkmostrar, 120, 960, 4095, 495);
 
+    // Names for assistive technologies.
+    OKButton->setAccessibleName(QStringLiteral("Sí"));
+    CancelButton->setAccessibleName(QStringLiteral("No"));
+    Label1->setAccessibleName(Label1->text());
+    chkmostrar->setAccessibleName(chkmostrar->text());
+
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, chkmostrar);
     OKButton->setFocus();

@@ -28,6 +28,16 @@ QLabel *fieldLabel(const QString &text, const char *name, QWidget *parent)
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
 }
+
+// A right-aligned caption wider in this font than in the one the form was
+// designed for grows to the left, keeping its right edge next to its box.
+void fitCaptionLeftwards(QLabel *label)
+{
+    const int extra = qMin(label->sizeHint().width() - label->width(), label->x());
+    if (extra > 0) {
+        label->setGeometry(label->x() - extra, label->y(), label->width() + extra, label->height());
+    }
+}
 } // namespace
 
 frmDatos::frmDatos(ProfileFile &profile, MessageBoxes &messages, const QString &programFolder,
@@ -67,6 +77,20 @@ frmDatos::frmDatos(ProfileFile &profile, MessageBoxes &messages, const QString &
     Twips::place(Label4, 120, 1440, 855, 255);
     Twips::place(txtInst, 1080, 1440, 3255, 285);
     Twips::place(cmdAceptar, 3480, 2280, 1575, 495);
+    for (QLabel *caption : {Label1, Label2, Label3, Label4}) {
+        fitCaptionLeftwards(caption);
+    }
+
+    // Names for assistive technologies.
+    Frame1->setAccessibleName(Frame1->title());
+    for (QLabel *caption : {Label1, Label2, Label3, Label4}) {
+        caption->setAccessibleName(caption->text());
+    }
+    txtNombre->setAccessibleName(QStringLiteral("Nombre"));
+    txtApellido->setAccessibleName(QStringLiteral("Apellido"));
+    txtEmail->setAccessibleName(QStringLiteral("e-mail"));
+    txtInst->setAccessibleName(QStringLiteral("Institución"));
+    cmdAceptar->setAccessibleName(cmdAceptar->text());
 
     setTabOrder(txtNombre, txtApellido);
     setTabOrder(txtApellido, txtEmail);

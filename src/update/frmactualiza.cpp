@@ -65,6 +65,15 @@ frmActualiza::frmActualiza(PlatformServices services, const QString &programFold
     wbrowserAct->setVisible(false);
     wbrEjecutable->setVisible(false);
 
+    // Names for assistive technologies.
+    Frame1->setAccessibleName(Frame1->title());
+    listVersion->setAccessibleName(QStringLiteral("Circulares faltantes"));
+    btnOK->setAccessibleName(QStringLiteral("Revisar Actualizaciones"));
+    btnActualiza->setAccessibleName(QStringLiteral("Actualizar"));
+    wbrowserAct->setAccessibleName(QStringLiteral("Lista de circulares del servidor"));
+    wbrEjecutable->setAccessibleName(QStringLiteral("Respuesta del servidor de actualizaciones"));
+    Label1->setAccessibleName(Label1->text());
+
     setTabOrder(wbrowserAct, wbrEjecutable);
     setTabOrder(wbrEjecutable, btnActualiza);
     setTabOrder(btnActualiza, btnOK);

@@ -11,6 +11,10 @@ QString page(const QString &title, const QString &body)
                           "<head>\n"
                           "<meta charset=\"utf-8\">\n"
                           "<title>%1</title>\n"
+                          // Compact, so that the strip of the update window that shows
+                          // the answer has room for the package's link under the title.
+                          "<style>body{font-family:sans-serif;font-size:10pt;margin:4px 8px}"
+                          "h1{font-size:11pt;margin:0 0 4px}p{margin:0 0 6px}</style>\n"
                           "</head>\n"
                           "<body>\n"
                           "<h1>%1</h1>\n"

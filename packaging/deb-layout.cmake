@@ -1,0 +1,15 @@
+# Run by CPack on the staged package, before it is packed (CPACK_PRE_BUILD_SCRIPTS): the
+# program folder stays under the packaging prefix, /opt/legisdisco, while the desktop
+# entry, the icon and the AppStream metadata move to /usr/share, where desktops look for
+# them, and /usr/bin/legisdisco becomes a link to the program.
+
+set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
+set(program "${root}${CPACK_PACKAGING_INSTALL_PREFIX}")
+if(NOT EXISTS "${program}/legisdisco")
+    message(FATAL_ERROR "The staged program folder ${program} has no program")
+endif()
+
+file(MAKE_DIRECTORY "${root}/usr/bin")
+file(RENAME "${program}/share" "${root}/usr/share")
+file(CREATE_LINK "${CPACK_PACKAGING_INSTALL_PREFIX}/legisdisco" "${root}/usr/bin/legisdisco"
+     SYMBOLIC)
