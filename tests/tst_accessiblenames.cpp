@@ -2,6 +2,7 @@
 #include "frmactualiza.h"
 #include "frmbrowser.h"
 #include "frmdatos.h"
+#include "frmproxytest.h"
 #include "testplatform.h"
 
 #include <QAbstractButton>
@@ -80,6 +81,16 @@ private slots:
         const QStringList missing = unnamed(&updates);
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral(", "))));
         QCOMPARE(updates.btnOK->accessibleName(), QStringLiteral("Revisar Actualizaciones"));
+    }
+
+    void proxyDialog()
+    {
+        TestPlatform p;
+        frmProxyTest dialog(p.proxyStore, p.messages, nullptr);
+        dialog.show();
+        const QStringList missing = unnamed(&dialog);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral(", "))));
+        QCOMPARE(dialog.txtSocksPort->accessibleName(), QStringLiteral("Puerto Socks"));
     }
 };
 

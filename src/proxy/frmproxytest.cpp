@@ -4,8 +4,10 @@
 #include "placement.h"
 #include "proxystore.h"
 #include "twips.h"
+#include "widgetnames.h"
 #include "windowtexts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -20,12 +22,6 @@
 namespace {
 
 const QString outcomeTitle = QStringLiteral("IE Proxy Settings");
-
-template <typename W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 QLabel *label(const QString &text, const char *name, QWidget *parent)
 {
@@ -197,6 +193,33 @@ frmProxyTest::frmProxyTest(ProxyStore &store, MessageBoxes &messages, QWidget *o
                             Label9, Label10, Label16, Label17}) {
         fitCaption(caption);
     }
+
+    // Names for assistive technologies: captions as they read, the boxes after
+    // what they hold.
+    for (QGroupBox *frame : {Frame1, Frame2, Frame3}) {
+        frame->setAccessibleName(frame->title());
+    }
+    for (QAbstractButton *button : std::initializer_list<QAbstractButton *>{
+             chkUseProxy, chkBypass, chkUseSame, cmdApply, cmdOK, cmdSetProxyInfo}) {
+        button->setAccessibleName(spokenCaption(button->text()));
+    }
+    for (QLabel *caption : {lblAddress, Label2, Label3, Label4, Label5, Label6, Label7, Label8,
+                            Label9, Label10, Label16, Label17}) {
+        caption->setAccessibleName(spokenCaption(caption->text()));
+    }
+    for (QLabel *separator : {Label11, Label12, Label13, Label14, Label15}) {
+        separator->setAccessibleName(QStringLiteral("Separador de puerto"));
+    }
+    Image1->setAccessibleName(QStringLiteral("Servidores"));
+    Image2->setAccessibleName(QStringLiteral("Excepciones"));
+    txtAddress->setAccessibleName(QStringLiteral("Dirección IP del servidor proxy"));
+    txtPort->setAccessibleName(QStringLiteral("Puerto del servidor proxy"));
+    for (const Row &row : rows) {
+        const QString protocol = spokenCaption(row.label->text()).chopped(1);
+        row.host->setAccessibleName(QStringLiteral("Servidor proxy %1").arg(protocol));
+        row.port->setAccessibleName(QStringLiteral("Puerto %1").arg(protocol));
+    }
+    txtAddresses->setAccessibleName(Label16->text());
 
     Twips::place(cmdApply, 120, 6240, 1215, 375);
     Twips::place(cmdOK, 3480, 6240, 1215, 375);

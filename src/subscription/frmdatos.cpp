@@ -4,6 +4,7 @@
 #include "placement.h"
 #include "twips.h"
 #include "utility.h"
+#include "widgetnames.h"
 #include "windowtexts.h"
 
 #include <QGroupBox>
@@ -15,12 +16,6 @@
 namespace {
 const QString sectionUser = QStringLiteral("user");
 const QString noValue = QStringLiteral("?");
-
-template <typename W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 QLabel *fieldLabel(const QString &text, const char *name, QWidget *parent)
 {

@@ -8,6 +8,7 @@
 #include "twips.h"
 #include "updatecheck.h"
 #include "utility.h"
+#include "widgetnames.h"
 #include "windowtexts.h"
 #include "wrappingbutton.h"
 
@@ -16,14 +17,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-
-namespace {
-template <typename W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-} // namespace
 
 frmActualiza::frmActualiza(PlatformServices services, const QString &programFolder, QWidget *owner)
     : QDialog(owner,

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QLatin1String>
+#include <QString>
+
+// Gives widget the object name the code and the tests know it by, and hands it back.
+template <typename W> W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+// A caption as assistive technologies read it: without the access-key marker.
+inline QString spokenCaption(QString caption)
+{
+    return caption.remove(QLatin1Char('&'));
+}
