@@ -74,6 +74,8 @@ private slots:
 
     void writeKeepsOtherLinesExactly();
     void lineBreaksCannotAddLines();
+    void lastLineEndingInCrIsKept_data();
+    void lastLineEndingInCrIsKept();
     void longValuesAreCutOnRead();
 
     void interruptedWriteLeavesFileIntact();
@@ -270,6 +272,47 @@ void TestProfile::lineBreaksCannotAddLines()
     QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path),
              u"B  email=evil  [init]  show=1"_s);
     QCOMPARE(meaningfulLines(decodeProfileBytes(readAll(path))).size(), 5);
+}
+
+void TestProfile::lastLineEndingInCrIsKept_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("keptValue"); // of s/key, when the file has one
+
+    // A bare LF after the CR would make the two a CRLF line ending and take the
+    // CR out of the line; the first row is the input the fuzzer found.
+    QTest::newRow("new section after CR CR")
+        << QByteArray("\r\r\x0b\\\n\r\r") << u"\x0b\x0b"_s << QString()
+        << QByteArray("\r\r\x0b\\\n\r\r\r\n[\x0b\x0b]\n=\n") << QString();
+    QTest::newRow("new section after a value ending in CR")
+        << QByteArray("[s]\nkey=val\r") << u"other"_s << u"k"_s
+        << QByteArray("[s]\nkey=val\r\r\n[other]\nk=\n") << u"val\r"_s;
+    QTest::newRow("new key after a value ending in CR")
+        << QByteArray("[s]\nkey=val\r") << u"s"_s << u"k"_s << QByteArray("[s]\nkey=val\r\r\nk=\n")
+        << u"val\r"_s;
+    QTest::newRow("CRLF file") << QByteArray("[s]\r\nkey=val\r") << u"s"_s << u"k"_s
+                               << QByteArray("[s]\r\nkey=val\r\r\nk=\r\n") << u"val\r"_s;
+}
+
+void TestProfile::lastLineEndingInCrIsKept()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, keptValue);
+    const QString path = newPath();
+    QVERIFY(writeAll(path, before));
+    IniProfileFile profile;
+
+    QVERIFY(profile.writeString(section, key, QString(), path));
+    QCOMPARE(readAll(path), after);
+    QCOMPARE(profile.getString(section, key, u"?"_s, readBuffer, path), QString());
+    if (!keptValue.isNull())
+        QCOMPARE(profile.getString(u"s"_s, u"key"_s, u"?"_s, readBuffer, path), keptValue);
 }
 
 void TestProfile::longValuesAreCutOnRead()

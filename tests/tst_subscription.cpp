@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QUrl>
 
 namespace {
 const QByteArray complete = "[user]\r\nname=Ana\r\nlastname=Mora\r\nemail=ana@example.org\r\n"
@@ -52,6 +53,8 @@ private slots:
             << QStringLiteral("HTTP://example.com/a.htm") << web + QStringLiteral("le.com/a.htm");
         QTest::newRow("twelve characters") << QStringLiteral("abcdefghijkl") << web;
         QTest::newRow("empty") << QString() << web;
+        QTest::newRow("cut through a character outside the BMP")
+            << QStringLiteral("file:///C:/\U0001F600x.htm") << web + QStringLiteral("x.htm");
         QTest::newRow("folder with a longer name is not inside")
             << QStringLiteral("/opt/legisdisco2/pagina/x.htm")
             << web + QStringLiteral("sco2/pagina/x.htm");
@@ -83,6 +86,24 @@ private slots:
                  QStringLiteral("http://h/a b%20ñ.htm?x=1&y=2"));
         QVERIFY(userDataComplete(QStringLiteral("?"), QStringLiteral(" "), QStringLiteral("?")));
         QVERIFY(!userDataComplete(QStringLiteral("a"), QString(), QStringLiteral("b")));
+    }
+
+    // The input the fuzzer found: the file URL of a folder (not a page inside it)
+    // whose cut fell between the two halves of a character outside the BMP.
+    void sentAddressKeepsWholeCharacters()
+    {
+        const QString folder = QDir::cleanPath(
+            QLatin1Char('/') + QString::fromUtf8("\xff"
+                                                 "D\xaa\xf1\xaa\xaa\xaa\xaa\xaa\xaa\xaa\xaa\xaa"
+                                                 "\xaa\xff\xff\xff\xfb\xff\xff\xff\xff\xff\xff"));
+        const QString web = QString::fromUtf8("\x00\x88\xbc", 3);
+        const QString address =
+            pageAddress(QUrl::fromLocalFile(folder + QLatin1Char('/')).toString(), web, folder);
+        QVERIFY(address.startsWith(web));
+        QVERIFY(address.isValidUtf16());
+        const QString mail = sendPageMail(address);
+        const QString body = mail.mid(mail.indexOf(QLatin1String("&body=")) + 6);
+        QCOMPARE(QString::fromUtf8(QByteArray::fromPercentEncoding(body.toLatin1())), address);
     }
 
     void promptOutcomes_data()

@@ -175,6 +175,15 @@ QString lineEndingOf(const QString &text)
     return QStringLiteral("\r\n");
 }
 
+// The line ending that closes the unterminated last line of text. A CR at the
+// end of that line is part of its text, and a bare LF after it would turn the
+// pair into a CRLF line ending, silently dropping the CR from the line; such a
+// line is closed with CRLF whatever the file's style.
+QString closingLineEnding(const QString &text, const QString &eol)
+{
+    return text.endsWith(u'\r') ? QStringLiteral("\r\n") : eol;
+}
+
 // Windows-1252 for bytes 0x80 to 0x9F. The five bytes the code page leaves
 // undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) keep their Latin-1 value, the C1
 // control of the same number, so no byte of the file is lost.
@@ -228,7 +237,7 @@ QString writeProfileValue(const QString &text, const QString &section, const QSt
     if (!span) {
         QString result = text;
         if (!result.isEmpty() && !result.endsWith(u'\n'))
-            result += eol;
+            result += closingLineEnding(result, eol);
         result += u'[';
         result += sectionName;
         result += u']';
@@ -255,7 +264,7 @@ QString writeProfileValue(const QString &text, const QString &section, const QSt
     const QString newLine = keyValue(keyName, storedValue) + eol;
     QString result = text;
     if (after.end == after.contentEnd) { // the unterminated last line of the file
-        result += eol;
+        result += closingLineEnding(result, eol);
         result += newLine;
         return result;
     }

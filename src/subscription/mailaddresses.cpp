@@ -70,7 +70,13 @@ QString pageAddress(const QString &addressBarText, const QString &webBase,
     }
     QString text = addressBarText;
     text.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return webBase + text.mid(localPrefixLength);
+    qsizetype cut = localPrefixLength;
+    // A character outside the BMP is two UTF-16 units: the cut takes both, so
+    // that no half of a surrogate pair is left to be sent as "?".
+    if (cut < text.size() && text.at(cut).isLowSurrogate() && text.at(cut - 1).isHighSurrogate()) {
+        ++cut;
+    }
+    return webBase + text.mid(cut);
 }
 
 QString sendPageMail(const QString &pageAddress)
