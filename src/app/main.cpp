@@ -12,6 +12,8 @@
 #include "qtmessageboxes.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
+#include "startupprobe.h"
+#include "webbrowser.h"
 #include "xdgshell.h"
 
 #include <QApplication>
@@ -71,6 +73,13 @@ int main(int argc, char *argv[])
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore},
                       programFolder);
+    // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
+    if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
+        QObject::connect(window.WebBrowser1, &WebBrowser::DocumentComplete, &app, [] {
+            printStartupFigures(currentStartupFigures());
+            QCoreApplication::quit();
+        });
+    }
     if (!window.Form_Load()) {
         return 0;
     }
