@@ -1,4 +1,5 @@
 #include "frmbrowser.h"
+#include "testfiles.h"
 #include "testplatform.h"
 
 #include <QDir>
@@ -19,11 +20,6 @@ const QString manualOffline = QStringLiteral(
     "Si no cuenta con la conexión indicada, comuníquese con el departamento de sistemas de su "
     "Entidad");
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 } // namespace
 
 class TestCommands : public QObject {

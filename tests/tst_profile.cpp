@@ -1,6 +1,7 @@
 #include "fakeprofilefile.h"
 #include "iniprofilefile.h"
 #include "profileformat.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,21 +26,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int readBuffer = 255;
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
 
 // The lines of a settings file that carry anything, with line endings unified.
 QStringList meaningfulLines(QString text)

@@ -1,4 +1,5 @@
 #include "iniprofilefile.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,21 +15,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int readBuffer = 255;
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
 
 const QByteArray installedSettings = "[user]\r\nname=\r\nemail=\r\n\r\n[init]\r\nshow=1\r\n\r\n"
                                      "[http]\r\nactualizacion=http://127.0.0.1:8731/Normativa/\r\n";
