@@ -4,7 +4,7 @@
 # program folder so that both hold the same files, and three more, 1004-1006, made by
 # legisdisco-demopdf, which the viewer can then fetch as an update.
 #
-# Included by demo/CMakeLists.txt after demo_pdf() and the program folder's circulars.
+# Included by demo/CMakeLists.txt after make_pdf() and the program folder's circulars.
 # Target: legisdisco_demo_server (part of ALL).
 
 get_filename_component(LEGISDISCO_DEMO_SERVER_DIR ${LEGISDISCO_STAGE_DIR}/../servidor/circulares
@@ -14,36 +14,22 @@ set(LEGISDISCO_DEMO_SERVER_DIR ${LEGISDISCO_DEMO_SERVER_DIR}
 
 set(legisdisco_demo_server_outputs)
 
-# server_pdf(<number> <title> <paragraph>...)
-function(server_pdf number title)
-    set(out ${LEGISDISCO_DEMO_SERVER_DIR}/${number}.pdf)
-    add_custom_command(
-        OUTPUT ${out}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${LEGISDISCO_DEMO_SERVER_DIR}
-        COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-                $<TARGET_FILE:legisdisco-demopdf> ${out} ${title} ${ARGN}
-        # The texts live in this file: regenerate when it or the tool changes.
-        DEPENDS legisdisco-demopdf ${CMAKE_CURRENT_LIST_FILE}
-        COMMENT "Making demo server circular ${number}"
-        VERBATIM)
-    set(legisdisco_demo_server_outputs ${legisdisco_demo_server_outputs} ${out} PARENT_SCOPE)
-endfunction()
 
-server_pdf(1004
+make_pdf(${LEGISDISCO_DEMO_SERVER_DIR}/1004.pdf legisdisco_demo_server_outputs
     "Circular 1004: Comunicación de hechos relevantes"
     "Oficina Reguladora de Valores Electrónicos. Circular n.º 1004, de 8 de julio de 2024."
     "Los emisores inscritos comunicarán a la Oficina, a través del Sistema de Remisión Electrónica, todo hecho o decisión que pueda influir de forma sensible en el precio de sus valores, tan pronto como se produzca y antes de su difusión por cualquier otro medio."
     "La Oficina publicará la comunicación en su página web el mismo día de su recepción."
     "Documento de demostración: contenido ficticio sin valor normativo.")
 
-server_pdf(1005
+make_pdf(${LEGISDISCO_DEMO_SERVER_DIR}/1005.pdf legisdisco_demo_server_outputs
     "Circular 1005: Tarifas de supervisión para el ejercicio 2025"
     "Oficina Reguladora de Valores Electrónicos. Circular n.º 1005, de 16 de septiembre de 2024."
     "Las entidades supervisadas abonarán la tarifa anual de supervisión en dos plazos iguales, el primero antes del 31 de marzo y el segundo antes del 30 de septiembre de 2025, mediante transferencia a la cuenta que la Oficina indique en su página web."
     "El retraso en el pago devengará el interés legal del dinero incrementado en dos puntos."
     "Documento de demostración: contenido ficticio sin valor normativo.")
 
-server_pdf(1006
+make_pdf(${LEGISDISCO_DEMO_SERVER_DIR}/1006.pdf legisdisco_demo_server_outputs
     "Circular 1006: Conservación de registros de operaciones"
     "Oficina Reguladora de Valores Electrónicos. Circular n.º 1006, de 2 de diciembre de 2024."
     "Los intermediarios conservarán durante cinco años los registros de todas las órdenes recibidas y de las operaciones ejecutadas, con la fecha, la hora, el precio, el volumen y la identificación del cliente, en un formato que permita su consulta por la Oficina."
