@@ -1,8 +1,8 @@
 #include "iniprofilefile.h"
 
+#include "overlaykey.h"
 #include "profileformat.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,15 +58,9 @@ QString IniProfileFile::overlayPath(const QString &file) const
 {
     if (m_overlayFolder.isEmpty())
         return {};
-    // The copy is named after the full path of the file, with its folder
-    // resolved where it exists, so that every route to one file finds the same
-    // copy and files of the same name in other folders get copies of their own.
+    // The copy is named after the full path of the file (see overlayKey).
     const QFileInfo info(file);
-    const QString canonicalFolder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    const QString folder = canonicalFolder.isEmpty() ? info.absolutePath() : canonicalFolder;
-    const QString original = QDir(folder).filePath(info.fileName());
-    const QString key = QString::fromLatin1(
-        QCryptographicHash::hash(original.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+    const QString key = overlayKey(file);
     const QString suffix = info.suffix();
     const QString name = suffix.isEmpty() ? info.fileName() + u'-' + key
                                           : info.completeBaseName() + u'-' + key + u'.' + suffix;

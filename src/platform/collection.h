@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <vector>
+
+// One file of the collection as the reader sees it.
+struct CollectionFile {
+    QString relativePath; // "circulares/4001.pdf", always with "/"
+    QString absolutePath; // where it lies: the program folder or the per-user folder
+    qint64 size = 0;
+    QDateTime modified;
+};
+
+// The collection a reader sees: the program folder (pagina/, sistemas/,
+// circulares/, legisdis.ini) and, where the program folder cannot be written by
+// this user (an installed package), a per-user folder of the same layout laid
+// over it file by file, the newer file winning. Updates install into the
+// per-user folder then. A plain value: every answer looks at the disk afresh.
+class Collection {
+public:
+    Collection() = default;
+    // A collection with the given per-user folder; an empty one means none.
+    Collection(const QString &programFolder, const QString &userFolder);
+
+    // The collection of programFolder for the current user: a per-user folder
+    // under dataFolder (named like the per-user copy of the settings file)
+    // when programFolder cannot be written, none otherwise.
+    static Collection forUser(const QString &programFolder, const QString &dataFolder);
+    // The per-user folder that programFolder gets under dataFolder.
+    static QString userFolderFor(const QString &programFolder, const QString &dataFolder);
+    // Whether this user can add files to folder and its collection folders.
+    static bool writable(const QString &folder);
+
+    QString programFolder() const { return m_programFolder; }
+    // Empty when the collection has no per-user folder.
+    QString userFolder() const { return m_userFolder; }
+    // Where updates are saved and installed: the per-user folder when there
+    // is one, else the program folder.
+    QString installFolder() const;
+
+    // What the reader sees at relativePath ("pagina/maincd.htm"): the newer of
+    // the two copies, the only one when one is missing, and the program
+    // folder's path when neither exists.
+    QString resolve(const QString &relativePath) const;
+    // For an absolute path inside the program folder, resolve() of its part
+    // below it; any other path comes back unchanged.
+    QString resolveLocalPath(const QString &path) const;
+    // The relative path of an absolute path inside the program folder or the
+    // per-user folder ("circulares/4001.pdf"); empty for any other path.
+    QString relativePathOf(const QString &path) const;
+
+    // Every regular, visible file below subfolder ("circulares"; empty for
+    // the whole collection), the two folders merged, in no particular order.
+    // With recursive false only the files directly in subfolder.
+    std::vector<CollectionFile> files(const QString &subfolder, bool recursive = true) const;
+
+private:
+    QString m_programFolder;
+    QString m_userFolder;
+};
