@@ -1,6 +1,7 @@
 #include "chromiumproxy.h"
 #include "classicfont.h"
 #include "collection.h"
+#include "collectioninterceptor.h"
 #include "commandline.h"
 #include "enginearguments.h"
 #include "filedownloadfolderstore.h"
@@ -158,7 +159,11 @@ int main(int argc, char *argv[])
     QtMessageBoxes messages;
     LockFileInstanceGuard instance(programFolder);
     QtDocumentDialogs dialogs;
+    const Collection collection = userCollection(programFolder);
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
+    // Files the user's updates installed show in place of the program folder's.
+    CollectionInterceptor collectionFiles(collection);
+    engineProfile->setUrlRequestInterceptor(&collectionFiles);
     const WebBrowserFactory newBrowser = [engineProfile,
                                           &dialogs](QWidget *parent) -> WebBrowser * {
         return new QtWebBrowser(engineProfile, dialogs, parent);
@@ -171,7 +176,7 @@ int main(int argc, char *argv[])
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore, packageInstaller},
-                      userCollection(programFolder));
+                      collection);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
         QObject::connect(window.WebBrowser1, &WebBrowser::DocumentComplete, &app, [] {
