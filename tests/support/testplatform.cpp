@@ -29,7 +29,8 @@ PlatformServices TestPlatform::withRealBrowser()
     const WebBrowserFactory newBrowser = [this](QWidget *parent) -> WebBrowser * {
         return new QtWebBrowser(testEngineProfile(), dialogs, parent);
     };
-    realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders);
+    // A dropped connection is noticed after three silent seconds.
+    realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders, 3000);
     realInstaller = std::make_unique<ZipPackageInstaller>();
     return {profile,         probe,         shell,   messages,   instance,      newBrowser,
             downloadFolders, *realDownload, windows, proxyStore, *realInstaller};
