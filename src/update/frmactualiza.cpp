@@ -1,6 +1,7 @@
 #include "frmactualiza.h"
 
 #include "connectivityprobe.h"
+#include "dialogkeys.h"
 #include "download.h"
 #include "messageboxes.h"
 #include "placement.h"
@@ -71,6 +72,7 @@ frmActualiza::frmActualiza(PlatformServices services, const QString &programFold
     setTabOrder(wbrEjecutable, btnActualiza);
     setTabOrder(btnActualiza, btnOK);
     setTabOrder(btnOK, listVersion);
+    DialogKeys::install(this); // no cancel button: Escape leaves the window open
 
     connect(wbrowserAct, &WebBrowser::BeforeNavigate2, this,
             &frmActualiza::wbrowserAct_BeforeNavigate2);
