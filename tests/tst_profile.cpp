@@ -522,13 +522,13 @@ void TestProfile::aLiveWritersTemporaryFileIsLeftAlone()
     for (const QString &file : {held, stale, other})
         QVERIFY(writeAll(file, "name=secreto\r\n"));
     QProcess holder;
-    holder.start(u"flock"_s, {held, u"sleep"_s, u"30"_s});
-    QVERIFY(holder.waitForStarted());
+    // One process: the shell takes the lock and becomes the sleep that keeps it.
+    holder.start(u"sh"_s, {u"-c"_s, u"exec 9<>\"$0\"; flock 9; echo held; exec sleep 60"_s, held});
+    QVERIFY(holder.waitForReadyRead(10000));
     const auto stop = qScopeGuard([&] {
         holder.kill();
         holder.waitForFinished();
     });
-    QTest::qWait(300); // until flock holds the lock
 
     IniProfileFile profile;
     QVERIFY(profile.writeString(u"user"_s, u"name"_s, u"A"_s, path));

@@ -280,7 +280,8 @@ private slots:
         QTest::addColumn<ProxyRecord>("stored");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("direct") << record(1, "http=h:80", "a") << QStringList();
+        QTest::newRow("direct") << record(1, "http=h:80", "a")
+                                << QStringList{s("--no-proxy-server")};
         QTest::newRow("unreadable") << record(0, "http=h:80", "a") << QStringList();
         QTest::newRow("proxy without a list") << record(3, "", "a") << QStringList();
         QTest::newRow("gopher alone") << record(3, "gopher=g:70", "a") << QStringList();

@@ -7,22 +7,22 @@
 #include "iniprofilefile.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
+#include "programfolder.h"
 #include "qtdocumentdialogs.h"
 #include "qtfiledownload.h"
 #include "qtmessageboxes.h"
+#include "qtprogramrestart.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
+#include "spanishlanguage.h"
 #include "startupprobe.h"
 #include "webbrowser.h"
 #include "xdgshell.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QProcessEnvironment>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QTranslator>
 #include <QWebEngineProfile>
 
 int main(int argc, char *argv[])
@@ -33,6 +33,20 @@ int main(int argc, char *argv[])
     // object exists; engineArguments must outlive app.
     QCoreApplication::setApplicationName(QStringLiteral("Legisdisco"));
     QCoreApplication::setOrganizationName(QStringLiteral("Legisdisco"));
+
+    // A second start ends here, before the browser engine or any window exists.
+    LockFileInstanceGuard instance(runningProgramFolder());
+    if (instance.previousInstance()) {
+        return 0;
+    }
+    // A restart starts the program as it was started, before anything was
+    // added for the browser engine.
+    QStringList startArguments;
+    for (int i = 1; i < argc; ++i) {
+        startArguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
+
     FileProxyStore proxyStore(FileProxyStore::defaultPath(),
                               QProcessEnvironment::systemEnvironment());
     BrowserEngineArguments engineArguments(argc, argv, chromiumProxySwitches(proxyStore.query()));
@@ -41,12 +55,8 @@ int main(int argc, char *argv[])
     QApplication app(engineArguments.argc(), engineArguments.argv());
     QApplication::setDesktopFileName(QStringLiteral("legisdisco"));
 
-    // The program speaks Spanish, and so do Qt's own dialogs and buttons.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&qtTranslator);
-    }
+    // Before the browser engine starts, which takes its language from here.
+    const SpanishLanguage spanish;
 
     useClassicDialogFont();
 
@@ -58,9 +68,11 @@ int main(int argc, char *argv[])
     NetworkProbe probe;
     XdgShell shell;
     QtMessageBoxes messages;
-    LockFileInstanceGuard instance(programFolder);
+    QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
+                             startEnvironment);
     QtDocumentDialogs dialogs;
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
+    SpanishLanguage::applyTo(engineProfile);
     const WebBrowserFactory newBrowser = [engineProfile,
                                           &dialogs](QWidget *parent) -> WebBrowser * {
         return new QtWebBrowser(engineProfile, dialogs, parent);
@@ -71,7 +83,7 @@ int main(int argc, char *argv[])
     QtWindowService windows;
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
-                       fileDownload, windows, proxyStore},
+                       fileDownload, windows, proxyStore, restart},
                       programFolder);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {

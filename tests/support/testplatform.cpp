@@ -19,8 +19,8 @@ PlatformServices TestPlatform::withFakeBrowser()
         fakeBrowsers.append(browser);
         return browser;
     };
-    return {profile,    probe,           shell,        messages, instance,
-            newBrowser, downloadFolders, fileDownload, windows,  proxyStore};
+    return {profile,         probe,        shell,   messages,   instance, newBrowser,
+            downloadFolders, fileDownload, windows, proxyStore, restart};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
@@ -29,8 +29,8 @@ PlatformServices TestPlatform::withRealBrowser()
         return new QtWebBrowser(testEngineProfile(), dialogs, parent);
     };
     realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders);
-    return {profile,    probe,           shell,         messages, instance,
-            newBrowser, downloadFolders, *realDownload, windows,  proxyStore};
+    return {profile,         probe,         shell,   messages,   instance, newBrowser,
+            downloadFolders, *realDownload, windows, proxyStore, restart};
 }
 
 QString TestPlatform::settingsPath() const

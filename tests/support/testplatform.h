@@ -42,6 +42,7 @@ struct TestPlatform {
     FakeFileDownload fileDownload;
     QtWindowService windows;
     FakeProxyStore proxyStore;
+    FakeProgramRestart restart;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

@@ -37,6 +37,7 @@
 #include "qtdocumentdialogs.h"
 #include "qtfiledownload.h"
 #include "qtmessageboxes.h"
+#include "qtprogramrestart.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
 #include "twips.h"
@@ -305,9 +306,11 @@ int main(int argc, char *argv[])
     QtWindowService windows;
     FileProxyStore proxyStore(QDir(scratch).filePath(QStringLiteral("proxy.json")),
                               QProcessEnvironment());
+    // The screenshots never restart anything.
+    QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
     const PlatformServices services{profile,  probe,      shell,           messages,
                                     instance, newBrowser, downloadFolders, fileDownload,
-                                    windows,  proxyStore};
+                                    windows,  proxyStore, restart};
 
     const QString settings = SettingsPath(programFolder);
     const auto store = [&](const char *section, const char *key, const QString &value) {
