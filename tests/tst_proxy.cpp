@@ -497,26 +497,6 @@ private slots:
         FileProxyStore store(path, environment({s("http_proxy=h:80")}));
         QCOMPARE(store.query(), record(0, "", ""));
     }
-
-    void fileStoreLivesInTheUsersConfigurationFolder()
-    {
-        const QString path = FileProxyStore::defaultPath();
-        QCOMPARE(path, QDir(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
-                           .filePath(QStringLiteral("proxy.json")));
-        QVERIFY(path.contains(QLatin1String(".qttest")));
-    }
-
-    void fakeStoreHandsBackWhatWasSet()
-    {
-        FakeProxyStore store;
-        QCOMPARE(store.query(), record(1, "", ""));
-        QVERIFY(store.set(record(3, "http=h:80", "a")));
-        store.refuse = true;
-        QVERIFY(!store.set(record(1, "", "")));
-        QCOMPARE(store.query(), record(3, "http=h:80", "a"));
-        QCOMPARE(store.sets.size(), 2);
-        QCOMPARE(store.queries, 2);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestProxy)

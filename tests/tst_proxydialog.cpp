@@ -1,15 +1,21 @@
+#include "chromiumproxy.h"
 #include "fakeplatform.h"
 #include "fakeproxystore.h"
+#include "fileproxystore.h"
 #include "frmproxytest.h"
 #include "twips.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -612,6 +618,46 @@ private slots:
         QVERIFY(!dialog.txtHttp->isEnabled());
         QCOMPARE(dialog.Image1->grab().toImage(), image1);
         QCOMPARE(dialog.Image2->grab().toImage(), image2);
+    }
+
+    // The dialog on the store the program uses, not on a fake of it.
+    void applyReadsBackFromTheFileStore()
+    {
+        QTemporaryDir dir;
+        FileProxyStore store(dir.filePath(s("proxy.json")), QProcessEnvironment());
+        FakeMessageBoxes messages;
+        frmProxyTest dialog(store, messages, nullptr);
+        dialog.show();
+        dialog.txtAddresses->setPlainText(s("a;b"));
+        click(dialog.chkBypass);
+        click(dialog.cmdApply);
+        QCOMPARE(store.query(), record(1, "", "a b <local>"));
+        QCOMPARE(dialog.txtAddresses->toPlainText(), s("b"));
+        QVERIFY(dialog.chkBypass->isChecked());
+    }
+
+    void okReachesTheNextStart()
+    {
+        // What OK stores is what the next start gives the browser engine.
+        QStandardPaths::setTestModeEnabled(true);
+        const QString path = FileProxyStore::defaultPath();
+        QFile::remove(path);
+        const auto cleanUp = qScopeGuard([&] { QFile::remove(path); });
+        {
+            FileProxyStore store(path, QProcessEnvironment());
+            FakeMessageBoxes messages;
+            frmProxyTest dialog(store, messages, nullptr);
+            click(dialog.chkUseProxy);
+            dialog.txtHttp->setText(s("10.0.0.1"));
+            dialog.txtHttpPort->setText(s("8080"));
+            dialog.txtAddresses->setPlainText(s("intranet"));
+            click(dialog.cmdOK);
+        }
+        const FileProxyStore atStart(FileProxyStore::defaultPath(),
+                                     QProcessEnvironment::systemEnvironment());
+        QCOMPARE(chromiumProxySwitches(atStart.query()),
+                 (QStringList{s("--proxy-server=http=10.0.0.1:8080"),
+                              s("--proxy-bypass-list=intranet")}));
     }
 
     void eachOpeningStartsFromTheStore()

@@ -47,7 +47,8 @@ private:
     DocumentDialogs &m_dialogs;
     HtmlDocument m_document;
     // The address last handed to Navigate or Navigate2, reported as given (not
-    // as the engine rewrites it) when the engine asks about its navigation.
+    // as the engine rewrites it) when the engine asks about its navigation,
+    // unless it lacked a scheme (see reportedAddress).
     QString m_requestedAddress;
     QUrl m_requestedUrl;
     bool m_busy = false;

@@ -20,7 +20,19 @@ public:
     // Web servers are asked for Spanish pages too (Accept-Language: es).
     static void applyTo(QWebEngineProfile *profile);
 
+    // The engine's menu and action texts, which the installed Qt WebEngine
+    // translations leave in English. Asked for a text of another context, or
+    // one it does not know, it answers nothing, so that the other translators
+    // are asked.
+    class EngineTexts final : public QTranslator {
+    public:
+        QString translate(const char *context, const char *sourceText,
+                          const char *disambiguation = nullptr, int n = -1) const override;
+        bool isEmpty() const override { return false; }
+    };
+
 private:
     QTranslator m_qtBase;
     QTranslator m_webEngine;
+    EngineTexts m_engineTexts;
 };
