@@ -83,6 +83,8 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
         emit BeforeNavigate2(reportedAddress(url), cancel);
         if (!*cancel) {
             m_busy = true;
+        } else {
+            m_cancelledUrl = url;
         }
     });
     connect(m_page, &QWebEnginePage::loadStarted, this, &QtWebBrowser::onLoadStarted);
@@ -197,12 +199,22 @@ void QtWebBrowser::onLoadStarted()
 {
     m_busy = true;
     ++m_loadGeneration;
-    m_document = HtmlDocument();
+    m_documentBefore = std::exchange(m_document, HtmlDocument());
     reportCommandStates();
 }
 
-void QtWebBrowser::onLoadFinished(bool)
+void QtWebBrowser::onLoadFinished(bool ok)
 {
+    // A navigation that a BeforeNavigate2 handler cancelled never happened:
+    // the engine still reports it as a failed load, but the old page stays,
+    // and no completion is reported.
+    if (!ok && !m_cancelledUrl.isEmpty() && m_page->requestedUrl() == m_cancelledUrl) {
+        m_cancelledUrl.clear();
+        m_document = m_documentBefore;
+        m_busy = false;
+        return;
+    }
+    m_cancelledUrl.clear();
     // The page is read before completion is reported, so that handlers of the
     // completion events see the document they were told about.
     const int generation = m_loadGeneration;

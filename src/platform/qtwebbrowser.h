@@ -46,6 +46,10 @@ private:
     BrowserPage *m_page;
     DocumentDialogs &m_dialogs;
     HtmlDocument m_document;
+    // The page's document before the load under way, and the address of a
+    // navigation the handlers cancelled, which the engine reports as a failed load.
+    HtmlDocument m_documentBefore;
+    QUrl m_cancelledUrl;
     // The address last handed to Navigate or Navigate2, reported as given (not
     // as the engine rewrites it) when the engine asks about its navigation,
     // unless it lacked a scheme (see reportedAddress).
