@@ -63,6 +63,21 @@ private slots:
         QVERIFY(server.requests.isEmpty());
     }
 
+    void escapeLeavesTheWindowOpen()
+    {
+        // The window has no cancel button: only its close box closes it.
+        TestPlatform p;
+        p.writeSettings("[http]\r\nactualizacion=http://127.0.0.1:1/\r\n");
+        frmActualiza form(p.withFakeBrowser(), p.folder(), nullptr);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.listVersion->setFocus();
+        QTest::keyClick(form.listVersion, Qt::Key_Escape);
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QVERIFY(form.isVisible());
+        QVERIFY(form.close());
+    }
+
     void theServersPagesDecideTheButtons_data()
     {
         QTest::addColumn<QString>("answer");
