@@ -56,12 +56,21 @@ QString decodeWindows1252(QByteArrayView bytes)
     return text;
 }
 
+// UTF-8 that is known to be valid, a byte-order mark at its start included
+// (one at the start of a line is text, not a mark).
+QString decodeUtf8(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(bytes);
+}
+
 // Part of a line, decoded by the encoding of the whole line it belongs to.
 QString decodePart(QByteArrayView line, QByteArrayView part)
 {
     if (isAscii(part))
         return QString::fromLatin1(part);
-    return line.isValidUtf8() ? QString::fromUtf8(part) : decodeWindows1252(part);
+    return line.isValidUtf8() ? decodeUtf8(part) : decodeWindows1252(part);
 }
 
 // One line of the file as byte positions: the line's own bytes are
@@ -175,9 +184,9 @@ Utf16 utf16Of(QByteArrayView file)
 // The body of a UTF-16 file (after its mark) as UTF-8, and back.
 QByteArray utf8FromUtf16(QByteArrayView file, Utf16 order)
 {
-    QStringDecoder decoder(order == Utf16::LittleEndian ? QStringDecoder::Utf16LE
-                                                        : QStringDecoder::Utf16BE,
-                           QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder(
+        order == Utf16::LittleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     return QString(decoder.decode(file.sliced(2))).toUtf8();
 }
 
@@ -187,7 +196,7 @@ QByteArray utf16FromUtf8(const QByteArray &body, Utf16 order)
                                                         : QStringEncoder::Utf16BE);
     QByteArray file =
         order == Utf16::LittleEndian ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
-    file += QByteArray(encoder.encode(QString::fromUtf8(body)));
+    file += QByteArray(encoder.encode(decodeUtf8(body)));
     return file;
 }
 
@@ -321,13 +330,10 @@ QByteArray bodyWithValue(const QByteArray &body, const QString &section, const Q
 
 } // namespace
 
-std::optional<QString> profileValue(QByteArrayView file, const QString &section, const QString &key)
-{
-    if (const Utf16 order = utf16Of(file); order != Utf16::None)
-        return profileValue(utf8FromUtf16(file, order), section, key);
-    if (file.startsWith(utf8Bom))
-        file = file.sliced(3);
+namespace {
 
+std::optional<QString> valueInBody(QByteArrayView file, const QString &section, const QString &key)
+{
     const Name sectionWanted(section);
     const Name keyWanted(key);
     bool inSection = false;
@@ -348,6 +354,17 @@ std::optional<QString> profileValue(QByteArrayView file, const QString &section,
             return decodePart(line, unquote(parts->value));
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> profileValue(QByteArrayView file, const QString &section, const QString &key)
+{
+    if (const Utf16 order = utf16Of(file); order != Utf16::None)
+        return valueInBody(utf8FromUtf16(file, order), section, key);
+    if (file.startsWith(utf8Bom))
+        file = file.sliced(3);
+    return valueInBody(file, section, key);
 }
 
 QByteArray withProfileValue(const QByteArray &file, const QString &section, const QString &key,
@@ -397,7 +414,7 @@ QByteArray keepProfileEntries(const QByteArray &file,
 QString decodeProfileBytes(const QByteArray &bytes)
 {
     if (const Utf16 order = utf16Of(bytes); order != Utf16::None)
-        return QString::fromUtf8(utf8FromUtf16(bytes, order));
+        return decodeUtf8(utf8FromUtf16(bytes, order));
     QByteArrayView body(bytes);
     if (body.startsWith(utf8Bom))
         body = body.sliced(3);
@@ -412,14 +429,15 @@ QString decodeProfileBytes(const QByteArray &bytes)
     return text;
 }
 
+// Text is decoded already: a U+FEFF at its start is a character, not a mark.
 std::optional<QString> readProfileValue(const QString &text, const QString &section,
                                         const QString &key)
 {
-    return profileValue(text.toUtf8(), section, key);
+    return valueInBody(text.toUtf8(), section, key);
 }
 
 QString writeProfileValue(const QString &text, const QString &section, const QString &key,
                           const QString &value)
 {
-    return QString::fromUtf8(withProfileValue(text.toUtf8(), section, key, value));
+    return decodeUtf8(bodyWithValue(text.toUtf8(), section, key, value));
 }
