@@ -7,6 +7,7 @@ class DownloadFolderStore;
 class FileDownload;
 class InstanceGuard;
 class MessageBoxes;
+class PackageInstaller;
 class ProgramRestart;
 class ProfileFile;
 class ProxyStore;
@@ -26,5 +27,6 @@ struct PlatformServices {
     FileDownload &fileDownload;
     WindowService &windows;
     ProxyStore &proxyStore;
+    PackageInstaller &packageInstaller;
     ProgramRestart &restart;
 };

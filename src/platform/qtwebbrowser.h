@@ -6,6 +6,7 @@
 
 class BrowserPage;
 class DocumentDialogs;
+class QWebEngineDownloadRequest;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -14,6 +15,7 @@ class QtWebBrowser final : public WebBrowser {
     Q_OBJECT
 public:
     QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, QWidget *parent = nullptr);
+    ~QtWebBrowser() override;
 
     void Navigate2(const QString &address) override;
     void Navigate(const QString &address) override;
@@ -39,6 +41,7 @@ private:
     void onLoadStarted();
     void onLoadFinished(bool ok);
     void reportCommandStates();
+    void onDownloadRequested(QWebEngineDownloadRequest *download);
     bool savePage();
     bool printPage();
 
@@ -46,16 +49,19 @@ private:
     BrowserPage *m_page;
     DocumentDialogs &m_dialogs;
     HtmlDocument m_document;
-    // The page's document before the load under way, and the address of a
-    // navigation the handlers cancelled, which the engine reports as a failed load.
+    // The page's document before the load under way: it stays when that load
+    // turns out to be a cancelled navigation.
     HtmlDocument m_documentBefore;
-    QUrl m_cancelledUrl;
     // The address last handed to Navigate or Navigate2, reported as given (not
     // as the engine rewrites it) when the engine asks about its navigation,
     // unless it lacked a scheme (see reportedAddress).
     QString m_requestedAddress;
     QUrl m_requestedUrl;
     bool m_busy = false;
+    // A main-frame navigation was let through since the last load ended: a
+    // load that ends without one was cancelled and completes nothing.
+    bool m_navigationAccepted = false;
+    bool m_closing = false;
     int m_loadGeneration = 0;
     int m_reportedBack = -1;
     int m_reportedForward = -1;

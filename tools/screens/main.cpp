@@ -43,6 +43,7 @@
 #include "twips.h"
 #include "utility.h"
 #include "xdgshell.h"
+#include "zippackageinstaller.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -308,9 +309,10 @@ int main(int argc, char *argv[])
                               QProcessEnvironment());
     // The screenshots never restart anything.
     QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
-    const PlatformServices services{profile,  probe,      shell,           messages,
-                                    instance, newBrowser, downloadFolders, fileDownload,
-                                    windows,  proxyStore, restart};
+    ZipPackageInstaller packageInstaller;
+    const PlatformServices services{
+        profile,         probe,        shell,   messages,   instance,         newBrowser,
+        downloadFolders, fileDownload, windows, proxyStore, packageInstaller, restart};
 
     const QString settings = SettingsPath(programFolder);
     const auto store = [&](const char *section, const char *key, const QString &value) {
