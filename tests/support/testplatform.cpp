@@ -20,8 +20,8 @@ PlatformServices TestPlatform::withFakeBrowser()
         fakeBrowsers.append(browser);
         return browser;
     };
-    return {profile,         probe,        shell,   messages,   instance,        newBrowser,
-            downloadFolders, fileDownload, windows, proxyStore, packageInstaller};
+    return {profile,         probe,        shell,   messages,   instance,         newBrowser,
+            downloadFolders, fileDownload, windows, proxyStore, packageInstaller, restart};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
@@ -32,8 +32,8 @@ PlatformServices TestPlatform::withRealBrowser()
     // A dropped connection is noticed after three silent seconds.
     realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders, 3000);
     realInstaller = std::make_unique<ZipPackageInstaller>();
-    return {profile,         probe,         shell,   messages,   instance,      newBrowser,
-            downloadFolders, *realDownload, windows, proxyStore, *realInstaller};
+    return {profile,         probe,         shell,   messages,   instance,       newBrowser,
+            downloadFolders, *realDownload, windows, proxyStore, *realInstaller, restart};
 }
 
 QString TestPlatform::settingsPath() const
