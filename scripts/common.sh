@@ -33,6 +33,7 @@ DEPENDENCIES=(
     xdg-utils
     clang-format
     libbenchmark-dev
+    unzip
 )
 
 log() {
