@@ -12,3 +12,7 @@ legis_add_test(tst_updateserver SOURCES tst_updateserver.cpp
 target_compile_definitions(tst_updateserver PRIVATE
     UPDATE_SERVER_PROGRAM="$<TARGET_FILE:legisdisco-update-server>")
 add_dependencies(tst_updateserver legisdisco-update-server)
+
+# The server's defences against hostile clients, with short timeouts.
+legis_add_test(tst_updateserverlimits SOURCES tst_updateserverlimits.cpp
+               LIBS legis_updateserver Qt6::Network)

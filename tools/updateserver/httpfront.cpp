@@ -10,6 +10,7 @@
 #include <boost/beast/http.hpp>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -211,11 +212,17 @@ private:
         stopWaiting();
         m_started = Clock::now();
         if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
-            // Nothing but the request line so far: it alone is too long.
+            // The parser takes the request line off the buffer once it has it whole; until
+            // then the buffer starts with it.
             const auto data = m_buffer.cdata();
             const std::string_view seen(static_cast<const char *>(data.data()), data.size());
-            return refuse(seen.find('\n') == std::string_view::npos ? 414 : 431);
+            const std::size_t lineEnd = seen.find('\n');
+            const bool lineTooLong = read == 0 && (lineEnd == std::string_view::npos ||
+                                                   lineEnd > m_front.limits.maxRequestLine);
+            return refuse(lineTooLong ? 414 : 431);
         }
+        if (ec == http::error::body_limit)
+            return refuse(413);
         if (ec == http::error::end_of_stream)
             return close(); // the client is done
         if (ec && ec.category() == http::make_error_code(http::error::bad_target).category())
@@ -254,6 +261,8 @@ private:
             asio::post(self->m_front.io, [self, answer = std::move(answer)]() mutable {
                 if (!self->m_closed)
                     self->reply(std::move(answer));
+                else if (answer.file >= 0)
+                    ::close(answer.file);
             });
         });
     }
@@ -283,39 +292,37 @@ private:
         response.result(unsigned(answer.status));
         response.version(m_version);
         response.set(http::field::content_type, answer.type);
-        for (const auto &header : answer.headers)
-            response.set(header.first, header.second);
+        for (const auto &header : answer.headers) {
+            try {
+                response.set(header.first, header.second);
+            } catch (const std::exception &) {
+                // A value beyond what a header may carry: left out rather than crash.
+            }
+        }
         response.keep_alive(m_keepAlive);
     }
 
     void reply(HttpAnswer answer)
     {
-        if (!answer.filePath.empty()) {
+        if (answer.file >= 0) {
             beast::error_code ec;
-            http::file_body::value_type file;
-            file.open(answer.filePath.c_str(), beast::file_mode::scan, ec);
-            if (ec) {
-                answer.status = 503;
-                answer.filePath.clear();
-                answer.type = "text/html; charset=utf-8";
-                answer.headers.clear();
-                answer.headers.emplace_back("Retry-After", "1");
-                answer.body = "<!DOCTYPE html>\n<html lang=\"es\"><head><meta charset=\"utf-8\">"
-                              "<title>Paquete no disponible</title></head><body><h1>Paquete "
-                              "no disponible</h1><p>Inténtelo de nuevo.</p></body></html>\n";
-            } else if (!m_head) {
+            beast::file file;
+            file.native_handle(answer.file); // owns it from here
+            const std::uint64_t size = file.size(ec);
+            if (!m_head) {
+                http::file_body::value_type body;
+                body.reset(std::move(file), ec);
                 auto response = std::make_shared<http::response<http::file_body>>();
                 prepare(*response, answer);
-                m_bytes = file.size();
-                response->body() = std::move(file);
+                m_bytes = size;
+                response->body() = std::move(body);
                 response->prepare_payload();
                 return send(response, answer.status);
-            } else {
-                auto response = std::make_shared<http::response<http::empty_body>>();
-                prepare(*response, answer);
-                response->content_length(file.size());
-                return send(response, answer.status);
             }
+            auto response = std::make_shared<http::response<http::empty_body>>();
+            prepare(*response, answer);
+            response->content_length(size);
+            return send(response, answer.status);
         }
         if (m_head) {
             auto response = std::make_shared<http::response<http::empty_body>>();

@@ -36,13 +36,15 @@ struct HttpRequest {
     std::string peer;   // the client's address
 };
 
-// One answer. When filePath is set the file is sent as the body instead of body.
+// One answer. When file is an open file descriptor, the file is sent as the body instead of
+// body, and the descriptor is closed after (opened by the handler, so that the file may be
+// removed meanwhile).
 struct HttpAnswer {
     int status = 200;
     std::string type = "text/html; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    std::string filePath;
+    int file = -1;
 };
 
 // What the log hears after every answer.

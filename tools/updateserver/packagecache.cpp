@@ -105,21 +105,54 @@ bool writeZipArchive(const QList<PackagePart> &parts, const QString &path, QStri
 
 namespace PackageSets {
 
+namespace {
+
+// The most circulars one code may stand for: a bound on what decoding a code may cost.
+constexpr quint64 maxIdentifiers = 1000000;
+constexpr quint64 maxNumber = 999999999999999999ULL;
+
+void appendNumber(QByteArray *bytes, quint64 value)
+{
+    do {
+        const char digit = char(value & 0x7f);
+        value >>= 7;
+        bytes->append(value ? char(digit | 0x80) : digit);
+    } while (value);
+}
+
+bool takeNumber(const QByteArray &bytes, qsizetype *at, quint64 *value)
+{
+    *value = 0;
+    for (int shift = 0; *at < bytes.size() && shift <= 56; shift += 7) {
+        const uchar byte = uchar(bytes.at((*at)++));
+        *value |= quint64(byte & 0x7f) << shift;
+        if (!(byte & 0x80))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 QString encode(const QStringList &identifiers)
 {
     if (!identifiers.isEmpty() && std::all_of(identifiers.cbegin(), identifiers.cend(), isNumber)) {
-        // Numbers: the first, then the step to each next one, in base-128 digits.
+        // Numbers, as runs of consecutive ones: the gap since the end of the previous run,
+        // then the run's length less one, each in base-128 digits. A whole collection
+        // asked for at once is a handful of bytes.
         QByteArray bytes;
-        quint64 previous = 0;
-        for (const QString &identifier : identifiers) {
-            const quint64 value = identifier.toULongLong();
-            quint64 step = value - previous;
-            previous = value;
-            do {
-                const char digit = char(step & 0x7f);
-                step >>= 7;
-                bytes.append(step ? char(digit | 0x80) : digit);
-            } while (step);
+        quint64 next = 0; // the number after the previous run
+        qsizetype i = 0;
+        while (i < identifiers.size()) {
+            const quint64 start = identifiers.at(i).toULongLong();
+            quint64 length = 1;
+            while (i + qsizetype(length) < identifiers.size() &&
+                   identifiers.at(i + qsizetype(length)).toULongLong() == start + length)
+                ++length;
+            appendNumber(&bytes, start - next);
+            appendNumber(&bytes, length - 1);
+            next = start + length;
+            i += qsizetype(length);
         }
         return QLatin1Char('n') + QString::fromLatin1(bytes.toBase64(base64Url));
     }
@@ -138,25 +171,22 @@ bool decode(const QString &code, QStringList *identifiers)
         return false;
     const QByteArray &bytes = decoded.decoded;
     if (code.at(0) == u'n') {
-        quint64 previous = 0;
-        quint64 step = 0;
-        int shift = 0;
-        for (const char byte : bytes) {
-            if (shift > 56)
+        quint64 next = 0;
+        qsizetype at = 0;
+        while (at < bytes.size()) {
+            quint64 gap = 0;
+            quint64 extra = 0;
+            if (!takeNumber(bytes, &at, &gap) || !takeNumber(bytes, &at, &extra))
                 return false;
-            step |= quint64(uchar(byte) & 0x7f) << shift;
-            shift += 7;
-            if (uchar(byte) & 0x80)
-                continue;
-            if ((step == 0 && !identifiers->isEmpty()) || step > 999999999999999999ULL - previous)
+            if (gap > maxNumber - next || extra > maxIdentifiers ||
+                quint64(identifiers->size()) + extra + 1 > maxIdentifiers ||
+                extra > maxNumber - (next + gap))
                 return false;
-            previous += step;
-            identifiers->append(QString::number(previous));
-            step = 0;
-            shift = 0;
+            const quint64 start = next + gap;
+            for (quint64 k = 0; k <= extra; ++k)
+                identifiers->append(QString::number(start + k));
+            next = start + extra + 1;
         }
-        if (shift != 0)
-            return false;
     } else if (code.at(0) == u't') {
         const QString text = QString::fromUtf8(bytes);
         if (text.toUtf8() != bytes)
@@ -262,7 +292,7 @@ QString PackageCache::obtain(const QString &name, const PartsMaker &makeParts, Q
         return {};
     }
     record(name, QFileInfo(path).size());
-    trim();
+    trim(name);
     return path;
 }
 
@@ -275,7 +305,7 @@ void PackageCache::record(const QString &name, qint64 size)
     kept.usedMs = QDateTime::currentMSecsSinceEpoch();
 }
 
-void PackageCache::trim()
+void PackageCache::trim(const QString &spared)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bytes <= m_maxBytes)
@@ -283,7 +313,7 @@ void PackageCache::trim()
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     std::vector<std::pair<qint64, QString>> old;
     for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
-        if (now - it->usedMs >= m_keepMs)
+        if (now - it->usedMs >= m_keepMs && it.key() != spared)
             old.emplace_back(it->usedMs, it.key());
     }
     std::sort(old.begin(), old.end());

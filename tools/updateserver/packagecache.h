@@ -74,7 +74,7 @@ private:
     };
     QString pathOf(const QString &name) const;
     void record(const QString &name, qint64 size);
-    void trim();
+    void trim(const QString &spared);
 
     QString m_folder;
     qint64 m_maxBytes;

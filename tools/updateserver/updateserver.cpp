@@ -11,6 +11,10 @@
 
 #include <QSet>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -19,7 +23,7 @@ struct UpdateServerReply {
     int status = 200;
     QByteArray type = QByteArrayLiteral("text/html; charset=utf-8");
     QByteArray body;
-    QString filePath; // sent instead of body
+    int file = -1; // an open file, sent instead of body
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
 
@@ -31,6 +35,10 @@ using Reply = UpdateServerReply;
 constexpr int namedInErrors = 20;
 // How long the index page is trusted before the files' stamps are looked at again.
 constexpr qint64 indexRecheckMs = 5000;
+// The longest set code: it travels in the Location header, which HTTP libraries and
+// proxies cap (Beast at 64 KiB, common proxies lower). Consecutive numbers take a few
+// bytes per run; only tens of thousands of scattered circulars come near it.
+constexpr qsizetype maxSetCode = 32 * 1024;
 // Hexadecimal digits of a package's name.
 constexpr int nameLength = 32;
 
@@ -240,7 +248,7 @@ HttpAnswer UpdateServer::answer(const HttpRequest &request)
     answer.status = reply.status;
     answer.type = reply.type.toStdString();
     answer.body = reply.body.toStdString();
-    answer.filePath = QFile::encodeName(reply.filePath).toStdString();
+    answer.file = reply.file;
     for (const auto &header : reply.headers)
         answer.headers.emplace_back(header.first.toStdString(), header.second.toStdString());
     return answer;
@@ -383,41 +391,53 @@ bool UpdateServer::findPackage(const QString &name, const QString &set, Found *f
         *failure = packageGone();
         return false;
     }
-    found->path = m_cache->existing(name);
-    if (!found->path.isEmpty())
-        return true;
-
-    // Not kept (never built here, or evicted): build it again if the files are still the
-    // ones it was named after.
-    const Catalog view = catalog();
-    if (!view.available) {
-        *failure = folderUnavailable();
-        return false;
-    }
-    for (const QString &identifier : std::as_const(found->identifiers)) {
-        if (!view.fileNames.contains(identifier)) {
-            *failure = packageGone();
-            return false;
+    // Twice: a package removed between finding and opening it is built again.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QString path = m_cache->existing(name);
+        if (path.isEmpty()) {
+            // Not kept (never built here, or evicted): build it again if the files are
+            // still the ones it was named after.
+            const Catalog view = catalog();
+            if (!view.available) {
+                *failure = folderUnavailable();
+                return false;
+            }
+            for (const QString &identifier : std::as_const(found->identifiers)) {
+                if (!view.fileNames.contains(identifier)) {
+                    *failure = packageGone();
+                    return false;
+                }
+            }
+            QList<PackagePart> parts;
+            if (packageName(view, found->identifiers, index(view), &parts) != name) {
+                *failure = packageGone();
+                return false;
+            }
+            QString error;
+            path = m_cache->obtain(
+                name,
+                [&parts](QList<PackagePart> *made, QString *) {
+                    *made = parts;
+                    return true;
+                },
+                &error);
+            if (path.isEmpty()) {
+                *failure = buildFailed(error);
+                return false;
+            }
         }
-    }
-    QList<PackagePart> parts;
-    if (packageName(view, found->identifiers, index(view), &parts) != name) {
-        *failure = packageGone();
-        return false;
-    }
-    QString error;
-    found->path = m_cache->obtain(
-        name,
-        [&parts](QList<PackagePart> *made, QString *) {
-            *made = parts;
+        found->file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (found->file >= 0 && ::fstat(found->file, &info) == 0) {
+            found->size = qint64(info.st_size);
             return true;
-        },
-        &error);
-    if (found->path.isEmpty()) {
-        *failure = buildFailed(error);
-        return false;
+        }
+        if (found->file >= 0)
+            ::close(found->file);
+        found->file = -1;
     }
-    return true;
+    *failure = buildFailed(QStringLiteral("el paquete no se pudo abrir"));
+    return false;
 }
 
 UpdateServer::Reply UpdateServer::listPage()
@@ -506,6 +526,12 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     const QString name = packageName(view, identifiers, index(view), &parts);
     if (name.isEmpty())
         return buildFailed(QStringLiteral("no se pudo leer una de las circulares"));
+    const QString set = PackageSets::encode(identifiers);
+    if (set.size() > maxSetCode) {
+        return errorReply(414, QStringLiteral("Solicitud demasiado larga"),
+                          QStringLiteral("La lista de circulares solicitadas es demasiado "
+                                         "larga. Solicítelas en varias veces."));
+    }
     // Built now, so that the answer page can give its size.
     QString error;
     const QString path = m_cache->obtain(
@@ -545,8 +571,9 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
         QStringLiteral("%1%2%3/%4").arg(publicPrefix(), packagesFolder, set, fileName);
-    return htmlReply(200, ServerPages::answerPage(packageUrl, fileName, found.identifiers,
-                                                  QFileInfo(found.path).size()));
+    ::close(found.file);
+    return htmlReply(200,
+                     ServerPages::answerPage(packageUrl, fileName, found.identifiers, found.size));
 }
 
 UpdateServer::Reply UpdateServer::package(const QString &set, const QString &name)
@@ -557,7 +584,7 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
         return failure;
     Reply reply;
     reply.type = QByteArrayLiteral("application/zip");
-    reply.filePath = found.path;
+    reply.file = found.file;
     reply.headers.append({QByteArrayLiteral("Content-Disposition"),
                           QByteArrayLiteral("attachment; filename=\"") +
                               (packagePrefix + name + packageSuffix).toLatin1() + '"'});

@@ -110,9 +110,10 @@ private:
         QByteArray digest;
         qint64 newestModified = 0; // seconds since the epoch
     };
-    // A package found from its name and set.
+    // A package found from its name and set, its file open.
     struct Found {
-        QString path;
+        int file = -1;
+        qint64 size = 0;
         QStringList identifiers;
     };
 
@@ -128,8 +129,8 @@ private:
     // The package's name for the set (in natural order); empty when a file cannot be read.
     QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
                         QList<PackagePart> *parts);
-    // The package with this name and set: built again if need be; a reply when there is
-    // none.
+    // The package with this name and set: built again if need be, and opened (the caller
+    // closes found->file); a reply when there is none.
     bool findPackage(const QString &name, const QString &set, Found *found, Reply *failure);
     QString publicPrefix() const;
 
