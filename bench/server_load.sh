@@ -46,7 +46,7 @@ echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/c
 echo "Load: $CLIENTS clients for $SECONDS_RUN s, 5,000 circulars, random sets of 1-20"
 
 port="$(free_port)"
-"$SERVER" --circulars "$WORK/circulares" --port "$port" --cache "$WORK/cache" --quiet \
+"$SERVER" --circulars "$WORK/circulares" --port "$port" --cache "$WORK/cache" --quiet ${SERVER_ARGS:-} \
     >"$WORK/server.log" 2>&1 &
 PIDS+=($!)
 server_pid=$!

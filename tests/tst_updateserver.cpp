@@ -149,6 +149,7 @@ private slots:
     void setsTravelInTheirAddresses();
     void redirectsNeverTakeTheHostHeader();
     void fiftyThousandCirculars();
+    void circularIndexListsTitlesNewestFirst();
     void naturalOrder();
     void identifierRules();
     void listenReportsThePortOrTheError();
@@ -673,6 +674,40 @@ void TestUpdateServer::fiftyThousandCirculars()
     const QMap<QString, QByteArray> entries = unzip(package.body);
     QCOMPARE(entries.size(), count + 1);
     QVERIFY(entries.contains(QStringLiteral("circulares/50000.pdf")));
+}
+
+void TestUpdateServer::circularIndexListsTitlesNewestFirst()
+{
+    const QByteArray page = circularIndexPage({{u"9"_qs, u"Circular 9: Nueve"_qs},
+                                               {u"1001a"_qs, QString()},
+                                               {u"10"_qs, u"Tarifas <2025> & \"otras\""_qs}});
+    const QString html = QString::fromUtf8(page);
+    QVERIFY(html.contains(QLatin1String("<meta charset=\"utf-8\">")));
+    QVERIFY(html.contains(QLatin1String("<title>Circulares</title>")));
+    QVERIFY(html.contains(QLatin1String("href=\"estilo.css\"")));
+    // Highest number first; titles escaped; a leading "Circular N:" is not said twice.
+    const qsizetype a = html.indexOf(QLatin1String("../circulares/1001a.pdf"));
+    const qsizetype b = html.indexOf(QLatin1String("../circulares/10.pdf"));
+    const qsizetype c = html.indexOf(QLatin1String("../circulares/9.pdf"));
+    QVERIFY(a > 0 && a < b && b < c);
+    QVERIFY(html.contains(QLatin1String("Tarifas &lt;2025&gt; &amp; &quot;otras&quot;")));
+    QVERIFY(html.contains(QLatin1String(">Nueve<")));
+    QVERIFY(html.contains(QLatin1String(">Circular 1001a<")));
+
+    // Titles come from the PDF itself; broken or foreign files give none and no crash.
+    QCOMPARE(pdfTitle(QStringLiteral(DEMO_CIRCULAR)),
+             QStringLiteral("Circular 1001: Registro de emisores de valores electrónicos"));
+    QFile demo(QStringLiteral(DEMO_CIRCULAR));
+    QVERIFY(demo.open(QIODevice::ReadOnly));
+    const QByteArray pdf = demo.readAll();
+    const QString broken = m_dir->filePath(u"broken.bin"_qs);
+    for (const QByteArray &bytes : {pdf.left(pdf.size() / 2), pdf.mid(64),
+                                    QByteArray("%PDF-1.7\n") + QByteArray(5000, '\xff'),
+                                    QByteArray("%PDF-"), QByteArray(), QByteArray("not a pdf")}) {
+        QVERIFY(writeFile(broken, bytes));
+        QVERIFY(pdfTitle(broken).size() < 400);
+    }
+    QVERIFY(pdfTitle(m_dir->filePath(u"absent.pdf"_qs)).isEmpty());
 }
 
 void TestUpdateServer::naturalOrder()

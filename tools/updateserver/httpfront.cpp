@@ -10,6 +10,7 @@
 #include <boost/beast/http.hpp>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +35,11 @@ constexpr std::chrono::milliseconds lingerTime{1000};
 constexpr std::size_t lingerBytes = 256 * 1024;
 // File descriptors kept back from the connections, for the files the answers read.
 constexpr int reservedDescriptors = 64;
+// Files up to this size are read whole by the worker and sent in one piece, within a
+// budget of bytes held so across all connections; larger ones, or past the budget, are
+// sent from the file in small pieces by the network thread.
+constexpr std::uint64_t wholeFileLimit = 2 * 1024 * 1024;
+constexpr std::int64_t wholeFileBudget = 96 * 1024 * 1024;
 
 const char *reasonText(int status)
 {
@@ -91,7 +97,7 @@ public:
         , limits(limits)
         , pool(std::size_t(limits.workers > 0
                                ? limits.workers
-                               : std::max(2, int(std::thread::hardware_concurrency()))))
+                               : std::max(4, 2 * int(std::thread::hardware_concurrency()))))
         , acceptor(io)
         , retryTimer(io)
     {
@@ -106,6 +112,7 @@ public:
     HttpLimits limits;
     int connectionLimit = 0;
     std::atomic<int> open{0};
+    std::atomic<std::int64_t> heldBytes{0}; // of files read whole (wholeFileBudget)
     // Connections waiting for a request, the longest-waiting first (network thread only).
     // Declared before the context and the pool, whose destruction ends the sessions.
     std::list<std::weak_ptr<Session>> waiting;
@@ -147,6 +154,7 @@ public:
         if (m_closed)
             return;
         m_closed = true;
+        release();
         stopWaiting();
         beast::error_code ec;
         m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
@@ -258,6 +266,8 @@ private:
                 answer.status = 500;
                 answer.body = protocolErrorPage(500);
             }
+            if (answer.file >= 0 && !self->m_head)
+                self->readWhole(answer);
             asio::post(self->m_front.io, [self, answer = std::move(answer)]() mutable {
                 if (!self->m_closed)
                     self->reply(std::move(answer));
@@ -265,6 +275,44 @@ private:
                     ::close(answer.file);
             });
         });
+    }
+
+    // On a worker: a small file is read into the body, so that it goes out in one piece.
+    void readWhole(HttpAnswer &answer)
+    {
+        struct stat info {};
+        if (::fstat(answer.file, &info) != 0 || std::uint64_t(info.st_size) > wholeFileLimit)
+            return;
+        const std::int64_t size = std::int64_t(info.st_size);
+        if (m_front.heldBytes.fetch_add(size) + size > wholeFileBudget) {
+            m_front.heldBytes.fetch_sub(size);
+            return;
+        }
+        std::string body(std::size_t(size), '\0');
+        std::size_t done = 0;
+        while (done < body.size()) {
+            const ssize_t n =
+                ::pread(answer.file, body.data() + done, body.size() - done, off_t(done));
+            if (n <= 0)
+                break;
+            done += std::size_t(n);
+        }
+        if (done != body.size()) {
+            m_front.heldBytes.fetch_sub(size);
+            return; // sent from the file after all
+        }
+        ::close(answer.file);
+        answer.file = -1;
+        answer.body = std::move(body);
+        m_held = size;
+    }
+
+    void release()
+    {
+        if (m_held) {
+            m_front.heldBytes.fetch_sub(m_held);
+            m_held = 0;
+        }
     }
 
     // Answers an error found before the handler, and closes.
@@ -370,6 +418,7 @@ private:
 
     void logAnswer()
     {
+        release();
         if (!m_front.logger)
             return;
         HttpLogEntry entry;
@@ -423,6 +472,7 @@ private:
     unsigned m_version = 11;
     int m_status = 0;
     std::uint64_t m_bytes = 0;
+    std::int64_t m_held = 0; // bytes of heldBytes this answer holds
     Clock::time_point m_started = Clock::now();
     Clock::time_point m_lingerUntil;
     std::size_t m_lingered = 0;

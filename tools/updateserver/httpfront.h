@@ -25,7 +25,8 @@ struct HttpLimits {
     // most bytes of header fields after it, answered 431 beyond them.
     std::size_t maxRequestLine = 512 * 1024;
     std::size_t maxHeaderFields = 32 * 1024;
-    // Threads that prepare answers; 0 takes one per processor, at least two.
+    // Threads that prepare answers; 0 takes two per processor, at least four (building a
+    // package waits on the disk as much as on the processor).
     int workers = 0;
 };
 

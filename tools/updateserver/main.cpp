@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QSaveFile>
@@ -145,8 +146,8 @@ int main(int argc, char *argv[])
         QStringLiteral("S"), QString::number(double(defaults.idleTimeout.count()) / 1000));
     const QCommandLineOption workersOption(
         QStringLiteral("workers"),
-        QStringLiteral("Threads that prepare answers (default: one per processor, at least "
-                       "two)."),
+        QStringLiteral("Threads that prepare answers (default: two per processor, at least "
+                       "four)."),
         QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption quietOption(QStringLiteral("quiet"),
                                          QStringLiteral("Do not log the requests."));
@@ -269,6 +270,12 @@ int main(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
 
     UpdateServer server(folder, options);
+    // The titles and digests of the circulars, read before the first client comes.
+    QElapsedTimer warming;
+    warming.start();
+    const int circulars = server.warmUp();
+    std::fprintf(stderr, "legisdisco-update-server: read %d circulars in %lld ms\n", circulars,
+                 warming.elapsed());
     if (!server.listen(address, quint16(port))) {
         complain(QStringLiteral("cannot listen on %1 port %2: %3")
                      .arg(address.toString(), QString::number(port), server.errorString()));

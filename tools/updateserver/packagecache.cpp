@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -61,7 +62,39 @@ bool writeZipArchive(const QList<PackagePart> &parts, const QString &path, QStri
         zip_error_fini(&zipError);
         return false;
     }
+    // Archives of parts compressed already, open until the package is closed.
+    std::vector<std::unique_ptr<zip_t, void (*)(zip_t *)>> copied;
     for (const PackagePart &part : parts) {
+        if (!part.zipped.isEmpty()) {
+            zip_error_t zipError;
+            zip_error_init(&zipError);
+            zip_source_t *buffer = zip_source_buffer_create(
+                part.zipped.constData(), zip_uint64_t(part.zipped.size()), 0, &zipError);
+            zip_t *from = buffer ? zip_open_from_source(buffer, ZIP_RDONLY, &zipError) : nullptr;
+            zip_error_fini(&zipError);
+            if (!from) {
+                if (buffer)
+                    zip_source_free(buffer);
+                *error = QStringLiteral("no se pudo leer %1").arg(part.name);
+                zip_discard(archive);
+                return false;
+            }
+            copied.emplace_back(from, zip_discard);
+            zip_source_t *source = zip_source_zip(archive, from, 0, 0, 0, -1);
+            const zip_int64_t index =
+                source ? zip_file_add(archive, part.name.toUtf8().constData(), source,
+                                      ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE)
+                       : -1;
+            if (index < 0) {
+                if (source)
+                    zip_source_free(source);
+                *error = QStringLiteral("no se pudo añadir %1 al paquete").arg(part.name);
+                zip_discard(archive);
+                return false;
+            }
+            zip_file_set_mtime(archive, zip_uint64_t(index), time_t(part.modified), 0);
+            continue;
+        }
         zip_source_t *source =
             part.path.isEmpty()
                 ? zip_source_buffer(archive, part.data.constData(), zip_uint64_t(part.data.size()),
@@ -101,6 +134,51 @@ bool writeZipArchive(const QList<PackagePart> &parts, const QString &path, QStri
         }
     }
     return true;
+}
+
+QByteArray zipOneEntry(const PackagePart &part, QString *error)
+{
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t *buffer = zip_source_buffer_create(nullptr, 0, 0, &zipError);
+    zip_t *archive = buffer ? zip_open_from_source(buffer, ZIP_TRUNCATE, &zipError) : nullptr;
+    zip_error_fini(&zipError);
+    if (!archive) {
+        if (buffer)
+            zip_source_free(buffer);
+        *error = QStringLiteral("no se pudo preparar %1").arg(part.name);
+        return {};
+    }
+    zip_source_keep(buffer);
+    const std::unique_ptr<zip_source_t, void (*)(zip_source_t *)> guard(buffer, zip_source_free);
+    zip_source_t *source =
+        zip_source_buffer(archive, part.data.constData(), zip_uint64_t(part.data.size()), 0);
+    const zip_int64_t index =
+        source ? zip_file_add(archive, part.name.toUtf8().constData(), source, ZIP_FL_ENC_UTF_8)
+               : -1;
+    if (index < 0 ||
+        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 0) < 0 ||
+        zip_close(archive) < 0) {
+        if (index < 0 && source)
+            zip_source_free(source);
+        *error = QStringLiteral("no se pudo preparar %1").arg(part.name);
+        zip_discard(archive);
+        return {};
+    }
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    QByteArray bytes;
+    if (zip_source_stat(buffer, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE) &&
+        zip_source_open(buffer) == 0) {
+        bytes.resize(qsizetype(stat.size));
+        const zip_int64_t read = zip_source_read(buffer, bytes.data(), stat.size);
+        zip_source_close(buffer);
+        if (read != zip_int64_t(stat.size))
+            bytes.clear();
+    }
+    if (bytes.isEmpty())
+        *error = QStringLiteral("no se pudo preparar %1").arg(part.name);
+    return bytes;
 }
 
 namespace PackageSets {
@@ -311,10 +389,21 @@ void PackageCache::trim(const QString &spared)
     if (m_bytes <= m_maxBytes)
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now < m_nextTrimMs)
+        return;
     std::vector<std::pair<qint64, QString>> old;
+    qint64 oldestKept = now;
     for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
         if (now - it->usedMs >= m_keepMs && it.key() != spared)
             old.emplace_back(it->usedMs, it.key());
+        else
+            oldestKept = qMin(oldestKept, it->usedMs);
+    }
+    // Everything asked for too recently: nothing can go before the oldest of it is old
+    // enough (or a second from now, to look again at packages shared with other servers).
+    if (old.empty()) {
+        m_nextTrimMs = qMax(now + 1000, oldestKept + m_keepMs);
+        return;
     }
     std::sort(old.begin(), old.end());
     const qint64 target = qint64(double(m_maxBytes) * trimTo);

@@ -20,7 +20,14 @@ struct PackagePart {
     FileStamp stamp;
     QByteArray data;
     qint64 modified = 0; // seconds since the epoch, for entries given as bytes
+    // Or: a zip archive whose one entry is this part, compressed already (see
+    // zipOneEntry); copied as it is, so that a large page is compressed once, not per
+    // package.
+    QByteArray zipped;
 };
+
+// A zip archive, in memory, holding the part alone (deflated).
+QByteArray zipOneEntry(const PackagePart &part, QString *error);
 
 // Writes a zip archive of the parts to path. PDF files are stored as they are (they are
 // compressed inside already), other parts deflated; every entry keeps its file's time, so
@@ -82,6 +89,7 @@ private:
     mutable std::mutex m_mutex; // guards m_kept and m_bytes
     QHash<QString, Kept> m_kept;
     qint64 m_bytes = 0;
+    qint64 m_nextTrimMs = 0; // over the limit with nothing old enough: no trim before this
     // Builds of the same name wait for each other (names spread over a few locks).
     std::array<std::mutex, 64> m_building;
 };

@@ -344,12 +344,26 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
         m_index.stamps != stamps) {
         m_index.page = circularIndexFor(m_folder, catalog.identifiers, catalog.fileNames, m_facts);
         m_index.digest = QCryptographicHash::hash(m_index.page, QCryptographicHash::Sha256);
+        QString error;
+        m_index.zipped =
+            zipOneEntry({indexEntry, QString(), FileStamp(), m_index.page, newest, {}}, &error);
         m_index.stamps = std::move(stamps);
         m_index.generation = catalog.generation;
         m_index.newestModified = newest;
     }
     m_index.checkedMs = now;
     return m_index;
+}
+
+int UpdateServer::warmUp()
+{
+    const Catalog view = catalog();
+    if (!view.available)
+        return 0;
+    index(view);
+    for (const QString &identifier : view.identifiers)
+        m_facts.digest(m_folder + QLatin1Char('/') + view.fileNames.value(identifier));
+    return int(view.identifiers.size());
 }
 
 QByteArray UpdateServer::indexPageOf(const QString &folder)
@@ -376,11 +390,13 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         hash.addData(identifier.toUtf8());
         hash.addData(QByteArrayView("\0", 1));
         hash.addData(digest);
-        parts->append({QStringLiteral("circulares/%1.pdf").arg(identifier), path, stamp, {}, 0});
+        parts->append(
+            {QStringLiteral("circulares/%1.pdf").arg(identifier), path, stamp, {}, 0, {}});
     }
     hash.addData(QByteArrayView("index\0", 6));
     hash.addData(index.digest);
-    parts->append({indexEntry, QString(), FileStamp(), index.page, index.newestModified});
+    parts->append(
+        {indexEntry, QString(), FileStamp(), index.page, index.newestModified, index.zipped});
     return QString::fromLatin1(hash.result().toHex().left(nameLength));
 }
 

@@ -88,6 +88,11 @@ public:
     QString circularsFolder() const { return m_folder; }
     QString cacheFolder() const { return m_cache ? m_cache->folder() : QString(); }
 
+    // Reads the folder ahead of the first requests: the index page (every circular's title)
+    // and every circular's digest, so that the first clients do not wait for them. Returns
+    // the number of circulars read. Optional; safe to call while serving.
+    int warmUp();
+
     // The index page of the circulars in folder, as the packages carry it.
     static QByteArray indexPageOf(const QString &folder);
 
@@ -107,6 +112,7 @@ private:
         qint64 checkedMs = 0;
         QList<FileStamp> stamps;
         QByteArray page;
+        QByteArray zipped; // the page as a one-entry zip (zipOneEntry)
         QByteArray digest;
         qint64 newestModified = 0; // seconds since the epoch
     };
