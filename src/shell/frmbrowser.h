@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collection.h"
 #include "platformservices.h"
 
 #include <QMainWindow>
@@ -17,7 +18,7 @@ class QToolBar;
 class frmBrowser : public QMainWindow {
     Q_OBJECT
 public:
-    frmBrowser(PlatformServices services, const QString &programFolder, QWidget *parent = nullptr);
+    frmBrowser(PlatformServices services, const Collection &collection, QWidget *parent = nullptr);
 
     // Start-up. Answers false when the program must end at once because
     // another instance runs; the window is then never shown.
@@ -102,6 +103,7 @@ private:
     void openMail(const QString &address);
 
     PlatformServices m_services;
+    Collection m_collection;
     QString m_programFolder;
     QString m_helpFile;
     QString m_initPage;
