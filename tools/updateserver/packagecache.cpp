@@ -30,6 +30,8 @@ constexpr qint64 staleTemporaryMs = 3600 * 1000;
 // Once over its limit, the folder is trimmed to this share of it, so that it is not trimmed
 // again at the very next package.
 constexpr double trimTo = 0.9;
+// Past this many times its limit, the folder loses recently asked-for packages too.
+constexpr qint64 hardLimitFactor = 2;
 
 QString zipError(zip_t *archive)
 {
@@ -389,30 +391,42 @@ void PackageCache::trim(const QString &spared)
     if (m_bytes <= m_maxBytes)
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now < m_nextTrimMs)
+    // Past twice the limit (a flood of new sets), recent packages go too, oldest first:
+    // the disk must not fill, and a package removed is built again from its address.
+    const bool overHard = m_bytes > hardLimitFactor * m_maxBytes;
+    if (now < m_nextTrimMs && !overHard)
         return;
-    std::vector<std::pair<qint64, QString>> old;
+    std::vector<std::pair<qint64, QString>> candidates;
+    std::size_t old = 0;
     qint64 oldestKept = now;
     for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
-        if (now - it->usedMs >= m_keepMs && it.key() != spared)
-            old.emplace_back(it->usedMs, it.key());
-        else
+        if (it.key() == spared)
+            continue;
+        if (now - it->usedMs >= m_keepMs) {
+            candidates.emplace_back(it->usedMs, it.key());
+            ++old;
+        } else {
             oldestKept = qMin(oldestKept, it->usedMs);
+            if (overHard)
+                candidates.emplace_back(it->usedMs, it.key());
+        }
     }
     // Everything asked for too recently: nothing can go before the oldest of it is old
     // enough (or a second from now, to look again at packages shared with other servers).
-    if (old.empty()) {
+    if (old == 0 && !overHard) {
         m_nextTrimMs = qMax(now + 1000, oldestKept + m_keepMs);
         return;
     }
-    std::sort(old.begin(), old.end());
+    std::sort(candidates.begin(), candidates.end());
     const qint64 target = qint64(double(m_maxBytes) * trimTo);
-    for (const auto &entry : old) {
-        if (m_bytes <= target)
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        // Recent packages only while over the hard limit.
+        if (m_bytes <= target || (i >= old && m_bytes <= m_maxBytes))
             break;
-        QFile::remove(pathOf(entry.second));
-        m_bytes -= m_kept.value(entry.second).size;
-        m_kept.remove(entry.second);
+        const QString &name = candidates[i].second;
+        QFile::remove(pathOf(name));
+        m_bytes -= m_kept.value(name).size;
+        m_kept.remove(name);
     }
 }
 

@@ -48,7 +48,9 @@ bool decode(const QString &code, QStringList *identifiers);
 // The packages built so far, as files named <name>.zip in one folder. A package is built
 // when it is first asked for and kept while it is asked for; when the folder holds more
 // than maxBytes, the packages not asked for within keepSeconds are removed, least recently
-// asked for first, and a removed package is built again when it is asked for again.
+// asked for first, and a removed package is built again when it is asked for again. Past
+// twice maxBytes (a flood of new sets), recently asked-for packages go too, so that the
+// disk never fills.
 // Several processes may share the folder: each package is written under a temporary name
 // and renamed into place whole.
 class PackageCache {
