@@ -372,7 +372,9 @@ QString PackageCache::obtain(const QString &name, const PartsMaker &makeParts, Q
         return {};
     }
     record(name, QFileInfo(path).size());
-    trim(name);
+    // Removed outside the lock, so that other requests go on meanwhile.
+    for (const QString &doomed : trim(name))
+        QFile::remove(doomed);
     return path;
 }
 
@@ -385,17 +387,18 @@ void PackageCache::record(const QString &name, qint64 size)
     kept.usedMs = QDateTime::currentMSecsSinceEpoch();
 }
 
-void PackageCache::trim(const QString &spared)
+QStringList PackageCache::trim(const QString &spared)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
+    QStringList doomed;
     if (m_bytes <= m_maxBytes)
-        return;
+        return doomed;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     // Past twice the limit (a flood of new sets), recent packages go too, oldest first:
     // the disk must not fill, and a package removed is built again from its address.
     const bool overHard = m_bytes > hardLimitFactor * m_maxBytes;
     if (now < m_nextTrimMs && !overHard)
-        return;
+        return doomed;
     std::vector<std::pair<qint64, QString>> candidates;
     std::size_t old = 0;
     qint64 oldestKept = now;
@@ -415,7 +418,7 @@ void PackageCache::trim(const QString &spared)
     // enough (or a second from now, to look again at packages shared with other servers).
     if (old == 0 && !overHard) {
         m_nextTrimMs = qMax(now + 1000, oldestKept + m_keepMs);
-        return;
+        return doomed;
     }
     std::sort(candidates.begin(), candidates.end());
     const qint64 target = qint64(double(m_maxBytes) * trimTo);
@@ -424,10 +427,11 @@ void PackageCache::trim(const QString &spared)
         if (m_bytes <= target || (i >= old && m_bytes <= m_maxBytes))
             break;
         const QString &name = candidates[i].second;
-        QFile::remove(pathOf(name));
+        doomed.append(pathOf(name));
         m_bytes -= m_kept.value(name).size;
         m_kept.remove(name);
     }
+    return doomed;
 }
 
 int PackageCache::count() const

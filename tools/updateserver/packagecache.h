@@ -83,7 +83,8 @@ private:
     };
     QString pathOf(const QString &name) const;
     void record(const QString &name, qint64 size);
-    void trim(const QString &spared);
+    // Takes packages off the books; returns their files, for the caller to remove.
+    QStringList trim(const QString &spared);
 
     QString m_folder;
     qint64 m_maxBytes;
