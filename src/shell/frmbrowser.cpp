@@ -288,7 +288,7 @@ void frmBrowser::mnuCirculares_Click()
 
 void frmBrowser::mnuConfig_Click()
 {
-    frmProxyTest dialog(m_services.proxyStore, m_services.messages, this);
+    frmProxyTest dialog(m_services.proxyStore, m_services.messages, this, &m_services.restart);
     dialog.exec();
 }
 
