@@ -1,4 +1,5 @@
 #include "frmactualiza.h"
+#include "frmbrowser.h"
 #include "testplatform.h"
 #include "updateserver.h"
 
@@ -215,6 +216,38 @@ private slots:
                  QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")});
         QVERIFY(w.form->installed());
         QVERIFY(p.shell.calls.isEmpty());
+    }
+
+    void theMainWindowReloadsAfterAnInstall_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("installed") << true;
+        QTest::newRow("refused") << false;
+    }
+
+    void theMainWindowReloadsAfterAnInstall()
+    {
+        QFETCH(bool, installed);
+        TestPlatform p;
+        p.writeSettings("[http]\r\nactualizacion=http://h/act/\r\n");
+        p.packageInstaller.answer.installed = installed;
+        p.fileDownload.answer = {
+            DownloadResult::Status::Saved, p.folder() + QStringLiteral("/a.zip"), {}};
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        auto *main = qobject_cast<FakeWebBrowser *>(window.WebBrowser1);
+        QVERIFY(main);
+        // Once the update window is up, the server offers a package and the user takes it.
+        QTimer::singleShot(0, &window, [&p] {
+            auto *form = qobject_cast<frmActualiza *>(QApplication::activeModalWidget());
+            QVERIFY(form);
+            FakeWebBrowser *hidden = p.fakeBrowsers.at(1);
+            hidden->document = HtmlDocument{true, true, {}, {QStringLiteral("http://h/p/a.zip")}};
+            emit hidden->NavigateComplete2(QStringLiteral("http://h/act/archivo.asp?p=1"));
+            QTest::mouseClick(form->btnActualiza, Qt::LeftButton);
+        });
+        window.mnuCirculares_Click();
+        QCOMPARE(p.packageInstaller.calls.size(), 1);
+        QCOMPARE(main->operations.contains(QStringLiteral("Refresh")), installed);
     }
 
     void aCancelledDownloadEndsWithoutAWord()
