@@ -1,5 +1,6 @@
 #include "collection.h"
 #include "collectioninterceptor.h"
+#include "downloadanswerer.h"
 #include "frmactualiza.h"
 #include "qtwebbrowser.h"
 #include "testfiles.h"
@@ -164,18 +165,7 @@ private slots:
         QCOMPARE(form.listVersion->count(), 1);
         QCOMPARE(form.listVersion->item(0)->text(), QStringLiteral("4002"));
         QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
-        QTimer answer;
-        connect(&answer, &QTimer::timeout, this, [] {
-            for (QWidget *w : QApplication::topLevelWidgets()) {
-                if (w->isVisible() && w->objectName() == QLatin1String("downloadDialog")) {
-                    if (auto *b = w->findChild<QPushButton *>(QStringLiteral("saveButton"));
-                        b && b->isEnabled()) {
-                        QTest::mouseClick(b, Qt::LeftButton);
-                    }
-                }
-            }
-        });
-        answer.start(50);
+        DownloadAnswerer answerer("saveButton");
         QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
         QCOMPARE(p.messages.texts(),
                  QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")});

@@ -1,3 +1,4 @@
+#include "downloadanswerer.h"
 #include "frmactualiza.h"
 #include "frmbrowser.h"
 #include "testplatform.h"
@@ -35,31 +36,6 @@ HtmlDocument listPage(const QStringList &labelChildren)
     return doc;
 }
 
-// Answers the download dialog, retitled for the program, with one of its buttons.
-class DownloadAnswerer : public QObject {
-public:
-    explicit DownloadAnswerer(const char *button)
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this, button] {
-            const auto windows = QApplication::topLevelWidgets();
-            for (QWidget *w : windows) {
-                if (w->isVisible() &&
-                    w->property("windowClass").toString() == QLatin1String("#32770")) {
-                    titles.append(w->windowTitle());
-                    if (auto *b = w->findChild<QPushButton *>(QLatin1String(button));
-                        b && b->isEnabled() && w->windowTitle() == QLatin1String("Legisdisco")) {
-                        QTest::mouseClick(b, Qt::LeftButton);
-                    }
-                }
-            }
-        });
-        m_timer.start(50);
-    }
-    QStringList titles;
-
-private:
-    QTimer m_timer;
-};
 } // namespace
 
 class TestUpdate : public QObject {

@@ -1,3 +1,4 @@
+#include "downloadanswerer.h"
 #include "frmactualiza.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -19,28 +20,15 @@
 namespace {
 constexpr int loadTimeout = 30000;
 
-// Presses a button of the download dialog as soon as it shows.
-class DialogAnswerer : public QObject {
-public:
-    explicit DialogAnswerer(const char *button)
-    {
-        connect(&m_timer, &QTimer::timeout, this, [button] {
-            const auto windows = QApplication::topLevelWidgets();
-            for (QWidget *w : windows) {
-                if (w->isVisible() && w->objectName() == QLatin1String("downloadDialog")) {
-                    if (auto *b = w->findChild<QPushButton *>(QLatin1String(button));
-                        b && b->isEnabled()) {
-                        QTest::mouseClick(b, Qt::LeftButton);
-                    }
-                }
-            }
-        });
-        m_timer.start(50);
-    }
-
-private:
-    QTimer m_timer;
-};
+// Opens the update window's road as far as the package: the list page, the
+// check, the answer page.
+void untilPackageOffered(frmActualiza &form)
+{
+    form.show();
+    QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+    QTest::mouseClick(form.btnOK, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+}
 
 // Every file below root with its bytes.
 QMap<QString, QByteArray> filesBelow(const QString &root)
@@ -137,11 +125,11 @@ private slots:
         const QMap<QString, QByteArray> outsideBefore = filesBelow(m_outside->path());
 
         frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
-        form.show();
-        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
-        DialogAnswerer answerer("saveButton");
+        untilPackageOffered(form);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        DownloadAnswerer answerer("saveButton");
         QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
 
         QVERIFY(!form.isVisible());
@@ -254,12 +242,12 @@ private slots:
                         "style='display:block;width:100%;height:60px'>Paquete</a></body></html>");
         m_server->serve(QStringLiteral("/act/paq/p.zip"), m_package, "application/zip");
         frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
-        form.show();
-        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+        untilPackageOffered(form);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
         QTest::qWait(300);
-        DialogAnswerer answerer("saveButton");
+        DownloadAnswerer answerer("saveButton");
         // A real click on the link, as the label tells the user.
         QWidget *strip = form.wbrEjecutable->focusProxy();
         QVERIFY(strip);
@@ -309,11 +297,11 @@ private slots:
         const QMap<QString, QByteArray> before = filesBelow(m_p->folder());
 
         frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
-        form.show();
-        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
-        DialogAnswerer answerer("saveButton");
+        untilPackageOffered(form);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        DownloadAnswerer answerer("saveButton");
         QTimer canceller;
         if (!drop) {
             connect(&canceller, &QTimer::timeout, this, [] {
