@@ -33,6 +33,11 @@ DEPENDENCIES=(
     xdg-utils
     clang-format
     libbenchmark-dev
+    libxapian-dev
+    libsqlite3-dev
+    qt6-pdf-dev
+    poppler-utils
+    pdfgrep
 )
 
 log() {
