@@ -1,9 +1,13 @@
 // bench-gen-collection: writes a collection for the search benchmark.
 //
-//   bench-gen-collection DIR CIRCULARS PAGES HTMLPAGES [FIRST]
+//   bench-gen-collection [--qpdfwriter] DIR CIRCULARS PAGES HTMLPAGES [FIRST]
 //
 // Writes DIR/circulares/N.pdf for N = FIRST (default 4001) onwards, each of PAGES
-// A4 pages of Spanish regulatory prose, and DIR/pagina/pN.htm. The text is drawn
+// A4 pages of Spanish regulatory prose, and DIR/pagina/pN.htm. The PDFs are laid
+// out the way office programs write them, one text object per line in a
+// standard font with compressed page contents; with --qpdfwriter they come from
+// QPdfWriter instead, which places every glyph on its own (a layout that PDF
+// engines read much more slowly). The text is drawn
 // from a fixed vocabulary with a fixed seed, so two runs write the same
 // collection; a few rare words stand on known pages (see markerFor) so that the
 // benchmark's queries have answers of every size.
@@ -121,6 +125,84 @@ bool writeCircular(const QString &path, QRandomGenerator &random, int index, int
     return painter.end();
 }
 
+// The text in the PDF string syntax, in the standard fonts' WinAnsi encoding.
+QByteArray pdfString(const QString &text)
+{
+    QByteArray out = "(";
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        const char byte = u < 0x100 ? char(u) : '?';
+        if (byte == '(' || byte == ')' || byte == '\\') {
+            out += '\\';
+        }
+        out += byte;
+    }
+    return out + ')';
+}
+
+// Breaks text into lines of at most width characters, at blanks and line ends.
+QStringList wrap(const QString &text, int width)
+{
+    QStringList lines;
+    for (const QString &paragraph : text.split(u'\n')) {
+        QString line;
+        for (const QString &word : paragraph.split(u' ', Qt::SkipEmptyParts)) {
+            if (!line.isEmpty() && line.size() + 1 + word.size() > width) {
+                lines.append(line);
+                line.clear();
+            }
+            line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+        }
+        lines.append(line);
+    }
+    return lines;
+}
+
+bool writePlainCircular(const QString &path, QRandomGenerator &random, int index, int number,
+                        int pages)
+{
+    QList<QByteArray> objects; // object i + 1
+    objects.append("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.append(QByteArray()); // the page tree, once the pages are known
+    objects.append("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                   "/Encoding /WinAnsiEncoding >>");
+    objects.append("<< /Title " + pdfString(QStringLiteral("Circular %1").arg(number)) +
+                   " /Producer (bench-gen-collection) >>");
+    QByteArray kids;
+    for (int page = 1; page <= pages; ++page) {
+        QByteArray content = "BT /F1 9.5 Tf 12 TL 56 800 Td\n";
+        for (const QString &line : wrap(pageText(random, index, page, number), 105)) {
+            content += pdfString(line) + " Tj T*\n";
+        }
+        content += "ET\n";
+        const QByteArray packed = qCompress(content).mid(4); // a zlib stream, as Flate wants
+        const int contentObject = static_cast<int>(objects.size()) + 1;
+        objects.append("<< /Length " + QByteArray::number(packed.size()) +
+                       " /Filter /FlateDecode >>\nstream\n" + packed + "\nendstream");
+        objects.append("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << "
+                       "/Font << /F1 3 0 R >> >> /Contents " +
+                       QByteArray::number(contentObject) + " 0 R >>");
+        kids += QByteArray::number(objects.size()) + " 0 R ";
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
+
+    QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets) {
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R /Info 4 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -131,9 +213,11 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") && runtimeDir.isValid())
         qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
     QGuiApplication app(argc, argv);
-    const QStringList args = QGuiApplication::arguments();
+    QStringList args = QGuiApplication::arguments();
+    const bool qpdfwriter = args.removeAll(QStringLiteral("--qpdfwriter")) > 0;
     if (args.size() < 5) {
-        std::fprintf(stderr, "usage: bench-gen-collection DIR CIRCULARS PAGES HTMLPAGES [FIRST]\n");
+        std::fprintf(stderr, "usage: bench-gen-collection [--qpdfwriter] DIR CIRCULARS PAGES "
+                             "HTMLPAGES [FIRST]\n");
         return 2;
     }
     const QDir dir(args.at(1));
@@ -148,7 +232,10 @@ int main(int argc, char *argv[])
         const int number = first + i;
         QRandomGenerator random(static_cast<quint32>(number));
         const QString path = dir.filePath(QStringLiteral("circulares/%1.pdf").arg(number));
-        if (!writeCircular(path, random, number - 4000, number, pages)) {
+        const bool written = qpdfwriter
+                                 ? writeCircular(path, random, number - 4000, number, pages)
+                                 : writePlainCircular(path, random, number - 4000, number, pages);
+        if (!written) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
         }

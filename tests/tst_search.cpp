@@ -209,6 +209,11 @@ void tst_Search::htmlPagesAreDecodedByTheirCharset()
     QCOMPARE(htmlText("texto <script>nunca cerrado").pages.front().text.trimmed(),
              QStringLiteral("texto"));
     QCOMPARE(htmlText("texto <b sin cerrar").pages.front().text.trimmed(), QStringLiteral("texto"));
+    // A huge page is cut.
+    const QByteArray huge = "<title>Grande</title><p>" + QByteArray(3 << 20, 'a') + " fin</p>";
+    const DocumentText cut = htmlText(huge);
+    QCOMPARE(cut.pages.front().text.size(), DocumentLimits::maxPageText);
+    QCOMPARE(cut.title, QStringLiteral("Grande"));
 }
 
 void tst_Search::pdfTextComesPageByPage()

@@ -15,8 +15,12 @@
 #include <QSet>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -24,7 +28,7 @@ namespace {
 
 // Raised whenever the terms or the stored data change meaning: an index of
 // another format is built anew.
-const std::string formatVersion = "1";
+const std::string formatVersion = "2";
 
 const QString kindCircular = QStringLiteral("circular");
 const QString kindManual = QStringLiteral("manual");
@@ -33,8 +37,8 @@ const QString kindPage = QStringLiteral("página");
 // Value slot of the relative path: hits are collapsed on it to one per file.
 constexpr Xapian::valueno pathSlot = 0;
 // Files per commit, and the longest time between two commits.
-constexpr int filesPerBatch = 100;
-constexpr qint64 batchMilliseconds = 1500;
+constexpr int filesPerBatch = 250;
+constexpr qint64 batchMilliseconds = 3000;
 // Words standing together as typed weigh this much more.
 constexpr double phraseBoost = 3.0;
 // Title words weigh as much as this many mentions in the text.
@@ -91,6 +95,13 @@ private:
     std::unordered_map<QString, std::string> m_cache;
 };
 
+// A word that is its own stem ("de", "mercado" is not) gets no stem term of
+// its own: the word's term stands for it, and queries look for both.
+bool isBareStem(const std::string &stem, const std::string &folded)
+{
+    return stem.size() == folded.size() + 1 && stem.compare(1, std::string::npos, folded) == 0;
+}
+
 struct StoredPage {
     QString relativePath;
     int page = 0;
@@ -143,6 +154,91 @@ QString circularTitle(const QString &relativePath, const QString &ownTitle)
     return title;
 }
 
+// Reads the files of a pass, in order, on a thread of its own, a few files
+// ahead of the one taking them.
+class DocumentReader {
+public:
+    struct Read {
+        const CollectionFile *file = nullptr;
+        DocumentText text;
+    };
+
+    DocumentReader(const std::vector<const CollectionFile *> &files, const std::atomic_bool *cancel)
+        : m_files(files)
+        , m_cancel(cancel)
+        , m_thread([this] { run(); })
+    {
+    }
+
+    ~DocumentReader()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    // The next file read; none when all are, or the pass was cancelled.
+    std::optional<Read> next()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished; });
+        if (m_ready.empty() || cancelled()) {
+            return std::nullopt;
+        }
+        Read read = std::move(m_ready.front());
+        m_ready.pop_front();
+        lock.unlock();
+        m_changed.notify_all();
+        return read;
+    }
+
+private:
+    static constexpr size_t readAhead = 8;
+
+    bool cancelled() const { return m_cancel && m_cancel->load(); }
+
+    void run()
+    {
+        for (const CollectionFile *file : m_files) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_ready.size() < readAhead || m_stop; });
+                if (m_stop) {
+                    break;
+                }
+            }
+            if (cancelled()) {
+                break;
+            }
+            Read read{file, documentKind(file->relativePath) == kindPage
+                                ? readHtmlText(file->absolutePath)
+                                : readPdfText(file->absolutePath)};
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_ready.push_back(std::move(read));
+            }
+            m_changed.notify_all();
+        }
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished = true;
+        }
+        m_changed.notify_all();
+    }
+
+    const std::vector<const CollectionFile *> &m_files;
+    const std::atomic_bool *m_cancel;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Read> m_ready;
+    bool m_stop = false;
+    bool m_finished = false;
+    std::thread m_thread; // last: it starts once everything above is there
+};
+
 } // namespace
 
 QString documentKind(const QString &relativePath)
@@ -185,8 +281,12 @@ struct CollectionIndex::Private {
                 QStringView(text).mid(word.start, word.length).toString().toLower();
             const std::string &stem = stems.stemOf(lower);
             doc.add_posting(folded, ++position);
-            doc.add_term(stem);
-            noteSynonym(folded, lower, stem);
+            if (!isBareStem(stem, folded)) {
+                doc.add_term(stem);
+            }
+            if (lower != word.folded) {
+                noteSynonym(folded, stem);
+            }
         }
     }
 
@@ -198,17 +298,21 @@ struct CollectionIndex::Private {
                 QStringView(title).mid(word.start, word.length).toString().toLower();
             const std::string &stem = stems.stemOf(lower);
             doc.add_term(folded, titleWeight);
-            doc.add_term(stem, titleWeight);
-            noteSynonym(folded, lower, stem);
+            if (!isBareStem(stem, folded)) {
+                doc.add_term(stem, titleWeight);
+            }
+            if (lower != word.folded) {
+                noteSynonym(folded, stem);
+            }
         }
     }
 
     // A reader types "regulacion" for "regulación": where the stem of the
     // word without its accents differs from the stem of the word, the folded
     // word leads to the right stem through the synonym table.
-    void noteSynonym(const std::string &folded, const QString &lower, const std::string &stem)
+    void noteSynonym(const std::string &folded, const std::string &stem)
     {
-        if (utf8(lower) == folded || synonymsAdded.count(folded) != 0) {
+        if (synonymsAdded.count(folded) != 0) {
             return;
         }
         synonymsAdded.insert(folded);
@@ -338,16 +442,20 @@ IndexProgress CollectionIndex::update(const ProgressFn &progress, const std::ato
         progress(state);
     }
 
+    // The files are read on a thread of their own while the index takes in the
+    // ones read before: reading a PDF and indexing its words then overlap.
+    DocumentReader reader(work, cancel);
     QElapsedTimer sinceCommit;
     sinceCommit.start();
     int inBatch = 0;
-    for (const CollectionFile *file : work) {
-        if (cancel && cancel->load()) {
+    for (;;) {
+        std::optional<DocumentReader::Read> next = reader.next();
+        if (!next) {
             break;
         }
+        const CollectionFile *file = next->file;
+        const DocumentText &text = next->text;
         const QString kind = documentKind(file->relativePath);
-        DocumentText text =
-            kind == kindPage ? readHtmlText(file->absolutePath) : readPdfText(file->absolutePath);
         QString title = text.title;
         if (kind == kindCircular) {
             title = circularTitle(file->relativePath, title);
@@ -596,6 +704,11 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
                                                d->stems.stemOf(part.words.front())};
                 for (auto it = db.synonyms_begin(folded); it != db.synonyms_end(folded); ++it) {
                     forms.push_back(*it);
+                }
+                for (size_t i = 0, stems = forms.size(); i < stems; ++i) {
+                    if (forms[i].size() > 1 && forms[i].front() == 'Z') {
+                        forms.push_back(forms[i].substr(1)); // see isBareStem
+                    }
                 }
                 std::sort(forms.begin(), forms.end());
                 forms.erase(std::unique(forms.begin(), forms.end()), forms.end());

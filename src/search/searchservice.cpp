@@ -53,7 +53,7 @@ private:
                 return;
             }
             if (result == CollectionIndex::OpenResult::Failed) {
-                emit m_service->progressChanged(0, 0, 0, true);
+                emit m_service->indexUnavailable();
                 return;
             }
             m_opened = true;
@@ -83,6 +83,7 @@ SearchService::SearchService(Collection collection, QString indexFolder, QObject
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(this, &SearchService::progressChanged, this,
             [this](int, int, int, bool finished) { m_indexing = !finished; });
+    connect(this, &SearchService::indexUnavailable, this, [this] { m_indexing = false; });
     m_thread->start(QThread::LowPriority);
 }
 

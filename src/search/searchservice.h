@@ -28,6 +28,8 @@ public:
 signals:
     // From the indexing thread, delivered on the caller's.
     void progressChanged(int done, int total, int skipped, bool finished);
+    // The index could not be opened or made (a cache folder that cannot be written).
+    void indexUnavailable();
 
 private:
     class Worker;

@@ -84,11 +84,14 @@ void frmBrowser::buildSearch()
     lblIndexStatus->setAccessibleName(QStringLiteral("Estado del índice"));
     StatusBar1->addPermanentWidget(lblIndexStatus);
 
-    // A page opened from the results shows the words found once it is there.
+    // A page opened from the results shows the words found once it is there;
+    // an open find bar counts again on each new page.
     connect(WebBrowser1, &WebBrowser::DocumentComplete, this, [this](const QString &address) {
         if (!m_findOnLoad.isEmpty() &&
             QDir::cleanPath(address) == QDir::cleanPath(m_findOnLoadPath)) {
             findBar->openBar(std::exchange(m_findOnLoad, QString()));
+        } else if (findBar->isVisible() && !findBar->txtFind->text().isEmpty()) {
+            findBar->findNext();
         }
     });
 }
@@ -117,6 +120,9 @@ SearchService &frmBrowser::searchService()
                         }
                     }
                 });
+        connect(m_searchService, &SearchService::indexUnavailable, this, [this] {
+            lblIndexStatus->setText(QStringLiteral("No se puede crear el índice de la colección"));
+        });
     }
     return *m_searchService;
 }
