@@ -203,11 +203,50 @@ private slots:
         QTest::mouseClick(w.form->btnActualiza, Qt::LeftButton);
         QVERIFY(p.fileDownload.started.isEmpty());
         QCOMPARE(p.downloadFolders.stored, std::optional<QString>(p.folder()));
-        QCOMPARE(p.shell.calls.size(), 1);
-        QCOMPARE(p.shell.calls.first().document, p.folder() + QLatin1Char('/'));
-        QCOMPARE(p.shell.calls.first().show, 0);
+        QVERIFY(p.shell.calls.isEmpty()); // nothing is ever opened
+        QVERIFY(p.packageInstaller.calls.isEmpty());
+        QCOMPARE(p.messages.texts(),
+                 QStringList{QStringLiteral("No se descargó el paquete de actualización: la "
+                                            "respuesta del servidor no trae el enlace del "
+                                            "paquete.")});
         QVERIFY(!w.form->isVisible());
         QVERIFY(!w.form->btnActualiza->isEnabled());
+    }
+
+    void theSavedPackageIsWhatIsInstalled()
+    {
+        TestPlatform p;
+        Window w(p);
+        w.form->show();
+        w.hidden->document = HtmlDocument{true, true, {}, {QStringLiteral("http://h/p/a.zip")}};
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/archivo.asp?p=1"));
+        const QString saved = p.folder() + QStringLiteral("/a (1).zip");
+        p.writeFile(QStringLiteral("a (1).zip"), "PK");
+        p.fileDownload.answer = {DownloadResult::Status::Saved, saved, {}};
+        QTest::mouseClick(w.form->btnActualiza, Qt::LeftButton);
+        QCOMPARE(p.fileDownload.started, QStringList{QStringLiteral("http://h/p/a.zip")});
+        QCOMPARE(p.packageInstaller.calls.size(), 1);
+        QCOMPARE(p.packageInstaller.calls.first().package, saved);
+        QCOMPARE(p.packageInstaller.calls.first().folder, p.folder());
+        QVERIFY(!QFile::exists(saved)); // only saved to be installed
+        QCOMPARE(p.messages.texts(),
+                 QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")});
+        QVERIFY(w.form->installed());
+        QVERIFY(p.shell.calls.isEmpty());
+    }
+
+    void aCancelledDownloadEndsWithoutAWord()
+    {
+        TestPlatform p;
+        Window w(p);
+        w.form->show();
+        w.hidden->document = HtmlDocument{true, true, {}, {QStringLiteral("http://h/p/a.zip")}};
+        p.fileDownload.answer = {DownloadResult::Status::Cancelled, {}, {}};
+        w.form->btnActualiza_Click();
+        QVERIFY(p.messages.shown.isEmpty());
+        QVERIFY(p.packageInstaller.calls.isEmpty());
+        QVERIFY(!w.form->isVisible());
+        QVERIFY(!w.form->installed());
     }
 
     void updateEndToEnd_data()
@@ -253,24 +292,25 @@ private slots:
         QVERIFY(!answerer.titles.contains(QStringLiteral("File Download")));
         QCOMPARE(p.downloadFolders.stored, std::optional<QString>(p.folder()));
 
-        QCOMPARE(p.shell.calls.size(), 1);
-        const FakeShell::Call open = p.shell.calls.first();
-        QCOMPARE(open.verb, QStringLiteral("Open"));
-        QCOMPARE(open.show, 0);
-        QCOMPARE(open.directory, p.folder());
-        QVERIFY(open.document.startsWith(p.folder() + QLatin1Char('/')));
-        QVERIFY(open.document.endsWith(QLatin1String(".zip")));
-        QFile package(open.document);
-        QCOMPARE(package.exists(), saved);
+        // The package was installed into the collection, never opened.
+        QVERIFY(p.shell.calls.isEmpty());
+        QCOMPARE(QFile::exists(p.folder() + QStringLiteral("/circulares/1002.pdf")), saved);
+        QCOMPARE(QFile::exists(p.folder() + QStringLiteral("/circulares/1003.pdf")), saved);
+        QCOMPARE(form.installed(), saved);
         if (saved) {
-            QVERIFY(package.open(QIODevice::ReadOnly));
-            const QByteArray zip = package.readAll();
-            QVERIFY(zip.startsWith("PK"));
-            QVERIFY(zip.contains("circulares/1002.pdf"));
-            QVERIFY(zip.contains("circulares/1003.pdf"));
-            QVERIFY(!zip.contains("circulares/1001.pdf"));
+            QCOMPARE(
+                p.messages.texts(),
+                QStringList{QStringLiteral("Se instalaron 2 circulares nuevas en la colección.")});
+        } else {
+            QVERIFY(p.messages.shown.isEmpty());
         }
-        QVERIFY(p.messages.shown.isEmpty());
+        // Nothing but the collection's own files is left in the folder.
+        const QStringList left =
+            QDir(p.folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QString &name : left) {
+            QVERIFY2(!name.endsWith(QLatin1String(".zip")) && !name.startsWith(u'.'),
+                     qPrintable(name));
+        }
     }
 };
 

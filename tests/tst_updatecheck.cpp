@@ -1,10 +1,12 @@
 #include "download.h"
+#include "downloadnames.h"
 #include "fakedownloads.h"
 #include "qtwindowservice.h"
 #include "updatecheck.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -112,10 +114,94 @@ private slots:
                  QStringLiteral("/opt/legisdisco/package.exe"));
         QCOMPARE(packagePath(folder, QStringLiteral("http://h/get?id=1")),
                  QStringLiteral("/opt/legisdisco/get?id=1"));
-        QCOMPARE(packagePath(folder, QString()), QStringLiteral("/opt/legisdisco/"));
+        QCOMPARE(packagePath(folder, QString()), QStringLiteral("/opt/legisdisco/descarga"));
         QCOMPARE(TrimAtNull(QStringLiteral("abc") + QChar(u'\0') + QStringLiteral("def")),
                  QStringLiteral("abc"));
         QCOMPARE(TrimAtNull(QStringLiteral("abc")), QStringLiteral("abc"));
+    }
+
+    void downloadNamesAreSafe_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain") << QStringLiteral("http://h/paquetes/a.zip")
+                               << QStringLiteral("a.zip");
+        QTest::newRow("encoded") << QStringLiteral("http://h/p/paquete%20nuevo.zip")
+                                 << QStringLiteral("paquete nuevo.zip");
+        QTest::newRow("encoded parent")
+            << QStringLiteral("http://h/p/%2E%2E") << QStringLiteral("descarga");
+        QTest::newRow("dot") << QStringLiteral("http://h/p/.") << QStringLiteral("descarga");
+        QTest::newRow("encoded separator") << QStringLiteral("http://h/p/..%2F..%2Flegisdisco")
+                                           << QStringLiteral("_._.._legisdisco");
+        QTest::newRow("backslash")
+            << QStringLiteral("http://h/p/a%5Cb.zip") << QStringLiteral("a_b.zip");
+        QTest::newRow("control") << QStringLiteral("http://h/p/a%0Ab.zip")
+                                 << QStringLiteral("a_b.zip");
+        QTest::newRow("hidden") << QStringLiteral("http://h/p/.bashrc")
+                                << QStringLiteral("_bashrc");
+        QTest::newRow("folder link") << QStringLiteral("http://h/p/") << QStringLiteral("descarga");
+    }
+
+    void downloadNamesAreSafe()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, name);
+        QCOMPARE(DownloadNames::safeName(link), name);
+    }
+
+    void longDownloadNamesKeepTheirExtensionAndWholeCharacters()
+    {
+        const QString stem = QString(200, u'ñ'); // 400 bytes in UTF-8
+        const QString name =
+            DownloadNames::safeName(QStringLiteral("http://h/") + stem + QStringLiteral(".zip"));
+        QVERIFY(name.toUtf8().size() <= 255);
+        QVERIFY(name.endsWith(QLatin1String(".zip")));
+        QCOMPARE(name, QString(125, u'ñ') + QStringLiteral(".zip"));
+    }
+
+    void freshPathsNeverNameWhatExists()
+    {
+        QTemporaryDir dir;
+        const auto make = [&dir](const QString &name) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        };
+        QCOMPARE(DownloadNames::freshPath(dir.path(), QStringLiteral("p.zip")),
+                 dir.filePath(QStringLiteral("p.zip")));
+        make(QStringLiteral("p.zip"));
+        make(QStringLiteral("p (1).zip"));
+        QCOMPARE(DownloadNames::freshPath(dir.path(), QStringLiteral("p.zip")),
+                 dir.filePath(QStringLiteral("p (2).zip")));
+        QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("carpeta"))));
+        QCOMPARE(DownloadNames::freshPath(dir.path(), QStringLiteral("carpeta")),
+                 dir.filePath(QStringLiteral("carpeta (1)")));
+        // The collection's own names are never taken, existing or not.
+        for (const char *own : {"legisdisco", "legisdis.ini", "circulares", "pagina", "sistemas"}) {
+            const QString path = DownloadNames::freshPath(dir.path(), QLatin1String(own));
+            QVERIFY2(path != dir.filePath(QLatin1String(own)), own);
+        }
+        QCOMPARE(DownloadNames::freshPath(dir.path(), QStringLiteral("legisdis.ini")),
+                 dir.filePath(QStringLiteral("legisdis (1).ini")));
+    }
+
+    void requestsAreCutToWhatAServerTakes()
+    {
+        const QString prefix = QStringLiteral("http://h/act/");
+        QStringList ids;
+        for (int i = 0; i < 100000; ++i) {
+            ids.append(QString::number(100000 + i));
+        }
+        const qsizetype fitting = identifiersThatFit(prefix, ids);
+        const QString address = requestAddress(prefix, ids.first(fitting));
+        QVERIFY(address.toUtf8().size() <= maxRequestAddressBytes);
+        QVERIFY(requestAddress(prefix, ids.first(fitting + 1)).toUtf8().size() >
+                maxRequestAddressBytes);
+        // Encoded characters count as sent.
+        const QStringList spaced{QStringLiteral("a b"), QStringLiteral("ñ")};
+        const qsizetype exact = requestAddress(prefix, spaced).toUtf8().size();
+        QCOMPARE(identifiersThatFit(prefix, spaced, exact), 2);
+        QCOMPARE(identifiersThatFit(prefix, spaced, exact - 1), 1);
+        QCOMPARE(identifiersThatFit(QString(9000, u'x'), spaced), 0);
     }
 
     void downloadFolderIsWrittenOnlyWhenItDiffers()

@@ -1,10 +1,14 @@
 #include "chromiumproxy.h"
 #include "classicfont.h"
+#include "collection.h"
+#include "collectioninterceptor.h"
+#include "commandline.h"
 #include "enginearguments.h"
 #include "filedownloadfolderstore.h"
 #include "fileproxystore.h"
 #include "frmbrowser.h"
 #include "iniprofilefile.h"
+#include "installcommand.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
 #include "qtdocumentdialogs.h"
@@ -12,18 +16,115 @@
 #include "qtmessageboxes.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
+#include "searchcommand.h"
+#include "searchindex.h"
 #include "startupprobe.h"
 #include "webbrowser.h"
 #include "xdgshell.h"
+#include "zippackageinstaller.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcessEnvironment>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTextStream>
 #include <QTranslator>
 #include <QWebEngineProfile>
+
+namespace {
+
+QStringList argumentList(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    return arguments;
+}
+
+void installQtTranslations(QTranslator &translator)
+{
+    if (translator.load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&translator);
+    }
+}
+
+// The collection's folder: the one given on the command line, or the folder
+// that holds the program. Empty, with error set, when the given one is no folder.
+QString collectionFolder(const CommandLine &line, QString *error)
+{
+    if (line.collection.isEmpty()) {
+        return QCoreApplication::applicationDirPath();
+    }
+    const QFileInfo folder(line.collection);
+    if (!folder.isDir()) {
+        *error = QStringLiteral("La carpeta de la colección no existe: %1").arg(line.collection);
+        return {};
+    }
+    return folder.absoluteFilePath();
+}
+
+Collection userCollection(const QString &programFolder)
+{
+    return Collection::forUser(programFolder,
+                               QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
+// Help, version and the commands: no display, no browser engine.
+int runCommand(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTranslator qtTranslator;
+    installQtTranslations(qtTranslator);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const CommandLine line = parseCommandLine(QCoreApplication::arguments());
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
+        out << line.helpText;
+        return 0;
+    case CommandLine::Mode::Version:
+        out << QCoreApplication::applicationName() << u' ' << QCoreApplication::applicationVersion()
+            << Qt::endl;
+        return 0;
+    case CommandLine::Mode::Error:
+        err << line.error << Qt::endl;
+        return 2;
+    case CommandLine::Mode::InstallPackage: {
+        QString error;
+        const QString folder = collectionFolder(line, &error);
+        if (folder.isEmpty()) {
+            err << error << Qt::endl;
+            return 2;
+        }
+        ZipPackageInstaller installer;
+        return installPackageCommand(installer, userCollection(folder), line.packageFile, out, err);
+    }
+    case CommandLine::Mode::Search: {
+        QString error;
+        const QString folder = collectionFolder(line, &error);
+        if (folder.isEmpty()) {
+            err << error << Qt::endl;
+            return 2;
+        }
+        const Collection collection = userCollection(folder);
+        return runSearchCommand(collection,
+                                indexFolderFor(collection, QStandardPaths::writableLocation(
+                                                               QStandardPaths::CacheLocation)),
+                                line.searchText, out, err);
+    }
+    case CommandLine::Mode::Browse:
+        break;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -33,6 +134,15 @@ int main(int argc, char *argv[])
     // object exists; engineArguments must outlive app.
     QCoreApplication::setApplicationName(QStringLiteral("Legisdisco"));
     QCoreApplication::setOrganizationName(QStringLiteral("Legisdisco"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LEGISDISCO_VERSION));
+    const QStringList arguments = argumentList(argc, argv);
+    if (wantsCommandOnly(arguments)) {
+        return runCommand(argc, argv);
+    }
+    if (const QString problem = earlyProblem(arguments); !problem.isEmpty()) {
+        QTextStream(stderr) << problem << Qt::endl;
+        return 2;
+    }
     FileProxyStore proxyStore(FileProxyStore::defaultPath(),
                               QProcessEnvironment::systemEnvironment());
     BrowserEngineArguments engineArguments(argc, argv, chromiumProxySwitches(proxyStore.query()));
@@ -43,14 +153,18 @@ int main(int argc, char *argv[])
 
     // The program speaks Spanish, and so do Qt's own dialogs and buttons.
     QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&qtTranslator);
+    installQtTranslations(qtTranslator);
+
+    const CommandLine line = parseCommandLine(QCoreApplication::arguments());
+    QString error;
+    const QString programFolder =
+        line.mode == CommandLine::Mode::Error ? QString() : collectionFolder(line, &error);
+    if (programFolder.isEmpty()) {
+        QTextStream(stderr) << (error.isEmpty() ? line.error : error) << Qt::endl;
+        return 2;
     }
 
     useClassicDialogFont();
-
-    const QString programFolder = QCoreApplication::applicationDirPath();
 
     // An installed program folder is read-only for its users (/opt/legisdisco):
     // its settings file then falls back to a per-user copy.
@@ -60,7 +174,11 @@ int main(int argc, char *argv[])
     QtMessageBoxes messages;
     LockFileInstanceGuard instance(programFolder);
     QtDocumentDialogs dialogs;
+    const Collection collection = userCollection(programFolder);
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
+    // Files the user's updates installed show in place of the program folder's.
+    CollectionInterceptor collectionFiles(collection);
+    engineProfile->setUrlRequestInterceptor(&collectionFiles);
     const WebBrowserFactory newBrowser = [engineProfile,
                                           &dialogs](QWidget *parent) -> WebBrowser * {
         return new QtWebBrowser(engineProfile, dialogs, parent);
@@ -69,10 +187,11 @@ int main(int argc, char *argv[])
     FileDownloadFolderStore downloadFolders;
     QtFileDownload fileDownload(engineProfile, downloadFolders);
     QtWindowService windows;
+    ZipPackageInstaller packageInstaller;
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
-                       fileDownload, windows, proxyStore},
-                      programFolder);
+                       fileDownload, windows, proxyStore, packageInstaller},
+                      collection);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
         QObject::connect(window.WebBrowser1, &WebBrowser::DocumentComplete, &app, [] {

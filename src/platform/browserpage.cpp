@@ -31,11 +31,11 @@ BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent)
 {
 }
 
-bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool)
+bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
 {
     // Frames are offered like the page itself: the handlers make no difference.
     bool cancel = false;
-    emit navigationRequested(url, &cancel);
+    emit navigationRequested(url, isMainFrame, &cancel);
     return !cancel;
 }
 

@@ -11,7 +11,7 @@ public:
     explicit BrowserPage(QWebEngineProfile *profile, QObject *parent = nullptr);
 
 signals:
-    void navigationRequested(const QUrl &url, bool *cancel);
+    void navigationRequested(const QUrl &url, bool isMainFrame, bool *cancel);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

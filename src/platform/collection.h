@@ -22,7 +22,8 @@ class Collection {
 public:
     Collection() = default;
     // A collection with the given per-user folder; an empty one means none.
-    Collection(const QString &programFolder, const QString &userFolder);
+    // A program folder alone converts, for callers that have no per-user folder.
+    Collection(const QString &programFolder, const QString &userFolder = QString());
 
     // The collection of programFolder for the current user: a per-user folder
     // under dataFolder (named like the per-user copy of the settings file)

@@ -1,7 +1,7 @@
 #include "downloaddialog.h"
 
 #include "downloadfolderstore.h"
-#include "filedownload.h"
+#include "downloadnames.h"
 #include "windowservice.h"
 
 #include <QDir>
@@ -16,11 +16,49 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
-DownloadDialog::DownloadDialog(const QUrl &url, QWebEngineProfile *profile,
+namespace {
+// How long the server may take to start sending the file.
+constexpr int answerTimeoutMs = 60000;
+
+QString interruptionText(QWebEngineDownloadRequest::DownloadInterruptReason reason)
+{
+    using R = QWebEngineDownloadRequest;
+    switch (reason) {
+    case R::FileNoSpace:
+        return QStringLiteral("no hay espacio libre suficiente en el disco");
+    case R::FileAccessDenied:
+    case R::FileFailed:
+    case R::FileNameTooLong:
+    case R::FileTooLarge:
+    case R::FileTransientError:
+    case R::FileBlocked:
+        return QStringLiteral("no se pudo guardar el archivo en la carpeta de la colección");
+    case R::NetworkFailed:
+    case R::NetworkTimeout:
+    case R::NetworkDisconnected:
+    case R::NetworkServerDown:
+    case R::FileTooShort:
+        return QStringLiteral("se cortó la conexión con el servidor durante la descarga");
+    case R::ServerFailed:
+    case R::ServerBadContent:
+    case R::ServerUnauthorized:
+    case R::ServerForbidden:
+    case R::ServerUnreachable:
+    case R::NetworkInvalidRequest:
+        return QStringLiteral("el servidor no entregó el paquete (respondió con un error)");
+    default:
+        return QStringLiteral("la descarga no se completó");
+    }
+}
+} // namespace
+
+DownloadDialog::DownloadDialog(const QString &link, QWebEngineProfile *profile,
                                DownloadFolderStore &folders)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint)
-    , m_url(url)
+    , m_link(link)
+    , m_url(link)
+    , m_name(DownloadNames::safeName(link))
     , m_profile(profile)
     , m_folders(folders)
     , m_status(new QLabel(this))
@@ -37,10 +75,12 @@ DownloadDialog::DownloadDialog(const QUrl &url, QWebEngineProfile *profile,
 
     auto *question =
         new QLabel(QStringLiteral("¿Desea guardar este archivo?\n\nNombre: %1\nDe: %2\nEn: %3")
-                       .arg(fileNameFor(url), url.host(), QDir::toNativeSeparators(targetFolder())),
+                       .arg(m_name, m_url.host(), QDir::toNativeSeparators(targetFolder())),
                    this);
     question->setObjectName(QStringLiteral("question"));
+    question->setTextFormat(Qt::PlainText);
     m_status->setObjectName(QStringLiteral("status"));
+    m_status->setTextFormat(Qt::PlainText);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setRange(0, 0);
     m_progress->setVisible(false);
@@ -59,21 +99,14 @@ DownloadDialog::DownloadDialog(const QUrl &url, QWebEngineProfile *profile,
     layout->addLayout(buttons);
     setMinimumWidth(420);
 
+    m_noAnswer.setSingleShot(true);
+    m_noAnswer.setInterval(answerTimeoutMs);
+    connect(&m_noAnswer, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("el servidor no respondió")); });
     connect(m_save, &QPushButton::clicked, this, &DownloadDialog::save);
-    connect(m_cancel, &QPushButton::clicked, this, &DownloadDialog::cancel);
-    connect(this, &QDialog::rejected, this, [this] {
-        if (m_download && !m_download->isFinished()) {
-            m_download->cancel();
-        }
-    });
+    connect(m_cancel, &QPushButton::clicked, this, &DownloadDialog::reject);
     connect(m_profile, &QWebEngineProfile::downloadRequested, this,
             &DownloadDialog::onDownloadRequested);
-}
-
-QString DownloadDialog::fileNameFor(const QUrl &url)
-{
-    const QString name = url.fileName();
-    return name.isEmpty() ? QStringLiteral("descarga") : name;
 }
 
 QString DownloadDialog::targetFolder() const
@@ -87,32 +120,41 @@ QString DownloadDialog::targetFolder() const
 
 void DownloadDialog::save()
 {
+    const QString folder = targetFolder();
+    const QFileInfo info(folder);
+    if (!info.isDir() || !info.isWritable()) {
+        fail(QStringLiteral("no se puede guardar en la carpeta %1")
+                 .arg(QDir::toNativeSeparators(folder)));
+        return;
+    }
+    m_path = DownloadNames::freshPath(folder, m_name);
+    if (m_path.isEmpty()) {
+        fail(QStringLiteral("no se encontró un nombre libre para el archivo"));
+        return;
+    }
     m_save->setEnabled(false);
     m_progress->setVisible(true);
     m_status->setText(QStringLiteral("Conectando..."));
-    m_waitingForRequest = true;
     m_page = new QWebEnginePage(m_profile, this);
-    m_page->download(m_url, fileNameFor(m_url));
-}
-
-void DownloadDialog::cancel()
-{
-    reject();
+    m_noAnswer.start();
+    m_page->download(m_url, QFileInfo(m_path).fileName());
 }
 
 void DownloadDialog::onDownloadRequested(QWebEngineDownloadRequest *download)
 {
-    if (!m_waitingForRequest || m_download) {
+    // Only the download this dialog asked for: other pages' downloads are not ours.
+    if (!m_page || m_download || download->page() != m_page) {
         return;
     }
-    m_waitingForRequest = false;
+    m_noAnswer.stop();
     m_download = download;
-    download->setDownloadDirectory(targetFolder());
-    download->setDownloadFileName(fileNameFor(m_url));
+    const QFileInfo target(m_path);
+    download->setDownloadDirectory(target.absolutePath());
+    download->setDownloadFileName(target.fileName());
     connect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this,
             &DownloadDialog::onProgress);
-    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this,
-            &DownloadDialog::onFinished);
+    connect(download, &QWebEngineDownloadRequest::stateChanged, this,
+            &DownloadDialog::onStateChanged);
     download->accept();
 }
 
@@ -127,11 +169,46 @@ void DownloadDialog::onProgress()
     m_status->setText(QStringLiteral("%1 KB recibidos").arg(received / 1024));
 }
 
-void DownloadDialog::onFinished()
+void DownloadDialog::onStateChanged()
 {
-    if (m_download->state() == QWebEngineDownloadRequest::DownloadCompleted) {
+    switch (m_download->state()) {
+    case QWebEngineDownloadRequest::DownloadCompleted:
+        m_result.status = DownloadResult::Status::Saved;
+        m_result.path =
+            QDir(m_download->downloadDirectory()).filePath(m_download->downloadFileName());
         accept();
-    } else {
+        break;
+    case QWebEngineDownloadRequest::DownloadInterrupted:
+        fail(interruptionText(m_download->interruptReason()));
+        break;
+    case QWebEngineDownloadRequest::DownloadCancelled:
         reject();
+        break;
+    default:
+        break;
     }
+}
+
+void DownloadDialog::fail(const QString &error)
+{
+    m_result.status = DownloadResult::Status::Failed;
+    m_result.error = error;
+    reject();
+}
+
+void DownloadDialog::done(int result)
+{
+    m_noAnswer.stop();
+    if (m_download && !m_download->isFinished()) {
+        m_download->cancel();
+    }
+    if (m_result.status == DownloadResult::Status::Pending) {
+        m_result.status = DownloadResult::Status::Cancelled;
+    }
+    // A download that did not end well leaves no part of its file behind.
+    if (m_result.status != DownloadResult::Status::Saved && !m_path.isEmpty()) {
+        QFile::remove(m_path);
+    }
+    emit ended(m_result);
+    QDialog::done(result);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "filedownload.h"
+
 #include <QDialog>
+#include <QTimer>
 #include <QUrl>
 
 class DownloadFolderStore;
@@ -13,29 +16,37 @@ class QWebEngineProfile;
 
 // The dialog of one interactive download: names the file, saves it into the
 // default download folder through the browser's profile or cancels, shows the
-// progress and closes itself when the download has ended.
+// progress and closes itself when the download has ended, saying in ended()
+// what became of it. Cancel works at every moment.
 class DownloadDialog : public QDialog {
     Q_OBJECT
 public:
-    DownloadDialog(const QUrl &url, QWebEngineProfile *profile, DownloadFolderStore &folders);
+    DownloadDialog(const QString &link, QWebEngineProfile *profile, DownloadFolderStore &folders);
 
-    // The file name a download of url is saved under.
-    static QString fileNameFor(const QUrl &url);
+signals:
+    void ended(const DownloadResult &result);
+
+protected:
+    void done(int result) override;
 
 private:
     void save();
-    void cancel();
     void onDownloadRequested(QWebEngineDownloadRequest *download);
     void onProgress();
-    void onFinished();
+    void onStateChanged();
+    void fail(const QString &error);
     QString targetFolder() const;
 
+    QString m_link;
     QUrl m_url;
+    QString m_name;
     QWebEngineProfile *m_profile;
     DownloadFolderStore &m_folders;
     QWebEnginePage *m_page = nullptr;
     QWebEngineDownloadRequest *m_download = nullptr;
-    bool m_waitingForRequest = false;
+    QString m_path;
+    DownloadResult m_result;
+    QTimer m_noAnswer;
     QLabel *m_status;
     QProgressBar *m_progress;
     QPushButton *m_save;

@@ -2,15 +2,27 @@
 
 #include <QString>
 
+// What became of the last download: the file saved, the user's cancel, or a
+// failure with its reason in Spanish.
+struct DownloadResult {
+    enum class Status { Pending, Saved, Cancelled, Failed };
+    Status status = Status::Pending;
+    QString path;  // the file saved, when Saved
+    QString error; // why not, when Failed
+};
+
 // Starts the browser's interactive download of an address: a top-level dialog
 // of the window class below, titled "File Download", appears at once and lets
 // the user save the file into the default download folder or cancel; it shows
-// the progress and closes itself when the download has ended.
+// the progress and closes itself when the download has ended. The file is
+// always saved as a new file (DownloadNames), never over an existing one.
 class FileDownload {
 public:
     virtual ~FileDownload() = default;
 
     virtual void start(const QString &url) = 0;
+    // The outcome of the download last started; Pending while its dialog is open.
+    virtual DownloadResult result() const = 0;
 };
 
 namespace DownloadDialogWindow {

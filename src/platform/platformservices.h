@@ -7,6 +7,7 @@ class DownloadFolderStore;
 class FileDownload;
 class InstanceGuard;
 class MessageBoxes;
+class PackageInstaller;
 class ProfileFile;
 class ProxyStore;
 class Shell;
@@ -25,4 +26,5 @@ struct PlatformServices {
     FileDownload &fileDownload;
     WindowService &windows;
     ProxyStore &proxyStore;
+    PackageInstaller &packageInstaller;
 };

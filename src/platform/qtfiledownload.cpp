@@ -10,6 +10,14 @@ QtFileDownload::QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &
 
 void QtFileDownload::start(const QString &url)
 {
-    auto *dialog = new DownloadDialog(QUrl(url), m_profile, m_folders);
+    m_result = DownloadResult();
+    const int generation = ++m_generation;
+    auto *dialog = new DownloadDialog(url, m_profile, m_folders);
+    QObject::connect(dialog, &DownloadDialog::ended, dialog,
+                     [this, generation](const DownloadResult &result) {
+                         if (generation == m_generation) {
+                             m_result = result;
+                         }
+                     });
     dialog->show();
 }

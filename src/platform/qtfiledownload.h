@@ -2,6 +2,9 @@
 
 #include "filedownload.h"
 
+#include <QPointer>
+
+class DownloadDialog;
 class DownloadFolderStore;
 class QWebEngineProfile;
 
@@ -11,8 +14,11 @@ public:
     QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &folders);
 
     void start(const QString &url) override;
+    DownloadResult result() const override { return m_result; }
 
 private:
     QWebEngineProfile *m_profile;
     DownloadFolderStore &m_folders;
+    DownloadResult m_result;
+    int m_generation = 0;
 };

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFindTextResult>
+#include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -80,12 +81,15 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
     m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
     m_view->setPage(m_page);
 
-    connect(m_page, &BrowserPage::navigationRequested, this, [this](const QUrl &url, bool *cancel) {
-        emit BeforeNavigate2(reportedAddress(url), cancel);
-        if (!*cancel) {
-            m_busy = true;
-        }
-    });
+    connect(m_page, &BrowserPage::navigationRequested, this,
+            [this](const QUrl &url, bool isMainFrame, bool *cancel) {
+                emit BeforeNavigate2(reportedAddress(url), cancel);
+                // Busy is the page's own loading; a frame it adds later does not count.
+                if (!*cancel && isMainFrame) {
+                    m_busy = true;
+                    m_navigationAccepted = true;
+                }
+            });
     connect(m_page, &QWebEnginePage::loadStarted, this, &QtWebBrowser::onLoadStarted);
     connect(m_page, &QWebEnginePage::loadFinished, this, &QtWebBrowser::onLoadFinished);
     connect(m_page, &QWebEnginePage::linkHovered, this,
@@ -94,6 +98,19 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
             &QtWebBrowser::reportCommandStates);
     connect(m_page->action(QWebEnginePage::Forward), &QAction::changed, this,
             &QtWebBrowser::reportCommandStates);
+    connect(profile, &QWebEngineProfile::downloadRequested, this,
+            &QtWebBrowser::onDownloadRequested);
+}
+
+QtWebBrowser::~QtWebBrowser()
+{
+    // The engine runs pending script callbacks while the page is destroyed, and
+    // the window holding this browser may be half gone by then: nothing is
+    // delivered from here on.
+    m_closing = true;
+    blockSignals(true);
+    disconnect(m_page, nullptr, this, nullptr);
+    delete m_view;
 }
 
 QUrl QtWebBrowser::urlFromAddress(const QString &address)
@@ -213,10 +230,16 @@ void QtWebBrowser::onLoadFinished(bool)
     // completion events see the document they were told about.
     const int generation = m_loadGeneration;
     const QUrl url = m_page->url();
+    if (!std::exchange(m_navigationAccepted, false)) {
+        // The navigation was cancelled before it started: the page on screen
+        // stays, nothing has completed.
+        m_busy = false;
+        return;
+    }
     QPointer<QtWebBrowser> self(this);
     m_page->runJavaScript(documentScript, [self, generation, url](const QVariant &result) {
-        if (!self || generation != self->m_loadGeneration) {
-            return; // a newer load has started meanwhile
+        if (!self || self->m_closing || generation != self->m_loadGeneration) {
+            return; // a newer load has started meanwhile, or the browser is going away
         }
         self->m_document = documentFromScriptResult(result);
         self->m_busy = false;
@@ -224,6 +247,18 @@ void QtWebBrowser::onLoadFinished(bool)
         emit self->NavigateComplete2(address);
         emit self->DocumentComplete(address);
     });
+}
+
+void QtWebBrowser::onDownloadRequested(QWebEngineDownloadRequest *download)
+{
+    if (m_closing || download->page() != m_page ||
+        download->state() != QWebEngineDownloadRequest::DownloadRequested) {
+        return;
+    }
+    // Nothing is saved behind the user's back: the listener starts its own download.
+    const QString url = download->url().toString(QUrl::FullyEncoded);
+    download->cancel();
+    emit DownloadRequested(url);
 }
 
 void QtWebBrowser::reportCommandStates()

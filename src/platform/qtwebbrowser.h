@@ -6,6 +6,7 @@
 
 class BrowserPage;
 class DocumentDialogs;
+class QWebEngineDownloadRequest;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -14,6 +15,7 @@ class QtWebBrowser final : public WebBrowser {
     Q_OBJECT
 public:
     QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, QWidget *parent = nullptr);
+    ~QtWebBrowser() override;
 
     void Navigate2(const QString &address) override;
     void Navigate(const QString &address) override;
@@ -40,6 +42,7 @@ private:
     void onLoadStarted();
     void onLoadFinished(bool ok);
     void reportCommandStates();
+    void onDownloadRequested(QWebEngineDownloadRequest *download);
     bool savePage();
     bool printPage();
 
@@ -52,6 +55,10 @@ private:
     QString m_requestedAddress;
     QUrl m_requestedUrl;
     bool m_busy = false;
+    // A main-frame navigation was let through since the last load ended: a
+    // load that ends without one was cancelled and completes nothing.
+    bool m_navigationAccepted = false;
+    bool m_closing = false;
     int m_loadGeneration = 0;
     int m_reportedBack = -1;
     int m_reportedForward = -1;

@@ -57,6 +57,9 @@ signals:
     void DocumentComplete(const QString &address);
     void StatusTextChange(const QString &text);
     void CommandStateChange(int command, bool enable);
+    // The page started a download (a click on a link to a file it does not
+    // show). The browser itself saves nothing: whoever listens decides.
+    void DownloadRequested(const QString &url);
 };
 
 using WebBrowserFactory = std::function<WebBrowser *(QWidget *parent)>;

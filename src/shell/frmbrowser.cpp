@@ -55,10 +55,11 @@ QMenu *submenu(QWidget *parent, const char *name, const QString &caption)
 }
 } // namespace
 
-frmBrowser::frmBrowser(PlatformServices services, const QString &programFolder, QWidget *parent)
+frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, QWidget *parent)
     : QMainWindow(parent)
     , m_services(std::move(services))
-    , m_programFolder(programFolder)
+    , m_collection(collection)
+    , m_programFolder(collection.programFolder())
     , m_client(new QWidget(this))
 {
     setObjectName(QStringLiteral("frmBrowser"));
@@ -280,8 +281,13 @@ void frmBrowser::applyBrowserSize(float allowanceTwips)
 
 void frmBrowser::mnuCirculares_Click()
 {
-    frmActualiza updates(m_services, m_programFolder, this);
+    frmActualiza updates(m_services, m_collection, this);
     updates.exec();
+    // New circulars and an updated index show at once.
+    if (updates.installed()) {
+        WebBrowser1->Refresh();
+        reindexCollection();
+    }
 }
 
 void frmBrowser::mnuConfig_Click()

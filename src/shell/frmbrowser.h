@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collection.h"
 #include "platformservices.h"
 
 #include <QMainWindow>
@@ -20,7 +21,7 @@ class SearchService;
 class frmBrowser : public QMainWindow {
     Q_OBJECT
 public:
-    frmBrowser(PlatformServices services, const QString &programFolder, QWidget *parent = nullptr);
+    frmBrowser(PlatformServices services, const Collection &collection, QWidget *parent = nullptr);
 
     // Start-up. Answers false when the program must end at once because
     // another instance runs; the window is then never shown.
@@ -124,6 +125,7 @@ private:
     SearchService &searchService();
 
     PlatformServices m_services;
+    Collection m_collection;
     QString m_programFolder;
     QString m_helpFile;
     QString m_initPage;

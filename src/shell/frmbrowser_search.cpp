@@ -101,11 +101,9 @@ SearchService &frmBrowser::searchService()
     if (!m_searchService) {
         // The reader sees the program folder with the per-user collection laid
         // over it; the index goes to the user's cache folder, one per collection.
-        const Collection collection = Collection::forUser(
-            m_programFolder, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
         const QString indexFolder = indexFolderFor(
-            collection, QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
-        m_searchService = new SearchService(collection, indexFolder, this);
+            m_collection, QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+        m_searchService = new SearchService(m_collection, indexFolder, this);
         connect(m_searchService, &SearchService::progressChanged, this,
                 [this](int done, int total, int skipped, bool finished) {
                     lblIndexStatus->setText(indexStatusText(done, total, skipped, finished));

@@ -1,6 +1,7 @@
 #include "download.h"
 
 #include "downloadfolderstore.h"
+#include "downloadnames.h"
 #include "filedownload.h"
 #include "windowservice.h"
 
@@ -38,18 +39,18 @@ bool SetDownloadDirectory(DownloadFolderStore &store, const QString &folder)
 
 QString packagePath(const QString &programFolder, const QString &link)
 {
-    const QString name = link.mid(link.lastIndexOf(QLatin1Char('/')) + 1);
-    return QDir(programFolder).path() + QLatin1Char('/') + name;
+    return QDir(programFolder).path() + QLatin1Char('/') + DownloadNames::safeName(link);
 }
 
-void DownloadFile(DownloadServices services, const DownloadRequest &request)
+DownloadResult DownloadFile(DownloadServices services, const DownloadRequest &request)
 {
     const QString current = GetDownloadDirectory(services.folders);
     if (request.folder.toLower() != current.toLower()) {
         SetDownloadDirectory(services.folders, request.folder);
     }
     // Anything but a web address (a script, a local file) is not fetched.
-    if (isWebAddress(request.url)) {
+    const bool started = isWebAddress(request.url);
+    if (started) {
         services.download.start(request.url);
     }
     WindowHandle dialog;
@@ -68,4 +69,13 @@ void DownloadFile(DownloadServices services, const DownloadRequest &request)
     do {
         services.windows.sleep(dialogWaitMs, true);
     } while (services.windows.isWindow(dialog));
+    if (!started) {
+        return DownloadResult{DownloadResult::Status::Failed, QString(),
+                              request.url.isEmpty()
+                                  ? QStringLiteral("la respuesta del servidor no trae el enlace "
+                                                   "del paquete")
+                                  : QStringLiteral("el enlace del paquete no es una dirección "
+                                                   "web (http o https)")};
+    }
+    return services.download.result();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filedownload.h"
+
 #include <QString>
 
 class DownloadFolderStore;
@@ -22,8 +24,9 @@ QString GetDownloadDirectory(const DownloadFolderStore &store);
 // Stores folder as the default download folder; true when stored.
 bool SetDownloadDirectory(DownloadFolderStore &store, const QString &folder);
 
-// Where the package of link lands: programFolder, then the text after the
-// link's last "/" (all of it when it has none), query included.
+// Where the package of link is saved when the name is free: programFolder,
+// then the text after the link's last "/" (all of it when it has none), query
+// included, made safe by the download naming rule (DownloadNames::safeName).
 QString packagePath(const QString &programFolder, const QString &link);
 
 // The services a download goes through.
@@ -36,5 +39,6 @@ struct DownloadServices {
 // Presets the download folder (only when it differs, ignoring case), starts the
 // interactive download, gives its dialog the request's title and waits, serving
 // the windows, until the dialog has gone. Only http and https addresses are
-// downloaded.
-void DownloadFile(DownloadServices services, const DownloadRequest &request);
+// downloaded. Answers what became of the download: the file saved (always a
+// new file, never one that was there), the user's cancel, or why it failed.
+DownloadResult DownloadFile(DownloadServices services, const DownloadRequest &request);

@@ -3,8 +3,8 @@
 #include "connectivityprobe.h"
 #include "download.h"
 #include "messageboxes.h"
+#include "packageinstaller.h"
 #include "placement.h"
-#include "shell.h"
 #include "twips.h"
 #include "updatecheck.h"
 #include "utility.h"
@@ -13,22 +13,25 @@
 #include "wrappingbutton.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 
-frmActualiza::frmActualiza(PlatformServices services, const QString &programFolder, QWidget *owner)
+frmActualiza::frmActualiza(PlatformServices services, const Collection &collection, QWidget *owner)
     : QDialog(owner,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_services(std::move(services))
-    , m_programFolder(programFolder)
+    , m_collection(collection)
 {
     setObjectName(QStringLiteral("frmActualiza"));
     setWindowTitle(WindowTexts::caption());
 
     Frame1 = named(new QGroupBox(QStringLiteral("Circulares Faltantes"), this), "Frame1");
     listVersion = named(new QListWidget(Frame1), "listVersion");
+    // A server may offer many thousands of circulars.
+    listVersion->setUniformItemSizes(true);
     btnOK = named(new WrappingButton(QStringLiteral("&Revisar Actualizaciones"), Frame1), "btnOK");
     btnActualiza = named(new WrappingButton(QStringLiteral("A&ctualizar"), Frame1), "btnActualiza");
     for (QPushButton *button : {btnOK, btnActualiza}) {
@@ -78,6 +81,8 @@ frmActualiza::frmActualiza(PlatformServices services, const QString &programFold
             &frmActualiza::wbrowserAct_NavigateComplete2);
     connect(btnOK, &QPushButton::clicked, this, &frmActualiza::btnOK_Click);
     connect(btnActualiza, &QPushButton::clicked, this, &frmActualiza::btnActualiza_Click);
+    connect(wbrEjecutable, &WebBrowser::DownloadRequested, this,
+            &frmActualiza::wbrEjecutable_DownloadRequested);
 
     Form_Load();
 }
@@ -86,8 +91,9 @@ void frmActualiza::Form_Load()
 {
     btnOK->setEnabled(false);
     btnActualiza->setEnabled(false);
-    actURL = ReadIniValue(m_services.profile, SettingsPath(m_programFolder), QStringLiteral("http"),
-                          QStringLiteral("actualizacion"), QStringLiteral("?"));
+    actURL =
+        ReadIniValue(m_services.profile, SettingsPath(m_collection.programFolder()),
+                     QStringLiteral("http"), QStringLiteral("actualizacion"), QStringLiteral("?"));
     wbrowserAct->Navigate2(actURL + QStringLiteral("actualizacionesValores.asp"));
 }
 
@@ -126,8 +132,13 @@ void frmActualiza::btnOK_Click()
     }
     const QStringList firstLabel = document.labelChildValues.first();
     const QString listText = firstLabel.isEmpty() ? QString() : firstLabel.first();
-    const QStringList local =
-        localCircularNames(QDir(m_programFolder).filePath(QStringLiteral("circulares")));
+    // The circulars the reader has: the program folder's and the user's own.
+    QStringList local;
+    for (const QString &folder : {m_collection.programFolder(), m_collection.userFolder()}) {
+        if (!folder.isEmpty()) {
+            local += localCircularNames(QDir(folder).filePath(QStringLiteral("circulares")));
+        }
+    }
     listVersion->addItems(missingCirculars(splitServerList(listText), local));
     btnOK->setEnabled(false);
     if (listVersion->count() == 0) {
@@ -138,6 +149,15 @@ void frmActualiza::btnOK_Click()
     for (int row = 0; row < listVersion->count(); ++row) {
         missing.append(listVersion->item(row)->text());
     }
+    // A server takes addresses of a few kilobytes: the request carries the
+    // first circulars that fit, and the next check asks for the rest.
+    const qsizetype fitting = identifiersThatFit(actURL, missing);
+    if (fitting == 0) {
+        inform(QStringLiteral("Las circulares faltantes no caben en una solicitud al servidor."));
+        return;
+    }
+    m_notRequested = missing.size() - fitting;
+    missing.resize(fitting);
     actURL = requestAddress(actURL, missing);
     wbrowserAct->Navigate2(actURL);
     wbrEjecutable->Navigate(actURL);
@@ -149,15 +169,59 @@ void frmActualiza::btnActualiza_Click()
     if (wbrowserAct->Busy()) {
         return;
     }
-    const DownloadRequest request{WindowTexts::messageTitle(), m_programFolder, firstLink()};
+    downloadAndInstall(firstLink());
+}
+
+void frmActualiza::wbrEjecutable_DownloadRequested(const QString &url)
+{
+    if (!isVisible() || wbrowserAct->Busy()) {
+        return;
+    }
+    // Out of the engine's callback first: the download waits in a loop of its own.
+    QMetaObject::invokeMethod(
+        this, [this, url] { downloadAndInstall(url); }, Qt::QueuedConnection);
+}
+
+void frmActualiza::downloadAndInstall(const QString &link)
+{
+    // Where the program folder cannot be written, the user's own collection takes the package.
+    const QString folder = m_collection.installFolder();
+    QDir().mkpath(folder);
+    const DownloadRequest request{WindowTexts::messageTitle(), folder, link};
     btnActualiza->setEnabled(false);
     hide();
-    DownloadFile({m_services.downloadFolders, m_services.fileDownload, m_services.windows},
-                 request);
-    const QString package = packagePath(m_programFolder, firstLink());
-    m_services.shell.execute(this, QStringLiteral("Open"), package, QString(), m_programFolder,
-                             ShowCommand::Hide);
+    const DownloadResult download = DownloadFile(
+        {m_services.downloadFolders, m_services.fileDownload, m_services.windows}, request);
+    // The package is installed, never run: it may carry only documents of the collection.
+    switch (download.status) {
+    case DownloadResult::Status::Saved: {
+        const InstallOutcome outcome = m_services.packageInstaller.install(download.path, folder);
+        // The package was saved only to be installed; it is not part of the collection.
+        QFile::remove(download.path);
+        m_installed = outcome.installed;
+        inform(outcome.message + remainingText());
+        break;
+    }
+    case DownloadResult::Status::Cancelled:
+        break;
+    case DownloadResult::Status::Failed:
+    case DownloadResult::Status::Pending:
+        inform(QStringLiteral("No se descargó el paquete de actualización: %1.")
+                   .arg(download.error.isEmpty() ? QStringLiteral("la descarga no terminó")
+                                                 : download.error));
+        break;
+    }
     close();
+}
+
+QString frmActualiza::remainingText() const
+{
+    if (m_notRequested == 0) {
+        return {};
+    }
+    return QStringLiteral("\n\nQuedan %1 circulares por pedir: vuelva a usar \"Revisar "
+                          "Actualizaciones\" para obtenerlas.")
+        .arg(m_notRequested);
 }
 
 QString frmActualiza::firstLink() const
@@ -169,6 +233,16 @@ QString frmActualiza::firstLink() const
 void frmActualiza::inform(const QString &text)
 {
     m_services.messages.show(this, text, MessageIcon::Information, WindowTexts::messageTitle());
+}
+
+void frmActualiza::done(int result)
+{
+    // Whatever the hidden browsers still owe this window is not delivered any more.
+    for (WebBrowser *browser : {wbrowserAct, wbrEjecutable}) {
+        disconnect(browser, nullptr, this, nullptr);
+        browser->Stop();
+    }
+    QDialog::done(result);
 }
 
 void frmActualiza::showEvent(QShowEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collection.h"
 #include "platformservices.h"
 
 #include <QDialog>
@@ -15,13 +16,19 @@ class QPushButton;
 class frmActualiza : public QDialog {
     Q_OBJECT
 public:
-    frmActualiza(PlatformServices services, const QString &programFolder, QWidget *owner);
+    frmActualiza(PlatformServices services, const Collection &collection, QWidget *owner);
 
     void Form_Load();
     void wbrowserAct_BeforeNavigate2(const QString &address, bool *cancel);
     void wbrowserAct_NavigateComplete2(const QString &address);
     void btnOK_Click();
     void btnActualiza_Click();
+    // A download the package page in wbrEjecutable started (the user clicked
+    // its link): the same download and installation as "A&ctualizar".
+    void wbrEjecutable_DownloadRequested(const QString &url);
+
+    // Whether a package was installed into the collection while the window was open.
+    bool installed() const { return m_installed; }
 
     QString actURL;
 
@@ -35,11 +42,17 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void done(int result) override;
 
 private:
     void inform(const QString &text);
     QString firstLink() const;
+    void downloadAndInstall(const QString &link);
+    QString remainingText() const;
 
     PlatformServices m_services;
-    QString m_programFolder;
+    Collection m_collection;
+    // Missing circulars that did not fit into the request: the next check asks for them.
+    qsizetype m_notRequested = 0;
+    bool m_installed = false;
 };

@@ -95,3 +95,25 @@ QString requestAddress(const QString &prefix, const QStringList &identifiers)
     }
     return address;
 }
+
+qsizetype identifiersThatFit(const QString &prefix, const QStringList &identifiers,
+                             qsizetype maxBytes)
+{
+    const QByteArray kept = keptAsIs();
+    // requestAddress encodes everything outside printable ASCII, so its length
+    // in bytes is the prefix's plus each encoded identifier's and the commas.
+    qsizetype length =
+        prefix.toUtf8().size() + QStringLiteral("archivoValores.asp?Numeros=").size();
+    if (length > maxBytes) {
+        return 0;
+    }
+    qsizetype fitting = 0;
+    for (const QString &identifier : identifiers) {
+        length += encodedIdentifier(identifier, kept).size() + (fitting > 0 ? 1 : 0);
+        if (length > maxBytes) {
+            break;
+        }
+        ++fitting;
+    }
+    return fitting;
+}

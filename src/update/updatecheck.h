@@ -34,3 +34,11 @@ QStringList localCircularNames(const QString &folder);
 // a final comma. Characters that would change the request's meaning ("&",
 // "#", "+", "%", space, anything outside ASCII) are percent-encoded.
 QString requestAddress(const QString &prefix, const QStringList &identifiers);
+
+// The longest request address a server is asked to take, in bytes.
+constexpr qsizetype maxRequestAddressBytes = 8192;
+
+// How many of identifiers, from the first, fit into a request address of at
+// most maxBytes (requestAddress of prefix and those identifiers).
+qsizetype identifiersThatFit(const QString &prefix, const QStringList &identifiers,
+                             qsizetype maxBytes = maxRequestAddressBytes);

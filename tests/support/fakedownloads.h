@@ -2,6 +2,7 @@
 
 #include "downloadfolderstore.h"
 #include "filedownload.h"
+#include "packageinstaller.h"
 
 #include <QStringList>
 
@@ -24,9 +25,30 @@ public:
     bool refuse = false;
 };
 
-// Records the addresses it is asked to download; opens no dialog.
+// Records the addresses it is asked to download and answers with the result
+// set beforehand; opens no dialog.
 class FakeFileDownload final : public FileDownload {
 public:
     void start(const QString &url) override { started.append(url); }
+    DownloadResult result() const override { return answer; }
     QStringList started;
+    DownloadResult answer{DownloadResult::Status::Cancelled, {}, {}};
+};
+
+// Records the packages it is asked to install and answers with the outcome set
+// beforehand; installs nothing.
+class FakePackageInstaller final : public PackageInstaller {
+public:
+    struct Call {
+        QString package;
+        QString folder;
+    };
+    InstallOutcome install(const QString &packagePath, const QString &collectionFolder) override
+    {
+        calls.append({packagePath, collectionFolder});
+        return answer;
+    }
+    QList<Call> calls;
+    InstallOutcome answer{
+        true, 1, 1, {}, QStringLiteral("Se instaló 1 circular nueva en la colección.")};
 };

@@ -2,6 +2,7 @@
 
 #include "qtfiledownload.h"
 #include "qtwebbrowser.h"
+#include "zippackageinstaller.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,8 +23,8 @@ PlatformServices TestPlatform::withFakeBrowser()
         fakeBrowsers.append(browser);
         return browser;
     };
-    return {profile,    probe,           shell,        messages, instance,
-            newBrowser, downloadFolders, fileDownload, windows,  proxyStore};
+    return {profile,         probe,        shell,   messages,   instance,        newBrowser,
+            downloadFolders, fileDownload, windows, proxyStore, packageInstaller};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
@@ -32,8 +33,9 @@ PlatformServices TestPlatform::withRealBrowser()
         return new QtWebBrowser(testEngineProfile(), dialogs, parent);
     };
     realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders);
-    return {profile,    probe,           shell,         messages, instance,
-            newBrowser, downloadFolders, *realDownload, windows,  proxyStore};
+    realInstaller = std::make_unique<ZipPackageInstaller>();
+    return {profile,         probe,         shell,   messages,   instance,      newBrowser,
+            downloadFolders, *realDownload, windows, proxyStore, *realInstaller};
 }
 
 QString TestPlatform::settingsPath() const

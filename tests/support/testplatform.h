@@ -44,6 +44,8 @@ struct TestPlatform {
     FakeFileDownload fileDownload;
     QtWindowService windows;
     FakeProxyStore proxyStore;
+    FakePackageInstaller packageInstaller;
+    std::unique_ptr<PackageInstaller> realInstaller;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

@@ -42,6 +42,7 @@
 #include "twips.h"
 #include "utility.h"
 #include "xdgshell.h"
+#include "zippackageinstaller.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -305,9 +306,10 @@ int main(int argc, char *argv[])
     QtWindowService windows;
     FileProxyStore proxyStore(QDir(scratch).filePath(QStringLiteral("proxy.json")),
                               QProcessEnvironment());
+    ZipPackageInstaller packageInstaller;
     const PlatformServices services{profile,  probe,      shell,           messages,
                                     instance, newBrowser, downloadFolders, fileDownload,
-                                    windows,  proxyStore};
+                                    windows,  proxyStore, packageInstaller};
 
     const QString settings = SettingsPath(programFolder);
     const auto store = [&](const char *section, const char *key, const QString &value) {

@@ -1,0 +1,138 @@
+#include "commandline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace {
+
+const QString webEngineArguments = QStringLiteral("--webEngineArgs");
+
+struct Options {
+    QCommandLineOption help{
+        QStringList{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
+        QStringLiteral("Muestra esta ayuda y termina.")};
+    QCommandLineOption version{QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                               QStringLiteral("Muestra la versión y termina.")};
+    QCommandLineOption collection{
+        QStringList{QStringLiteral("collection")},
+        QStringLiteral("Muestra la colección de CARPETA en lugar de la de la carpeta del "
+                       "programa."),
+        QStringLiteral("CARPETA")};
+    QCommandLineOption installPackage{
+        QStringList{QStringLiteral("install-package")},
+        QStringLiteral("Instala el paquete de actualización ARCHIVO en la colección, sin "
+                       "ventana, y termina."),
+        QStringLiteral("ARCHIVO")};
+    QCommandLineOption search{
+        QStringList{QStringLiteral("search")},
+        QStringLiteral("Busca TEXTO en la colección, sin ventana: una línea por resultado, los "
+                       "mejores primero (ruta[#page=N], título y fragmento, separados por "
+                       "tabuladores), y termina."),
+        QStringLiteral("TEXTO")};
+};
+
+QStringList ownArguments(const QStringList &arguments)
+{
+    const qsizetype engine = arguments.indexOf(webEngineArguments);
+    return engine < 0 ? arguments : arguments.first(engine);
+}
+
+void describe(QCommandLineParser &parser, const Options &options)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Visor de la colección de normativa: páginas, manuales y circulares."));
+    parser.addOptions({options.help, options.version, options.collection, options.installPackage,
+                       options.search});
+}
+
+// The options the window toolkit takes for itself (QApplication removes them).
+const QStringList toolkitOptions = {
+    QStringLiteral("platform"),
+    QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),
+    QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"),
+    QStringLiteral("qwindowicon"),
+    QStringLiteral("qwindowtitle"),
+    QStringLiteral("reverse"),
+    QStringLiteral("session"),
+    QStringLiteral("display"),
+    QStringLiteral("name"),
+    QStringLiteral("geometry"),
+    QStringLiteral("style"),
+    QStringLiteral("stylesheet"),
+    QStringLiteral("widgetcount"),
+    QStringLiteral("nograb"),
+    QStringLiteral("dograb"),
+    QStringLiteral("sync"),
+    QStringLiteral("qmljsdebugger"),
+};
+
+} // namespace
+
+QString earlyProblem(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+    parser.parse(ownArguments(arguments));
+    for (const QString &name : parser.unknownOptionNames()) {
+        if (!toolkitOptions.contains(name)) {
+            return QStringLiteral("Opción desconocida: %1").arg(name);
+        }
+    }
+    const QString collection = parser.value(options.collection);
+    if (parser.isSet(options.collection) && !QFileInfo(collection).isDir()) {
+        return QStringLiteral("La carpeta de la colección no existe: %1").arg(collection);
+    }
+    return {};
+}
+
+bool wantsCommandOnly(const QStringList &arguments)
+{
+    for (const QString &argument : ownArguments(arguments)) {
+        for (const char *option :
+             {"-h", "--help", "-?", "-v", "--version", "--install-package", "--search"}) {
+            if (argument == QLatin1String(option) ||
+                argument.startsWith(QLatin1String(option) + u'=')) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+
+    CommandLine line;
+    if (!parser.parse(ownArguments(arguments))) {
+        line.mode = CommandLine::Mode::Error;
+        line.error = parser.errorText();
+        return line;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        line.mode = CommandLine::Mode::Error;
+        line.error =
+            QStringLiteral("Argumento inesperado: %1").arg(parser.positionalArguments().first());
+        return line;
+    }
+    line.collection = parser.value(options.collection);
+    line.packageFile = parser.value(options.installPackage);
+    line.searchText = parser.value(options.search);
+    if (parser.isSet(options.help)) {
+        line.mode = CommandLine::Mode::Help;
+        line.helpText = parser.helpText();
+    } else if (parser.isSet(options.version)) {
+        line.mode = CommandLine::Mode::Version;
+    } else if (parser.isSet(options.installPackage)) {
+        line.mode = CommandLine::Mode::InstallPackage;
+    } else if (parser.isSet(options.search)) {
+        line.mode = CommandLine::Mode::Search;
+    }
+    return line;
+}

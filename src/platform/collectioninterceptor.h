@@ -1,0 +1,24 @@
+#pragma once
+
+#include "collection.h"
+
+#include <QWebEngineUrlRequestInterceptor>
+
+// Shows the collection as the reader sees it: a request for a file of the
+// program folder or of the per-user folder is sent to the copy that wins
+// (the newer one), so a page installed by an update, and the circulars it
+// links to, open wherever they lie.
+class CollectionInterceptor final : public QWebEngineUrlRequestInterceptor {
+    Q_OBJECT
+public:
+    explicit CollectionInterceptor(const Collection &collection, QObject *parent = nullptr);
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override;
+
+    // Where a request for url goes: the winning copy of a collection file,
+    // url itself otherwise.
+    QUrl resolve(const QUrl &url) const;
+
+private:
+    Collection m_collection;
+};

@@ -1,0 +1,372 @@
+#include "zippackageinstaller.h"
+
+#include "packagerules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+
+#include <zip.h>
+
+#include <cstdio>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace PackageRules;
+
+namespace {
+
+constexpr qint64 chunkSize = 1 << 20;
+
+struct ZipCloser {
+    void operator()(zip_t *archive) const { zip_discard(archive); }
+};
+struct ZipFileCloser {
+    void operator()(zip_file_t *file) const { zip_fclose(file); }
+};
+using ZipArchive = std::unique_ptr<zip_t, ZipCloser>;
+using ZipFile = std::unique_ptr<zip_file_t, ZipFileCloser>;
+
+struct Entry {
+    zip_uint64_t index = 0;
+    QString name;
+    EntryKind kind = EntryKind::Folder;
+    quint64 size = 0;
+    quint64 packedSize = 0;
+};
+
+// A refusal on its way out of the checks.
+struct Refusal {
+    QString reason;
+};
+
+const QString damaged = QStringLiteral("el archivo no es un paquete zip válido o está dañado");
+
+bool isSpecialFile(zip_t *archive, zip_uint64_t index, bool folderEntry)
+{
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) < 0) {
+        return false;
+    }
+    if (system != ZIP_OPSYS_UNIX) {
+        return false;
+    }
+    const mode_t type = (attributes >> 16) & S_IFMT;
+    if (type == 0) {
+        return false;
+    }
+    return folderEntry ? type != S_IFDIR : type != S_IFREG;
+}
+
+// Reads the entries and judges each by what the archive declares; the first
+// entry that fails refuses the package.
+std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
+{
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    if (count < 0) {
+        throw Refusal{damaged};
+    }
+    std::vector<Entry> files;
+    QSet<QString> seen;
+    *total = 0;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        const char *rawName = zip_get_name(archive, index, ZIP_FL_ENC_GUESS);
+        if (!rawName) {
+            throw Refusal{damaged};
+        }
+        const QString name = QString::fromUtf8(rawName);
+        const EntryVerdict verdict = checkEntryName(name);
+        if (!verdict.allowed) {
+            throw Refusal{verdict.reason};
+        }
+        const QString shown = printable(name);
+        if (seen.contains(name)) {
+            throw Refusal{QStringLiteral("el paquete repite «%1»").arg(shown)};
+        }
+        seen.insert(name);
+        if (isSpecialFile(archive, index, verdict.kind == EntryKind::Folder)) {
+            throw Refusal{QStringLiteral("«%1» es un enlace o un archivo especial, no un documento")
+                              .arg(shown)};
+        }
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(archive, index, 0, &stat) < 0 || !(stat.valid & ZIP_STAT_SIZE) ||
+            !(stat.valid & ZIP_STAT_COMP_SIZE)) {
+            throw Refusal{damaged};
+        }
+        if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE) {
+            throw Refusal{QStringLiteral("«%1» está cifrado").arg(shown)};
+        }
+        if ((stat.valid & ZIP_STAT_COMP_METHOD) &&
+            !zip_compression_method_supported(stat.comp_method, 0)) {
+            throw Refusal{QStringLiteral("«%1» usa una compresión desconocida").arg(shown)};
+        }
+        if (verdict.kind == EntryKind::Folder) {
+            continue;
+        }
+        if (isSuspiciousRatio(stat.comp_size, stat.size)) {
+            throw Refusal{
+                QStringLiteral("«%1» se descomprime a un tamaño desmedido (posible bomba zip)")
+                    .arg(shown)};
+        }
+        if (*total > std::numeric_limits<quint64>::max() - stat.size) {
+            throw Refusal{damaged};
+        }
+        *total += stat.size;
+        files.push_back(Entry{index, name, verdict.kind, stat.size, stat.comp_size});
+    }
+    if (files.empty()) {
+        throw Refusal{QStringLiteral("el paquete está vacío")};
+    }
+    return files;
+}
+
+// Unpacks one entry into path, checking it on the way: never more than it
+// declares, its checksum, and a PDF where a PDF belongs.
+void unpack(zip_t *archive, const Entry &entry, const QString &path)
+{
+    const QString shown = printable(entry.name);
+    const QString broken = QStringLiteral("«%1» está dañado en el paquete").arg(shown);
+    ZipFile in(zip_fopen_index(archive, entry.index, 0));
+    if (!in) {
+        throw Refusal{broken};
+    }
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        throw Refusal{QStringLiteral("no se pudo escribir en la colección")};
+    }
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        throw Refusal{
+            QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
+    }
+    QByteArray buffer(chunkSize, Qt::Uninitialized);
+    quint64 written = 0;
+    for (;;) {
+        const zip_int64_t got = zip_fread(in.get(), buffer.data(), buffer.size());
+        if (got < 0) {
+            throw Refusal{broken};
+        }
+        if (got == 0) {
+            break;
+        }
+        if (written == 0 && mustBePdf(entry.kind) &&
+            !looksLikePdf(QByteArray::fromRawData(buffer.constData(), got))) {
+            throw Refusal{QStringLiteral("«%1» no es un documento PDF").arg(shown)};
+        }
+        written += static_cast<quint64>(got);
+        if (written > entry.size) {
+            throw Refusal{QStringLiteral("«%1» se descomprime a más de lo que declara el paquete")
+                              .arg(shown)};
+        }
+        if (out.write(buffer.constData(), got) != got) {
+            throw Refusal{
+                QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
+        }
+    }
+    if (written != entry.size) {
+        throw Refusal{broken};
+    }
+    if (mustBePdf(entry.kind) && written == 0) {
+        throw Refusal{QStringLiteral("«%1» no es un documento PDF").arg(shown)};
+    }
+    if (zip_fclose(in.release()) != 0) {
+        throw Refusal{broken};
+    }
+    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                       QFileDevice::ReadOther);
+    if (!out.flush()) {
+        throw Refusal{
+            QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
+    }
+}
+
+// The moves of one installation, so that they can be undone.
+class Placement {
+public:
+    Placement(QString collection, QString staging, ZipPackageInstaller::Move move)
+        : m_collection(std::move(collection))
+        , m_staging(std::move(staging))
+        , m_move(std::move(move))
+    {
+    }
+
+    bool place(const QString &name)
+    {
+        const QString target = QDir(m_collection).filePath(name);
+        const QString staged = QDir(m_staging).filePath(name);
+        if (!makeFolders(QFileInfo(target).absolutePath())) {
+            return false;
+        }
+        const QFileInfo existing(target);
+        QString backup;
+        if (existing.exists() || existing.isSymLink()) {
+            if (existing.isDir() && !existing.isSymLink()) {
+                return false;
+            }
+            backup = QDir(m_staging).filePath(QStringLiteral(".respaldo/") + name);
+            if (!QDir().mkpath(QFileInfo(backup).absolutePath()) ||
+                ::link(QFile::encodeName(target).constData(),
+                       QFile::encodeName(backup).constData()) != 0) {
+                return false;
+            }
+        }
+        if (!m_move(staged, target)) {
+            if (!backup.isEmpty()) {
+                QFile::remove(backup);
+            }
+            return false;
+        }
+        m_done.push_back({target, backup});
+        return true;
+    }
+
+    // Puts back what was there before, newest move first.
+    void undo()
+    {
+        for (auto it = m_done.rbegin(); it != m_done.rend(); ++it) {
+            if (it->backup.isEmpty()) {
+                QFile::remove(it->target);
+            } else {
+                std::rename(QFile::encodeName(it->backup).constData(),
+                            QFile::encodeName(it->target).constData());
+            }
+        }
+        m_done.clear();
+        for (auto it = m_madeFolders.rbegin(); it != m_madeFolders.rend(); ++it) {
+            QDir().rmdir(*it);
+        }
+        m_madeFolders.clear();
+    }
+
+private:
+    bool makeFolders(const QString &folder)
+    {
+        QStringList missing;
+        QString current = QDir::cleanPath(folder);
+        while (!QFileInfo::exists(current)) {
+            missing.prepend(current);
+            current = QFileInfo(current).absolutePath();
+        }
+        if (!QFileInfo(current).isDir()) {
+            return false;
+        }
+        for (const QString &path : missing) {
+            if (!QDir().mkdir(path)) {
+                return false;
+            }
+            m_madeFolders.push_back(path);
+        }
+        return true;
+    }
+
+    struct Done {
+        QString target;
+        QString backup;
+    };
+    QString m_collection;
+    QString m_staging;
+    ZipPackageInstaller::Move m_move;
+    std::vector<Done> m_done;
+    std::vector<QString> m_madeFolders;
+};
+
+quint64 fileSystemFreeSpace(const QString &folder)
+{
+    const QStorageInfo storage(folder);
+    return storage.isValid() ? static_cast<quint64>(storage.bytesAvailable()) : 0;
+}
+
+bool renameFile(const QString &from, const QString &to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+} // namespace
+
+ZipPackageInstaller::ZipPackageInstaller(FreeSpace freeSpace, Move move)
+    : m_freeSpace(freeSpace ? std::move(freeSpace) : FreeSpace(fileSystemFreeSpace))
+    , m_move(move ? std::move(move) : Move(renameFile))
+{
+}
+
+QString ZipPackageInstaller::installedMessage(int circulars, int files)
+{
+    if (circulars == 1) {
+        return QStringLiteral("Se instaló 1 circular nueva en la colección.");
+    }
+    if (circulars > 1) {
+        return QStringLiteral("Se instalaron %1 circulares nuevas en la colección.").arg(circulars);
+    }
+    return QStringLiteral("Se instaló la actualización (%1 archivos); no trae circulares nuevas.")
+        .arg(files);
+}
+
+QString ZipPackageInstaller::refusedMessage(const QString &reason)
+{
+    return QStringLiteral("No se instaló el paquete de actualización: %1. La colección no se "
+                          "modificó.")
+        .arg(reason);
+}
+
+InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
+                                            const QString &collectionFolder)
+{
+    InstallOutcome outcome;
+    try {
+        const QFileInfo package(packagePath);
+        if (!package.isFile()) {
+            throw Refusal{QStringLiteral("no se encontró el paquete «%1»")
+                              .arg(printable(QDir::toNativeSeparators(packagePath)))};
+        }
+        int error = 0;
+        ZipArchive archive(zip_open(QFile::encodeName(packagePath).constData(),
+                                    ZIP_RDONLY | ZIP_CHECKCONS, &error));
+        if (!archive) {
+            throw Refusal{damaged};
+        }
+        quint64 total = 0;
+        const std::vector<Entry> files = checkEntries(archive.get(), &total);
+
+        if (!QDir().mkpath(collectionFolder)) {
+            throw Refusal{QStringLiteral("no se pudo crear la carpeta de la colección")};
+        }
+        if (!fitsInFreeSpace(total, m_freeSpace(collectionFolder))) {
+            throw Refusal{QStringLiteral("no hay espacio libre suficiente en el disco (se "
+                                         "necesitan %1 MB)")
+                              .arg((total + total / 10) / (1024 * 1024) + 1)};
+        }
+        QTemporaryDir staging(
+            QDir(collectionFolder).filePath(QStringLiteral(".instalando-XXXXXX")));
+        if (!staging.isValid()) {
+            throw Refusal{QStringLiteral("no se pudo escribir en la colección")};
+        }
+        for (const Entry &entry : files) {
+            unpack(archive.get(), entry, QDir(staging.path()).filePath(entry.name));
+        }
+
+        Placement placement(collectionFolder, staging.path(), m_move);
+        for (const Entry &entry : files) {
+            if (!placement.place(entry.name)) {
+                placement.undo();
+                throw Refusal{QStringLiteral("no se pudo colocar «%1» en la colección")
+                                  .arg(printable(entry.name))};
+            }
+            outcome.files += 1;
+            outcome.circulars += entry.kind == EntryKind::Circular ? 1 : 0;
+        }
+        outcome.installed = true;
+        outcome.message = installedMessage(outcome.circulars, outcome.files);
+    } catch (const Refusal &refusal) {
+        outcome = InstallOutcome();
+        outcome.reason = refusal.reason;
+        outcome.message = refusedMessage(refusal.reason);
+    }
+    return outcome;
+}

@@ -1,0 +1,198 @@
+#include "collection.h"
+#include "collectioninterceptor.h"
+#include "frmactualiza.h"
+#include "qtwebbrowser.h"
+#include "testfiles.h"
+#include "testplatform.h"
+#include "testzip.h"
+#include "updateserver.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebEngineProfile>
+
+namespace {
+constexpr int loadTimeout = 30000;
+
+void write(const QString &path, const QByteArray &bytes, int secondsAgo)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QVERIFY(writeAll(path, bytes));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
+                             QFileDevice::FileModificationTime));
+}
+} // namespace
+
+// The collection a reader sees: the program folder with the user's own folder
+// laid over it, the newer file winning.
+class TestCollection : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_program = m_root->filePath(QStringLiteral("programa"));
+        m_user = m_root->filePath(QStringLiteral("usuario"));
+        write(m_program + QStringLiteral("/pagina/maincd.htm"),
+              "<html><head><title>instalada</title></head><body>"
+              "<a id='c' href='../circulares/4001.pdf'>4001</a>"
+              "<a id='v' href='../circulares/1001.pdf'>1001</a></body></html>",
+              3600);
+        write(m_program + QStringLiteral("/circulares/1001.pdf"), testPdf("1001 instalada"), 3600);
+        write(m_program + QStringLiteral("/circulares/1002.pdf"), testPdf("1002 instalada"), 60);
+        write(m_user + QStringLiteral("/circulares/1002.pdf"), testPdf("1002 vieja del usuario"),
+              600);
+        write(m_user + QStringLiteral("/circulares/4001.pdf"), testPdf("4001 del usuario"), 10);
+        write(m_user + QStringLiteral("/pagina/maincd.htm"),
+              "<html><head><title>actualizada</title></head><body>"
+              "<a id='v' href='../circulares/1001.pdf'>1001</a></body></html>",
+              10);
+        write(m_user + QStringLiteral("/.instalando-x/circulares/9.pdf"), testPdf("a medias"), 1);
+    }
+
+    void theNewerCopyWins()
+    {
+        const Collection c(m_program, m_user);
+        QCOMPARE(c.resolve(QStringLiteral("pagina/maincd.htm")),
+                 m_user + QStringLiteral("/pagina/maincd.htm"));
+        QCOMPARE(c.resolve(QStringLiteral("circulares/1002.pdf")),
+                 m_program + QStringLiteral("/circulares/1002.pdf"));
+        QCOMPARE(c.resolve(QStringLiteral("circulares/1001.pdf")),
+                 m_program + QStringLiteral("/circulares/1001.pdf"));
+        QCOMPARE(c.resolve(QStringLiteral("circulares/4001.pdf")),
+                 m_user + QStringLiteral("/circulares/4001.pdf"));
+        QCOMPARE(c.installFolder(), m_user);
+        QCOMPARE(Collection(m_program).installFolder(), m_program);
+        QCOMPARE(Collection(m_program).resolve(QStringLiteral("circulares/4001.pdf")),
+                 m_program + QStringLiteral("/circulares/4001.pdf"));
+
+        QMap<QString, QString> seen;
+        for (const CollectionFile &file : c.files(QStringLiteral("circulares"))) {
+            seen.insert(file.relativePath, file.absolutePath);
+        }
+        QCOMPARE(seen.keys(), (QStringList{QStringLiteral("circulares/1001.pdf"),
+                                           QStringLiteral("circulares/1002.pdf"),
+                                           QStringLiteral("circulares/4001.pdf")}));
+        QCOMPARE(seen.value(QStringLiteral("circulares/1002.pdf")),
+                 m_program + QStringLiteral("/circulares/1002.pdf"));
+        QCOMPARE(c.relativePathOf(m_user + QStringLiteral("/pagina/x.htm")),
+                 QStringLiteral("pagina/x.htm"));
+        QVERIFY(c.relativePathOf(m_root->filePath(QStringLiteral("programa2/x"))).isEmpty());
+    }
+
+    void aReadOnlyProgramFolderGetsAUserFolderNamedLikeTheSettingsCopy()
+    {
+        const QString data = m_root->filePath(QStringLiteral("datos"));
+        const QString user = Collection::userFolderFor(m_program, data);
+        QVERIFY(user.startsWith(data + u'/'));
+        QCOMPARE(user, Collection::userFolderFor(m_program + QStringLiteral("/."), data));
+        QVERIFY(user != Collection::userFolderFor(m_user, data));
+        QVERIFY(Collection::forUser(m_program, data).userFolder().isEmpty()); // writable here
+    }
+
+    void theBrowserShowsTheWinningCopies()
+    {
+        CollectionInterceptor interceptor(Collection(m_program, m_user));
+        QWebEngineProfile *profile = testEngineProfile();
+        profile->setUrlRequestInterceptor(&interceptor);
+        FakeDocumentDialogs dialogs;
+        QtWebBrowser browser(profile, dialogs);
+        browser.resize(600, 400);
+        browser.show();
+        QSignalSpy complete(&browser, &WebBrowser::DocumentComplete);
+
+        // The installed home page is older than the user's: the user's shows.
+        browser.Navigate2(m_program + QStringLiteral("/pagina/maincd.htm"));
+        QTRY_VERIFY_WITH_TIMEOUT(!complete.isEmpty(), loadTimeout);
+        QCOMPARE(complete.last().first().toString(), m_user + QStringLiteral("/pagina/maincd.htm"));
+        QCOMPARE(browser.Document().links.size(), 1);
+
+        // From the user's page, a circular that only the program folder has.
+        browser.Navigate2(browser.Document().links.first());
+        QTRY_COMPARE_WITH_TIMEOUT(complete.last().first().toString(),
+                                  m_program + QStringLiteral("/circulares/1001.pdf"), loadTimeout);
+
+        // And a circular the user installed, asked for in the program folder.
+        browser.Navigate2(m_program + QStringLiteral("/circulares/4001.pdf"));
+        QTRY_COMPARE_WITH_TIMEOUT(complete.last().first().toString(),
+                                  m_user + QStringLiteral("/circulares/4001.pdf"), loadTimeout);
+        profile->setUrlRequestInterceptor(nullptr);
+    }
+
+    void anUpdateLandsInTheUserFolder()
+    {
+        // The program folder as an installed package has it: read-only. (As root the
+        // permissions do not stop a write; the collection decides where updates go.)
+        QTemporaryDir serverFolder;
+        for (const char *id : {"1001", "1002", "4001", "4002"}) {
+            QVERIFY(writeAll(serverFolder.filePath(QLatin1String(id) + QStringLiteral(".pdf")),
+                             testPdf(id)));
+        }
+        UpdateServer server(serverFolder.path());
+        QVERIFY(server.listen());
+        TestPlatform p;
+        write(m_program + QStringLiteral("/legisdis.ini"),
+              "[http]\r\nactualizacion=" + server.baseUrl().toString().toUtf8() + "\r\n", 100);
+        QFile::setPermissions(m_program, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const auto restore = qScopeGuard([this] {
+            QFile::setPermissions(m_program, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner);
+        });
+        const QMap<QString, QByteArray> installedBefore = [this] {
+            QMap<QString, QByteArray> all;
+            for (const CollectionFile &f : Collection(m_program).files(QString())) {
+                all.insert(f.relativePath, readAll(f.absolutePath));
+            }
+            return all;
+        }();
+
+        frmActualiza form(p.withRealBrowser(), Collection(m_program, m_user), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        // 4001 is the user's already; 1001 and 1002 the program folder's.
+        QCOMPARE(form.listVersion->count(), 1);
+        QCOMPARE(form.listVersion->item(0)->text(), QStringLiteral("4002"));
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (w->isVisible() && w->objectName() == QLatin1String("downloadDialog")) {
+                    if (auto *b = w->findChild<QPushButton *>(QStringLiteral("saveButton"));
+                        b && b->isEnabled()) {
+                        QTest::mouseClick(b, Qt::LeftButton);
+                    }
+                }
+            }
+        });
+        answer.start(50);
+        QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
+        QCOMPARE(p.messages.texts(),
+                 QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")});
+        QCOMPARE(readAll(m_user + QStringLiteral("/circulares/4002.pdf")), testPdf("4002"));
+        QMap<QString, QByteArray> installedAfter;
+        for (const CollectionFile &f : Collection(m_program).files(QString())) {
+            installedAfter.insert(f.relativePath, readAll(f.absolutePath));
+        }
+        QCOMPARE(installedAfter, installedBefore);
+        QCOMPARE(QDir(m_user).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_root;
+    QString m_program;
+    QString m_user;
+};
+
+QTEST_MAIN(TestCollection)
+#include "tst_collection.moc"

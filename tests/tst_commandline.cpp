@@ -1,0 +1,157 @@
+#include "testfiles.h"
+#include "testpdf.h"
+#include "testzip.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The program's command line, run as scripts run it: no display, no window.
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+    struct Run {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    Run run(const QStringList &arguments, const QString &home)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM")); // no display to fall back on
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(LEGISDISCO_PROGRAM), arguments);
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            return {};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private slots:
+    void helpAndVersionNeedNoDisplay()
+    {
+        QTemporaryDir home;
+        const Run help = run({QStringLiteral("--help")}, home.path());
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.contains(QStringLiteral("--collection <CARPETA>")));
+        QVERIFY(help.out.contains(QStringLiteral("--install-package <ARCHIVO>")));
+        const Run version = run({QStringLiteral("--version")}, home.path());
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY(version.out.startsWith(QStringLiteral("Legisdisco ")));
+        const Run unknown = run({QStringLiteral("--no-existe")}, home.path());
+        QCOMPARE(unknown.exitCode, 2);
+        QVERIFY(unknown.err.contains(QStringLiteral("Opción desconocida: no-existe")));
+        const Run noFolder = run(
+            {QStringLiteral("--collection"), home.filePath(QStringLiteral("nada"))}, home.path());
+        QCOMPARE(noFolder.exitCode, 2);
+        QVERIFY(noFolder.err.contains(QStringLiteral("no existe")));
+    }
+
+    void installsAPackageIntoTheCollection()
+    {
+        QTemporaryDir home;
+        QTemporaryDir collection;
+        QVERIFY(QDir().mkpath(collection.filePath(QStringLiteral("circulares"))));
+        const QString good = home.filePath(QStringLiteral("bueno.zip"));
+        QVERIFY(writeTestZip(good, {{"circulares/4001.pdf", testPdf("4001")},
+                                    {"circulares/4002.pdf", testPdf("4002")}}));
+        const Run installed = run({QStringLiteral("--collection"), collection.path(),
+                                   QStringLiteral("--install-package"), good},
+                                  home.path());
+        QCOMPARE(installed.exitCode, 0);
+        QCOMPARE(installed.out.trimmed(),
+                 QStringLiteral("Se instalaron 2 circulares nuevas en la colección."));
+        QCOMPARE(readAll(collection.filePath(QStringLiteral("circulares/4002.pdf"))),
+                 testPdf("4002"));
+
+        const QString hostile = home.filePath(QStringLiteral("malo.zip"));
+        QVERIFY(writeTestZip(
+            hostile, {{"circulares/4003.pdf", testPdf("4003")}, {"../../.bashrc", "rm -rf ~"}}));
+        const Run refused = run({QStringLiteral("--collection"), collection.path(),
+                                 QStringLiteral("--install-package"), hostile},
+                                home.path());
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY(refused.out.isEmpty());
+        QVERIFY2(refused.err.contains(QStringLiteral("no es seguro")), qPrintable(refused.err));
+        QVERIFY(!QFile::exists(collection.filePath(QStringLiteral("circulares/4003.pdf"))));
+
+        const Run missing =
+            run({QStringLiteral("--collection"), collection.path(),
+                 QStringLiteral("--install-package"), home.filePath(QStringLiteral("nada.zip"))},
+                home.path());
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY(missing.err.contains(QStringLiteral("no se encontró el paquete")));
+    }
+
+    void searchesTheCollection()
+    {
+        QTemporaryDir home;
+        QTemporaryDir collection;
+        const auto put = [&collection](const char *path, const QByteArray &bytes) {
+            const QString file = collection.filePath(QLatin1String(path));
+            return QDir().mkpath(QFileInfo(file).path()) && writeAll(file, bytes);
+        };
+        QVERIFY(put("circulares/3019.pdf",
+                    plainTestPdf({QStringLiteral("Circular 3019 sobre emisores."),
+                                  QStringLiteral("Regulaci\u00f3n de los activos tokenizados.")})));
+        QVERIFY(
+            put("circulares/3020.pdf", plainTestPdf({QStringLiteral("Horarios de negociacion.")})));
+        QVERIFY(put("circulares/3021.pdf", "%PDF-1.4 roto"));
+        QVERIFY(put("pagina/normas.htm", "<title>Normas vigentes</title><p>Activos tokenizados y "
+                                         "regulaci\xF3n del mercado.</p>"));
+
+        // The first search builds the index in the user's cache folder.
+        const Run found = run({QStringLiteral("--collection"), collection.path(),
+                               QStringLiteral("--search"), QStringLiteral("tokenizado")},
+                              home.path());
+        QCOMPARE(found.exitCode, 0);
+        QCOMPARE(found.err, QString());
+        const QStringList lines = found.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QStringList locations;
+        for (const QString &line : lines) {
+            const QStringList fields = line.split(u'\t');
+            QCOMPARE(fields.size(), 3);
+            locations.append(fields[0]);
+            QVERIFY2(fields[2].contains(QStringLiteral("tokenizados")), qPrintable(line));
+        }
+        locations.sort();
+        QCOMPARE(locations, QStringList({QStringLiteral("circulares/3019.pdf#page=2"),
+                                         QStringLiteral("pagina/normas.htm")}));
+        QVERIFY(found.out.contains(QStringLiteral("\tCircular 3019\t")));
+        QVERIFY(found.out.contains(QStringLiteral("pagina/normas.htm\tNormas vigentes\t")));
+        QVERIFY(!QDir(home.filePath(QStringLiteral(".cache/Legisdisco"))).isEmpty());
+        QCOMPARE(QDir(collection.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({QStringLiteral("circulares"), QStringLiteral("pagina")}));
+
+        // Accents left out, a number, and nothing found: all end well.
+        const Run accents = run({QStringLiteral("--collection"), collection.path(),
+                                 QStringLiteral("--search"), QStringLiteral("REGULACION")},
+                                home.path());
+        QCOMPARE(accents.exitCode, 0);
+        QCOMPARE(accents.out.split(u'\n', Qt::SkipEmptyParts).size(), 2);
+        const Run number = run({QStringLiteral("--collection"), collection.path(),
+                                QStringLiteral("--search"), QStringLiteral("3019")},
+                               home.path());
+        QVERIFY(number.out.startsWith(QStringLiteral("circulares/3019.pdf#page=1\t")));
+        const Run none = run({QStringLiteral("--collection"), collection.path(),
+                              QStringLiteral("--search"), QStringLiteral("inexistente")},
+                             home.path());
+        QCOMPARE(none.exitCode, 0);
+        QCOMPARE(none.out, QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

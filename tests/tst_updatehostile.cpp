@@ -1,0 +1,279 @@
+#include "frmactualiza.h"
+#include "testfiles.h"
+#include "testhttpserver.h"
+#include "testplatform.h"
+#include "testzip.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+constexpr int loadTimeout = 30000;
+
+// Presses a button of the download dialog as soon as it shows.
+class DialogAnswerer : public QObject {
+public:
+    explicit DialogAnswerer(const char *button)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [button] {
+            const auto windows = QApplication::topLevelWidgets();
+            for (QWidget *w : windows) {
+                if (w->isVisible() && w->objectName() == QLatin1String("downloadDialog")) {
+                    if (auto *b = w->findChild<QPushButton *>(QLatin1String(button));
+                        b && b->isEnabled()) {
+                        QTest::mouseClick(b, Qt::LeftButton);
+                    }
+                }
+            }
+        });
+        m_timer.start(50);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+// Every file below root with its bytes.
+QMap<QString, QByteArray> filesBelow(const QString &root)
+{
+    QMap<QString, QByteArray> all;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        all.insert(QDir(root).relativeFilePath(path), readAll(path));
+    }
+    return all;
+}
+} // namespace
+
+// The update window against a server that misbehaves: hostile link names,
+// missing packages, pages without links, endless scripts, huge lists.
+class TestUpdateHostile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_outside = std::make_unique<QTemporaryDir>();
+        m_p = std::make_unique<TestPlatform>();
+        m_server = std::make_unique<TestHttpServer>();
+        QVERIFY(m_server->start());
+        m_p->writeSettings("[http]\r\nactualizacion=" + m_server->url(QStringLiteral("/act/")).toUtf8() +
+                           "\r\n");
+        m_p->writeFile(QStringLiteral("legisdisco"), "#!programa original");
+        m_p->writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
+        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
+                        "<html><body><label>1001,9001</label></body></html>");
+        // The request leads on to the answer page, as the regulator's server does.
+        m_server->serve(QStringLiteral("/act/archivoValores.asp"),
+                        "<html><body><script>location.replace('archivo.asp?p=1')</script>"
+                        "</body></html>");
+        const QString zipPath = m_outside->filePath(QStringLiteral("p.zip"));
+        QVERIFY(writeTestZip(zipPath, {{"circulares/9001.pdf", testPdf("9001")}}));
+        m_package = readAll(zipPath);
+        QFile::remove(zipPath);
+    }
+
+    void cleanup()
+    {
+        m_server.reset();
+        m_p.reset();
+        m_outside.reset();
+    }
+
+    void hostileAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("link");    // the answer page's first link
+        QTest::addColumn<QString>("servedPath"); // where the package is served; empty: nowhere
+        QTest::addColumn<QString>("message");    // a part of the one message shown
+        QTest::addColumn<bool>("installed");
+
+        QTest::newRow("named like the program")
+            << QByteArray("paq/legisdisco") << QStringLiteral("/act/paq/legisdisco")
+            << QStringLiteral("Se instaló 1 circular") << true;
+        QTest::newRow("named like the settings file")
+            << QByteArray("paq/legisdis.ini") << QStringLiteral("/act/paq/legisdis.ini")
+            << QStringLiteral("Se instaló 1 circular") << true;
+        QTest::newRow("named like a folder of the collection")
+            << QByteArray("circulares") << QStringLiteral("/act/circulares")
+            << QStringLiteral("Se instaló 1 circular") << true;
+        QTest::newRow("decodes to the parent folder")
+            << QByteArray("paq/%2E%2E") << QString() << QStringLiteral("No se ") << false;
+        QTest::newRow("package not found")
+            << QByteArray("paq/no-existe.zip") << QString()
+            << QStringLiteral("el servidor no entregó el paquete") << false;
+        QTest::newRow("a script instead of a link")
+            << QByteArray("javascript:void(0)") << QString()
+            << QStringLiteral("no es una dirección web") << false;
+        QTest::newRow("an error page for a package")
+            << QByteArray("paq/error.zip") << QStringLiteral("/act/paq/error.zip*")
+            << QStringLiteral("no es un paquete zip válido") << false;
+    }
+
+    void hostileAnswers()
+    {
+        QFETCH(QByteArray, link);
+        QFETCH(QString, servedPath);
+        QFETCH(QString, message);
+        QFETCH(bool, installed);
+        m_server->serve(QStringLiteral("/act/archivo.asp"),
+                        "<html><body><a href='" + link + "'>Paquete</a></body></html>");
+        if (servedPath.endsWith(u'*')) {
+            m_server->serve(servedPath.chopped(1), "<html><body>Error interno</body></html>",
+                            "application/zip");
+        } else if (!servedPath.isEmpty()) {
+            m_server->serve(servedPath, m_package, "application/zip");
+        }
+        const QMap<QString, QByteArray> before = filesBelow(m_p->folder());
+        const QMap<QString, QByteArray> outsideBefore = filesBelow(m_outside->path());
+
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+        DialogAnswerer answerer("saveButton");
+        QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
+
+        QVERIFY(!form.isVisible());
+        QCOMPARE(m_p->messages.shown.size(), 1);
+        QVERIFY2(m_p->messages.texts().first().contains(message),
+                 qPrintable(m_p->messages.texts().first()));
+        QVERIFY(m_p->shell.calls.isEmpty());
+        QCOMPARE(form.installed(), installed);
+
+        // Nothing of the collection was replaced; only the new circular came in.
+        QMap<QString, QByteArray> expected = before;
+        if (installed) {
+            expected.insert(QStringLiteral("circulares/9001.pdf"), testPdf("9001"));
+        }
+        QCOMPARE(filesBelow(m_p->folder()), expected);
+        QCOMPARE(filesBelow(m_outside->path()), outsideBefore);
+        QCOMPARE(filesBelow(QFileInfo(m_p->folder()).absolutePath() + QStringLiteral("/x")),
+                 (QMap<QString, QByteArray>()));
+    }
+
+    void aHugeListIsReadAndTheRequestStaysSmall()
+    {
+        // About 10 MB of identifiers.
+        QByteArray list;
+        for (int i = 0; i < 1000000; ++i) {
+            list += QByteArray::number(10000000 + i) + ',';
+        }
+        list.chop(1);
+        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
+                        "<html><body><label>" + list + "</label></body></html>");
+        m_server->serve(QStringLiteral("/act/archivo.asp"), "<html><body>sin enlace</body></html>");
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        QCOMPARE(form.listVersion->count(), 1000000);
+        QVERIFY(form.actURL.toUtf8().size() <= 8192);
+        QVERIFY(form.actURL.contains(QLatin1String("Numeros=10000000,10000001,")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_server->requests.contains(QStringLiteral("/act/archivoValores.asp")), loadTimeout);
+        QVERIFY(m_p->messages.shown.isEmpty());
+    }
+
+    void closingWhileAScriptStillRunsIsSafe()
+    {
+        // A list page that keeps its renderer busy: whatever the browser asks of
+        // it is still owed when the window goes away.
+        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
+                        "<html><body><label>1001,9001</label><script>"
+                        "setInterval(function () { var t = Date.now(); while (Date.now() - t < 40) {} }, 1);"
+                        "</script></body></html>");
+        for (int round = 0; round < 25; ++round) {
+            auto form = std::make_unique<frmActualiza>(m_p->withRealBrowser(), m_p->folder(), nullptr);
+            form->show();
+            QTest::qWait(QRandomGenerator::global()->bounded(10, 400));
+            form->close();
+            form.reset();
+        }
+        // And a script that never ends at all.
+        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
+                        "<html><body><label>1</label><script>for (;;) {}</script></body></html>");
+        for (int round = 0; round < 5; ++round) {
+            auto form = std::make_unique<frmActualiza>(m_p->withRealBrowser(), m_p->folder(), nullptr);
+            form->show();
+            QTest::qWait(QRandomGenerator::global()->bounded(50, 500));
+            QVERIFY(!form->btnActualiza->isEnabled());
+            form.reset(); // destroyed without closing first
+        }
+    }
+
+    void offlineAtLoadLeavesBothButtonsDisabled()
+    {
+        m_p->probe.online = false;
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        form.show();
+        QTRY_COMPARE(m_p->messages.texts(),
+                     QStringList{QStringLiteral("Verifique su conexión a Internet")});
+        QTest::qWait(500); // the engine reports the cancelled load meanwhile
+        QVERIFY(!form.btnOK->isEnabled());
+        QVERIFY(!form.btnActualiza->isEnabled());
+        QVERIFY(m_server->requests.isEmpty());
+    }
+
+    void aFrameAddedLaterDoesNotLeaveTheBrowserBusy()
+    {
+        m_server->serve(QStringLiteral("/act/marco.htm"), "<html><body>marco</body></html>");
+        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
+                        "<html><body><label>1001,9001</label><script>"
+                        "setTimeout(function () { var f = document.createElement('iframe');"
+                        " f.src = 'marco.htm'; document.body.appendChild(f); }, 300);"
+                        "</script></body></html>");
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->requests.contains(QStringLiteral("/act/marco.htm")),
+                                 loadTimeout);
+        QTest::qWait(300);
+        QVERIFY(!form.wbrowserAct->Busy());
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        QCOMPARE(form.listVersion->count(), 1); // the check ran
+    }
+
+    void theLinkInTheAnswerStripInstallsToo()
+    {
+        m_server->serve(QStringLiteral("/act/archivo.asp"),
+                        "<html><body style='margin:0'><a id='p' href='paq/p.zip' "
+                        "style='display:block;width:100%;height:60px'>Paquete</a></body></html>");
+        m_server->serve(QStringLiteral("/act/paq/p.zip"), m_package, "application/zip");
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+        QTest::qWait(300);
+        DialogAnswerer answerer("saveButton");
+        // A real click on the link, as the label tells the user.
+        QWidget *strip = form.wbrEjecutable->focusProxy();
+        QVERIFY(strip);
+        QWidget *target = strip->childAt(20, 20) ? strip->childAt(20, 20) : strip;
+        QTest::mouseMove(target, QPoint(20, 20));
+        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(20, 20));
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), loadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(m_p->messages.texts(),
+                                  QStringList{QStringLiteral(
+                                      "Se instaló 1 circular nueva en la colección.")},
+                                  loadTimeout);
+        QCOMPARE(readAll(m_p->folder() + QStringLiteral("/circulares/9001.pdf")), testPdf("9001"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_outside;
+    std::unique_ptr<TestPlatform> m_p;
+    std::unique_ptr<TestHttpServer> m_server;
+    QByteArray m_package;
+};
+
+QTEST_MAIN(TestUpdateHostile)
+#include "tst_updatehostile.moc"
