@@ -38,6 +38,8 @@ DEPENDENCIES=(
     qt6-pdf-dev
     poppler-utils
     pdfgrep
+    bc
+    time
 )
 
 log() {

@@ -28,7 +28,7 @@ namespace {
 
 // Raised whenever the terms or the stored data change meaning: an index of
 // another format is built anew.
-const std::string formatVersion = "2";
+const std::string formatVersion = "3";
 
 const QString kindCircular = QStringLiteral("circular");
 const QString kindManual = QStringLiteral("manual");
@@ -147,11 +147,12 @@ QString stampOf(const CollectionFile &file)
 QString circularTitle(const QString &relativePath, const QString &ownTitle)
 {
     const QString number = QFileInfo(relativePath).completeBaseName();
-    QString title = QStringLiteral("Circular %1").arg(number);
-    if (!ownTitle.isEmpty() && !ownTitle.contains(number)) {
-        title += QStringLiteral(": ") + ownTitle;
+    // The circular's number always shows: it is how readers name circulars.
+    if (ownTitle.contains(number)) {
+        return ownTitle;
     }
-    return title;
+    const QString title = QStringLiteral("Circular %1").arg(number);
+    return ownTitle.isEmpty() ? title : title + QStringLiteral(": ") + ownTitle;
 }
 
 // Reads the files of a pass, in order, on a thread of its own, a few files
