@@ -37,8 +37,8 @@ const QString kindPage = QStringLiteral("página");
 // Value slot of the relative path: hits are collapsed on it to one per file.
 constexpr Xapian::valueno pathSlot = 0;
 // Files per commit, and the longest time between two commits.
-constexpr int filesPerBatch = 250;
-constexpr qint64 batchMilliseconds = 3000;
+constexpr int filesPerBatch = 500;
+constexpr qint64 batchMilliseconds = 5000;
 // Words standing together as typed weigh this much more.
 constexpr double phraseBoost = 3.0;
 // Title words weigh as much as this many mentions in the text.

@@ -101,11 +101,14 @@ SearchPane::SearchPane(QWidget *parent)
     column->addLayout(header);
     column->addWidget(lstResults, 1);
 
-    // A click, a double click or Enter opens the result.
+    // A click or Enter opens the result (a style that activates items on a
+    // single click already reports the click as an activation).
     connect(lstResults, &QListWidget::itemActivated, this,
             [this](QListWidgetItem *item) { emit hitActivated(lstResults->row(item)); });
-    connect(lstResults, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem *item) { emit hitActivated(lstResults->row(item)); });
+    if (!style()->styleHint(QStyle::SH_ItemView_ActivateItemOnSingleClick, nullptr, lstResults)) {
+        connect(lstResults, &QListWidget::itemClicked, this,
+                [this](QListWidgetItem *item) { emit hitActivated(lstResults->row(item)); });
+    }
     connect(cmdSearchClose, &QToolButton::clicked, this, &SearchPane::closeRequested);
 }
 
