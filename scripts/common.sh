@@ -40,6 +40,7 @@ DEPENDENCIES=(
     pdfgrep
     bc
     time
+    unzip
 )
 
 log() {

@@ -12,3 +12,4 @@ set_tests_properties(tst_proxybrowser_arguments PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;XDG_RUNTIME_DIR=${TEST_RUNTIME_DIR}"
     ENVIRONMENT_MODIFICATION "QTWEBENGINE_CHROMIUM_FLAGS=unset:")
 legis_add_test(tst_proxymenu SOURCES tst_proxymenu.cpp LIBS legis_shell)
+legis_add_test(tst_proxydirect SOURCES tst_proxydirect.cpp LIBS legis_proxy)

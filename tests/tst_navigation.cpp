@@ -183,6 +183,33 @@ private slots:
         QCOMPARE(p->messages.shown.size(), 1);
     }
 
+    void anAddressWithoutSchemeIsJudgedAsTheWebAddressItBecomes()
+    {
+        // Typed without "http://", the address is the web address the browser
+        // will open, and offline it is stopped like one.
+        p->probe.online = false;
+        QSignalSpy before(window->WebBrowser1, &WebBrowser::BeforeNavigate2);
+        window->txtURL->setText(QStringLiteral("ejemplo.org/pagina.htm"));
+        QTest::keyClick(window->txtURL, Qt::Key_Return);
+        QTRY_COMPARE(p->messages.shown.size(), 1);
+        QCOMPARE(p->messages.shown.first().text, QStringLiteral("Revise su conexión a Internet"));
+        QCOMPARE(before.first().first().toString(),
+                 QStringLiteral("http://ejemplo.org/pagina.htm"));
+        QTest::qWait(300);
+        QCOMPARE(page()->url(), QUrl::fromLocalFile(home()));
+
+        // Online, the same goes to the server (a loopback name here).
+        p->probe.online = true;
+        before.clear();
+        const QString typed = QStringLiteral("127.0.0.1:%1/web.htm").arg(server->port());
+        window->txtURL->setText(typed);
+        QTest::keyClick(window->txtURL, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(), server->url(QStringLiteral("/web.htm")),
+                                  loadTimeout);
+        QCOMPARE(before.first().first().toString(), QStringLiteral("http://") + typed);
+        QCOMPARE(p->messages.shown.size(), 1);
+    }
+
     void onlyLowerCaseHttpIsProbed()
     {
         p->probe.online = false;

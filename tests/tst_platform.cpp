@@ -1,16 +1,25 @@
 #include "fakeplatform.h"
 #include "iniprofilefile.h"
 #include "lockfileinstanceguard.h"
+#include "networkprobe.h"
+#include "qtprogramrestart.h"
+#include "testfiles.h"
 #include "twips.h"
 #include "utility.h"
 #include "xdgshell.h"
 
+#include <QApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <QNetworkInformation>
+#include <QTimer>
+
 #include <QHostInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 
 class TestPlatformServices : public QObject {
     Q_OBJECT
@@ -34,19 +43,58 @@ private slots:
         QCOMPARE(
             ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("job"), longValue),
             longValue.left(254));
+        // A write that cannot be made is answered as such.
+        QVERIFY(!WriteIniValue(profile, dir.filePath(QStringLiteral("none/legisdis.ini")),
+                               QStringLiteral("user"), QStringLiteral("name"), longValue));
         WriteIniValue(profile, file, QStringLiteral("USER"), QStringLiteral("Name"),
                       QStringLiteral("José"));
         QCOMPARE(ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), q),
                  QStringLiteral("José"));
     }
 
-    void isConnectedFollowsTheProbe()
+    // The probe against real interface states: a private network namespace
+    // of its own, where the test makes the interfaces, and this program run
+    // again in it (LEGISDISCO_PROBE_ONCE) to answer once per state.
+    void probeFollowsTheInterfaces()
     {
-        FakeProbe probe;
-        QVERIFY(IsConnected(probe));
-        probe.online = false;
-        QVERIFY(!IsConnected(probe));
-        QCOMPARE(probe.calls, 2);
+        // A service reached over the system bus answers for the host, not for
+        // the namespace.
+        if (QNetworkInformation::loadBackendByFeatures(
+                QNetworkInformation::Feature::Reachability) &&
+            QNetworkInformation::instance()->backendName() == QLatin1String("networkmanager")) {
+            QSKIP("NetworkManager answers for the host, not for a namespace");
+        }
+        // Each state is one the system's reachability answer (where it has
+        // one) and the interface rule agree on.
+        const QString script = QStringLiteral(R"SH(
+            probe() { LEGISDISCO_PROBE_ONCE=1 "$0"; }
+            echo "loopback down $(probe)"
+            ip link set lo up && echo "loopback up $(probe)"
+            ip tuntap add mode tun dev t0 && ip link set t0 up &&
+                ip addr add 192.0.2.1/24 dev t0 && echo "no carrier $(probe)"
+            ip link add v0 type veth peer name v1 && ip link set v0 up && ip link set v1 up &&
+                echo "link-local only $(probe)"
+            ip addr add 198.51.100.1/24 dev v0 && ip route add default via 198.51.100.2 &&
+                echo "address and route $(probe)"
+            ip link set v0 down && echo "interface down $(probe)"
+        )SH");
+        QProcess namespaced;
+        namespaced.start(QStringLiteral("unshare"),
+                         {QStringLiteral("--net"), QStringLiteral("--map-root-user"),
+                          QStringLiteral("sh"), QStringLiteral("-c"), script,
+                          QCoreApplication::applicationFilePath()});
+        QVERIFY(namespaced.waitForFinished(60000));
+        const QString output = QString::fromUtf8(namespaced.readAllStandardOutput());
+        if (output.isEmpty()) {
+            QSKIP(qPrintable(QStringLiteral("no network namespace here: ") +
+                             QString::fromUtf8(namespaced.readAllStandardError())));
+        }
+        // 0: connected, as the system call answers success.
+        QCOMPARE(output.split(u'\n', Qt::SkipEmptyParts),
+                 (QStringList{QStringLiteral("loopback down 1"), QStringLiteral("loopback up 1"),
+                              QStringLiteral("no carrier 1"), QStringLiteral("link-local only 1"),
+                              QStringLiteral("address and route 0"),
+                              QStringLiteral("interface down 1")}));
     }
 
     void oneInstancePerProgramFolder()
@@ -66,20 +114,42 @@ private slots:
         QVERIFY(!afterExit.previousInstance());
     }
 
-    void lockOfACrashedInstanceDoesNotBlock()
+    void aLockNamingAnotherLiveProcessDoesNotBlock()
     {
+        // What an older lock said (the process id of a holder, now a process
+        // of some other program) means nothing: only a held lock counts.
         QTemporaryDir folder;
-        QProcess gone;
-        gone.start(QStringLiteral("true"), QStringList());
-        QVERIFY(gone.waitForFinished());
-        const qint64 deadPid = gone.processId() ? gone.processId() : 999999;
         QFile lock(LockFileInstanceGuard::lockPathFor(folder.path()));
         QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.write(QByteArray::number(deadPid) + "\nlegisdisco\n" +
+        lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\nlegisdisco\n" +
                    QHostInfo::localHostName().toUtf8() + "\n");
         lock.close();
         LockFileInstanceGuard guard(folder.path());
         QVERIFY(!guard.previousInstance());
+    }
+
+    void theHoldEndsWithItsProcess()
+    {
+        // Another process holds the folder's lock until it is killed.
+        QTemporaryDir folder;
+        const QString path = LockFileInstanceGuard::lockPathFor(folder.path());
+        QProcess holder;
+        // One process: the shell takes the lock on its own descriptor and
+        // becomes the sleep that keeps it.
+        holder.start(QStringLiteral("sh"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("exec 9>\"$0\"; flock 9; echo held; exec sleep 60"), path});
+        QVERIFY(holder.waitForReadyRead(10000));
+        LockFileInstanceGuard guard(folder.path());
+        QVERIFY(guard.previousInstance());
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+        QVERIFY(!guard.previousInstance());
+        // Given up on purpose, the folder is free for the next instance.
+        LockFileInstanceGuard next(folder.path());
+        QVERIFY(next.previousInstance());
+        guard.release();
+        QVERIFY(!next.previousInstance());
     }
 
     void shellCommandLine()
@@ -101,7 +171,50 @@ private slots:
         QCOMPARE(Twips::fromPixels(96, 96), 1440.0);
         QCOMPARE(Twips::toPixels(1440, 120), 120);
     }
+
+    // Last: leaving every event loop, the restart leaves the application
+    // object unable to run another.
+    void restartStartsTheProgramWithTheFolderFree()
+    {
+        QTemporaryDir folder;
+        LockFileInstanceGuard instance(folder.path());
+        QVERIFY(!instance.previousInstance());
+        const QString lock = LockFileInstanceGuard::lockPathFor(folder.path());
+        const QString marker = folder.filePath(QStringLiteral("marker"));
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+        environment.insert(QStringLiteral("LEGISDISCO_PRUEBA"), QStringLiteral("inicial"));
+        // The new program: is the folder free, and what did it start with?
+        const QString script = QStringLiteral(
+            "if flock -n \"$1\" true; then echo libre; else echo ocupada; fi > \"$2\";"
+            "echo \"$3 $LEGISDISCO_PRUEBA\" >> \"$2\"");
+        QtProgramRestart restart(instance, QStringLiteral("/bin/sh"),
+                                 {QStringLiteral("-c"), script, QStringLiteral("sh"), lock, marker,
+                                  QStringLiteral("--collection x")},
+                                 environment);
+        QEventLoop loop;
+        bool started = false;
+        QTimer::singleShot(0, &loop, [&] { started = restart.restart(); });
+        QTimer::singleShot(30000, &loop, [&] { loop.exit(7); });
+        QCOMPARE(loop.exec(), 0); // this instance is told to end
+        QVERIFY(started);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(marker).endsWith("\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(marker), QByteArray("libre\n--collection x inicial\n"),
+                                  10000);
+    }
 };
 
-QTEST_MAIN(TestPlatformServices)
+int main(int argc, char *argv[])
+{
+    // Run again inside a network namespace: answer the probe once and end.
+    if (qEnvironmentVariableIsSet("LEGISDISCO_PROBE_ONCE")) {
+        QCoreApplication app(argc, argv);
+        NetworkProbe probe;
+        std::printf("%d\n", probe.attemptConnect());
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestPlatformServices test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_platform.moc"

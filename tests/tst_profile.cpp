@@ -1,4 +1,3 @@
-#include "fakeprofilefile.h"
 #include "iniprofilefile.h"
 #include "profileformat.h"
 #include "testfiles.h"
@@ -9,8 +8,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +20,8 @@
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 using namespace Qt::StringLiterals;
@@ -55,8 +58,12 @@ private slots:
     void recordedCases();
 
     void utf8FileKeepsItsAccents();
-    void windows1252FileIsReadAndRewrittenAsUtf8();
+    void windows1252LinesAreKeptByteForByte();
+    void mixedEncodingsLoseNothing();
+    void utf16FilesStayUtf16_data();
+    void utf16FilesStayUtf16();
     void byteOrderMarkIsSkippedAndKept();
+    void unclosedBracketOpensNoSection();
 
     void writeKeepsOtherLinesExactly();
     void lineBreaksCannotAddLines();
@@ -67,8 +74,10 @@ private slots:
     void interruptedWriteLeavesFileIntact();
     void readOnlyFolderRefusesWrite();
     void unreadableFileIsNotOverwritten();
+    void killedWritesLeaveNothingBehind();
+    void aLiveWritersTemporaryFileIsLeftAlone();
 
-    void fakeFollowsTheSameNameAndLengthRules();
+    void namesAndDefaultsOnTheFile();
 
 private:
     QTemporaryDir m_dir;
@@ -172,7 +181,7 @@ void TestProfile::utf8FileKeepsItsAccents()
              u"1"_s);
 }
 
-void TestProfile::windows1252FileIsReadAndRewrittenAsUtf8()
+void TestProfile::windows1252LinesAreKeptByteForByte()
 {
     // é as a single byte; curly quotes and the euro sign from the 0x80-0x9F
     // range; the file ends in the middle of what would be a UTF-8 sequence.
@@ -187,22 +196,74 @@ void TestProfile::windows1252FileIsReadAndRewrittenAsUtf8()
     QCOMPARE(profile.getString(u"init"_s, u"name"_s, u"?"_s, readBuffer, path),
              QStringLiteral("José"));
 
+    // Only the line written changes; the others keep their bytes.
     QVERIFY(profile.writeString(u"init"_s, u"show"_s, u"0"_s, path));
-    const QByteArray written = readAll(path);
-    QStringDecoder strictUtf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = strictUtf8.decode(written);
-    QVERIFY(!strictUtf8.hasError());
-    QCOMPARE(text, QStringLiteral("[user]\r\njob=“Banco” €\r\n[init]\r\nshow=0\r\nname=José"));
-
-    // A file whose only fault is a multi-byte sequence cut off by its end.
-    QVERIFY(writeAll(path, QByteArray("[user]\r\nname=Jos\xE9")));
-    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), u"José"_s);
+    QCOMPARE(readAll(path), QByteArray("[user]\r\njob=\x93"
+                                       "Banco\x94 \x80\r\n[init]\r\nshow=0\r\nname=Jos\xE9"));
+    // A new line is UTF-8, and both read back.
+    QVERIFY(profile.writeString(u"user"_s, u"name"_s, u"Núñez"_s, path));
+    QVERIFY(readAll(path).startsWith("[user]\r\njob=\x93"
+                                     "Banco\x94 \x80\r\nname=N\xC3\xBA\xC3\xB1"
+                                     "ez\r\n"));
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), u"Núñez"_s);
+    QCOMPARE(profile.getString(u"user"_s, u"job"_s, u"?"_s, readBuffer, path),
+             QStringLiteral("“Banco” €"));
 
     // The rest of the code page, including the bytes it leaves undefined.
     QCOMPARE(decodeProfileBytes(QByteArray("\x8A\x8C\x9F\x99\x85\xA9\xFF")),
              QStringLiteral("ŠŒŸ™…©ÿ"));
     QCOMPARE(decodeProfileBytes(QByteArray("\x81\x8D\x8F\x90\x9D")),
              QStringLiteral("\u0081\u008D\u008F\u0090\u009D"));
+}
+
+void TestProfile::mixedEncodingsLoseNothing()
+{
+    // UTF-8 but for one Windows-1252 line, and a Windows-1252 key name.
+    const QByteArray bytes("[user]\r\nname=Jos\xC3\xA9\r\njob=Direcci\xF3n\r\n"
+                           "[\xC1rea]\r\nN\xDA"
+                           "MERO=7\r\n");
+    const QString path = newPath();
+    QVERIFY(writeAll(path, bytes));
+    IniProfileFile profile;
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), u"José"_s);
+    QCOMPARE(profile.getString(u"user"_s, u"job"_s, u"?"_s, readBuffer, path), u"Dirección"_s);
+    QCOMPARE(profile.getString(u"área"_s, u"número"_s, u"?"_s, readBuffer, path), u"7"_s);
+
+    QVERIFY(profile.writeString(u"user"_s, u"email"_s, u"ñ@x"_s, path));
+    QVERIFY(profile.writeString(u"ÁREA"_s, u"NÚMERO"_s, u"8"_s, path));
+    QCOMPARE(readAll(path), QByteArray("[user]\r\nname=Jos\xC3\xA9\r\njob=Direcci\xF3n\r\n"
+                                       "email=\xC3\xB1@x\r\n[\xC1rea]\r\nN\xC3\x9A"
+                                       "MERO=8\r\n"));
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), u"José"_s);
+    QCOMPARE(profile.getString(u"área"_s, u"número"_s, u"?"_s, readBuffer, path), u"8"_s);
+}
+
+void TestProfile::utf16FilesStayUtf16_data()
+{
+    QTest::addColumn<QString>("encoding");
+    QTest::newRow("little-endian") << u"UTF-16LE"_s;
+    QTest::newRow("big-endian") << u"UTF-16BE"_s;
+}
+
+void TestProfile::utf16FilesStayUtf16()
+{
+    QFETCH(QString, encoding);
+    const auto utf16 = [&encoding](const QString &text) {
+        const bool little = encoding == u"UTF-16LE";
+        QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
+        return (little ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF")) +
+               QByteArray(encoder.encode(text));
+    };
+    const QString path = newPath();
+    QVERIFY(writeAll(path, utf16(u"[user]\r\nname=José\r\n[init]\r\nshow=1\r\n"_s)));
+    IniProfileFile profile;
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), u"José"_s);
+    QCOMPARE(profile.getString(u"init"_s, u"show"_s, u"?"_s, readBuffer, path), u"1"_s);
+
+    QVERIFY(profile.writeString(u"init"_s, u"show"_s, u"0"_s, path));
+    QVERIFY(profile.writeString(u"user"_s, u"job"_s, u"Añil"_s, path));
+    QCOMPARE(readAll(path), utf16(u"[user]\r\nname=José\r\njob=Añil\r\n[init]\r\nshow=0\r\n"_s));
+    QCOMPARE(profile.getString(u"user"_s, u"job"_s, u"?"_s, readBuffer, path), u"Añil"_s);
 }
 
 void TestProfile::byteOrderMarkIsSkippedAndKept()
@@ -214,6 +275,23 @@ void TestProfile::byteOrderMarkIsSkippedAndKept()
     QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), u"A"_s);
     QVERIFY(profile.writeString(u"user"_s, u"name"_s, u"B"_s, path));
     QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF[user]\r\nname=B\r\n"));
+}
+
+void TestProfile::unclosedBracketOpensNoSection()
+{
+    // "[init" never closes: it opens no section, so what follows it still
+    // belongs to [user]; "[init]" further down is the real section.
+    const QString path = newPath();
+    QVERIFY(writeAll(path, "[user]\r\nname=A\r\n[init\r\nemail=e@x\r\n[init]\r\nshow=1\r\n"));
+    IniProfileFile profile;
+    QCOMPARE(profile.getString(u"user"_s, u"email"_s, u"?"_s, readBuffer, path), u"e@x"_s);
+    QCOMPARE(profile.getString(u"init"_s, u"email"_s, u"?"_s, readBuffer, path), u"?"_s);
+    QCOMPARE(profile.getString(u"init"_s, u"show"_s, u"?"_s, readBuffer, path), u"1"_s);
+    // Such a line may itself hold a key.
+    QVERIFY(writeAll(path, "[user]\r\n[a=b\r\n"));
+    QCOMPARE(profile.getString(u"user"_s, u"[a"_s, u"?"_s, readBuffer, path), u"b"_s);
+    QVERIFY(profile.writeString(u"user"_s, u"job"_s, u"x"_s, path));
+    QCOMPARE(readAll(path), QByteArray("[user]\r\n[a=b\r\njob=x\r\n"));
 }
 
 void TestProfile::writeKeepsOtherLinesExactly()
@@ -397,24 +475,86 @@ void TestProfile::unreadableFileIsNotOverwritten()
     QCOMPARE(readAll(path), old);
 }
 
-void TestProfile::fakeFollowsTheSameNameAndLengthRules()
+void TestProfile::killedWritesLeaveNothingBehind()
 {
-    const QString file = u"/x/legisdis.ini"_s;
-    FakeProfileFile fake;
-    QVERIFY(fake.writeString(u"User"_s, u"Name"_s, u"Ana"_s, file));
-    QCOMPARE(fake.getString(u"user"_s, u"NAME"_s, u"?"_s, readBuffer, file), u"Ana"_s);
-    QCOMPARE(fake.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, u"/y/other.ini"_s), u"?"_s);
-    QCOMPARE(fake.getString(u"init"_s, u"name"_s, u"?"_s, readBuffer, file), u"?"_s);
+#ifdef Q_OS_LINUX
+    // Writers killed at random moments of their writes: each may leave its
+    // temporary file (with the user's data in it) beside the settings file;
+    // the next write clears them all away, and the file is always whole.
+    const QString path = newPath();
+    QVERIFY(writeAll(path, "[user]\r\nname=A\r\n"));
+    const QString folder = QFileInfo(path).absolutePath();
+    qsizetype left = 0;
+    for (int round = 0; round < 40; ++round) {
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            IniProfileFile writer;
+            for (int i = 0;; ++i)
+                writer.writeString(u"user"_s, u"name"_s, QString(200000 + i % 7, u'n'), path);
+        }
+        QTest::qSleep(5 + round % 7);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        left += QDir(folder).entryList(QDir::Files | QDir::Hidden).size() - 1;
+    }
+    qInfo("rounds that found a killed writer's temporary file: %d of 40", int(left));
+    IniProfileFile profile;
+    QVERIFY(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path).startsWith(u'n') ||
+            profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path) == u"A"_s);
+    QVERIFY(profile.writeString(u"user"_s, u"email"_s, u"e@x"_s, path));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{u"legisdis.ini"_s});
+#else
+    QSKIP("needs fork");
+#endif
+}
 
-    fake.set(u"user"_s, u"job"_s, QString(300, u'j'), file);
-    QCOMPARE(fake.getString(u"user"_s, u"job"_s, u"?"_s, readBuffer, file), QString(254, u'j'));
-    QCOMPARE(fake.getString(u"user"_s, u"none"_s, QString(300, u'd'), readBuffer, file),
+void TestProfile::aLiveWritersTemporaryFileIsLeftAlone()
+{
+#ifdef Q_OS_LINUX
+    // A temporary file that a running writer holds is not a leftover.
+    const QString path = newPath();
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString held = QDir(folder).filePath(u"legisdis.ini.tmp-abc123"_s);
+    const QString stale = QDir(folder).filePath(u"legisdis.ini.tmp-zzz999"_s);
+    const QString other = QDir(folder).filePath(u"otro.ini.tmp-abc123"_s);
+    for (const QString &file : {held, stale, other})
+        QVERIFY(writeAll(file, "name=secreto\r\n"));
+    QProcess holder;
+    // One process: the shell takes the lock and becomes the sleep that keeps it.
+    holder.start(u"sh"_s, {u"-c"_s, u"exec 9<>\"$0\"; flock 9; echo held; exec sleep 60"_s, held});
+    QVERIFY(holder.waitForReadyRead(10000));
+    const auto stop = qScopeGuard([&] {
+        holder.kill();
+        holder.waitForFinished();
+    });
+
+    IniProfileFile profile;
+    QVERIFY(profile.writeString(u"user"_s, u"name"_s, u"A"_s, path));
+    QVERIFY(QFileInfo::exists(held));
+    QVERIFY(!QFileInfo::exists(stale));
+    QVERIFY(QFileInfo::exists(other));
+#else
+    QSKIP("needs flock");
+#endif
+}
+
+void TestProfile::namesAndDefaultsOnTheFile()
+{
+    // The caller's names match with blanks around them and in any case; the
+    // default is cut like a value; each file is its own.
+    const QString path = newPath();
+    const QString elsewhere = newPath();
+    IniProfileFile profile;
+    QVERIFY(profile.writeString(u" User "_s, u"\tName"_s, u"Ana"_s, path));
+    QCOMPARE(readAll(path), QByteArray("[User]\r\nName=Ana\r\n"));
+    QCOMPARE(profile.getString(u"USER"_s, u"name "_s, u"?"_s, readBuffer, path), u"Ana"_s);
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, elsewhere), u"?"_s);
+    QCOMPARE(profile.getString(u"init"_s, u"name"_s, u"?"_s, readBuffer, path), u"?"_s);
+    QCOMPARE(profile.getString(u"user"_s, u"none"_s, QString(300, u'd'), readBuffer, path),
              QString(254, u'd'));
-
-    fake.refuseWrites = true;
-    QVERIFY(!fake.writeString(u"user"_s, u"name"_s, u"Eva"_s, file));
-    QCOMPARE(fake.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, file), u"Ana"_s);
-    QCOMPARE(fake.writes, (QStringList{u"User/Name=Ana"_s, u"user/name=Eva"_s}));
+    QVERIFY(!QFileInfo::exists(elsewhere));
 }
 
 QTEST_GUILESS_MAIN(TestProfile)

@@ -1,15 +1,21 @@
+#include "chromiumproxy.h"
 #include "fakeplatform.h"
 #include "fakeproxystore.h"
+#include "fileproxystore.h"
 #include "frmproxytest.h"
 #include "twips.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -385,7 +391,11 @@ private slots:
 
         click(dialog.cmdOK);
         QCOMPARE(store.sets, QList<ProxyRecord>{record(3, "https=s:443 http=h:8080", "")});
-        QCOMPARE(messages.shown.size(), 1);
+        // The outcome, then (with no way to restart) when the change takes effect.
+        QCOMPARE(messages.shown.size(), 2);
+        QCOMPARE(messages.shown.last().text, s("La nueva configuración del proxy se usará la "
+                                               "próxima vez que inicie el programa."));
+        QCOMPARE(messages.shown.last().title, s("Legisdisco"));
         QCOMPARE(messages.shown.first().text, s("The IE proxy settings was updated sucsessfully."));
         QCOMPARE(messages.shown.first().icon, MessageIcon::Information);
         QCOMPARE(messages.shown.first().title, s("IE Proxy Settings"));
@@ -508,6 +518,146 @@ private slots:
         QTest::keyClick(dialog.txtHttp, Qt::Key_Return);
         QCOMPARE(store.sets, QList<ProxyRecord>{record(1, "http=h:1", "")});
         QVERIFY(!dialog.isVisible());
+    }
+
+    void aChangeOffersToRestart_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("restartWorks");
+        QTest::newRow("OK, yes") << s("cmdOK") << true << true;
+        QTest::newRow("OK, no") << s("cmdOK") << false << true;
+        QTest::newRow("Aplicar, yes") << s("cmdApply") << true << true;
+        QTest::newRow("Aplicar, yes, the restart fails") << s("cmdApply") << true << false;
+    }
+
+    void aChangeOffersToRestart()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, answer);
+        QFETCH(bool, restartWorks);
+        FakeProxyStore store;
+        FakeMessageBoxes messages;
+        messages.answer = answer;
+        FakeProgramRestart restart;
+        restart.works = restartWorks;
+        frmProxyTest dialog(store, messages, nullptr, &restart);
+        dialog.show();
+        click(dialog.chkUseProxy);
+        dialog.txtHttp->setText(s("h"));
+        dialog.txtHttpPort->setText(s("8080"));
+        click(dialog.findChild<QPushButton *>(button));
+
+        QCOMPARE(messages.asked.size(), 1);
+        QCOMPARE(messages.asked.first().text,
+                 s("La nueva configuración del proxy se usará cuando el programa se reinicie. "
+                   "¿Desea reiniciarlo ahora?"));
+        QCOMPARE(messages.asked.first().title, s("Legisdisco"));
+        QCOMPARE(messages.asked.first().owner, &dialog);
+        QCOMPARE(restart.restarts, answer ? 1 : 0);
+        QStringList shown{s("The IE proxy settings was updated sucsessfully.")};
+        if (answer && !restartWorks) {
+            shown.append(s("No se pudo reiniciar el programa."));
+        }
+        QCOMPARE(messages.texts(), shown);
+    }
+
+    void noChangeForTheEngineNoOffer()
+    {
+        // Storing what is stored already, or what the engine cannot tell from
+        // it (a Gopher row), changes nothing the browser uses.
+        FakeProxyStore store;
+        store.stored = record(3, "http=h:80", "");
+        FakeMessageBoxes messages;
+        FakeProgramRestart restart;
+        frmProxyTest dialog(store, messages, nullptr, &restart);
+        dialog.show();
+        click(dialog.cmdApply);
+        dialog.txtGopher->setText(s("g"));
+        dialog.txtGopherPort->setText(s("70"));
+        click(dialog.cmdOK);
+        QCOMPARE(store.sets.size(), 2);
+        QVERIFY(messages.asked.isEmpty());
+        QCOMPARE(restart.restarts, 0);
+    }
+
+    void enterInTheExceptionsIsOkAndNoLineBreakIsStored()
+    {
+        FakeProxyStore store;
+        FakeMessageBoxes messages;
+        frmProxyTest dialog(store, messages, nullptr);
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(dialog.cmdOK->isDefault());
+        dialog.txtAddresses->setFocus();
+        QTest::keyClicks(dialog.txtAddresses, s("a;b"));
+        QTest::keyClick(dialog.txtAddresses, Qt::Key_Return);
+        QCOMPARE(store.sets, QList<ProxyRecord>{record(1, "", "a b")});
+        QVERIFY(!dialog.isVisible());
+
+        // A line break that gets in all the same (pasted) separates entries.
+        frmProxyTest again(store, messages, nullptr);
+        again.txtAddresses->setPlainText(s("x\ny\r\nz"));
+        click(again.cmdOK);
+        QCOMPARE(store.sets.last(), record(1, "", "x y z"));
+    }
+
+    void theImagesAreNeverGreyed()
+    {
+        FakeProxyStore store;
+        FakeMessageBoxes messages;
+        frmProxyTest dialog(store, messages, nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QImage image1 = dialog.Image1->grab().toImage();
+        const QImage image2 = dialog.Image2->grab().toImage();
+        click(dialog.chkUseProxy);
+        click(dialog.chkUseProxy); // unchecked: both frames disabled
+        QVERIFY(!dialog.Frame2->isEnabled() && !dialog.Frame3->isEnabled());
+        QVERIFY(!dialog.txtHttp->isEnabled());
+        QCOMPARE(dialog.Image1->grab().toImage(), image1);
+        QCOMPARE(dialog.Image2->grab().toImage(), image2);
+    }
+
+    // The dialog on the store the program uses, not on a fake of it.
+    void applyReadsBackFromTheFileStore()
+    {
+        QTemporaryDir dir;
+        FileProxyStore store(dir.filePath(s("proxy.json")), QProcessEnvironment());
+        FakeMessageBoxes messages;
+        frmProxyTest dialog(store, messages, nullptr);
+        dialog.show();
+        dialog.txtAddresses->setPlainText(s("a;b"));
+        click(dialog.chkBypass);
+        click(dialog.cmdApply);
+        QCOMPARE(store.query(), record(1, "", "a b <local>"));
+        QCOMPARE(dialog.txtAddresses->toPlainText(), s("b"));
+        QVERIFY(dialog.chkBypass->isChecked());
+    }
+
+    void okReachesTheNextStart()
+    {
+        // What OK stores is what the next start gives the browser engine.
+        QStandardPaths::setTestModeEnabled(true);
+        const QString path = FileProxyStore::defaultPath();
+        QFile::remove(path);
+        const auto cleanUp = qScopeGuard([&] { QFile::remove(path); });
+        {
+            FileProxyStore store(path, QProcessEnvironment());
+            FakeMessageBoxes messages;
+            frmProxyTest dialog(store, messages, nullptr);
+            click(dialog.chkUseProxy);
+            dialog.txtHttp->setText(s("10.0.0.1"));
+            dialog.txtHttpPort->setText(s("8080"));
+            dialog.txtAddresses->setPlainText(s("intranet"));
+            click(dialog.cmdOK);
+        }
+        const FileProxyStore atStart(FileProxyStore::defaultPath(),
+                                     QProcessEnvironment::systemEnvironment());
+        QCOMPARE(chromiumProxySwitches(atStart.query()),
+                 (QStringList{s("--proxy-server=http=10.0.0.1:8080"),
+                              s("--proxy-bypass-list=intranet")}));
     }
 
     void eachOpeningStartsFromTheStore()

@@ -32,7 +32,8 @@ bool always(const QString &)
 } // namespace
 
 // The settings file of a program folder that the user may not write (an
-// installed program) falls back to a per-user copy.
+// installed program) falls back to a per-user file that holds what the user
+// sets; the rest keeps coming from the installed file.
 class SettingsOverlayTest : public QObject {
     Q_OBJECT
 
@@ -40,17 +41,19 @@ private slots:
     void init();
 
     void writesInPlaceWhenTheFolderIsWritable();
-    void firstWriteCopiesTheInstalledFile();
+    void firstWriteKeepsOnlyTheUsersValue();
     void readsGoToTheCopyOnceItExists();
+    void anOldWholeCopyNoLongerHidesTheInstalledFile();
+    void onlyTheUsersSettingsGoToTheCopy();
     void readsTheInstalledFileUntilACopyExists();
     void laterWritesKeepToTheCopy();
-    void copyKeepsTheByteOrderMark();
+    void copyKeepsItsByteOrderMark();
     void missingInstalledFileStartsAnEmptyCopy();
     void eachFileGetsACopyOfItsOwn();
     void oneFileReachedTwoWaysSharesItsCopy();
     void overlayFolderIsMadeOnFirstWrite();
     void withoutOverlayFolderNothingIsCopied();
-    void unreadableInstalledFileIsNotCopied();
+    void unreadableInstalledFileDoesNotStopTheUsersWrite();
     void readOnlyFolderOnDisk();
     void readOnlyFileOnDisk();
 
@@ -82,7 +85,7 @@ void SettingsOverlayTest::writesInPlaceWhenTheFolderIsWritable()
     QVERIFY(!QFileInfo::exists(m_overlay));
 }
 
-void SettingsOverlayTest::firstWriteCopiesTheInstalledFile()
+void SettingsOverlayTest::firstWriteKeepsOnlyTheUsersValue()
 {
     IniProfileFile profile(m_overlay, never);
     QVERIFY(profile.writeString(u"user"_s, u"name"_s, u"Ana"_s, m_settings));
@@ -92,10 +95,10 @@ void SettingsOverlayTest::firstWriteCopiesTheInstalledFile()
     QVERIFY(copy.startsWith(m_overlay + u'/'));
     QVERIFY(QFileInfo(copy).fileName().startsWith(u"legisdis-"_s));
     QVERIFY(copy.endsWith(u".ini"_s));
-    const QByteArray copied = readAll(copy);
-    QVERIFY(copied.contains("name=Ana"));
-    QVERIFY(copied.contains("show=1"));
-    QVERIFY(copied.contains("actualizacion=http://127.0.0.1:8731/Normativa/"));
+    QCOMPARE(readAll(copy), QByteArray("[user]\r\nname=Ana\r\n"));
+    // Everything else still comes from the installed file.
+    QCOMPARE(profile.getString(u"init"_s, u"show"_s, u"?"_s, readBuffer, m_settings), u"1"_s);
+    QCOMPARE(profile.getString(u"user"_s, u"email"_s, u"?"_s, readBuffer, m_settings), QString());
 }
 
 void SettingsOverlayTest::readsGoToTheCopyOnceItExists()
@@ -106,15 +109,56 @@ void SettingsOverlayTest::readsGoToTheCopyOnceItExists()
     QCOMPARE(profile.getString(u"http"_s, u"actualizacion"_s, u"?"_s, readBuffer, m_settings),
              u"http://127.0.0.1:8731/Normativa/"_s);
 
-    // A new installed file (an upgrade of the program, say) does not hide the
-    // user's copy.
-    QVERIFY(writeAll(m_settings, "[init]\nshow=1\n[user]\nname=Otro\n"));
+    // A new installed file (an upgrade, an administrator's new server) does
+    // not hide what the user set, and shows through everywhere else.
+    QVERIFY(writeAll(m_settings, "[init]\nshow=1\n[user]\nname=Otro\n"
+                                 "[http]\nactualizacion=http://nuevo/\n"));
     QCOMPARE(profile.getString(u"init"_s, u"show"_s, u"?"_s, readBuffer, m_settings), u"0"_s);
-    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, m_settings), QString());
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, m_settings), u"Otro"_s);
+    QCOMPARE(profile.getString(u"http"_s, u"actualizacion"_s, u"?"_s, readBuffer, m_settings),
+             u"http://nuevo/"_s);
 
     // A second service on the same folders (the next start) sees the same.
     IniProfileFile again(m_overlay);
     QCOMPARE(again.getString(u"init"_s, u"show"_s, u"?"_s, readBuffer, m_settings), u"0"_s);
+}
+
+void SettingsOverlayTest::anOldWholeCopyNoLongerHidesTheInstalledFile()
+{
+    // What an earlier version left: a whole copy of the installed file.
+    IniProfileFile profile(m_overlay, never);
+    QVERIFY(QDir().mkpath(m_overlay));
+    const QString copy = profile.overlayPath(m_settings);
+    QVERIFY(writeAll(copy, "; copia\r\n[user]\r\nname=Ana\r\nemail=\r\n[init]\r\nshow=0\r\n"
+                           "otra=1\r\n[http]\r\nactualizacion=http://viejo/\r\n"));
+    QVERIFY(writeAll(m_settings, "[user]\r\nname=\r\n[http]\r\nactualizacion=http://nuevo/\r\n"
+                                 "web=http://web/\r\n"));
+
+    QCOMPARE(profile.getString(u"http"_s, u"actualizacion"_s, u"?"_s, readBuffer, m_settings),
+             u"http://nuevo/"_s);
+    QCOMPARE(profile.getString(u"http"_s, u"web"_s, u"?"_s, readBuffer, m_settings),
+             u"http://web/"_s);
+    QCOMPARE(profile.getString(u"init"_s, u"otra"_s, u"?"_s, readBuffer, m_settings), u"?"_s);
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, m_settings), u"Ana"_s);
+    QCOMPARE(profile.getString(u"init"_s, u"show"_s, u"?"_s, readBuffer, m_settings), u"0"_s);
+
+    // The next write leaves only what is the user's.
+    QVERIFY(profile.writeString(u"user"_s, u"email"_s, u"ana@example.org"_s, m_settings));
+    QCOMPARE(readAll(copy), QByteArray("[user]\r\nname=Ana\r\nemail=ana@example.org\r\n"
+                                       "[init]\r\nshow=0\r\n"));
+}
+
+void SettingsOverlayTest::onlyTheUsersSettingsGoToTheCopy()
+{
+    IniProfileFile profile(m_overlay, never);
+    QVERIFY(!profile.writeString(u"http"_s, u"web"_s, u"http://otro/"_s, m_settings));
+    QVERIFY(!profile.writeString(u"init"_s, u"otra"_s, u"1"_s, m_settings));
+    QVERIFY(!QFileInfo::exists(profile.overlayPath(m_settings)));
+    QVERIFY(profile.writeString(u" USER "_s, u"job"_s, u"Banco"_s, m_settings));
+    QVERIFY(profile.writeString(u"Init"_s, u"Show"_s, u"0"_s, m_settings));
+    QCOMPARE(readAll(profile.overlayPath(m_settings)),
+             QByteArray("[USER]\r\njob=Banco\r\n[Init]\r\nShow=0\r\n"));
+    QCOMPARE(readAll(m_settings), installedSettings);
 }
 
 void SettingsOverlayTest::readsTheInstalledFileUntilACopyExists()
@@ -143,13 +187,14 @@ void SettingsOverlayTest::laterWritesKeepToTheCopy()
     QCOMPARE(writable.getString(u"user"_s, u"job"_s, u"?"_s, readBuffer, m_settings), u"Oficina"_s);
 }
 
-void SettingsOverlayTest::copyKeepsTheByteOrderMark()
+void SettingsOverlayTest::copyKeepsItsByteOrderMark()
 {
-    QVERIFY(writeAll(m_settings, QByteArray("\xEF\xBB\xBF") + installedSettings));
     IniProfileFile profile(m_overlay, never);
+    QVERIFY(QDir().mkpath(m_overlay));
+    const QString copy = profile.overlayPath(m_settings);
+    QVERIFY(writeAll(copy, "\xEF\xBB\xBF[user]\r\nname=Ana\r\n"));
     QVERIFY(profile.writeString(u"user"_s, u"name"_s, u"Íñigo"_s, m_settings));
-    const QByteArray copied = readAll(profile.overlayPath(m_settings));
-    QVERIFY(copied.startsWith("\xEF\xBB\xBF[user]"));
+    QCOMPARE(readAll(copy), QByteArray("\xEF\xBB\xBF[user]\r\nname=Íñigo\r\n"));
     QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, m_settings), u"Íñigo"_s);
 }
 
@@ -212,15 +257,16 @@ void SettingsOverlayTest::withoutOverlayFolderNothingIsCopied()
     QVERIFY(readAll(m_settings).contains("name=Ana"));
 }
 
-void SettingsOverlayTest::unreadableInstalledFileIsNotCopied()
+void SettingsOverlayTest::unreadableInstalledFileDoesNotStopTheUsersWrite()
 {
-    // A folder in the place of the file cannot be read as one: nothing is
-    // copied, so the user's copy never starts empty by mistake.
+    // A folder in the place of the file cannot be read as one; the user's
+    // file never held a copy of it, so the user's data are saved all the same.
     QVERIFY(QFile::remove(m_settings));
     QVERIFY(QDir().mkpath(m_settings));
     IniProfileFile profile(m_overlay, never);
-    QVERIFY(!profile.writeString(u"user"_s, u"name"_s, u"Ana"_s, m_settings));
-    QVERIFY(!QFileInfo::exists(profile.overlayPath(m_settings)));
+    QVERIFY(profile.writeString(u"user"_s, u"name"_s, u"Ana"_s, m_settings));
+    QCOMPARE(readAll(profile.overlayPath(m_settings)), QByteArray("[user]\r\nname=Ana\r\n"));
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, m_settings), u"Ana"_s);
 }
 
 void SettingsOverlayTest::readOnlyFolderOnDisk()

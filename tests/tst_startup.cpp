@@ -223,41 +223,48 @@ private slots:
         QCOMPARE(order, (QList<QWidget *>{window.txtURL, window.Toolbar1, window.WebBrowser1}));
     }
 
+    // The two layout rules as the window applies them, checked against plain
+    // pixel arithmetic: browser height = client height - cool bar - status
+    // bar, less 20 twips after a resize of the window and nothing after a
+    // change of the cool bar's own height.
     void layoutRules()
     {
         TestPlatform p;
         frmBrowser window(p.withFakeBrowser(), p.folder());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const double dpi = Twips::logicalDpi(&window);
+        const double pixelsPerTwip = window.logicalDpiY() / 1440.0;
         QWidget *client = window.centralWidget();
-        const auto tw = [dpi](int px) { return float(Twips::fromPixels(px, dpi)); };
-        const auto expected = [&](float allowance) {
-            return Twips::toPixels(*browserHeightTwips(tw(client->height()),
-                                                       tw(window.CoolBar1->height()),
-                                                       tw(window.StatusBar1->height()), allowance),
-                                   dpi);
+        const auto rest = [&] {
+            return client->height() - window.CoolBar1->height() - window.StatusBar1->height();
         };
 
         window.resize(800, 600);
-        QTRY_COMPARE(client->width(), window.WebBrowser1->width());
-        QCOMPARE(window.WebBrowser1->height(), expected(20));
-        QCOMPARE(window.WebBrowser1->pos(), QPoint(0, Twips::toPixels(840, dpi)));
-        const int afterResize = window.WebBrowser1->height();
+        QTRY_COMPARE(window.WebBrowser1->width(), client->width());
+        QVERIFY(qAbs(window.WebBrowser1->height() - (rest() - 20 * pixelsPerTwip)) <= 1.0);
+        QCOMPARE(window.WebBrowser1->y(), qRound(840 * pixelsPerTwip));
+        QCOMPARE(window.WebBrowser1->x(), 0);
+        const int resizeShortfall = rest() - window.WebBrowser1->height();
 
-        window.CoolBar1_HeightChanged();
-        QCOMPARE(window.WebBrowser1->height(), expected(0));
-        QCOMPARE(window.WebBrowser1->height() - afterResize, expected(0) - expected(20));
-        QVERIFY(window.WebBrowser1->height() > afterResize);
-        QCOMPARE(window.WebBrowser1->y(), Twips::toPixels(840, dpi));
+        // The bands rearrange: the cool bar grows by itself, the window keeps
+        // its size, and the browser follows without the allowance.
+        const QSize windowSize = window.size();
+        window.CoolBar1->resize(window.CoolBar1->width(), window.CoolBar1->height() + 25);
+        QCOMPARE(window.size(), windowSize);
+        QVERIFY(qAbs(window.WebBrowser1->height() - rest()) <= 1.0);
+        QVERIFY(rest() - window.WebBrowser1->height() < resizeShortfall);
+        QCOMPARE(window.WebBrowser1->y(), qRound(840 * pixelsPerTwip));
+        QCOMPARE(window.WebBrowser1->width(), client->width());
 
         // A window too low for the browser keeps the browser's height.
-        window.Form_Resize();
+        window.resize(800, 500);
+        QTRY_VERIFY(qAbs(window.WebBrowser1->height() - (rest() - 20 * pixelsPerTwip)) <= 1.0);
         const int before = window.WebBrowser1->height();
         window.setMinimumSize(0, 0);
-        window.centralWidget()->setMinimumSize(0, 0);
+        client->setMinimumSize(0, 0);
         window.resize(500, window.menuBar()->height() + 30);
         QTRY_COMPARE(window.WebBrowser1->width(), client->width());
+        QVERIFY(rest() < 0);
         QCOMPARE(window.WebBrowser1->height(), before);
         QVERIFY(p.messages.shown.isEmpty());
     }

@@ -122,6 +122,9 @@ private slots:
             << "si" << noName << false << false << "1" << form;
         QTest::newRow("Si, incomplete, ticked") << "si" << noName << true << false << "0" << form;
         QTest::newRow("No, unticked") << "no" << complete << false << false << "1" << none;
+        QTest::newRow("Enter on Si") << "si-enter" << complete << false << true << "0" << none;
+        QTest::newRow("Enter on No, ticked")
+            << "no-enter" << complete << true << false << "0" << none;
         QTest::newRow("No, ticked") << "no" << noName << true << false << "0" << none;
         QTest::newRow("close box, unticked")
             << "close" << complete << false << false << "1" << none;
@@ -149,6 +152,12 @@ private slots:
         }
         if (ending == QLatin1String("si")) {
             QTest::mouseClick(prompt.OKButton, Qt::LeftButton);
+        } else if (ending.endsWith(QLatin1String("-enter"))) {
+            // Enter on the focused button presses it, as on Windows.
+            QPushButton *button =
+                ending.startsWith(QLatin1String("si")) ? prompt.OKButton : prompt.CancelButton;
+            button->setFocus();
+            QTest::keyClick(button, Qt::Key_Return);
         } else if (ending == QLatin1String("no")) {
             QTest::mouseClick(prompt.CancelButton, Qt::LeftButton);
         } else {
@@ -166,6 +175,25 @@ private slots:
             QCOMPARE(call.directory, p.folder());
             QCOMPARE(call.show, 3);
         }
+    }
+
+    void escapeLeavesThePromptOpen()
+    {
+        // Neither button is a cancel button: Escape does nothing at all.
+        TestPlatform p;
+        p.writeSettings(complete);
+        firstDialog prompt(p.profile, p.shell, p.messages, p.folder(), nullptr);
+        prompt.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&prompt));
+        prompt.chkmostrar->setChecked(true);
+        for (QWidget *focus :
+             std::initializer_list<QWidget *>{prompt.OKButton, prompt.chkmostrar}) {
+            focus->setFocus();
+            QTest::keyClick(focus, Qt::Key_Escape);
+            QVERIFY(prompt.isVisible());
+        }
+        QCOMPARE(show(p), QStringLiteral("1"));
+        QVERIFY(p.shell.calls.isEmpty());
     }
 
     void promptLayout()
@@ -246,16 +274,35 @@ private slots:
             QStringLiteral("mailto:?subject=Revisar%20el%20siguiente%20documento&body=?pened"));
     }
 
+    void webCommandsOpenTheSamePage_data()
+    {
+        QTest::addColumn<QByteArray>("http");
+        QTest::addColumn<QString>("page");
+        const QString path = QStringLiteral("/Normativa/RazidudevErurazezozEdivuvivu.aspx");
+        QTest::newRow("host of the web base")
+            << QByteArray("web=http://www.regulador.example:8080/sitio/\r\n")
+            << QStringLiteral("https://www.regulador.example") + path;
+        QTest::newRow("a whole address of its own")
+            << QByteArray("web=http://www.regulador.example/\r\n"
+                          "suscripcion=https://alta.example/x/Alta.aspx?a=1\r\n")
+            << QStringLiteral("https://alta.example/x/Alta.aspx?a=1");
+        QTest::newRow("empty key: the web base again")
+            << QByteArray("web=https://w.example/\r\nsuscripcion=\r\n")
+            << QStringLiteral("https://w.example") + path;
+        QTest::newRow("neither: nowhere to go") << QByteArray() << QString();
+    }
+
     void webCommandsOpenTheSamePage()
     {
+        QFETCH(QByteArray, http);
+        QFETCH(QString, page);
         TestPlatform p;
-        p.writeSettings(noName);
+        p.writeSettings("[user]\r\nname=\r\n[http]\r\n" + http);
         frmBrowser window(p.withFakeBrowser(), p.folder());
         window.mnSuscribirWeb->trigger();
         window.mnuDessucriWeb->trigger();
-        const QString page =
-            QStringLiteral("https://www.example.org/Normativa/RazidudevErurazezozEdivuvivu.aspx");
-        QCOMPARE(p.lastFakeBrowser->navigations, (QStringList{page, page}));
+        QCOMPARE(p.lastFakeBrowser->navigations,
+                 page.isEmpty() ? QStringList() : (QStringList{page, page}));
         QVERIFY(p.shell.calls.isEmpty());
         QVERIFY(p.messages.shown.isEmpty());
     }

@@ -114,24 +114,6 @@ private slots:
         QVERIFY(!w.hidden->offerNavigation(QStringLiteral("http://h/act/x")));
     }
 
-    void completedPagesDecideTheButtons()
-    {
-        TestPlatform p;
-        Window w(p);
-        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/actualizacionesValores.asp"));
-        QVERIFY(w.form->btnOK->isEnabled());
-        QVERIFY(!w.form->btnActualiza->isEnabled());
-        emit w.hidden->NavigateComplete2(
-            QStringLiteral("http://h/act/archivoValores.asp?Numeros=1"));
-        QVERIFY(w.form->btnOK->isEnabled());
-        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/archivo.asp?p=1"));
-        QVERIFY(!w.form->btnOK->isEnabled());
-        QVERIFY(w.form->btnActualiza->isEnabled());
-        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/ARCHIVO.ASP"));
-        QVERIFY(w.form->btnOK->isEnabled());
-        QVERIFY(!w.form->btnActualiza->isEnabled());
-    }
-
     void checkListsWhatIsMissingAndSendsTheRequest()
     {
         TestPlatform p;

@@ -6,9 +6,12 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -64,8 +67,8 @@ private slots:
         m_p = std::make_unique<TestPlatform>();
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->start());
-        m_p->writeSettings("[http]\r\nactualizacion=" + m_server->url(QStringLiteral("/act/")).toUtf8() +
-                           "\r\n");
+        m_p->writeSettings(
+            "[http]\r\nactualizacion=" + m_server->url(QStringLiteral("/act/")).toUtf8() + "\r\n");
         m_p->writeFile(QStringLiteral("legisdisco"), "#!programa original");
         m_p->writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
         m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
@@ -186,12 +189,14 @@ private slots:
     {
         // A list page that keeps its renderer busy: whatever the browser asks of
         // it is still owed when the window goes away.
-        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
-                        "<html><body><label>1001,9001</label><script>"
-                        "setInterval(function () { var t = Date.now(); while (Date.now() - t < 40) {} }, 1);"
-                        "</script></body></html>");
+        m_server->serve(
+            QStringLiteral("/act/actualizacionesValores.asp"),
+            "<html><body><label>1001,9001</label><script>"
+            "setInterval(function () { var t = Date.now(); while (Date.now() - t < 40) {} }, 1);"
+            "</script></body></html>");
         for (int round = 0; round < 25; ++round) {
-            auto form = std::make_unique<frmActualiza>(m_p->withRealBrowser(), m_p->folder(), nullptr);
+            auto form =
+                std::make_unique<frmActualiza>(m_p->withRealBrowser(), m_p->folder(), nullptr);
             form->show();
             QTest::qWait(QRandomGenerator::global()->bounded(10, 400));
             form->close();
@@ -201,7 +206,8 @@ private slots:
         m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
                         "<html><body><label>1</label><script>for (;;) {}</script></body></html>");
         for (int round = 0; round < 5; ++round) {
-            auto form = std::make_unique<frmActualiza>(m_p->withRealBrowser(), m_p->folder(), nullptr);
+            auto form =
+                std::make_unique<frmActualiza>(m_p->withRealBrowser(), m_p->folder(), nullptr);
             form->show();
             QTest::qWait(QRandomGenerator::global()->bounded(50, 500));
             QVERIFY(!form->btnActualiza->isEnabled());
@@ -261,11 +267,79 @@ private slots:
         QTest::mouseMove(target, QPoint(20, 20));
         QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(20, 20));
         QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), loadTimeout);
-        QTRY_COMPARE_WITH_TIMEOUT(m_p->messages.texts(),
-                                  QStringList{QStringLiteral(
-                                      "Se instaló 1 circular nueva en la colección.")},
-                                  loadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_p->messages.texts(),
+            QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")},
+            loadTimeout);
         QCOMPARE(readAll(m_p->folder() + QStringLiteral("/circulares/9001.pdf")), testPdf("9001"));
+    }
+
+    void aDroppedOrStalledPackageEndsCleanly_data()
+    {
+        QTest::addColumn<bool>("drop"); // drop the connection, or stall until cancelled
+        QTest::newRow("connection dropped") << true;
+        QTest::newRow("stalled, then cancelled") << false;
+    }
+
+    void aDroppedOrStalledPackageEndsCleanly()
+    {
+        QFETCH(bool, drop);
+        // A package server that promises a megabyte and sends a few bytes of it.
+        QTcpServer packages;
+        QVERIFY(packages.listen(QHostAddress::LocalHost));
+        QList<QTcpSocket *> open;
+        connect(&packages, &QTcpServer::newConnection, this, [&packages, &open, drop] {
+            QTcpSocket *socket = packages.nextPendingConnection();
+            open.append(socket);
+            connect(socket, &QTcpSocket::readyRead, socket, [socket, drop] {
+                socket->readAll();
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
+                              "Content-Length: 1048576\r\n\r\nPK\x03\x04" +
+                              QByteArray(2000, 'x'));
+                socket->flush();
+                if (drop) {
+                    QTimer::singleShot(300, socket, [socket] { socket->abort(); });
+                }
+            });
+        });
+        const QByteArray link =
+            QStringLiteral("http://127.0.0.1:%1/paquete.zip").arg(packages.serverPort()).toUtf8();
+        m_server->serve(QStringLiteral("/act/archivo.asp"),
+                        "<html><body><a href='" + link + "'>Paquete</a></body></html>");
+        const QMap<QString, QByteArray> before = filesBelow(m_p->folder());
+
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+        DialogAnswerer answerer("saveButton");
+        QTimer canceller;
+        if (!drop) {
+            connect(&canceller, &QTimer::timeout, this, [] {
+                for (QWidget *w : QApplication::topLevelWidgets()) {
+                    auto *status = w->findChild<QLabel *>(QStringLiteral("status"));
+                    if (w->isVisible() && status && status->text().contains(QLatin1String("KB"))) {
+                        QTest::mouseClick(
+                            w->findChild<QPushButton *>(QStringLiteral("cancelButton")),
+                            Qt::LeftButton);
+                    }
+                }
+            });
+            canceller.start(100);
+        }
+        QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
+        if (drop) {
+            QCOMPARE(m_p->messages.texts(),
+                     QStringList{QStringLiteral("No se descargó el paquete de actualización: se "
+                                                "cortó la conexión con el servidor durante la "
+                                                "descarga.")});
+        } else {
+            QVERIFY(m_p->messages.shown.isEmpty()); // the user's own cancel needs no word
+        }
+        QVERIFY(!form.installed());
+        QTest::qWait(200);
+        QCOMPARE(filesBelow(m_p->folder()), before); // no part of the file is left
     }
 
 private:

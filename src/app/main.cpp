@@ -11,13 +11,16 @@
 #include "installcommand.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
+#include "programfolder.h"
 #include "qtdocumentdialogs.h"
 #include "qtfiledownload.h"
 #include "qtmessageboxes.h"
+#include "qtprogramrestart.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
 #include "searchcommand.h"
 #include "searchindex.h"
+#include "spanishlanguage.h"
 #include "startupprobe.h"
 #include "webbrowser.h"
 #include "xdgshell.h"
@@ -67,6 +70,16 @@ QString collectionFolder(const CommandLine &line, QString *error)
         return {};
     }
     return folder.absoluteFilePath();
+}
+
+// The folder whose single instance this is, from the command line as it
+// stands before the application object exists: the same folder as
+// collectionFolder gives later.
+QString instanceFolder(const QStringList &arguments)
+{
+    const CommandLine line = parseCommandLine(arguments);
+    return line.collection.isEmpty() ? runningProgramFolder()
+                                     : QFileInfo(line.collection).absoluteFilePath();
 }
 
 Collection userCollection(const QString &programFolder)
@@ -143,6 +156,15 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << problem << Qt::endl;
         return 2;
     }
+    // A second start ends here, before the browser engine or any window exists.
+    LockFileInstanceGuard instance(instanceFolder(arguments));
+    if (instance.previousInstance()) {
+        return 0;
+    }
+    // A restart starts the program as it was started, before anything was
+    // added for the browser engine.
+    const QStringList startArguments = arguments.mid(1);
+    const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
     FileProxyStore proxyStore(FileProxyStore::defaultPath(),
                               QProcessEnvironment::systemEnvironment());
     BrowserEngineArguments engineArguments(argc, argv, chromiumProxySwitches(proxyStore.query()));
@@ -151,9 +173,8 @@ int main(int argc, char *argv[])
     QApplication app(engineArguments.argc(), engineArguments.argv());
     QApplication::setDesktopFileName(QStringLiteral("legisdisco"));
 
-    // The program speaks Spanish, and so do Qt's own dialogs and buttons.
-    QTranslator qtTranslator;
-    installQtTranslations(qtTranslator);
+    // Before the browser engine starts, which takes its language from here.
+    const SpanishLanguage spanish;
 
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     QString error;
@@ -172,10 +193,12 @@ int main(int argc, char *argv[])
     NetworkProbe probe;
     XdgShell shell;
     QtMessageBoxes messages;
-    LockFileInstanceGuard instance(programFolder);
+    QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
+                             startEnvironment);
     QtDocumentDialogs dialogs;
     const Collection collection = userCollection(programFolder);
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
+    SpanishLanguage::applyTo(engineProfile);
     // Files the user's updates installed show in place of the program folder's.
     CollectionInterceptor collectionFiles(collection);
     engineProfile->setUrlRequestInterceptor(&collectionFiles);
@@ -190,7 +213,7 @@ int main(int argc, char *argv[])
     ZipPackageInstaller packageInstaller;
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
-                       fileDownload, windows, proxyStore, packageInstaller},
+                       fileDownload, windows, proxyStore, packageInstaller, restart},
                       collection);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {

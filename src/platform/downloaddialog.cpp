@@ -53,7 +53,7 @@ QString interruptionText(QWebEngineDownloadRequest::DownloadInterruptReason reas
 } // namespace
 
 DownloadDialog::DownloadDialog(const QString &link, QWebEngineProfile *profile,
-                               DownloadFolderStore &folders)
+                               DownloadFolderStore &folders, int stallTimeoutMs)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint)
     , m_link(link)
@@ -103,6 +103,13 @@ DownloadDialog::DownloadDialog(const QString &link, QWebEngineProfile *profile,
     m_noAnswer.setInterval(answerTimeoutMs);
     connect(&m_noAnswer, &QTimer::timeout, this,
             [this] { fail(QStringLiteral("el servidor no respondió")); });
+    // The engine retries a dropped connection on its own, for as long as it
+    // likes; a download that has received nothing for a while has failed.
+    m_stalled.setSingleShot(true);
+    m_stalled.setInterval(stallTimeoutMs);
+    connect(&m_stalled, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("se cortó la conexión con el servidor durante la descarga"));
+    });
     connect(m_save, &QPushButton::clicked, this, &DownloadDialog::save);
     connect(m_cancel, &QPushButton::clicked, this, &DownloadDialog::reject);
     connect(m_profile, &QWebEngineProfile::downloadRequested, this,
@@ -156,10 +163,12 @@ void DownloadDialog::onDownloadRequested(QWebEngineDownloadRequest *download)
     connect(download, &QWebEngineDownloadRequest::stateChanged, this,
             &DownloadDialog::onStateChanged);
     download->accept();
+    m_stalled.start();
 }
 
 void DownloadDialog::onProgress()
 {
+    m_stalled.start();
     const qint64 total = m_download->totalBytes();
     const qint64 received = m_download->receivedBytes();
     if (total > 0) {
@@ -199,6 +208,7 @@ void DownloadDialog::fail(const QString &error)
 void DownloadDialog::done(int result)
 {
     m_noAnswer.stop();
+    m_stalled.stop();
     if (m_download && !m_download->isFinished()) {
         m_download->cancel();
     }

@@ -21,7 +21,10 @@ class QWebEngineProfile;
 class DownloadDialog : public QDialog {
     Q_OBJECT
 public:
-    DownloadDialog(const QString &link, QWebEngineProfile *profile, DownloadFolderStore &folders);
+    // A download that receives nothing for stallTimeoutMs is taken for a
+    // dropped connection and ends.
+    DownloadDialog(const QString &link, QWebEngineProfile *profile, DownloadFolderStore &folders,
+                   int stallTimeoutMs);
 
 signals:
     void ended(const DownloadResult &result);
@@ -47,6 +50,7 @@ private:
     QString m_path;
     DownloadResult m_result;
     QTimer m_noAnswer;
+    QTimer m_stalled;
     QLabel *m_status;
     QProgressBar *m_progress;
     QPushButton *m_save;

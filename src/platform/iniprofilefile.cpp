@@ -6,13 +6,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <cerrno>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-constexpr char utf8Bom[] = "\xEF\xBB\xBF";
+const QLatin1String temporaryInfix(".tmp-");
 
 enum class ReadOutcome { Read, Missing, Failed };
 
@@ -39,6 +44,91 @@ QString fitToBuffer(const QString &text, int bufferSize)
     return text.left(length);
 }
 
+bool sameName(const QString &a, const char *b)
+{
+    return a.trimmed().compare(QLatin1String(b), Qt::CaseInsensitive) == 0;
+}
+
+// Removes the temporary files that writes of folder/name left behind when
+// they were killed: those that no living writer holds a lock on.
+void removeStaleTemporaries(const QString &folder, const QString &name)
+{
+    const QString prefix = name + temporaryInfix;
+    const QStringList entries =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString &entry : entries) {
+        if (!entry.startsWith(prefix))
+            continue;
+        const QByteArray path = QFile::encodeName(QDir(folder).filePath(entry));
+        const int descriptor = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (descriptor < 0)
+            continue;
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.constData());
+        ::close(descriptor);
+    }
+}
+
+bool writeWhole(int descriptor, const QByteArray &data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t written =
+            ::write(descriptor, data.constData() + done, size_t(data.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// Replaces path (or the file a symbolic link at path names) with data, or
+// leaves it as it was and answers false.
+bool replaceFile(const QString &path, const QByteArray &data)
+{
+    const QFileInfo link(path);
+    const QFileInfo info(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
+    const QString folder = info.absolutePath();
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+    removeStaleTemporaries(folder, info.fileName());
+
+    QByteArray temporary = QFile::encodeName(
+        QDir(folder).filePath(info.fileName() + temporaryInfix + QLatin1String("XXXXXX")));
+    const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const auto fail = [&] {
+        ::unlink(temporary.constData());
+        ::close(descriptor);
+        return false;
+    };
+    // Held until the file is renamed or removed, so that no other write takes
+    // it for a leftover.
+    if (::flock(descriptor, LOCK_EX) != 0)
+        return fail();
+    // The new file gets the old one's permissions, or those of any new file.
+    struct stat old {};
+    mode_t mode = 0;
+    if (::stat(target.constData(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(descriptor, mode);
+    // A full disk may show only when the data is synced; only then is the old
+    // file replaced.
+    if (!writeWhole(descriptor, data) || ::fsync(descriptor) != 0)
+        return fail();
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        return fail();
+    ::close(descriptor);
+    return true;
+}
+
 } // namespace
 
 IniProfileFile::IniProfileFile(const QString &overlayFolder, InPlaceTest canWriteInPlace)
@@ -54,11 +144,18 @@ bool IniProfileFile::writableInPlace(const QString &file)
     return folder.isDir() && folder.isWritable() && (!info.exists() || info.isWritable());
 }
 
+bool IniProfileFile::isUserSetting(const QString &section, const QString &key)
+{
+    if (sameName(section, "user"))
+        return true;
+    return sameName(section, "init") && (key.isEmpty() || sameName(key, "show"));
+}
+
 QString IniProfileFile::overlayPath(const QString &file) const
 {
     if (m_overlayFolder.isEmpty())
         return {};
-    // The copy is named after the full path of the file (see overlayKey).
+    // The per-user file is named after the full path of the file (see overlayKey).
     const QFileInfo info(file);
     const QString key = overlayKey(file);
     const QString suffix = info.suffix();
@@ -67,20 +164,19 @@ QString IniProfileFile::overlayPath(const QString &file) const
     return QDir(m_overlayFolder).filePath(name);
 }
 
-QString IniProfileFile::readPath(const QString &file) const
-{
-    const QString copy = overlayPath(file);
-    return !copy.isEmpty() && QFileInfo::exists(copy) ? copy : file;
-}
-
 QString IniProfileFile::getString(const QString &section, const QString &key,
                                   const QString &defaultValue, int bufferSize,
                                   const QString &file) const
 {
-    QString value = defaultValue;
     QByteArray bytes;
-    if (readBytes(readPath(file), bytes) == ReadOutcome::Read) {
-        if (auto stored = readProfileValue(decodeProfileBytes(bytes), section, key))
+    if (!m_overlayFolder.isEmpty() && isUserSetting(section, key) &&
+        readBytes(overlayPath(file), bytes) == ReadOutcome::Read) {
+        if (auto stored = profileValue(bytes, section, key))
+            return fitToBuffer(*stored, bufferSize);
+    }
+    QString value = defaultValue;
+    if (readBytes(file, bytes) == ReadOutcome::Read) {
+        if (auto stored = profileValue(bytes, section, key))
             value = std::move(*stored);
     }
     return fitToBuffer(value, bufferSize);
@@ -89,36 +185,25 @@ QString IniProfileFile::getString(const QString &section, const QString &key,
 bool IniProfileFile::writeString(const QString &section, const QString &key, const QString &value,
                                  const QString &file)
 {
-    // The text comes from the per-user copy once there is one, else from the
-    // file itself; it goes back to the same place, except that a file that
-    // cannot be written in place starts its per-user copy.
-    const QString source = readPath(file);
-    QString target = source;
-    if (source == file && !m_overlayFolder.isEmpty() && !m_canWriteInPlace(file)) {
-        target = overlayPath(file);
-        if (!QDir().mkpath(m_overlayFolder))
-            return false;
-    }
+    // The per-user file, once there is one, takes every later write too.
+    const QString overlay = overlayPath(file);
+    const bool toOverlay =
+        !overlay.isEmpty() && (QFileInfo::exists(overlay) || !m_canWriteInPlace(file));
+    if (toOverlay && !isUserSetting(section, key))
+        return false; // the installed file's settings are the administrator's
+    if (toOverlay && !QDir().mkpath(m_overlayFolder))
+        return false;
+    const QString target = toOverlay ? overlay : file;
 
     // A file that exists but cannot be read is left alone: writing it from an
     // empty text would throw away everything else it holds.
     QByteArray bytes;
-    if (readBytes(source, bytes) == ReadOutcome::Failed)
+    if (readBytes(target, bytes) == ReadOutcome::Failed)
         return false;
-
-    const QString text = writeProfileValue(decodeProfileBytes(bytes), section, key, value);
-    QByteArray data = bytes.startsWith(utf8Bom) ? QByteArray(utf8Bom) : QByteArray();
-    data += text.toUtf8();
-
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    // commit() does not notice when the buffered data fails to reach the disk
-    // (a full disk, a size limit) and would put a cut-off file in place of the
-    // old one, so the data is flushed and checked before that.
-    if (out.write(data) != data.size() || !out.flush() || out.error() != QFileDevice::NoError) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    // A per-user file made by an earlier version is a whole copy of the
+    // installed file; what is not the user's goes, so the installed values
+    // show through.
+    if (toOverlay)
+        bytes = keepProfileEntries(bytes, isUserSetting);
+    return replaceFile(target, withProfileValue(bytes, section, key, value));
 }

@@ -5,16 +5,23 @@
 #include <functional>
 
 // The settings file on disk. Every call reads the file afresh, so a read always
-// sees the last write. Files are written as UTF-8 (keeping a byte-order mark
-// when the file had one) and replaced atomically, so a failed write leaves the
-// old file whole.
+// sees the last write. A write changes only the line it stores (profileformat.h
+// has the text rules) and replaces the file atomically: the new text goes to a
+// temporary file beside it, "<name>.tmp-XXXXXX", which is synced and renamed
+// over the old one, so a failed or killed write leaves the old file whole. The
+// writer holds a lock (flock) on its temporary file while it lives; a
+// temporary file that nobody holds is what a killed write left behind, and the
+// next write removes it.
 //
 // With a per-user overlay folder, a settings file that cannot be written where
-// it lies (a program folder installed read-only, such as /opt/legisdisco) is
-// written to a per-user copy instead: the first write starts the copy from the
-// installed file, and from then on reads and writes use the copy. Each file
-// gets a copy of its own, named after its full path, so two program folders
-// never share one. Files that can be written in place never get a copy.
+// it lies (a program folder installed read-only, such as /opt/legisdisco) gets
+// a per-user file instead that holds only what the user sets: the section
+// `user` and the key `init`/`show` (isUserSetting). Reads of those take the
+// per-user value where there is one and the installed file's otherwise; every
+// other key always comes from the installed file, so what an administrator
+// changes there reaches every user. Each file gets a per-user file of its own,
+// named after its full path, so two program folders never share one. Files
+// that can be written in place never get one.
 class IniProfileFile final : public ProfileFile {
 public:
     // Answers whether file can be replaced where it lies: its folder takes new
@@ -40,10 +47,10 @@ public:
     // The file-system answer behind the default InPlaceTest.
     static bool writableInPlace(const QString &file);
 
-private:
-    // The file that reads of file go to: its per-user copy once that exists.
-    QString readPath(const QString &file) const;
+    // Whether section/key is one the user sets and a per-user file holds.
+    static bool isUserSetting(const QString &section, const QString &key);
 
+private:
     QString m_overlayFolder;
     InPlaceTest m_canWriteInPlace;
 };

@@ -1,29 +1,60 @@
 #include "lockfileinstanceguard.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 LockFileInstanceGuard::LockFileInstanceGuard(const QString &programFolder)
     : m_programFolder(programFolder)
 {
 }
 
+LockFileInstanceGuard::~LockFileInstanceGuard()
+{
+    release();
+}
+
 bool LockFileInstanceGuard::previousInstance()
 {
-    if (m_lock) {
+    if (m_descriptor >= 0) {
         return false;
     }
-    auto lock = std::make_unique<QLockFile>(lockPathFor(m_programFolder));
-    // A running instance may hold the lock for days: only a dead owner makes it stale.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
+    const QByteArray path = QFile::encodeName(lockPathFor(m_programFolder));
+    // Close-on-exec: a program started from this one must not inherit the lock.
+    const int descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (descriptor < 0) {
         // An unusable runtime folder must not keep the program from starting.
-        return lock->error() == QLockFile::LockFailedError;
+        return false;
     }
-    m_lock = std::move(lock);
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(descriptor);
+        return held;
+    }
+    m_descriptor = descriptor;
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+    if (::ftruncate(descriptor, 0) == 0) {
+        [[maybe_unused]] const ssize_t written =
+            ::pwrite(descriptor, pid.constData(), size_t(pid.size()), 0);
+    }
     return false;
+}
+
+void LockFileInstanceGuard::release()
+{
+    if (m_descriptor >= 0) {
+        ::close(m_descriptor); // closing the only descriptor drops the lock
+        m_descriptor = -1;
+    }
 }
 
 QString LockFileInstanceGuard::lockPathFor(const QString &programFolder)

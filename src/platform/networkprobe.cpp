@@ -37,8 +37,13 @@ bool NetworkProbe::interfaceIsUp()
             !flags.testFlag(QNetworkInterface::IsRunning)) {
             continue;
         }
-        if (!iface.addressEntries().isEmpty()) {
-            return true;
+        // A link-local address (what an interface gives itself without any
+        // network to ask) reaches no further than the cable.
+        const auto entries = iface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (!entry.ip().isLinkLocal()) {
+                return true;
+            }
         }
     }
     return false;

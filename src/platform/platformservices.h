@@ -8,6 +8,7 @@ class FileDownload;
 class InstanceGuard;
 class MessageBoxes;
 class PackageInstaller;
+class ProgramRestart;
 class ProfileFile;
 class ProxyStore;
 class Shell;
@@ -27,4 +28,5 @@ struct PlatformServices {
     WindowService &windows;
     ProxyStore &proxyStore;
     PackageInstaller &packageInstaller;
+    ProgramRestart &restart;
 };

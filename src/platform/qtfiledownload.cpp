@@ -2,9 +2,11 @@
 
 #include "downloaddialog.h"
 
-QtFileDownload::QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &folders)
+QtFileDownload::QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &folders,
+                               int stallTimeoutMs)
     : m_profile(profile)
     , m_folders(folders)
+    , m_stallTimeoutMs(stallTimeoutMs)
 {
 }
 
@@ -12,7 +14,7 @@ void QtFileDownload::start(const QString &url)
 {
     m_result = DownloadResult();
     const int generation = ++m_generation;
-    auto *dialog = new DownloadDialog(url, m_profile, m_folders);
+    auto *dialog = new DownloadDialog(url, m_profile, m_folders, m_stallTimeoutMs);
     QObject::connect(dialog, &DownloadDialog::ended, dialog,
                      [this, generation](const DownloadResult &result) {
                          if (generation == m_generation) {

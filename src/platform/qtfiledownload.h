@@ -11,7 +11,9 @@ class QWebEngineProfile;
 // Downloads through the browser's own profile, asking with a DownloadDialog.
 class QtFileDownload final : public FileDownload {
 public:
-    QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &folders);
+    // A download that receives nothing for stallTimeoutMs has failed.
+    QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &folders,
+                   int stallTimeoutMs = 30000);
 
     void start(const QString &url) override;
     DownloadResult result() const override { return m_result; }
@@ -19,6 +21,7 @@ public:
 private:
     QWebEngineProfile *m_profile;
     DownloadFolderStore &m_folders;
+    int m_stallTimeoutMs;
     DownloadResult m_result;
     int m_generation = 0;
 };

@@ -24,3 +24,11 @@ void QtMessageBoxes::show(QWidget *owner, const QString &text, MessageIcon icon,
     box.setObjectName(QStringLiteral("messageBox"));
     box.exec();
 }
+
+bool QtMessageBoxes::ask(QWidget *owner, const QString &text, const QString &title)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}

@@ -5,4 +5,5 @@
 class QtMessageBoxes final : public MessageBoxes {
 public:
     void show(QWidget *owner, const QString &text, MessageIcon icon, const QString &title) override;
+    bool ask(QWidget *owner, const QString &text, const QString &title) override;
 };

@@ -149,7 +149,14 @@ void QtWebBrowser::load(const QString &address)
 QString QtWebBrowser::reportedAddress(const QUrl &url)
 {
     if (!m_requestedAddress.isNull() && url == m_requestedUrl) {
-        return std::exchange(m_requestedAddress, QString());
+        const QString given = std::exchange(m_requestedAddress, QString());
+        // An address given with its scheme, or as a local path, is reported
+        // as given; one without (typed as "ejemplo.org/pagina.htm") as the
+        // address it was completed to, which is what will be opened.
+        const bool asGiven = url.isLocalFile()
+                                 ? QDir::isAbsolutePath(given)
+                                 : given.startsWith(url.scheme() + u':', Qt::CaseInsensitive);
+        return asGiven ? given : addressFromUrl(url);
     }
     return addressFromUrl(url);
 }
@@ -220,7 +227,7 @@ void QtWebBrowser::onLoadStarted()
 {
     m_busy = true;
     ++m_loadGeneration;
-    m_document = HtmlDocument();
+    m_documentBefore = std::exchange(m_document, HtmlDocument());
     reportCommandStates();
 }
 
@@ -234,6 +241,7 @@ void QtWebBrowser::onLoadFinished(bool)
         // The navigation was cancelled before it started: the page on screen
         // stays, nothing has completed.
         m_busy = false;
+        m_document = m_documentBefore;
         return;
     }
     QPointer<QtWebBrowser> self(this);

@@ -50,8 +50,12 @@ private:
     BrowserPage *m_page;
     DocumentDialogs &m_dialogs;
     HtmlDocument m_document;
+    // The page's document before the load under way: it stays when that load
+    // turns out to be a cancelled navigation.
+    HtmlDocument m_documentBefore;
     // The address last handed to Navigate or Navigate2, reported as given (not
-    // as the engine rewrites it) when the engine asks about its navigation.
+    // as the engine rewrites it) when the engine asks about its navigation,
+    // unless it lacked a scheme (see reportedAddress).
     QString m_requestedAddress;
     QUrl m_requestedUrl;
     bool m_busy = false;

@@ -9,6 +9,11 @@ const QLatin1String noLoopback("<-loopback>");
 
 QStringList chromiumProxySwitches(const ProxyRecord &record)
 {
+    // Without a switch the engine would take the proxy variables of the
+    // environment, so a stored direct connection says so explicitly.
+    if (record.accessType == ProxyAccess::Direct) {
+        return {QStringLiteral("--no-proxy-server")};
+    }
     if (record.accessType != ProxyAccess::Proxy) {
         return {};
     }

@@ -25,6 +25,7 @@
 // a later rule overriding an earlier one, while the bypass list is a set:
 // "<-loopback>" therefore goes first, so that loopback addresses listed
 // anywhere in the list still go direct.
-// Any other access type, or a list without a usable entry, gives no switch:
-// the engine then connects directly.
+// Access type 1 (direct) gives --no-proxy-server: without any switch the engine
+// would fall back to the proxy variables of the environment. Any other access
+// type, or a proxy list without a usable entry, gives no switch.
 QStringList chromiumProxySwitches(const ProxyRecord &record);

@@ -1,7 +1,10 @@
 #include "frmproxytest.h"
 
+#include "chromiumproxy.h"
+#include "dialogkeys.h"
 #include "messageboxes.h"
 #include "placement.h"
+#include "programrestart.h"
 #include "proxystore.h"
 #include "twips.h"
 #include "widgetnames.h"
@@ -13,11 +16,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
 
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -40,9 +45,23 @@ QLabel *colon(const char *name, QWidget *parent)
     return widget;
 }
 
+// A picture that is decoration only: it looks the same whether or not its
+// frame is enabled.
+class DecorationImage final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, pixmap());
+    }
+};
+
 QLabel *image(const QIcon &icon, const char *name, QWidget *parent)
 {
-    auto *widget = named(new QLabel(parent), name);
+    auto *widget = named(new DecorationImage(parent), name);
     widget->setPixmap(icon.pixmap(32, 32));
     widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return widget;
@@ -68,11 +87,13 @@ void setText(QLineEdit *box, const QString &text)
 
 } // namespace
 
-frmProxyTest::frmProxyTest(ProxyStore &store, MessageBoxes &messages, QWidget *owner)
+frmProxyTest::frmProxyTest(ProxyStore &store, MessageBoxes &messages, QWidget *owner,
+                           ProgramRestart *restart)
     : QDialog(owner,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_store(store)
     , m_messages(messages)
+    , m_restart(restart)
 {
     setObjectName(QStringLiteral("frmProxyTest"));
     setWindowTitle(WindowTexts::caption());
@@ -235,6 +256,7 @@ frmProxyTest::frmProxyTest(ProxyStore &store, MessageBoxes &messages, QWidget *o
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
     }
     chkUseProxy->setFocus();
+    DialogKeys::install(this, cmdSetProxyInfo);
 
     connect(chkUseProxy, &QCheckBox::clicked, this, &frmProxyTest::chkUseProxy_Click);
     connect(chkUseSame, &QCheckBox::clicked, this, &frmProxyTest::chkUseSame_Click);
@@ -287,11 +309,13 @@ void frmProxyTest::cmdApply_Click()
 {
     ApplyProxySettings();
     ReadProxySettings();
+    offerRestart();
 }
 
 void frmProxyTest::cmdOK_Click()
 {
     ApplyProxySettings();
+    offerRestart();
     accept();
 }
 
@@ -303,6 +327,7 @@ void frmProxyTest::cmdSetProxyInfo_Click()
 void frmProxyTest::ReadProxySettings()
 {
     const ProxyRecord record = m_store.query();
+    m_lastRecord = record;
     showFields(readProxyRecord(fields(), record));
     if (record.accessType == ProxyAccess::Proxy) {
         chkUseProxy_Click();
@@ -311,7 +336,12 @@ void frmProxyTest::ReadProxySettings()
 
 void frmProxyTest::ApplyProxySettings()
 {
-    if (m_store.set(buildProxyRecord(fields()))) {
+    const ProxyRecord record = buildProxyRecord(fields());
+    if (m_store.set(record)) {
+        if (chromiumProxySwitches(record) != chromiumProxySwitches(m_lastRecord)) {
+            m_changedSinceStart = true;
+        }
+        m_lastRecord = record;
         m_messages.show(this, QStringLiteral("The IE proxy settings was updated sucsessfully."),
                         MessageIcon::Information, outcomeTitle);
     } else {
@@ -320,12 +350,40 @@ void frmProxyTest::ApplyProxySettings()
     }
 }
 
+void frmProxyTest::offerRestart()
+{
+    if (!std::exchange(m_changedSinceStart, false)) {
+        return;
+    }
+    const QString title = WindowTexts::messageTitle();
+    if (!m_restart) {
+        m_messages.show(this,
+                        QStringLiteral("La nueva configuración del proxy se usará la próxima vez "
+                                       "que inicie el programa."),
+                        MessageIcon::Information, title);
+        return;
+    }
+    if (m_messages.ask(this,
+                       QStringLiteral("La nueva configuración del proxy se usará cuando el "
+                                      "programa se reinicie. ¿Desea reiniciarlo ahora?"),
+                       title) &&
+        !m_restart->restart()) {
+        m_messages.show(this, QStringLiteral("No se pudo reiniciar el programa."),
+                        MessageIcon::Critical, title);
+    }
+}
+
 ProxyFields frmProxyTest::fields() const
 {
     ProxyFields fields;
     fields.useProxy = chkUseProxy->isChecked();
     fields.bypassLocal = chkBypass->isChecked();
+    // The box is multi-line, but the list it feeds is one line: a line break
+    // (pasted, say) separates entries like a semicolon.
     fields.exceptions = txtAddresses->toPlainText();
+    fields.exceptions.replace(QLatin1String("\r\n"), QLatin1String(";"));
+    fields.exceptions.replace(u'\r', u';');
+    fields.exceptions.replace(u'\n', u';');
     fields.http = {txtHttp->text(), txtHttpPort->text()};
     fields.secure = {txtSecure->text(), txtSecurePort->text()};
     fields.ftp = {txtFtp->text(), txtFtpPort->text()};

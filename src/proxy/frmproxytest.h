@@ -5,6 +5,7 @@
 #include "proxylists.h"
 
 class MessageBoxes;
+class ProgramRestart;
 class ProxyStore;
 class QCheckBox;
 class QGroupBox;
@@ -18,10 +19,15 @@ class QPushButton;
 // do. It shows the stored configuration when it opens and keeps nothing
 // outside its controls; "&Aplicar" stores and reads back, "OK" stores and
 // closes, "Cancelar", Esc and the close box close without storing.
+//
+// The browser engine takes the proxy only when the program starts: after a
+// store that changes what the engine would be given, the dialog says so and
+// offers to restart the program (through restart; without one it only says).
 class frmProxyTest : public QDialog {
     Q_OBJECT
 public:
-    frmProxyTest(ProxyStore &store, MessageBoxes &messages, QWidget *owner);
+    frmProxyTest(ProxyStore &store, MessageBoxes &messages, QWidget *owner,
+                 ProgramRestart *restart = nullptr);
 
     void Form_Load();
     void chkUseProxy_Click();
@@ -81,9 +87,15 @@ protected:
 private:
     void ReadProxySettings();
     void ApplyProxySettings();
+    void offerRestart();
     ProxyFields fields() const;
     void showFields(const ProxyFields &fields);
 
     ProxyStore &m_store;
     MessageBoxes &m_messages;
+    ProgramRestart *m_restart;
+    // The configuration as last read or stored, which the running engine's
+    // may differ from once something has been stored.
+    ProxyRecord m_lastRecord;
+    bool m_changedSinceStart = false;
 };

@@ -292,7 +292,7 @@ void frmBrowser::mnuCirculares_Click()
 
 void frmBrowser::mnuConfig_Click()
 {
-    frmProxyTest dialog(m_services.proxyStore, m_services.messages, this);
+    frmProxyTest dialog(m_services.proxyStore, m_services.messages, this, &m_services.restart);
     dialog.exec();
 }
 

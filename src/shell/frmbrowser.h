@@ -117,6 +117,7 @@ private:
     // Reads the user data; when incomplete, opens the user-data form and answers false.
     bool checkUserData();
     QString readHttpSetting(const QString &key) const;
+    void openSubscriptionPage();
     void openMail(const QString &address);
     void buildSearch();
     void startSearchIndex();

@@ -59,12 +59,22 @@ void frmBrowser::mnuDessucri_Click()
 
 void frmBrowser::mnSuscribirWeb_Click()
 {
-    WebBrowser1->Navigate2(webSubscriptionPage());
+    openSubscriptionPage();
 }
 
 void frmBrowser::mnuDessucriWeb_Click()
 {
-    WebBrowser1->Navigate2(webSubscriptionPage());
+    openSubscriptionPage();
+}
+
+void frmBrowser::openSubscriptionPage()
+{
+    // The site is the deployment's: the settings name it.
+    const QString page = webSubscriptionPage(readHttpSetting(QStringLiteral("suscripcion")),
+                                             readHttpSetting(QStringLiteral("web")));
+    if (!page.isEmpty()) {
+        WebBrowser1->Navigate2(page);
+    }
 }
 
 void frmBrowser::mnuSendto_Click()

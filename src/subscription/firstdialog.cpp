@@ -1,5 +1,6 @@
 #include "firstdialog.h"
 
+#include "dialogkeys.h"
 #include "frmdatos.h"
 #include "mailaddresses.h"
 #include "placement.h"
@@ -74,6 +75,8 @@ firstDialog::firstDialog(ProfileFile &profile, Shell &shell, MessageBoxes &messa
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, chkmostrar);
     OKButton->setFocus();
+    // Neither button is the cancel button: Escape does nothing.
+    DialogKeys::install(this);
 
     connect(OKButton, &QPushButton::clicked, this, &firstDialog::OKButton_Click);
     connect(CancelButton, &QPushButton::clicked, this, &firstDialog::CancelButton_Click);

@@ -1,5 +1,6 @@
 #include "frmdatos.h"
 
+#include "dialogkeys.h"
 #include "messageboxes.h"
 #include "placement.h"
 #include "twips.h"
@@ -12,6 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <limits>
+#include <utility>
 
 namespace {
 const QString sectionUser = QStringLiteral("user");
@@ -92,6 +96,12 @@ frmDatos::frmDatos(ProfileFile &profile, MessageBoxes &messages, const QString &
     setTabOrder(txtEmail, txtInst);
     setTabOrder(txtInst, cmdAceptar);
     txtNombre->setFocus();
+    // No cancel button: Escape leaves the form open with what was typed.
+    DialogKeys::install(this);
+    // Values have no length limit.
+    for (QLineEdit *box : {txtNombre, txtApellido, txtEmail, txtInst}) {
+        box->setMaxLength(std::numeric_limits<int>::max());
+    }
 
     connect(cmdAceptar, &QPushButton::clicked, this, &frmDatos::cmdAceptar_Click);
 
@@ -124,13 +134,20 @@ void frmDatos::cmdAceptar_Click()
         refuse(QStringLiteral("Debe introducir su email"));
         return;
     }
-    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("name"),
-                  txtNombre->text());
-    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("lastname"),
-                  txtApellido->text());
-    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("email"),
-                  txtEmail->text());
-    WriteIniValue(m_profile, m_settingsPath, sectionUser, QStringLiteral("job"), txtInst->text());
+    // A write that fails (a full disk, a folder that cannot be written) is
+    // said, and the form stays open with what was typed.
+    const std::pair<const char *, QLineEdit *> fields[] = {
+        {"name", txtNombre}, {"lastname", txtApellido}, {"email", txtEmail}, {"job", txtInst}};
+    for (const auto &[key, box] : fields) {
+        if (!WriteIniValue(m_profile, m_settingsPath, sectionUser, QLatin1String(key),
+                           box->text())) {
+            m_messages.show(this,
+                            QStringLiteral("No se pudieron guardar sus datos. Revise que haya "
+                                           "espacio libre en el disco e intente de nuevo."),
+                            MessageIcon::Critical, WindowTexts::messageTitle());
+            return;
+        }
+    }
     accept();
 }
 

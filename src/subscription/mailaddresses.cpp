@@ -88,7 +88,20 @@ QString sendPageMail(const QString &pageAddress)
            QString::fromLatin1(body);
 }
 
-QString webSubscriptionPage()
+QString webSubscriptionPage(const QString &subscriptionSetting, const QString &webSetting)
 {
-    return QStringLiteral("https://www.example.org/Normativa/RazidudevErurazezozEdivuvivu.aspx");
+    // A missing key reads as "?".
+    const QString whole = subscriptionSetting.trimmed();
+    if (!whole.isEmpty() && whole != u'?') {
+        return whole;
+    }
+    const QString host = QUrl(webSetting.trimmed()).host(QUrl::FullyEncoded);
+    if (host.isEmpty()) {
+        return {};
+    }
+    QUrl page;
+    page.setScheme(QStringLiteral("https"));
+    page.setHost(host);
+    page.setPath(QStringLiteral("/Normativa/RazidudevErurazezozEdivuvivu.aspx"));
+    return page.toString();
 }

@@ -24,5 +24,8 @@ QString pageAddress(const QString &addressBarText, const QString &webBase,
 // address percent-encoded so that it arrives whole.
 QString sendPageMail(const QString &pageAddress);
 
-// The regulator's web page for subscribing and unsubscribing.
-QString webSubscriptionPage();
+// The regulator's web page for subscribing and unsubscribing, from the
+// settings: [http] suscripcion, the whole address, when it is set; otherwise
+// the page's fixed path over HTTPS on the host of [http] web. Empty when
+// neither gives a host.
+QString webSubscriptionPage(const QString &subscriptionSetting, const QString &webSetting);

@@ -1,6 +1,7 @@
 #include "frmactualiza.h"
 
 #include "connectivityprobe.h"
+#include "dialogkeys.h"
 #include "download.h"
 #include "messageboxes.h"
 #include "packageinstaller.h"
@@ -74,6 +75,7 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     setTabOrder(wbrEjecutable, btnActualiza);
     setTabOrder(btnActualiza, btnOK);
     setTabOrder(btnOK, listVersion);
+    DialogKeys::install(this); // no cancel button: Escape leaves the window open
 
     connect(wbrowserAct, &WebBrowser::BeforeNavigate2, this,
             &frmActualiza::wbrowserAct_BeforeNavigate2);

@@ -17,10 +17,10 @@ QString ReadIniValue(const ProfileFile &profile, const QString &file, const QStr
     return profile.getString(section, key, defaultValue, ReadBufferSize, file);
 }
 
-void WriteIniValue(ProfileFile &profile, const QString &file, const QString &section,
+bool WriteIniValue(ProfileFile &profile, const QString &file, const QString &section,
                    const QString &key, const QString &value)
 {
-    profile.writeString(section, key, value, file);
+    return profile.writeString(section, key, value, file);
 }
 
 bool IsConnected(ConnectivityProbe &probe)

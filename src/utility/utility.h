@@ -14,8 +14,9 @@ class ProfileFile;
 QString ReadIniValue(const ProfileFile &profile, const QString &file, const QString &section,
                      const QString &key, const QString &defaultValue);
 
-// Stores value under section/key; the outcome is not reported.
-void WriteIniValue(ProfileFile &profile, const QString &file, const QString &section,
+// Stores value under section/key; answers false when it could not be stored
+// (callers that do not care may ignore the answer).
+bool WriteIniValue(ProfileFile &profile, const QString &file, const QString &section,
                    const QString &key, const QString &value);
 
 // True when the system reports that an Internet connection can be attempted.

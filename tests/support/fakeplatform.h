@@ -4,6 +4,7 @@
 #include "documentdialogs.h"
 #include "instanceguard.h"
 #include "messageboxes.h"
+#include "programrestart.h"
 #include "shell.h"
 
 #include <QList>
@@ -64,11 +65,33 @@ public:
     }
     QList<Shown> shown;
     std::function<void()> onShow;
+
+    // Questions, answered with answer.
+    bool ask(QWidget *owner, const QString &text, const QString &title) override
+    {
+        asked.append({owner, text, MessageIcon::Information, title});
+        return answer;
+    }
+    QList<Shown> asked;
+    bool answer = false;
+};
+
+class FakeProgramRestart final : public ProgramRestart {
+public:
+    bool restart() override
+    {
+        ++restarts;
+        return works;
+    }
+    int restarts = 0;
+    bool works = true;
 };
 
 class FakeInstanceGuard final : public InstanceGuard {
 public:
     bool previousInstance() override { return running; }
+    void release() override { ++released; }
+    int released = 0;
     bool running = false;
 };
 

@@ -23,8 +23,8 @@ PlatformServices TestPlatform::withFakeBrowser()
         fakeBrowsers.append(browser);
         return browser;
     };
-    return {profile,         probe,        shell,   messages,   instance,        newBrowser,
-            downloadFolders, fileDownload, windows, proxyStore, packageInstaller};
+    return {profile,         probe,        shell,   messages,   instance,         newBrowser,
+            downloadFolders, fileDownload, windows, proxyStore, packageInstaller, restart};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
@@ -32,10 +32,11 @@ PlatformServices TestPlatform::withRealBrowser()
     const WebBrowserFactory newBrowser = [this](QWidget *parent) -> WebBrowser * {
         return new QtWebBrowser(testEngineProfile(), dialogs, parent);
     };
-    realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders);
+    // A dropped connection is noticed after three silent seconds.
+    realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders, 3000);
     realInstaller = std::make_unique<ZipPackageInstaller>();
-    return {profile,         probe,         shell,   messages,   instance,      newBrowser,
-            downloadFolders, *realDownload, windows, proxyStore, *realInstaller};
+    return {profile,         probe,         shell,   messages,   instance,       newBrowser,
+            downloadFolders, *realDownload, windows, proxyStore, *realInstaller, restart};
 }
 
 QString TestPlatform::settingsPath() const

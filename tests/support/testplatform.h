@@ -46,6 +46,7 @@ struct TestPlatform {
     FakeProxyStore proxyStore;
     FakePackageInstaller packageInstaller;
     std::unique_ptr<PackageInstaller> realInstaller;
+    FakeProgramRestart restart;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

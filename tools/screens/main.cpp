@@ -37,6 +37,7 @@
 #include "qtdocumentdialogs.h"
 #include "qtfiledownload.h"
 #include "qtmessageboxes.h"
+#include "qtprogramrestart.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
 #include "twips.h"
@@ -306,10 +307,12 @@ int main(int argc, char *argv[])
     QtWindowService windows;
     FileProxyStore proxyStore(QDir(scratch).filePath(QStringLiteral("proxy.json")),
                               QProcessEnvironment());
+    // The screenshots never restart anything.
+    QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
     ZipPackageInstaller packageInstaller;
-    const PlatformServices services{profile,  probe,      shell,           messages,
-                                    instance, newBrowser, downloadFolders, fileDownload,
-                                    windows,  proxyStore, packageInstaller};
+    const PlatformServices services{
+        profile,         probe,        shell,   messages,   instance,         newBrowser,
+        downloadFolders, fileDownload, windows, proxyStore, packageInstaller, restart};
 
     const QString settings = SettingsPath(programFolder);
     const auto store = [&](const char *section, const char *key, const QString &value) {
