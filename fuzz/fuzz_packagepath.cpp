@@ -1,11 +1,15 @@
-// Where the package of an update link lands: packagePath.
+// Where the package of an update link lands: packagePath, and the download
+// naming rule behind it.
 //
 // Input: the program folder and the link.
 //
 // Properties:
 // - the result is a folder part ending in "/" followed by a name without "/";
-// - the name is the link's text after its last "/" (all of it when it has
-//   none), query included;
+// - the name is never empty, ".", "..", hidden, longer than 255 bytes in UTF-8,
+//   and holds no "\" and no control character: it can only name a file
+//   directly inside the folder;
+// - the name is the link's text after its last "/" when that text is already
+//   such a name (and has no "%" to decode);
 // - the folder part names the program folder (the same path once cleaned), and
 //   for a clean folder (no "//", "." or ".." steps, no trailing "/") it is
 //   exactly the folder followed by "/".
@@ -32,8 +36,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
                {"path", fuzz::shown(path)});
     const QString name = path.mid(slash + 1);
     const QString folderPart = path.left(slash + 1);
-    FUZZ_CHECK(name == link.mid(link.lastIndexOf(u'/') + 1), {"link", fuzz::shown(link)},
-               {"path", fuzz::shown(path)});
+    bool safe = !name.isEmpty() && name != QStringLiteral(".") && name != QStringLiteral("..") &&
+                !name.startsWith(u'.') && name.toUtf8().size() <= 255 && !name.contains(u'\\');
+    for (const QChar c : name) {
+        safe = safe && c.unicode() >= 0x20 && c.unicode() != 0x7f;
+    }
+    FUZZ_CHECK(safe, {"link", fuzz::shown(link)}, {"path", fuzz::shown(path)});
+    const QString last = link.mid(link.lastIndexOf(u'/') + 1);
+    bool plain = !last.isEmpty() && !last.startsWith(u'.') && !last.contains(u'%') &&
+                 !last.contains(u'\\') && last.toUtf8().size() <= 255;
+    for (const QChar c : last) {
+        plain = plain && c.unicode() >= 0x20 && c.unicode() != 0x7f &&
+                c.category() != QChar::Other_Format && !c.isSurrogate();
+    }
+    if (plain) {
+        FUZZ_CHECK(name == last, {"link", fuzz::shown(link)}, {"path", fuzz::shown(path)});
+    }
     const QString cleanFolder = QDir::cleanPath(folder.isEmpty() ? QStringLiteral(".") : folder);
     FUZZ_CHECK(QDir::cleanPath(folderPart) == cleanFolder, {"folder", fuzz::shown(folder)},
                {"path", fuzz::shown(path)});

@@ -1,8 +1,9 @@
 // The reference update server, run in-process on 127.0.0.1 and a free port, and its
-// command-line program.
+// command-line program. Its defences against hostile clients are in
+// tst_updateserverlimits.cpp.
 
 #include "circularcatalog.h"
-#include "packagestore.h"
+#include "packagecache.h"
 #include "updateserver.h"
 
 #include <QDir>
@@ -14,9 +15,11 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -107,6 +110,12 @@ bool writeFile(const QString &path, const QByteArray &bytes)
            file.write(bytes) == bytes.size();
 }
 
+// The first link of an answer page, resolved against the page's address.
+QUrl linkOf(const Answer &answer)
+{
+    return answer.finalUrl.resolved(QUrl(firstLinkHref(answer.body)));
+}
+
 // A percent-encoded identifier list for Numeros=...
 QString encodedList(const QStringList &identifiers)
 {
@@ -135,8 +144,13 @@ private slots:
     void percentEncodedIdentifiersRoundTrip();
     void missingFolderAnswers503();
     void otherAddressesAndMethods();
-    void packagesAreKeptWithinTheirLimits();
+    void packageLinkOutlivesOtherRequests();
+    void cacheStaysBoundedUnderAFlood();
+    void twoServersGiveTheSameAddresses();
+    void setsTravelInTheirAddresses();
+    void redirectsNeverTakeTheHostHeader();
     void fiftyThousandCirculars();
+    void circularIndexListsTitlesNewestFirst();
     void naturalOrder();
     void identifierRules();
     void listenReportsThePortOrTheError();
@@ -292,10 +306,13 @@ void TestUpdateServer::requestLeadsToAnswerPageAndPackage()
     QCOMPARE(answer.finalUrl, answerUrl);
     QVERIFY(answer.type.startsWith("text/html"));
     QVERIFY(answer.body.contains("lang=\"es\""));
-    const QUrl packageUrl(firstLinkHref(answer.body));
-    QCOMPARE(packageUrl.scheme(), QStringLiteral("http"));
+    // Relative, so that it follows whatever address the client used.
+    QVERIFY(!firstLinkHref(answer.body).contains(QLatin1String("://")));
+    QVERIFY(!redirect.location.contains("://"));
+    const QUrl packageUrl = answer.finalUrl.resolved(QUrl(firstLinkHref(answer.body)));
     QCOMPARE(packageUrl.host(), QStringLiteral("127.0.0.1"));
     QCOMPARE(packageUrl.port(), int(m_server->serverPort()));
+    QVERIFY(packageUrl.path().startsWith(QLatin1String("/Normativa/paquetes/")));
     QVERIFY(packageUrl.path().endsWith(QLatin1String(".zip")));
 
     const Answer package = get(packageUrl);
@@ -305,11 +322,19 @@ void TestUpdateServer::requestLeadsToAnswerPageAndPackage()
     QCOMPARE(package.disposition, "attachment; filename=\"" + fileName.toLatin1() + "\"");
     const QMap<QString, QByteArray> entries = unzip(package.body);
     QCOMPARE(entries.keys(), (QStringList{QStringLiteral("circulares/1001.pdf"),
-                                          QStringLiteral("circulares/1003.pdf")}));
+                                          QStringLiteral("circulares/1003.pdf"),
+                                          QStringLiteral("pagina/circulares.htm")}));
     QCOMPARE(entries.value(QStringLiteral("circulares/1001.pdf")),
              circular(QStringLiteral("1001")).toLatin1());
     QCOMPARE(entries.value(QStringLiteral("circulares/1003.pdf")),
              circular(QStringLiteral("1003")).toLatin1());
+    // The index lists every circular served, not only those asked for, newest first.
+    const QString index = QString::fromUtf8(entries.value(QStringLiteral("pagina/circulares.htm")));
+    QVERIFY(index.contains(QLatin1String("<meta charset=\"utf-8\">")));
+    const qsizetype at1003 = index.indexOf(QLatin1String("href=\"../circulares/1003.pdf\""));
+    const qsizetype at1002 = index.indexOf(QLatin1String("href=\"../circulares/1002.pdf\""));
+    const qsizetype at1001 = index.indexOf(QLatin1String("href=\"../circulares/1001.pdf\""));
+    QVERIFY(at1003 > 0 && at1003 < at1002 && at1002 < at1001);
 
     // HEAD gets the headers and no body.
     const Answer head = get(packageUrl, false, "HEAD");
@@ -333,7 +358,7 @@ void TestUpdateServer::samePackageForTheSameSet()
     const Answer changed = request(QStringLiteral("?Numeros=1001,1003"), true);
     QCOMPARE(changed.status, 200);
     QVERIFY(changed.finalUrl.toString().toUtf8() != first);
-    const QMap<QString, QByteArray> entries = unzip(get(QUrl(firstLinkHref(changed.body))).body);
+    const QMap<QString, QByteArray> entries = unzip(get(linkOf(changed)).body);
     QCOMPARE(entries.value(QStringLiteral("circulares/1003.pdf")),
              QByteArray("changed, and longer than before"));
 }
@@ -394,8 +419,8 @@ void TestUpdateServer::percentEncodedIdentifiersRoundTrip()
     const Answer answer = request(u"?Numeros="_qs + encodedList(odd), true);
     QCOMPARE(answer.status, 200);
     QVERIFY(answer.finalUrl.toString().contains(QLatin1String("archivo.asp")));
-    const QMap<QString, QByteArray> entries = unzip(get(QUrl(firstLinkHref(answer.body))).body);
-    QCOMPARE(entries.size(), odd.size());
+    const QMap<QString, QByteArray> entries = unzip(get(linkOf(answer)).body);
+    QCOMPARE(entries.size(), odd.size() + 1);
     for (const QString &identifier : odd) {
         QCOMPARE(entries.value(u"circulares/"_qs + identifier + u".pdf"_qs), identifier.toUtf8());
     }
@@ -413,7 +438,7 @@ void TestUpdateServer::missingFolderAnswers503()
     // Packages already built stay available.
     const Answer before = request(QStringLiteral("?Numeros=1002"), true);
     QCOMPARE(before.status, 200);
-    const QUrl packageUrl(firstLinkHref(before.body));
+    const QUrl packageUrl = linkOf(before);
 
     QVERIFY(m_dir->remove());
     const Answer list = get(url(QStringLiteral("actualizacionesValores.asp")));
@@ -461,37 +486,173 @@ void TestUpdateServer::otherAddressesAndMethods()
     QCOMPARE(get(url(QStringLiteral("actualizacionesValores.asp"))).status, 200);
 }
 
-void TestUpdateServer::packagesAreKeptWithinTheirLimits()
+void TestUpdateServer::packageLinkOutlivesOtherRequests()
 {
-    PackageStore store;
-    store.setLimits(2, 1000);
-    store.insert({u"a"_qs, {u"1"_qs}, QByteArray(100, 'a')});
-    store.insert({u"b"_qs, {u"2"_qs}, QByteArray(100, 'b')});
-    QVERIFY(store.find(u"a"_qs)); // now the most recently used
-    store.insert({u"c"_qs, {u"3"_qs}, QByteArray(100, 'c')});
-    QCOMPARE(store.count(), 2);
-    QVERIFY(store.find(u"a"_qs));
-    QVERIFY(!store.find(u"b"_qs));
-    QVERIFY(store.find(u"c"_qs));
+    for (int i = 1; i <= 40; ++i)
+        addCircular(QStringLiteral("%1.pdf").arg(2000 + i),
+                    circular(QString::number(2000 + i)).toLatin1());
+    // A cache of one byte, whose packages may go as soon as they are built.
+    UpdateServerOptions options;
+    options.cacheBytes = 1;
+    options.cacheKeepSeconds = 0;
+    m_server = std::make_unique<UpdateServer>(m_dir->path(), options);
+    QVERIFY(m_server->listen());
 
-    store.insert({u"d"_qs, {u"4"_qs}, QByteArray(900, 'd')}); // passes the byte limit
-    QCOMPARE(store.count(), 1);
-    QVERIFY(store.find(u"d"_qs));
-    QVERIFY(store.bytes() <= 1000);
-    store.insert({u"e"_qs, {u"5"_qs}, QByteArray(5000, 'e')}); // larger than the limit alone
-    QCOMPARE(store.count(), 1);
-    QCOMPARE(store.find(u"e"_qs)->zip.size(), 5000);
+    const Answer first = request(QStringLiteral("?Numeros=1001,2005"), true);
+    QCOMPARE(first.status, 200);
+    const QUrl firstPackage = linkOf(first);
+    QRandomGenerator random(13);
+    for (int n = 0; n < 1000; ++n) {
+        QStringList set;
+        const int size = 1 + random.bounded(5);
+        for (int k = 0; k < size; ++k)
+            set.append(QString::number(2001 + random.bounded(40)));
+        QCOMPARE(request(u"?Numeros="_qs + set.join(u',')).status, 303);
+    }
+    QVERIFY2(m_server->cacheFolder().isEmpty() ||
+                 QDir(m_server->cacheFolder()).entryList(QDir::Files).size() < 50,
+             "the cache is not trimmed");
 
-    // Through the server: one package kept, so the first answer page goes away.
-    m_server->setPackageLimits(1, PackageStore::defaultMaxBytes);
-    const QByteArray first = request(QStringLiteral("?Numeros=1001")).location;
-    QCOMPARE(get(QUrl(QString::fromUtf8(first))).status, 200);
-    QCOMPARE(request(QStringLiteral("?Numeros=1002")).status, 303);
-    const Answer gone = get(QUrl(QString::fromUtf8(first)));
-    QCOMPARE(gone.status, 404);
-    QVERIFY(QString::fromUtf8(gone.body).contains(QStringLiteral("Vuelva a revisar")));
-    // Asking again builds it again.
-    QCOMPARE(request(QStringLiteral("?Numeros=1001"), true).status, 200);
+    // The answer page and the package are there still: built again on demand.
+    const Answer again = get(first.finalUrl);
+    QCOMPARE(again.status, 200);
+    QCOMPARE(linkOf(again), firstPackage);
+    const QMap<QString, QByteArray> entries = unzip(get(firstPackage).body);
+    QCOMPARE(entries.value(QStringLiteral("circulares/2005.pdf")),
+             circular(QStringLiteral("2005")).toLatin1());
+    QVERIFY(entries.contains(QStringLiteral("pagina/circulares.htm")));
+
+    // Once a file changes, the old name no longer builds: the client is told to check again.
+    QVERIFY(writeFile(QDir(m_dir->path()).filePath(QStringLiteral("2005.pdf")), "changed"));
+    for (int n = 0; n < 3; ++n)
+        request(QStringLiteral("?Numeros=%1").arg(2030 + n)); // pushes the old one out
+    const Answer gone = get(firstPackage);
+    if (gone.status != 200) {
+        QCOMPARE(gone.status, 404);
+        QVERIFY(QString::fromUtf8(gone.body).contains(QStringLiteral("Vuelva a revisar")));
+    }
+}
+
+void TestUpdateServer::cacheStaysBoundedUnderAFlood()
+{
+    // Packages kept for an hour, but no more than 20 KB of them.
+    QTemporaryDir folder;
+    PackageCache cache(folder.path(), 20 * 1024, 3600);
+    QString error;
+    QVERIFY(cache.open(&error));
+    for (int i = 0; i < 200; ++i) {
+        const QString name = QString::number(i, 16).rightJustified(32, u'0');
+        const QString path = cache.obtain(
+            name,
+            [i](QList<PackagePart> *parts, QString *) {
+                // About a kilobyte that does not compress.
+                QByteArray data(1000, Qt::Uninitialized);
+                QRandomGenerator random{quint32(i)};
+                for (char &c : data)
+                    c = char(random.bounded(256));
+                parts->append({u"x.pdf"_qs, QString(), FileStamp(), data, 0, {}});
+                return true;
+            },
+            &error);
+        QVERIFY2(!path.isEmpty(), qPrintable(error));
+        QVERIFY(QFile::exists(path)); // the one just built always stays
+        QVERIFY(cache.bytes() <= 2 * 20 * 1024 + 4096);
+    }
+    const QFileInfoList files = QDir(folder.path()).entryInfoList(QDir::Files | QDir::Hidden);
+    qint64 total = 0;
+    for (const QFileInfo &file : files)
+        total += file.size();
+    QCOMPARE(total, cache.bytes());
+    QVERIFY(files.size() < 200);
+}
+
+void TestUpdateServer::twoServersGiveTheSameAddresses()
+{
+    const Answer fromFirst = request(QStringLiteral("?Numeros=1003,1001"), true);
+    QCOMPARE(fromFirst.status, 200);
+
+    // A second server over the same folder, with a cache of its own.
+    UpdateServer second(m_dir->path());
+    QVERIFY(second.listen());
+    QVERIFY(second.cacheFolder() != m_server->cacheFolder());
+    const QUrl secondBase = second.baseUrl();
+    const Answer redirect =
+        get(QUrl(secondBase.toString() + u"archivoValores.asp?Numeros=1001,1003"_qs));
+    QCOMPARE(redirect.status, 303);
+    QCOMPARE(request(QStringLiteral("?Numeros=1001,1003")).location, redirect.location);
+
+    // The second server builds, from its address alone, the package the first one named.
+    const QString path = linkOf(fromFirst).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+    UpdateServer third(m_dir->path());
+    QVERIFY(third.listen());
+    const Answer package = get(QUrl(third.baseUrl().toString(QUrl::RemovePath) + path));
+    QCOMPARE(package.status, 200);
+    QCOMPARE(package.body, get(linkOf(fromFirst)).body);
+
+    // Addresses that were not made by a server are refused.
+    QString tampered = path;
+    const qsizetype at = tampered.indexOf(QLatin1String("actualizacion-")) + 14;
+    tampered[at] = tampered.at(at) == u'0' ? u'1' : u'0';
+    QCOMPARE(get(QUrl(secondBase.toString(QUrl::RemovePath) + tampered)).status, 404);
+}
+
+void TestUpdateServer::setsTravelInTheirAddresses()
+{
+    const QList<QStringList> sets = {
+        {u"1"_qs},
+        {u"7"_qs, u"10"_qs, u"1001"_qs, u"999999999999999999"_qs},
+        {u"0"_qs, u"5"_qs},
+        {u"07"_qs},
+        {u"9"_qs, u"10"_qs, u"A&B"_qs, u"año 2024"_qs},
+    };
+    for (const QStringList &set : sets) {
+        const QString code = PackageSets::encode(set);
+        QVERIFY2(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]+$")).match(code).hasMatch(),
+                 qPrintable(code));
+        QStringList back;
+        QVERIFY2(PackageSets::decode(code, &back), qPrintable(code));
+        QCOMPARE(back, set);
+    }
+    QStringList out;
+    for (const QString &bad : {u""_qs, u"n"_qs, u"x"_qs, u"n!!"_qs, u"nAA"_qs, u"n_____w"_qs,
+                               PackageSets::encode({u"2"_qs}) + u"A"_qs,
+                               u"t"_qs + QString::fromLatin1(QByteArray("b,a").toBase64()),
+                               u"t"_qs + QString::fromLatin1(QByteArray("../x").toBase64()),
+                               u"t"_qs + QString::fromLatin1(QByteArray("1,2").toBase64())})
+        QVERIFY2(!PackageSets::decode(bad, &out), qPrintable(bad));
+}
+
+void TestUpdateServer::redirectsNeverTakeTheHostHeader()
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write("GET /Normativa/archivoValores.asp?Numeros=1002 HTTP/1.1\r\n"
+                 "Host: evil.example:666\r\nX-Forwarded-Host: evil.example\r\n\r\n");
+    QByteArray reply;
+    while (!reply.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
+        reply += socket.readAll();
+    QVERIFY(reply.startsWith("HTTP/1.1 303"));
+    QVERIFY(reply.contains("\r\nLocation: archivo.asp?paquete="));
+    QVERIFY(!reply.contains("evil"));
+
+    // With a public address, redirects and links are built from it.
+    UpdateServerOptions options;
+    options.publicUrl = QUrl(QStringLiteral("https://normativa.example.org/"));
+    UpdateServer server(m_dir->path(), options);
+    QVERIFY(server.listen());
+    const Answer redirect =
+        get(QUrl(server.baseUrl().toString() + u"archivoValores.asp?Numeros=1002"_qs));
+    QCOMPARE(redirect.status, 303);
+    QVERIFY2(redirect.location.startsWith(
+                 "https://normativa.example.org/Normativa/archivo.asp?paquete="),
+             redirect.location.constData());
+    const QUrl publicAnswer(QString::fromUtf8(redirect.location));
+    const Answer answer = get(QUrl(server.baseUrl().toString(QUrl::RemovePath) +
+                                   publicAnswer.path() + u"?"_qs + publicAnswer.query()));
+    QCOMPARE(answer.status, 200);
+    QVERIFY(firstLinkHref(answer.body)
+                .startsWith(QLatin1String("https://normativa.example.org/Normativa/paquetes/")));
 }
 
 void TestUpdateServer::fiftyThousandCirculars()
@@ -541,12 +702,46 @@ void TestUpdateServer::fiftyThousandCirculars()
     timer.restart();
     const Answer answer = request(u"?Numeros="_qs + all.join(u','), true);
     QCOMPARE(answer.status, 200);
-    const Answer package = get(QUrl(firstLinkHref(answer.body)));
+    const Answer package = get(linkOf(answer));
     QCOMPARE(package.status, 200);
     qInfo("package of %d circulars requested and fetched in %lld ms", count, timer.elapsed());
     const QMap<QString, QByteArray> entries = unzip(package.body);
-    QCOMPARE(entries.size(), count);
+    QCOMPARE(entries.size(), count + 1);
     QVERIFY(entries.contains(QStringLiteral("circulares/50000.pdf")));
+}
+
+void TestUpdateServer::circularIndexListsTitlesNewestFirst()
+{
+    const QByteArray page = circularIndexPage({{u"9"_qs, u"Circular 9: Nueve"_qs},
+                                               {u"1001a"_qs, QString()},
+                                               {u"10"_qs, u"Tarifas <2025> & \"otras\""_qs}});
+    const QString html = QString::fromUtf8(page);
+    QVERIFY(html.contains(QLatin1String("<meta charset=\"utf-8\">")));
+    QVERIFY(html.contains(QLatin1String("<title>Circulares</title>")));
+    QVERIFY(html.contains(QLatin1String("href=\"estilo.css\"")));
+    // Highest number first; titles escaped; a leading "Circular N:" is not said twice.
+    const qsizetype a = html.indexOf(QLatin1String("../circulares/1001a.pdf"));
+    const qsizetype b = html.indexOf(QLatin1String("../circulares/10.pdf"));
+    const qsizetype c = html.indexOf(QLatin1String("../circulares/9.pdf"));
+    QVERIFY(a > 0 && a < b && b < c);
+    QVERIFY(html.contains(QLatin1String("Tarifas &lt;2025&gt; &amp; &quot;otras&quot;")));
+    QVERIFY(html.contains(QLatin1String(">Nueve<")));
+    QVERIFY(html.contains(QLatin1String(">Circular 1001a<")));
+
+    // Titles come from the PDF itself; broken or foreign files give none and no crash.
+    QCOMPARE(pdfTitle(QStringLiteral(DEMO_CIRCULAR)),
+             QStringLiteral("Circular 1001: Registro de emisores de valores electrónicos"));
+    QFile demo(QStringLiteral(DEMO_CIRCULAR));
+    QVERIFY(demo.open(QIODevice::ReadOnly));
+    const QByteArray pdf = demo.readAll();
+    const QString broken = m_dir->filePath(u"broken.bin"_qs);
+    for (const QByteArray &bytes : {pdf.left(pdf.size() / 2), pdf.mid(64),
+                                    QByteArray("%PDF-1.7\n") + QByteArray(5000, '\xff'),
+                                    QByteArray("%PDF-"), QByteArray(), QByteArray("not a pdf")}) {
+        QVERIFY(writeFile(broken, bytes));
+        QVERIFY(pdfTitle(broken).size() < 400);
+    }
+    QVERIFY(pdfTitle(m_dir->filePath(u"absent.pdf"_qs)).isEmpty());
 }
 
 void TestUpdateServer::naturalOrder()
@@ -604,6 +799,14 @@ void TestUpdateServer::programReportsBadFolderAndBusyPort()
     QVERIFY(busy.exitCode() != 0);
     QVERIFY2(busy.readAllStandardError().contains("cannot listen"), "no clear message");
 
+    QProcess help;
+    help.start(program, {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(30000));
+    const QByteArray helpText = help.readAllStandardOutput();
+    for (const char *option : {"--circulars", "--bind", "--port", "--public-url", "--cache",
+                               "--max-connections", "--request-timeout", "--idle-timeout"})
+        QVERIFY2(helpText.contains(option), option);
+
     QProcess badPort;
     badPort.start(program, {QStringLiteral("--circulars"), m_dir->path(), QStringLiteral("--port"),
                             QStringLiteral("70000")});
@@ -628,6 +831,19 @@ void TestUpdateServer::programReportsBadFolderAndBusyPort()
     const Answer list = get(QUrl(match.captured(0) + u"actualizacionesValores.asp"_qs));
     QCOMPARE(list.status, 200);
     QCOMPARE(firstLabelText(list.body), QStringLiteral("1001,1002,1003"));
+    // One line per request: time, address, method, address asked for, status, bytes, ms.
+    out.clear();
+    timer.restart();
+    while (!out.contains("actualizacionesValores.asp") && timer.elapsed() < 30000) {
+        good.waitForReadyRead(1000);
+        out += good.readAllStandardOutput();
+    }
+    const QRegularExpression line(
+        QStringLiteral(
+            "\\n\\S+Z 127\\.0\\.0\\.1 GET /Normativa/actualizacionesValores\\.asp 200 %1 "
+            "[0-9]+\\.[0-9]\\n")
+            .arg(list.body.size()));
+    QVERIFY2(line.match(QString::fromUtf8(u"\n"_qs.toUtf8() + out)).hasMatch(), out.constData());
     good.terminate();
     QVERIFY(good.waitForFinished(30000));
 }

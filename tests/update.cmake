@@ -10,5 +10,10 @@ endif()
 legis_add_test(tst_updateserver SOURCES tst_updateserver.cpp
                LIBS legis_updateserver Qt6::Network PkgConfig::LIBZIP)
 target_compile_definitions(tst_updateserver PRIVATE
-    UPDATE_SERVER_PROGRAM="$<TARGET_FILE:legisdisco-update-server>")
-add_dependencies(tst_updateserver legisdisco-update-server)
+    UPDATE_SERVER_PROGRAM="$<TARGET_FILE:legisdisco-update-server>"
+    DEMO_CIRCULAR="${LEGISDISCO_STAGE_DIR}/circulares/1001.pdf")
+add_dependencies(tst_updateserver legisdisco-update-server legisdisco_demo)
+
+# The server's defences against hostile clients, with short timeouts.
+legis_add_test(tst_updateserverlimits SOURCES tst_updateserverlimits.cpp
+               LIBS legis_updateserver Qt6::Network)

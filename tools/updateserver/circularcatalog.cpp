@@ -116,6 +116,7 @@ void CircularCatalog::scan()
 {
     m_identifiers.clear();
     m_files.clear();
+    ++m_generation;
 
     // QDir::Files without QDir::Hidden: regular files (and links to them), hidden ones left
     // out, as the viewer leaves them out of its own listing. The extension is matched here,

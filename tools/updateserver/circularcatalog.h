@@ -26,6 +26,10 @@ public:
     bool contains(const QString &identifier) const { return m_files.contains(identifier); }
     // The path of the circular's file, or an empty text for an unknown identifier.
     QString filePath(const QString &identifier) const;
+    // Every circular's file name within the folder, by identifier.
+    QHash<QString, QString> fileNames() const { return m_files; }
+    // Counts the listings made: a new number means the folder's contents may have changed.
+    quint64 generation() const { return m_generation; }
 
     // True for a text that can name a circular: not empty, not hidden (no leading "."),
     // no "..", no path separator ("/" or "\"), no control character (NUL among them) and no
@@ -47,4 +51,5 @@ private:
     bool m_valid = false;
     qint64 m_folderModified = 0; // ms since the epoch, as seen by the last scan
     qint64 m_scannedAt = 0;      // ms since the epoch
+    quint64 m_generation = 0;
 };

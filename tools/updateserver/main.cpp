@@ -1,8 +1,11 @@
-// legisdisco-update-server --circulars DIR [--port N] [--bind ADDR]
+// legisdisco-update-server --circulars DIR [options]
 //
 // Serves the PDF circulars of DIR the way the regulator's update server does, under
 // http://ADDR:N/Normativa/ (by default http://127.0.0.1:8731/Normativa/, where the demo
 // settings point). Runs until it is stopped; logs one line per request on standard output.
+//
+// legisdisco-update-server --circulars DIR --write-index FILE writes the circular index page
+// of DIR, as the packages carry it, and ends.
 
 #include "updateserver.h"
 
@@ -10,10 +13,17 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QSaveFile>
+#include <QSocketNotifier>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +38,45 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
+// Every connection takes a file descriptor: use all the system allows this process.
+void raiseFileLimit()
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
+// A log field without spaces or control characters, so that a line stays one line.
+QString field(const std::string &text)
+{
+    QString result =
+        QString::fromLatin1(text.data(), qsizetype(std::min<std::size_t>(text.size(), 300)));
+    for (QChar &c : result) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
+            c = u'?';
+    }
+    if (text.size() > 300)
+        result += QStringLiteral("...");
+    return result.isEmpty() ? QStringLiteral("-") : result;
+}
+
+int stopPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+}
+
+bool positiveNumber(const QString &text, double *value)
+{
+    bool ok = false;
+    *value = text.toDouble(&ok);
+    return ok && *value > 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -36,9 +85,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("legisdisco-update-server"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Reference update server for Legisdisco: serves the PDF circulars of "
-                       "one folder under http://ADDRESS:PORT/Normativa/."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Reference update server for Legisdisco: serves the PDF circulars of one folder under "
+        "http://ADDRESS:PORT/Normativa/. Logs one line per request on standard output: time, "
+        "client address, request, status, bytes of the body, milliseconds."));
     parser.addHelpOption();
     const QCommandLineOption circularsOption(
         QStringLiteral("circulars"), QStringLiteral("Folder holding the circulars (*.pdf)."),
@@ -48,12 +98,67 @@ int main(int argc, char *argv[])
         QStringLiteral("Port to listen on, 0 for any free port (default %1).")
             .arg(UpdateServer::defaultPort),
         QStringLiteral("N"), QString::number(UpdateServer::defaultPort));
-    const QCommandLineOption bindOption(QStringLiteral("bind"),
-                                        QStringLiteral("Address to listen on (default 127.0.0.1)."),
-                                        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
-    parser.addOption(circularsOption);
-    parser.addOption(portOption);
-    parser.addOption(bindOption);
+    const QCommandLineOption bindOption(
+        QStringLiteral("bind"),
+        QStringLiteral("Address to listen on, such as 127.0.0.1, :: or 0.0.0.0 (default "
+                       "127.0.0.1)."),
+        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption publicOption(
+        QStringLiteral("public-url"),
+        QStringLiteral("Address the clients reach the server at, such as "
+                       "https://normativa.example.org/ (where Normativa/ is found); the "
+                       "redirects and package links are made from it. Without it they are "
+                       "relative."),
+        QStringLiteral("URL"));
+    const QCommandLineOption cacheOption(
+        QStringLiteral("cache"),
+        QStringLiteral("Folder for the built packages, kept across restarts and shareable by "
+                       "several servers (default: a temporary folder removed at exit)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption cacheSizeOption(
+        QStringLiteral("cache-size"),
+        QStringLiteral("Megabytes of packages kept before the least recently asked for are "
+                       "removed (default %1).")
+            .arg(PackageCache::defaultMaxBytes / (1024 * 1024)),
+        QStringLiteral("MB"), QString::number(PackageCache::defaultMaxBytes / (1024 * 1024)));
+    const QCommandLineOption cacheKeepOption(
+        QStringLiteral("cache-keep"),
+        QStringLiteral("Seconds a package is kept after it was last asked for, whatever the "
+                       "size of the cache (default %1).")
+            .arg(PackageCache::defaultKeepSeconds),
+        QStringLiteral("S"), QString::number(PackageCache::defaultKeepSeconds));
+    const HttpLimits defaults;
+    const QCommandLineOption connectionsOption(
+        QStringLiteral("max-connections"),
+        QStringLiteral("Connections open at once (default %1, lowered to fit the file limit).")
+            .arg(defaults.maxConnections),
+        QStringLiteral("N"), QString::number(defaults.maxConnections));
+    const QCommandLineOption requestTimeoutOption(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("Seconds a request may take to arrive whole (default %1).")
+            .arg(double(defaults.requestTimeout.count()) / 1000),
+        QStringLiteral("S"), QString::number(double(defaults.requestTimeout.count()) / 1000));
+    const QCommandLineOption idleTimeoutOption(
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Seconds a kept-alive connection may wait for its next request "
+                       "(default %1).")
+            .arg(double(defaults.idleTimeout.count()) / 1000),
+        QStringLiteral("S"), QString::number(double(defaults.idleTimeout.count()) / 1000));
+    const QCommandLineOption workersOption(
+        QStringLiteral("workers"),
+        QStringLiteral("Threads that prepare answers (default: two per processor, at least "
+                       "four)."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption quietOption(QStringLiteral("quiet"),
+                                         QStringLiteral("Do not log the requests."));
+    const QCommandLineOption indexOption(
+        QStringLiteral("write-index"),
+        QStringLiteral("Write the circular index page of the --circulars folder to FILE and "
+                       "exit."),
+        QStringLiteral("FILE"));
+    parser.addOptions({circularsOption, portOption, bindOption, publicOption, cacheOption,
+                       cacheSizeOption, cacheKeepOption, connectionsOption, requestTimeoutOption,
+                       idleTimeoutOption, workersOption, quietOption, indexOption});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -76,6 +181,17 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    if (parser.isSet(indexOption)) {
+        QSaveFile out(parser.value(indexOption));
+        if (!out.open(QIODevice::WriteOnly) || out.write(UpdateServer::indexPageOf(folder)) < 0 ||
+            !out.commit()) {
+            complain(QStringLiteral("cannot write %1: %2")
+                         .arg(parser.value(indexOption), out.errorString()));
+            return 1;
+        }
+        return 0;
+    }
+
     bool portOk = false;
     const uint port = parser.value(portOption).toUInt(&portOk);
     if (!portOk || port > 65535) {
@@ -93,20 +209,96 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    UpdateServer server(folder);
+    UpdateServerOptions options;
+    if (parser.isSet(publicOption)) {
+        options.publicUrl = QUrl(parser.value(publicOption), QUrl::StrictMode);
+        const QString scheme = options.publicUrl.scheme();
+        if (!options.publicUrl.isValid() || options.publicUrl.host().isEmpty() ||
+            (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+            complain(QStringLiteral("invalid public address '%1': give an http or https address "
+                                    "such as https://normativa.example.org/")
+                         .arg(parser.value(publicOption)));
+            return 2;
+        }
+    }
+    if (parser.isSet(cacheOption))
+        options.cacheFolder = QDir(parser.value(cacheOption)).absolutePath();
+    double number = 0;
+    if (!positiveNumber(parser.value(cacheSizeOption), &number)) {
+        complain(QStringLiteral("invalid --cache-size: give a number of megabytes"));
+        return 2;
+    }
+    options.cacheBytes = qint64(number * 1024 * 1024);
+    bool ok = false;
+    options.cacheKeepSeconds = parser.value(cacheKeepOption).toLongLong(&ok);
+    if (!ok || options.cacheKeepSeconds < 0) {
+        complain(QStringLiteral("invalid --cache-keep: give a number of seconds"));
+        return 2;
+    }
+    options.limits.maxConnections = parser.value(connectionsOption).toInt(&ok);
+    if (!ok || options.limits.maxConnections < 1) {
+        complain(QStringLiteral("invalid --max-connections: give a positive number"));
+        return 2;
+    }
+    if (!positiveNumber(parser.value(requestTimeoutOption), &number)) {
+        complain(QStringLiteral("invalid --request-timeout: give a number of seconds"));
+        return 2;
+    }
+    options.limits.requestTimeout = std::chrono::milliseconds(qint64(number * 1000));
+    if (!positiveNumber(parser.value(idleTimeoutOption), &number)) {
+        complain(QStringLiteral("invalid --idle-timeout: give a number of seconds"));
+        return 2;
+    }
+    options.limits.idleTimeout = std::chrono::milliseconds(qint64(number * 1000));
+    options.limits.workers = parser.value(workersOption).toInt(&ok);
+    if (!ok || options.limits.workers < 0) {
+        complain(QStringLiteral("invalid --workers: give a number, 0 for one per processor"));
+        return 2;
+    }
+    if (!parser.isSet(quietOption)) {
+        options.log = [](const HttpLogEntry &entry) {
+            say(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                    .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+                         field(entry.peer), field(entry.method), field(entry.target),
+                         QString::number(entry.status), QString::number(entry.bytes),
+                         QString::number(entry.milliseconds, 'f', 1)));
+        };
+    }
+
+    raiseFileLimit();
+    // SIGPIPE from a client gone while it was answered must not end the server.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    UpdateServer server(folder, options);
+    // The titles and digests of the circulars, read before the first client comes.
+    QElapsedTimer warming;
+    warming.start();
+    const int circulars = server.warmUp();
+    std::fprintf(stderr, "legisdisco-update-server: read %d circulars in %lld ms\n", circulars,
+                 warming.elapsed());
     if (!server.listen(address, quint16(port))) {
         complain(QStringLiteral("cannot listen on %1 port %2: %3")
                      .arg(address.toString(), QString::number(port), server.errorString()));
         return 1;
     }
-    QObject::connect(&server, &UpdateServer::requestAnswered,
-                     [](const QString &method, const QString &target, int status) {
-                         say(QStringLiteral("%1 %2 %3 %4")
-                                 .arg(QDateTime::currentDateTime().toString(Qt::ISODate), method,
-                                      target, QString::number(status)));
-                     });
 
-    say(QStringLiteral("Serving the circulars of %1 at %2")
-            .arg(folder, server.baseUrl().toString()));
+    // SIGTERM (systemd, kill) and SIGINT end the server cleanly, removing a temporary cache.
+    if (::pipe(stopPipe) == 0) {
+        auto *notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+        std::signal(SIGTERM, onStopSignal);
+        std::signal(SIGINT, onStopSignal);
+    }
+
+    QUrl served = server.baseUrl();
+    if (!options.publicUrl.isEmpty())
+        served = QUrl(options.publicUrl.toString(QUrl::RemoveQuery | QUrl::RemoveFragment |
+                                                 QUrl::StripTrailingSlash) +
+                      UpdateServer::pathPrefix());
+    say(QStringLiteral("Serving the circulars of %1 at %2 (listening on %3 port %4, packages in "
+                       "%5, at most %6 connections)")
+            .arg(folder, served.toString(), server.serverAddress().toString(),
+                 QString::number(server.serverPort()), server.cacheFolder(),
+                 QString::number(server.connectionLimit())));
     return app.exec();
 }

@@ -2,21 +2,20 @@
 
 #include "serverpages.h"
 
-#include <QAbstractHttpServer>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
-#include <QRegularExpression>
-#include <QSet>
 #include <QStringDecoder>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrlQuery>
 
+#include <QSet>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <functional>
 #include <utility>
 
 // What the server sends back for one request.
@@ -24,6 +23,7 @@ struct UpdateServerReply {
     int status = 200;
     QByteArray type = QByteArrayLiteral("text/html; charset=utf-8");
     QByteArray body;
+    int file = -1; // an open file, sent instead of body
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
 
@@ -31,81 +31,31 @@ namespace {
 
 using Reply = UpdateServerReply;
 
-// The longest query the request page reads; longer ones are refused with 414.
-constexpr qsizetype maxQueryLength = 16 * 1024 * 1024;
-// How much of an address the log line shows.
-constexpr qsizetype maxLoggedTarget = 200;
 // How many identifiers an error page names before it only counts the rest.
 constexpr int namedInErrors = 20;
+// How long the index page is trusted before the files' stamps are looked at again.
+constexpr qint64 indexRecheckMs = 5000;
+// The longest set code: it travels in the Location header, which HTTP libraries and
+// proxies cap (Beast at 64 KiB, common proxies lower). Consecutive numbers take a few
+// bytes per run; only tens of thousands of scattered circulars come near it.
+constexpr qsizetype maxSetCode = 32 * 1024;
+// Hexadecimal digits of a package's name.
+constexpr int nameLength = 32;
 
 const QLatin1String listName("actualizacionesValores.asp");
 const QLatin1String requestName("archivoValores.asp");
 const QLatin1String answerName("archivo.asp");
-const QLatin1String packagePrefix("paquetes/actualizacion-");
+const QLatin1String packagesFolder("paquetes/");
+const QLatin1String packagePrefix("actualizacion-");
 const QLatin1String packageSuffix(".zip");
-
-// Hands each parsed request to the update server, which answers every one of them, so the
-// missing handler is never reached.
-class HttpFront : public QAbstractHttpServer {
-public:
-    using Handler = std::function<void(const QHttpServerRequest &, QTcpSocket *)>;
-
-    explicit HttpFront(Handler handler)
-        : m_handler(std::move(handler))
-    {
-    }
-
-    static QHttpServerResponder responderFor(const QHttpServerRequest &request, QTcpSocket *socket)
-    {
-        return makeResponder(request, socket);
-    }
-
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override
-    {
-        m_handler(request, socket);
-        return true;
-    }
-
-    void missingHandler(const QHttpServerRequest &, QTcpSocket *) override {}
-
-private:
-    Handler m_handler;
-};
-
-QString methodName(QHttpServerRequest::Method method)
-{
-    switch (method) {
-    case QHttpServerRequest::Method::Get:
-        return QStringLiteral("GET");
-    case QHttpServerRequest::Method::Put:
-        return QStringLiteral("PUT");
-    case QHttpServerRequest::Method::Delete:
-        return QStringLiteral("DELETE");
-    case QHttpServerRequest::Method::Post:
-        return QStringLiteral("POST");
-    case QHttpServerRequest::Method::Head:
-        return QStringLiteral("HEAD");
-    case QHttpServerRequest::Method::Options:
-        return QStringLiteral("OPTIONS");
-    case QHttpServerRequest::Method::Patch:
-        return QStringLiteral("PATCH");
-    case QHttpServerRequest::Method::Connect:
-        return QStringLiteral("CONNECT");
-    case QHttpServerRequest::Method::Trace:
-        return QStringLiteral("TRACE");
-    default:
-        return QStringLiteral("?");
-    }
-}
+const QLatin1String indexEntry("pagina/circulares.htm");
 
 Reply htmlReply(int status, QByteArray body)
 {
     Reply reply;
     reply.status = status;
     reply.body = std::move(body);
-    // The list changes with the folder, and a package is named anew for every request:
-    // nothing here is worth keeping in a browser's cache.
+    // The list changes with the folder: pages are not worth keeping in a browser's cache.
     reply.headers.append({QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store")});
     return reply;
 }
@@ -124,6 +74,14 @@ Reply notFound()
                           .arg(UpdateServer::pathPrefix(), listName));
 }
 
+Reply packageGone()
+{
+    return errorReply(404, QStringLiteral("Paquete no disponible"),
+                      QStringLiteral("El paquete solicitado no existe o sus circulares han "
+                                     "cambiado desde que se preparó. Vuelva a revisar las "
+                                     "actualizaciones."));
+}
+
 Reply folderUnavailable()
 {
     return errorReply(503, QStringLiteral("Servicio no disponible"),
@@ -131,27 +89,21 @@ Reply folderUnavailable()
                                      "en este momento. Inténtelo de nuevo más tarde."));
 }
 
-// "http://host:port" for the absolute addresses of the answers: the Host header the request
-// came with when it is a plain host name or address with an optional port, otherwise the
-// address and port the connection arrived at.
-QString originOf(const QHttpServerRequest &request, QTcpSocket *socket)
+Reply buildFailed(const QString &error)
 {
-    static const QRegularExpression plainHost(QStringLiteral(
-        "^(?:[A-Za-z0-9](?:[A-Za-z0-9.-]{0,252}[A-Za-z0-9])?|\\[[0-9A-Fa-f:.]{2,45}\\])"
-        "(?::[0-9]{1,5})?$"));
-    const QString host = QString::fromLatin1(request.value(QByteArrayLiteral("Host")));
-    if (plainHost.match(host).hasMatch())
-        return QStringLiteral("http://") + host;
+    Reply reply = errorReply(503, QStringLiteral("Error del servidor"),
+                             QStringLiteral("No se pudo preparar el paquete de actualización "
+                                            "(%1). Inténtelo de nuevo más tarde.")
+                                 .arg(error));
+    reply.headers.append({QByteArrayLiteral("Retry-After"), QByteArrayLiteral("5")});
+    return reply;
+}
 
-    QHostAddress address = socket->localAddress();
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    if (isV4)
-        address = QHostAddress(v4);
-    const QString hostText = address.protocol() == QAbstractSocket::IPv6Protocol
-                                 ? QStringLiteral("[%1]").arg(address.toString())
-                                 : address.toString();
-    return QStringLiteral("http://%1:%2").arg(hostText).arg(socket->localPort());
+bool isName(QStringView text)
+{
+    return text.size() == nameLength && std::all_of(text.begin(), text.end(), [](QChar c) {
+               return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+           });
 }
 
 // Percent-decodes one identifier of a request; false when the bytes are not UTF-8.
@@ -185,12 +137,24 @@ QString shown(const QString &text)
 } // namespace
 
 UpdateServer::UpdateServer(const QString &circularsFolder, QObject *parent)
+    : UpdateServer(circularsFolder, UpdateServerOptions(), parent)
+{
+}
+
+UpdateServer::UpdateServer(const QString &circularsFolder, UpdateServerOptions options,
+                           QObject *parent)
     : QObject(parent)
+    , m_folder(circularsFolder)
+    , m_options(std::move(options))
     , m_catalog(circularsFolder)
 {
 }
 
-UpdateServer::~UpdateServer() = default;
+UpdateServer::~UpdateServer()
+{
+    // Stops the network thread and the workers before what they use goes.
+    m_http.reset();
+}
 
 bool UpdateServer::listen(const QHostAddress &address, quint16 port)
 {
@@ -198,34 +162,55 @@ bool UpdateServer::listen(const QHostAddress &address, quint16 port)
         m_error = QStringLiteral("the server is already listening");
         return false;
     }
-    auto tcp = std::make_unique<QTcpServer>();
-    if (!tcp->listen(address, port)) {
-        m_error = tcp->errorString();
+    QString cacheFolder = m_options.cacheFolder;
+    if (cacheFolder.isEmpty()) {
+        m_temporaryCache = std::make_unique<QTemporaryDir>();
+        if (!m_temporaryCache->isValid()) {
+            m_error = QStringLiteral("cannot create a temporary cache folder: %1")
+                          .arg(m_temporaryCache->errorString());
+            return false;
+        }
+        cacheFolder = m_temporaryCache->path();
+    }
+    m_cache = std::make_unique<PackageCache>(cacheFolder, m_options.cacheBytes,
+                                             m_options.cacheKeepSeconds);
+    if (!m_cache->open(&m_error))
+        return false;
+
+    auto http =
+        std::make_unique<HttpFront>([this](const HttpRequest &request) { return answer(request); },
+                                    m_options.log, m_options.limits);
+    QHostAddress bindAddress = address;
+    if (address == QHostAddress::Any)
+        bindAddress = QHostAddress::AnyIPv6;
+    std::string error;
+    if (!http->listen(bindAddress.toString().toStdString(), port, &error)) {
+        m_error = QString::fromStdString(error);
         return false;
     }
-    m_http = std::make_unique<HttpFront>(
-        [this](const QHttpServerRequest &request, QTcpSocket *socket) { handle(request, socket); });
-    m_tcp = tcp.get();
-    m_tcp->setParent(m_http.get());
-    tcp.release();
-    m_http->bind(m_tcp);
+    m_http = std::move(http);
     m_error.clear();
     return true;
 }
 
-bool UpdateServer::isListening() const
-{
-    return m_tcp && m_tcp->isListening();
-}
-
 quint16 UpdateServer::serverPort() const
 {
-    return m_tcp ? m_tcp->serverPort() : 0;
+    return m_http ? m_http->port() : 0;
 }
 
 QHostAddress UpdateServer::serverAddress() const
 {
-    return m_tcp ? m_tcp->serverAddress() : QHostAddress();
+    return m_http ? QHostAddress(QString::fromStdString(m_http->address())) : QHostAddress();
+}
+
+int UpdateServer::connectionLimit() const
+{
+    return m_http ? m_http->connectionLimit() : 0;
+}
+
+int UpdateServer::openConnections() const
+{
+    return m_http ? m_http->openConnections() : 0;
 }
 
 QUrl UpdateServer::baseUrl() const
@@ -243,43 +228,40 @@ QUrl UpdateServer::baseUrl() const
     return url;
 }
 
-void UpdateServer::setPackageLimits(int maxPackages, qint64 maxBytes)
+QString UpdateServer::publicPrefix() const
 {
-    m_packages.setLimits(maxPackages, maxBytes);
+    if (m_options.publicUrl.isEmpty())
+        return {};
+    QString base =
+        m_options.publicUrl.toString(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::FullyEncoded);
+    if (!base.endsWith(u'/'))
+        base += u'/';
+    return base + pathPrefix().mid(1);
 }
 
-void UpdateServer::handle(const QHttpServerRequest &request, QTcpSocket *socket)
+HttpAnswer UpdateServer::answer(const HttpRequest &request)
 {
-    const Reply reply = route(request, socket);
-    if (socket->isOpen()) {
-        QHttpServerResponder responder = HttpFront::responderFor(request, socket);
-        responder.writeStatusLine(QHttpServerResponder::StatusCode(reply.status));
-        responder.writeHeader(QByteArrayLiteral("Content-Type"), reply.type);
-        responder.writeHeader(QByteArrayLiteral("Content-Length"),
-                              QByteArray::number(reply.body.size()));
-        for (const auto &header : reply.headers)
-            responder.writeHeader(header.first, header.second);
-        // A HEAD request gets the headers of the GET answer and no body.
-        if (request.method() == QHttpServerRequest::Method::Head)
-            responder.writeBody("", 0);
-        else
-            responder.writeBody(reply.body);
-    }
-
-    QString target =
-        request.url().toString(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::FullyEncoded);
-    if (target.size() > maxLoggedTarget)
-        target =
-            target.left(maxLoggedTarget) + QStringLiteral("… (%1 characters)").arg(target.size());
-    emit requestAnswered(methodName(request.method()), target, reply.status);
+    const Reply reply =
+        route(QString::fromStdString(request.method),
+              QString::fromLatin1(request.target.data(), qsizetype(request.target.size())));
+    HttpAnswer answer;
+    answer.status = reply.status;
+    answer.type = reply.type.toStdString();
+    answer.body = reply.body.toStdString();
+    answer.file = reply.file;
+    for (const auto &header : reply.headers)
+        answer.headers.emplace_back(header.first.toStdString(), header.second.toStdString());
+    return answer;
 }
 
-UpdateServer::Reply UpdateServer::route(const QHttpServerRequest &request, QTcpSocket *socket)
+UpdateServer::Reply UpdateServer::route(const QString &method, const QString &target)
 {
     enum class Page { List, Request, Answer, Package };
 
-    const QUrl url = request.url();
-    const QString path = url.path(QUrl::FullyDecoded);
+    const qsizetype question = target.indexOf(u'?');
+    const QString query = question < 0 ? QString() : target.mid(question + 1);
+    const QString path = QString::fromUtf8(QByteArray::fromPercentEncoding(
+        target.left(question < 0 ? target.size() : question).toLatin1()));
     const QString prefix = pathPrefix();
     // Addresses are matched without regard to letter case, as the regulator's server does.
     if (!path.startsWith(prefix, Qt::CaseInsensitive))
@@ -287,26 +269,31 @@ UpdateServer::Reply UpdateServer::route(const QHttpServerRequest &request, QTcpS
     const QStringView name = QStringView(path).mid(prefix.size());
 
     Page page;
-    QString token;
+    QString set;
+    QString packageName;
     if (name.compare(listName, Qt::CaseInsensitive) == 0) {
         page = Page::List;
     } else if (name.compare(requestName, Qt::CaseInsensitive) == 0) {
         page = Page::Request;
     } else if (name.compare(answerName, Qt::CaseInsensitive) == 0) {
         page = Page::Answer;
-    } else if (name.startsWith(packagePrefix, Qt::CaseInsensitive) &&
-               name.endsWith(packageSuffix, Qt::CaseInsensitive) &&
-               name.size() > packagePrefix.size() + packageSuffix.size()) {
+    } else if (name.startsWith(packagesFolder, Qt::CaseInsensitive)) {
+        // paquetes/SET/actualizacion-NAME.zip
+        const QStringView rest = name.mid(packagesFolder.size());
+        const qsizetype slash = rest.indexOf(u'/');
+        const QStringView file = slash < 0 ? QStringView() : rest.mid(slash + 1);
+        if (slash <= 0 || !file.startsWith(packagePrefix) || !file.endsWith(packageSuffix) ||
+            !isName(file.mid(packagePrefix.size(),
+                             file.size() - packagePrefix.size() - packageSuffix.size())))
+            return notFound();
         page = Page::Package;
-        token = name.mid(packagePrefix.size(),
-                         name.size() - packagePrefix.size() - packageSuffix.size())
-                    .toString();
+        set = rest.left(slash).toString();
+        packageName = file.mid(packagePrefix.size(), nameLength).toString();
     } else {
         return notFound();
     }
 
-    if (request.method() != QHttpServerRequest::Method::Get &&
-        request.method() != QHttpServerRequest::Method::Head) {
+    if (method != QLatin1String("GET") && method != QLatin1String("HEAD")) {
         Reply reply = errorReply(405, QStringLiteral("Método no permitido"),
                                  QStringLiteral("Esta dirección solo admite solicitudes GET."));
         reply.headers.append({QByteArrayLiteral("Allow"), QByteArrayLiteral("GET, HEAD")});
@@ -317,31 +304,168 @@ UpdateServer::Reply UpdateServer::route(const QHttpServerRequest &request, QTcpS
     case Page::List:
         return listPage();
     case Page::Request:
-        return requestPage(url, originOf(request, socket));
+        return requestPage(query);
     case Page::Answer:
-        return answerPage(url, originOf(request, socket));
+        return answerPage(query);
     case Page::Package:
-        return package(token);
+        return package(set, packageName);
     }
     return notFound();
 }
 
-UpdateServer::Reply UpdateServer::listPage()
+UpdateServer::Catalog UpdateServer::catalog()
 {
-    if (!m_catalog.refresh())
-        return folderUnavailable();
-    return htmlReply(200, ServerPages::listPage(m_catalog.identifiers()));
+    const std::lock_guard<std::mutex> lock(m_catalogMutex);
+    Catalog view;
+    view.available = m_catalog.refresh();
+    view.generation = m_catalog.generation();
+    view.identifiers = m_catalog.identifiers();
+    view.fileNames = m_catalog.fileNames();
+    return view;
 }
 
-UpdateServer::Reply UpdateServer::requestPage(const QUrl &url, const QString &origin)
+UpdateServer::Index UpdateServer::index(const Catalog &catalog)
 {
-    const QString query = url.query(QUrl::FullyEncoded);
-    if (query.size() > maxQueryLength) {
-        return errorReply(414, QStringLiteral("Solicitud demasiado larga"),
-                          QStringLiteral("La lista de circulares solicitadas es demasiado "
-                                         "larga. Solicítelas en varias veces."));
-    }
+    const std::lock_guard<std::mutex> lock(m_indexMutex);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!m_index.page.isEmpty() && m_index.generation == catalog.generation &&
+        now - m_index.checkedMs < indexRecheckMs)
+        return m_index;
 
+    // Titles live in the files: look at their stamps before trusting the page made.
+    QList<FileStamp> stamps;
+    stamps.reserve(catalog.identifiers.size());
+    qint64 newest = 0;
+    for (const QString &identifier : catalog.identifiers) {
+        stamps.append(fileStamp(m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier)));
+        newest = qMax(newest, stamps.constLast().modifiedNs / 1000000000);
+    }
+    if (m_index.page.isEmpty() || m_index.generation != catalog.generation ||
+        m_index.stamps != stamps) {
+        m_index.page = circularIndexFor(m_folder, catalog.identifiers, catalog.fileNames, m_facts);
+        m_index.digest = QCryptographicHash::hash(m_index.page, QCryptographicHash::Sha256);
+        QString error;
+        m_index.zipped =
+            zipOneEntry({indexEntry, QString(), FileStamp(), m_index.page, newest, {}}, &error);
+        m_index.stamps = std::move(stamps);
+        m_index.generation = catalog.generation;
+        m_index.newestModified = newest;
+    }
+    m_index.checkedMs = now;
+    return m_index;
+}
+
+int UpdateServer::warmUp()
+{
+    const Catalog view = catalog();
+    if (!view.available)
+        return 0;
+    index(view);
+    for (const QString &identifier : view.identifiers)
+        m_facts.digest(m_folder + QLatin1Char('/') + view.fileNames.value(identifier));
+    return int(view.identifiers.size());
+}
+
+QByteArray UpdateServer::indexPageOf(const QString &folder)
+{
+    CircularCatalog catalog(folder);
+    catalog.refresh();
+    FileFacts facts;
+    return circularIndexFor(folder, catalog.identifiers(), catalog.fileNames(), facts);
+}
+
+QString UpdateServer::packageName(const Catalog &catalog, const QStringList &identifiers,
+                                  const Index &index, QList<PackagePart> *parts)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView("legisdisco package 1\n"));
+    parts->clear();
+    parts->reserve(identifiers.size() + 1);
+    for (const QString &identifier : identifiers) {
+        const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
+        FileStamp stamp;
+        const QByteArray digest = m_facts.digest(path, &stamp);
+        if (digest.isEmpty())
+            return {};
+        hash.addData(identifier.toUtf8());
+        hash.addData(QByteArrayView("\0", 1));
+        hash.addData(digest);
+        parts->append(
+            {QStringLiteral("circulares/%1.pdf").arg(identifier), path, stamp, {}, 0, {}});
+    }
+    hash.addData(QByteArrayView("index\0", 6));
+    hash.addData(index.digest);
+    parts->append(
+        {indexEntry, QString(), FileStamp(), index.page, index.newestModified, index.zipped});
+    return QString::fromLatin1(hash.result().toHex().left(nameLength));
+}
+
+bool UpdateServer::findPackage(const QString &name, const QString &set, Found *found,
+                               Reply *failure)
+{
+    if (!isName(name) || !PackageSets::decode(set, &found->identifiers)) {
+        *failure = packageGone();
+        return false;
+    }
+    // Twice: a package removed between finding and opening it is built again.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QString path = m_cache->existing(name);
+        if (path.isEmpty()) {
+            // Not kept (never built here, or evicted): build it again if the files are
+            // still the ones it was named after.
+            const Catalog view = catalog();
+            if (!view.available) {
+                *failure = folderUnavailable();
+                return false;
+            }
+            for (const QString &identifier : std::as_const(found->identifiers)) {
+                if (!view.fileNames.contains(identifier)) {
+                    *failure = packageGone();
+                    return false;
+                }
+            }
+            QList<PackagePart> parts;
+            if (packageName(view, found->identifiers, index(view), &parts) != name) {
+                *failure = packageGone();
+                return false;
+            }
+            QString error;
+            path = m_cache->obtain(
+                name,
+                [&parts](QList<PackagePart> *made, QString *) {
+                    *made = parts;
+                    return true;
+                },
+                &error);
+            if (path.isEmpty()) {
+                *failure = buildFailed(error);
+                return false;
+            }
+        }
+        found->file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (found->file >= 0 && ::fstat(found->file, &info) == 0) {
+            found->size = qint64(info.st_size);
+            return true;
+        }
+        if (found->file >= 0)
+            ::close(found->file);
+        found->file = -1;
+    }
+    *failure = buildFailed(QStringLiteral("el paquete no se pudo abrir"));
+    return false;
+}
+
+UpdateServer::Reply UpdateServer::listPage()
+{
+    const Catalog view = catalog();
+    if (!view.available)
+        return folderUnavailable();
+    return htmlReply(200, ServerPages::listPage(view.identifiers));
+}
+
+UpdateServer::Reply UpdateServer::requestPage(const QString &query)
+{
     // Numeros=ID,ID,...: the pieces are split at "," before they are percent-decoded.
     // A "+" stays a "+"; a space is sent as %20. Pieces left empty (",," or a "," at the
     // end) are passed over.
@@ -371,7 +495,8 @@ UpdateServer::Reply UpdateServer::requestPage(const QUrl &url, const QString &or
                                                  "archivoValores.asp?Numeros=1001,1002."));
     }
 
-    if (!m_catalog.refresh())
+    const Catalog view = catalog();
+    if (!view.available)
         return folderUnavailable();
 
     QSet<QString> seen;
@@ -396,7 +521,7 @@ UpdateServer::Reply UpdateServer::requestPage(const QUrl &url, const QString &or
         if (seen.contains(identifier))
             continue;
         seen.insert(identifier);
-        if (m_catalog.contains(identifier))
+        if (view.fileNames.contains(identifier))
             identifiers.append(identifier);
         else
             unknown.append(shown(identifier));
@@ -413,86 +538,75 @@ UpdateServer::Reply UpdateServer::requestPage(const QUrl &url, const QString &or
     }
     std::sort(identifiers.begin(), identifiers.end(), CircularCatalog::naturalLess);
 
-    const QString token = packageToken(identifiers);
-    if (!m_packages.find(token)) {
-        QList<PackageEntry> entries;
-        entries.reserve(identifiers.size());
-        for (const QString &identifier : std::as_const(identifiers)) {
-            entries.append({QStringLiteral("circulares/%1.pdf").arg(identifier),
-                            m_catalog.filePath(identifier)});
-        }
-        QString error;
-        QByteArray zip = buildZipArchive(entries, &error);
-        if (zip.isEmpty()) {
-            return errorReply(500, QStringLiteral("Error del servidor"),
-                              QStringLiteral("No se pudo preparar el paquete de "
-                                             "actualización (%1). Inténtelo de nuevo más "
-                                             "tarde.")
-                                  .arg(error));
-        }
-        m_packages.insert({token, identifiers, std::move(zip)});
+    QList<PackagePart> parts;
+    const QString name = packageName(view, identifiers, index(view), &parts);
+    if (name.isEmpty())
+        return buildFailed(QStringLiteral("no se pudo leer una de las circulares"));
+    const QString set = PackageSets::encode(identifiers);
+    if (set.size() > maxSetCode) {
+        return errorReply(414, QStringLiteral("Solicitud demasiado larga"),
+                          QStringLiteral("La lista de circulares solicitadas es demasiado "
+                                         "larga. Solicítelas en varias veces."));
     }
+    // Built now, so that the answer page can give its size.
+    QString error;
+    const QString path = m_cache->obtain(
+        name,
+        [&parts](QList<PackagePart> *made, QString *) {
+            *made = parts;
+            return true;
+        },
+        &error);
+    if (path.isEmpty())
+        return buildFailed(error);
 
     const QString target =
-        QStringLiteral("%1%2%3?paquete=%4").arg(origin, pathPrefix(), answerName, token);
+        QStringLiteral("%1%2?paquete=%3-%4")
+            .arg(publicPrefix(), answerName, name, PackageSets::encode(identifiers));
     Reply reply = htmlReply(303, ServerPages::redirectPage(target));
     reply.headers.append({QByteArrayLiteral("Location"), target.toUtf8()});
     return reply;
 }
 
-UpdateServer::Reply UpdateServer::answerPage(const QUrl &url, const QString &origin)
+UpdateServer::Reply UpdateServer::answerPage(const QString &query)
 {
     const QString token =
-        QUrlQuery(url).queryItemValue(QStringLiteral("paquete"), QUrl::FullyDecoded);
+        QUrlQuery(query).queryItemValue(QStringLiteral("paquete"), QUrl::FullyDecoded);
     if (token.isEmpty()) {
         return errorReply(400, QStringLiteral("Solicitud incompleta"),
                           QStringLiteral("Falta el parámetro paquete. Solicite las circulares "
                                          "con archivoValores.asp?Numeros=..."));
     }
-    const UpdatePackage *package = m_packages.find(token);
-    if (!package) {
-        return errorReply(404, QStringLiteral("Paquete no disponible"),
-                          QStringLiteral("El paquete «%1» no existe o ya no está disponible. "
-                                         "Vuelva a revisar las actualizaciones.")
-                              .arg(shown(token)));
-    }
-    const QString fileName = QStringLiteral("actualizacion-%1.zip").arg(token);
+    const qsizetype dash = token.indexOf(u'-');
+    const QString name = token.left(dash);
+    const QString set = dash < 0 ? QString() : token.mid(dash + 1);
+    Found found;
+    Reply failure;
+    if (!findPackage(name, set, &found, &failure))
+        return failure;
+    const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
-        QStringLiteral("%1%2%3%4%5").arg(origin, pathPrefix(), packagePrefix, token, packageSuffix);
-    return htmlReply(200, ServerPages::answerPage(packageUrl, fileName, package->identifiers,
-                                                  package->zip.size()));
+        QStringLiteral("%1%2%3/%4").arg(publicPrefix(), packagesFolder, set, fileName);
+    ::close(found.file);
+    return htmlReply(200,
+                     ServerPages::answerPage(packageUrl, fileName, found.identifiers, found.size));
 }
 
-UpdateServer::Reply UpdateServer::package(const QString &token)
+UpdateServer::Reply UpdateServer::package(const QString &set, const QString &name)
 {
-    const UpdatePackage *package = m_packages.find(token);
-    if (!package) {
-        return errorReply(404, QStringLiteral("Paquete no disponible"),
-                          QStringLiteral("El paquete solicitado no existe o ya no está "
-                                         "disponible. Vuelva a revisar las actualizaciones."));
-    }
+    Found found;
+    Reply failure;
+    if (!findPackage(name, set, &found, &failure))
+        return failure;
     Reply reply;
     reply.type = QByteArrayLiteral("application/zip");
-    reply.body = package->zip;
+    reply.file = found.file;
     reply.headers.append({QByteArrayLiteral("Content-Disposition"),
-                          QByteArrayLiteral("attachment; filename=\"actualizacion-") +
-                              token.toLatin1() + QByteArrayLiteral(".zip\"")});
+                          QByteArrayLiteral("attachment; filename=\"") +
+                              (packagePrefix + name + packageSuffix).toLatin1() + '"'});
+    // The address names the contents: caches in front of the server may keep it for good.
+    reply.headers.append({QByteArrayLiteral("Cache-Control"),
+                          QByteArrayLiteral("public, max-age=31536000, immutable")});
+    reply.headers.append({QByteArrayLiteral("ETag"), '"' + name.toLatin1() + '"'});
     return reply;
-}
-
-// The token names the set of circulars and the state of their files (size and time of
-// change): the same request gives the same package until one of its files changes.
-QString UpdateServer::packageToken(const QStringList &identifiers) const
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const QString &identifier : identifiers) {
-        const QFileInfo file(m_catalog.filePath(identifier));
-        hash.addData(identifier.toUtf8());
-        hash.addData(QByteArrayView("\0", 1));
-        hash.addData(QByteArray::number(file.size()));
-        hash.addData(QByteArrayView(" "));
-        hash.addData(QByteArray::number(file.lastModified().toMSecsSinceEpoch()));
-        hash.addData(QByteArrayView("\n"));
-    }
-    return QString::fromLatin1(hash.result().toHex().left(16));
 }

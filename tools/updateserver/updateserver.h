@@ -1,20 +1,36 @@
 #pragma once
 
 #include "circularcatalog.h"
-#include "packagestore.h"
+#include "circularindex.h"
+#include "httpfront.h"
+#include "packagecache.h"
 
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <QTemporaryDir>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 
-class QAbstractHttpServer;
-class QHttpServerRequest;
-class QTcpServer;
-class QTcpSocket;
 struct UpdateServerReply;
+
+// How one update server runs, beyond its folder of circulars.
+struct UpdateServerOptions {
+    // Folder of the built packages; empty for a temporary folder removed with the server.
+    QString cacheFolder;
+    qint64 cacheBytes = PackageCache::defaultMaxBytes;
+    qint64 cacheKeepSeconds = PackageCache::defaultKeepSeconds;
+    // The address the clients reach the server at, such as "https://example.org/" (where
+    // "Normativa/" is found): the redirect and the package link are then absolute addresses
+    // under it. Empty: they are relative, and follow whatever address the client used.
+    QUrl publicUrl;
+    HttpLimits limits;
+    // Hears every answer, on the network thread.
+    std::function<void(const HttpLogEntry &)> log;
+};
 
 // The reference update server: serves the circulars of one folder the way the regulator's
 // server does. Every address lies under the prefix "/Normativa/":
@@ -24,16 +40,23 @@ struct UpdateServerReply;
 //       folder, in natural order, separated by "," with no spaces
 //   GET archivoValores.asp?Numeros=ID,ID,...
 //       checks the list (percent-encoded identifiers are decoded; "+" is a plain "+"),
-//       builds the package and answers 303 See Other to archivo.asp?paquete=TOKEN
-//   GET archivo.asp?paquete=TOKEN
-//       the answer page; its first link is the package's absolute http address
-//   GET paquetes/actualizacion-TOKEN.zip
-//       the package: a zip of the requested circulars as "circulares/<id>.pdf"
+//       builds the package and answers 303 See Other to archivo.asp?paquete=NAME-SET
+//   GET archivo.asp?paquete=NAME-SET
+//       the answer page; its first link is the package, paquetes/SET/actualizacion-NAME.zip
+//   GET paquetes/SET/actualizacion-NAME.zip
+//       the package: a zip of the requested circulars as "circulares/<id>.pdf", and the
+//       index of every circular served, "pagina/circulares.htm"
 //
-// The token names the set of circulars and the state of their files, so the same request
-// gives the same package while the files stay as they are. Bad requests get a 4xx page in
-// Spanish naming the problem; a missing folder gets 503; other addresses 404. HEAD is
-// answered like GET without the body; other methods get 405.
+// SET is the requested set of circulars, written compactly (PackageSets); NAME is a hash of
+// that set, of the contents of its files and of the index. Both are derived from the files
+// alone, so every server over the same folder gives the same addresses for the same
+// request, and any of them can build a package from its address while the files stay as
+// they are. Built packages are kept on disk (PackageCache) and built again when evicted.
+//
+// Bad requests get a 4xx page in Spanish naming the problem; a missing folder gets 503;
+// other addresses 404. HEAD is answered like GET without the body; other methods get 405;
+// requests with a body 413. The network side is HttpFront: answers are prepared on worker
+// threads, so a large package never holds up other clients.
 class UpdateServer : public QObject {
     Q_OBJECT
 
@@ -41,46 +64,91 @@ public:
     static constexpr quint16 defaultPort = 8731;
 
     explicit UpdateServer(const QString &circularsFolder, QObject *parent = nullptr);
+    UpdateServer(const QString &circularsFolder, UpdateServerOptions options,
+                 QObject *parent = nullptr);
     ~UpdateServer() override;
 
     // Starts listening on the address and port; port 0 takes any free port. False, with
-    // errorString() saying why, when the port cannot be had. Call once.
+    // errorString() saying why, when the port or the cache folder cannot be had. Call once.
     bool listen(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost),
                 quint16 port = 0);
-    bool isListening() const;
+    bool isListening() const { return m_http != nullptr; }
     // The port and address listened on (the port chosen when 0 was asked for).
     quint16 serverPort() const;
     QHostAddress serverAddress() const;
     QString errorString() const { return m_error; }
+    // The connection limit in force, and the connections open now.
+    int connectionLimit() const;
+    int openConnections() const;
 
     // The prefix to put into the viewer's settings, "http://ADDRESS:PORT/Normativa/".
     QUrl baseUrl() const;
     static QString pathPrefix() { return QStringLiteral("/Normativa/"); }
 
-    QString circularsFolder() const { return m_catalog.folder(); }
-    // Limits of the packages kept in memory (defaults: 32 packages, 256 MiB).
-    void setPackageLimits(int maxPackages, qint64 maxBytes);
+    QString circularsFolder() const { return m_folder; }
+    QString cacheFolder() const { return m_cache ? m_cache->folder() : QString(); }
 
-signals:
-    // After every answer: the method, the address asked for (cut when very long) and the
-    // status sent.
-    void requestAnswered(const QString &method, const QString &target, int status);
+    // Reads the folder ahead of the first requests: the index page (every circular's title)
+    // and every circular's digest, so that the first clients do not wait for them. Returns
+    // the number of circulars read. Optional; safe to call while serving.
+    int warmUp();
+
+    // The index page of the circulars in folder, as the packages carry it.
+    static QByteArray indexPageOf(const QString &folder);
 
 private:
     using Reply = UpdateServerReply;
 
-    void handle(const QHttpServerRequest &request, QTcpSocket *socket);
-    Reply route(const QHttpServerRequest &request, QTcpSocket *socket);
+    // A moment's view of the folder.
+    struct Catalog {
+        bool available = false;
+        quint64 generation = 0;
+        QStringList identifiers;
+        QHash<QString, QString> fileNames;
+    };
+    // The index page as last made, and what it was made from.
+    struct Index {
+        quint64 generation = 0;
+        qint64 checkedMs = 0;
+        QList<FileStamp> stamps;
+        QByteArray page;
+        QByteArray zipped; // the page as a one-entry zip (zipOneEntry)
+        QByteArray digest;
+        qint64 newestModified = 0; // seconds since the epoch
+    };
+    // A package found from its name and set, its file open.
+    struct Found {
+        int file = -1;
+        qint64 size = 0;
+        QStringList identifiers;
+    };
+
+    HttpAnswer answer(const HttpRequest &request);
+    Reply route(const QString &method, const QString &target);
     Reply listPage();
-    Reply requestPage(const QUrl &url, const QString &origin);
-    Reply answerPage(const QUrl &url, const QString &origin);
-    Reply package(const QString &token);
+    Reply requestPage(const QString &query);
+    Reply answerPage(const QString &query);
+    Reply package(const QString &set, const QString &name);
 
-    QString packageToken(const QStringList &identifiers) const;
+    Catalog catalog();
+    Index index(const Catalog &catalog);
+    // The package's name for the set (in natural order); empty when a file cannot be read.
+    QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
+                        QList<PackagePart> *parts);
+    // The package with this name and set: built again if need be, and opened (the caller
+    // closes found->file); a reply when there is none.
+    bool findPackage(const QString &name, const QString &set, Found *found, Reply *failure);
+    QString publicPrefix() const;
 
+    QString m_folder;
+    UpdateServerOptions m_options;
+    std::mutex m_catalogMutex;
     CircularCatalog m_catalog;
-    PackageStore m_packages;
-    std::unique_ptr<QAbstractHttpServer> m_http;
-    QTcpServer *m_tcp = nullptr; // owned by m_http
+    std::mutex m_indexMutex;
+    Index m_index;
+    FileFacts m_facts;
+    std::unique_ptr<QTemporaryDir> m_temporaryCache;
+    std::unique_ptr<PackageCache> m_cache;
+    std::unique_ptr<HttpFront> m_http;
     QString m_error;
 };

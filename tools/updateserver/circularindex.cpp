@@ -1,0 +1,167 @@
+#include "circularindex.h"
+
+#include "circularcatalog.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QPdfDocument>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace {
+
+// Titles longer than this are cut: the index is a list, not a place for whole paragraphs.
+constexpr qsizetype maxTitleLength = 300;
+
+// A leading "Circular 1234:" (or "-", "." or "–") that repeats the number shown beside it.
+QString withoutNumber(const QString &title, const QString &identifier)
+{
+    static const QRegularExpression prefix(
+        QStringLiteral("^circular\\s+(?:n\\.?[º°o]\\s*)?(\\S+?)\\s*[:.\\-–—]\\s*"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = prefix.match(title);
+    if (match.hasMatch() && match.captured(1) == identifier && match.capturedEnd() < title.size())
+        return title.mid(match.capturedEnd());
+    return title;
+}
+
+} // namespace
+
+FileStamp fileStamp(const QString &path)
+{
+    struct stat info {};
+    FileStamp stamp;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return stamp;
+    stamp.device = quint64(info.st_dev);
+    stamp.inode = quint64(info.st_ino);
+    stamp.size = qint64(info.st_size);
+    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    return stamp;
+}
+
+QString pdfTitle(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.read(5) != "%PDF-")
+        return {};
+    file.close();
+    QPdfDocument document;
+    if (document.load(path) != QPdfDocument::Error::None)
+        return {};
+    QString title = document.metaData(QPdfDocument::MetaDataField::Title).toString();
+    title.remove(QChar(0));
+    title = title.simplified();
+    if (title.size() > maxTitleLength)
+        title = title.left(maxTitleLength - 1).trimmed() + QStringLiteral("…");
+    return title;
+}
+
+QByteArray circularIndexPage(QList<IndexEntry> entries)
+{
+    std::sort(entries.begin(), entries.end(), [](const IndexEntry &a, const IndexEntry &b) {
+        return CircularCatalog::naturalLess(b.identifier, a.identifier);
+    });
+    QString rows;
+    for (const IndexEntry &entry : std::as_const(entries)) {
+        const QString link =
+            QString::fromLatin1(QUrl::toPercentEncoding(entry.identifier + QStringLiteral(".pdf")));
+        const QString title = withoutNumber(entry.title, entry.identifier);
+        rows +=
+            QStringLiteral("    <tr><td><a href=\"../circulares/%1\">%2</a></td><td>%3</td></tr>\n")
+                .arg(link.toHtmlEscaped(), entry.identifier.toHtmlEscaped(),
+                     title.isEmpty()
+                         ? QStringLiteral("Circular %1").arg(entry.identifier.toHtmlEscaped())
+                         : title.toHtmlEscaped());
+    }
+    const QString count = entries.size() == 1 ? QStringLiteral("1 circular")
+                                              : QStringLiteral("%1 circulares").arg(entries.size());
+    const QString page =
+        QStringLiteral("<!DOCTYPE html>\n"
+                       "<html lang=\"es\">\n"
+                       "<head>\n"
+                       "<meta charset=\"utf-8\">\n"
+                       "<title>Circulares</title>\n"
+                       "<link rel=\"stylesheet\" href=\"estilo.css\">\n"
+                       "</head>\n"
+                       "<body>\n"
+                       "<header>\n"
+                       "  <h1>Circulares</h1>\n"
+                       "  <p>Índice de las circulares de la colección, de la más reciente a la más "
+                       "antigua</p>\n"
+                       "</header>\n"
+                       "<nav>\n"
+                       "  <a href=\"maincd.htm\">Inicio</a>\n"
+                       "</nav>\n"
+                       "<main>\n"
+                       "  <p>La colección contiene %1.</p>\n"
+                       "  <table>\n"
+                       "    <tr><th>Número</th><th>Título</th></tr>\n"
+                       "%2"
+                       "  </table>\n"
+                       "</main>\n"
+                       "</body>\n"
+                       "</html>\n")
+            .arg(count, rows);
+    return page.toUtf8();
+}
+
+QByteArray FileFacts::digest(const QString &path, FileStamp *stampOut)
+{
+    const FileStamp stamp = fileStamp(path);
+    if (stampOut)
+        *stampOut = stamp;
+    if (!stamp.isValid())
+        return {};
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_digests.constFind(path);
+        if (it != m_digests.constEnd() && it->stamp == stamp)
+            return it->value;
+    }
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    // Changed while it was read: the digest may belong to no state of the file.
+    if (fileStamp(path) != stamp)
+        return {};
+    const QByteArray value = hash.result();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_digests.insert(path, {stamp, value});
+    return value;
+}
+
+QString FileFacts::title(const QString &path)
+{
+    const FileStamp stamp = fileStamp(path);
+    if (!stamp.isValid())
+        return {};
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_titles.constFind(path);
+        if (it != m_titles.constEnd() && it->stamp == stamp)
+            return QString::fromUtf8(it->value);
+    }
+    const QString value = pdfTitle(path);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_titles.insert(path, {stamp, value.toUtf8()});
+    return value;
+}
+
+QByteArray circularIndexFor(const QString &folder, const QStringList &identifiers,
+                            const QHash<QString, QString> &fileNames, FileFacts &facts)
+{
+    QList<IndexEntry> entries;
+    entries.reserve(identifiers.size());
+    for (const QString &identifier : identifiers) {
+        entries.append(
+            {identifier, facts.title(folder + QLatin1Char('/') + fileNames.value(identifier))});
+    }
+    return circularIndexPage(std::move(entries));
+}

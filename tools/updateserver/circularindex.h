@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+// What identifies one state of a file: when any of these change, its contents may have.
+struct FileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+
+    bool operator==(const FileStamp &other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
+    bool operator!=(const FileStamp &other) const { return !(*this == other); }
+    bool isValid() const { return size >= 0; }
+};
+
+// The file's stamp (following symbolic links); an invalid stamp when it cannot be read.
+FileStamp fileStamp(const QString &path);
+
+// The title a PDF file gives itself (its document information Title), trimmed and with
+// runs of white space made single spaces; empty when it has none or is not a PDF that can
+// be read. Safe on any file.
+QString pdfTitle(const QString &path);
+
+// One line of the circular index.
+struct IndexEntry {
+    QString identifier;
+    QString title; // may be empty
+};
+
+// The index page of the circulars, pagina/circulares.htm: every circular, newest (highest
+// number) first, with its number and title, each linking to ../circulares/<id>.pdf; in
+// Spanish, UTF-8, styled by the collection's estilo.css.
+QByteArray circularIndexPage(QList<IndexEntry> entries);
+
+// Facts read from the circulars' files, kept while the files stay as they are and shared
+// by the threads that answer requests.
+class FileFacts {
+public:
+    // The SHA-256 of the file's contents, and the stamp it was read at; an empty digest
+    // when the file cannot be read.
+    QByteArray digest(const QString &path, FileStamp *stamp = nullptr);
+    // The file's PDF title (see pdfTitle).
+    QString title(const QString &path);
+
+private:
+    struct Entry {
+        FileStamp stamp;
+        QByteArray value;
+    };
+    std::mutex m_mutex;
+    QHash<QString, Entry> m_digests;
+    QHash<QString, Entry> m_titles;
+};
+
+// The index page of the circulars of a folder (identifiers and their file names there),
+// titles read through facts.
+QByteArray circularIndexFor(const QString &folder, const QStringList &identifiers,
+                            const QHash<QString, QString> &fileNames, FileFacts &facts);

@@ -1,0 +1,607 @@
+#include "httpfront.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <list>
+#include <optional>
+#include <thread>
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// After an answer that closes the connection, what the client still sends is read and
+// dropped for this long (or up to this many bytes), so that the answer reaches it rather
+// than a reset; then the connection is closed whatever the client does.
+constexpr std::chrono::milliseconds lingerTime{1000};
+constexpr std::size_t lingerBytes = 256 * 1024;
+// File descriptors kept back from the connections, for the files the answers read.
+constexpr int reservedDescriptors = 64;
+// Files up to this size are read whole by the worker and sent in one piece, within a
+// budget of bytes held so across all connections; larger ones, or past the budget, are
+// sent from the file in small pieces by the network thread.
+constexpr std::uint64_t wholeFileLimit = 2 * 1024 * 1024;
+constexpr std::int64_t wholeFileBudget = 96 * 1024 * 1024;
+
+const char *reasonText(int status)
+{
+    switch (status) {
+    case 400:
+        return "Solicitud incorrecta";
+    case 408:
+        return "Tiempo de espera agotado";
+    case 413:
+        return "Solicitud con contenido";
+    case 414:
+        return "Dirección demasiado larga";
+    case 431:
+        return "Cabeceras demasiado grandes";
+    default:
+        return "Error";
+    }
+}
+
+// The small page of the errors found before a request reaches the handler.
+std::string protocolErrorPage(int status)
+{
+    std::string message;
+    switch (status) {
+    case 413:
+        message = "El servidor de actualizaciones solo admite solicitudes GET y HEAD, sin "
+                  "contenido.";
+        break;
+    case 414:
+        message = "La dirección solicitada es demasiado larga. Solicite las circulares en "
+                  "varias veces.";
+        break;
+    case 431:
+        message = "Las cabeceras de la solicitud son demasiado grandes.";
+        break;
+    default:
+        message = "La solicitud no se ajusta al protocolo HTTP.";
+        break;
+    }
+    const std::string title = reasonText(status);
+    return "<!DOCTYPE html>\n<html lang=\"es\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+           title + "</title>\n</head>\n<body>\n<h1>" + title + "</h1>\n<p>" + message +
+           "</p>\n<p>Código de respuesta: " + std::to_string(status) + ".</p>\n</body>\n</html>\n";
+}
+
+} // namespace
+
+class Session;
+
+class HttpFront::Impl {
+public:
+    Impl(Handler handler, Logger logger, HttpLimits limits)
+        : handler(std::move(handler))
+        , logger(std::move(logger))
+        , limits(limits)
+        , pool(std::size_t(limits.workers > 0
+                               ? limits.workers
+                               : std::max(4, 2 * int(std::thread::hardware_concurrency()))))
+        , acceptor(io)
+        , retryTimer(io)
+    {
+    }
+
+    void accept();
+    // Makes room for one more connection: false when every open connection is busy.
+    bool makeRoom();
+
+    Handler handler;
+    Logger logger;
+    HttpLimits limits;
+    int connectionLimit = 0;
+    std::atomic<int> open{0};
+    std::atomic<std::int64_t> heldBytes{0}; // of files read whole (wholeFileBudget)
+    // Connections waiting for a request, the longest-waiting first (network thread only).
+    // Declared before the context and the pool, whose destruction ends the sessions.
+    std::list<std::weak_ptr<Session>> waiting;
+
+    asio::io_context io;
+    asio::thread_pool pool;
+    tcp::acceptor acceptor;
+    asio::steady_timer retryTimer;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    std::thread thread;
+};
+
+// One connection: reads a request, hands it to the workers, writes the answer, and waits
+// for the next request or closes.
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(HttpFront::Impl &front, tcp::socket socket)
+        : m_front(front)
+        , m_stream(std::move(socket))
+        , m_buffer(front.limits.maxRequestLine + front.limits.maxHeaderFields + 1024)
+    {
+        ++m_front.open;
+        beast::error_code ec;
+        const tcp::endpoint remote = m_stream.socket().remote_endpoint(ec);
+        if (!ec) {
+            asio::ip::address address = remote.address();
+            if (address.is_v6() && address.to_v6().is_v4_mapped())
+                address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+            m_peer = address.to_string();
+        }
+    }
+
+    ~Session() { close(); }
+
+    void start() { readRequest(false); }
+
+    void close()
+    {
+        if (m_closed)
+            return;
+        m_closed = true;
+        release();
+        stopWaiting();
+        beast::error_code ec;
+        m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
+        m_stream.socket().close(ec);
+        --m_front.open;
+    }
+
+    bool isClosed() const { return m_closed; }
+
+private:
+    void startWaiting()
+    {
+        m_waiting = m_front.waiting.insert(m_front.waiting.end(), weak_from_this());
+        m_isWaiting = true;
+    }
+
+    void stopWaiting()
+    {
+        if (m_isWaiting) {
+            m_front.waiting.erase(m_waiting);
+            m_isWaiting = false;
+        }
+    }
+
+    void readRequest(bool afterAnswer)
+    {
+        m_parser.emplace();
+        m_parser->header_limit(
+            std::uint32_t(m_front.limits.maxRequestLine + m_front.limits.maxHeaderFields));
+        startWaiting();
+        if (afterAnswer && m_buffer.size() == 0) {
+            // Kept alive: wait for the first byte of the next request.
+            m_stream.expires_after(m_front.limits.idleTimeout);
+            auto self = shared_from_this();
+            m_stream.async_read_some(
+                m_buffer.prepare(std::min<std::size_t>(4096, m_buffer.max_size())),
+                [self](beast::error_code ec, std::size_t read) {
+                    if (self->m_closed)
+                        return;
+                    if (ec)
+                        return self->close();
+                    self->m_buffer.commit(read);
+                    self->readHeader();
+                });
+            return;
+        }
+        readHeader();
+    }
+
+    void readHeader()
+    {
+        m_stream.expires_after(m_front.limits.requestTimeout);
+        auto self = shared_from_this();
+        http::async_read_header(m_stream, m_buffer, *m_parser,
+                                [self](beast::error_code ec, std::size_t read) {
+                                    if (!self->m_closed)
+                                        self->onHeader(ec, read);
+                                });
+    }
+
+    void onHeader(beast::error_code ec, std::size_t read)
+    {
+        stopWaiting();
+        m_started = Clock::now();
+        if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+            // The parser takes the request line off the buffer once it has it whole; until
+            // then the buffer starts with it.
+            const auto data = m_buffer.cdata();
+            const std::string_view seen(static_cast<const char *>(data.data()), data.size());
+            const std::size_t lineEnd = seen.find('\n');
+            const bool lineTooLong = read == 0 && (lineEnd == std::string_view::npos ||
+                                                   lineEnd > m_front.limits.maxRequestLine);
+            return refuse(lineTooLong ? 414 : 431);
+        }
+        if (ec == http::error::body_limit)
+            return refuse(413);
+        if (ec == http::error::end_of_stream)
+            return close(); // the client is done
+        if (ec && ec.category() == http::make_error_code(http::error::bad_target).category())
+            return refuse(400);
+        if (ec)
+            return close(); // too slow, or a network error
+
+        const auto &request = m_parser->get();
+        const std::size_t lineLength =
+            request.method_string().size() + request.target().size() + sizeof(" HTTP/1.1\r\n");
+        if (request.target().size() > m_front.limits.maxRequestLine)
+            return refuse(414);
+        if (read > lineLength && read - lineLength > m_front.limits.maxHeaderFields)
+            return refuse(431);
+        // GET and HEAD need no body: one announced is refused unread.
+        if (m_parser->chunked() || request.count(http::field::transfer_encoding) > 0 ||
+            (m_parser->content_length() && *m_parser->content_length() > 0))
+            return refuse(413);
+
+        m_request.method = std::string(request.method_string());
+        m_request.target = std::string(request.target());
+        m_request.peer = m_peer;
+        m_keepAlive = request.keep_alive();
+        m_version = request.version();
+        m_head = request.method() == http::verb::head;
+
+        auto self = shared_from_this();
+        asio::post(m_front.pool, [self] {
+            HttpAnswer answer;
+            try {
+                answer = self->m_front.handler(self->m_request);
+            } catch (...) {
+                answer.status = 500;
+                answer.body = protocolErrorPage(500);
+            }
+            if (answer.file >= 0 && !self->m_head)
+                self->readWhole(answer);
+            asio::post(self->m_front.io, [self, answer = std::move(answer)]() mutable {
+                if (!self->m_closed)
+                    self->reply(std::move(answer));
+                else if (answer.file >= 0)
+                    ::close(answer.file);
+            });
+        });
+    }
+
+    // On a worker: a small file is read into the body, so that it goes out in one piece.
+    void readWhole(HttpAnswer &answer)
+    {
+        struct stat info {};
+        if (::fstat(answer.file, &info) != 0 || std::uint64_t(info.st_size) > wholeFileLimit)
+            return;
+        const std::int64_t size = std::int64_t(info.st_size);
+        if (m_front.heldBytes.fetch_add(size) + size > wholeFileBudget) {
+            m_front.heldBytes.fetch_sub(size);
+            return;
+        }
+        std::string body(std::size_t(size), '\0');
+        std::size_t done = 0;
+        while (done < body.size()) {
+            const ssize_t n =
+                ::pread(answer.file, body.data() + done, body.size() - done, off_t(done));
+            if (n <= 0)
+                break;
+            done += std::size_t(n);
+        }
+        if (done != body.size()) {
+            m_front.heldBytes.fetch_sub(size);
+            return; // sent from the file after all
+        }
+        ::close(answer.file);
+        answer.file = -1;
+        answer.body = std::move(body);
+        m_held = size;
+    }
+
+    void release()
+    {
+        if (m_held) {
+            m_front.heldBytes.fetch_sub(m_held);
+            m_held = 0;
+        }
+    }
+
+    // Answers an error found before the handler, and closes.
+    void refuse(int status)
+    {
+        m_request.method = m_parser && m_parser->is_header_done()
+                               ? std::string(m_parser->get().method_string())
+                               : std::string("-");
+        m_request.target = m_parser && m_parser->is_header_done()
+                               ? std::string(m_parser->get().target().substr(0, 200))
+                               : std::string("-");
+        m_request.peer = m_peer;
+        m_keepAlive = false;
+        m_version = 11;
+        m_head = false;
+        HttpAnswer answer;
+        answer.status = status;
+        answer.body = protocolErrorPage(status);
+        answer.headers.emplace_back("Cache-Control", "no-store");
+        reply(std::move(answer));
+    }
+
+    template <class Body> void prepare(http::response<Body> &response, const HttpAnswer &answer)
+    {
+        response.result(unsigned(answer.status));
+        response.version(m_version);
+        response.set(http::field::content_type, answer.type);
+        for (const auto &header : answer.headers) {
+            try {
+                response.set(header.first, header.second);
+            } catch (const std::exception &) {
+                // A value beyond what a header may carry: left out rather than crash.
+            }
+        }
+        response.keep_alive(m_keepAlive);
+    }
+
+    void reply(HttpAnswer answer)
+    {
+        if (answer.file >= 0) {
+            beast::error_code ec;
+            beast::file file;
+            file.native_handle(answer.file); // owns it from here
+            const std::uint64_t size = file.size(ec);
+            if (!m_head) {
+                http::file_body::value_type body;
+                body.reset(std::move(file), ec);
+                auto response = std::make_shared<http::response<http::file_body>>();
+                prepare(*response, answer);
+                m_bytes = size;
+                response->body() = std::move(body);
+                response->prepare_payload();
+                return send(response, answer.status);
+            }
+            auto response = std::make_shared<http::response<http::empty_body>>();
+            prepare(*response, answer);
+            response->content_length(size);
+            return send(response, answer.status);
+        }
+        if (m_head) {
+            auto response = std::make_shared<http::response<http::empty_body>>();
+            prepare(*response, answer);
+            response->content_length(answer.body.size());
+            return send(response, answer.status);
+        }
+        auto response = std::make_shared<http::response<http::string_body>>();
+        prepare(*response, answer);
+        m_bytes = answer.body.size();
+        response->body() = std::move(answer.body);
+        response->prepare_payload();
+        send(response, answer.status);
+    }
+
+    template <class Body> void send(std::shared_ptr<http::response<Body>> response, int status)
+    {
+        m_status = status;
+        auto serializer = std::make_shared<http::response_serializer<Body>>(*response);
+        writeSome(std::move(response), std::move(serializer));
+    }
+
+    template <class Body>
+    void writeSome(std::shared_ptr<http::response<Body>> response,
+                   std::shared_ptr<http::response_serializer<Body>> serializer)
+    {
+        m_stream.expires_after(m_front.limits.sendTimeout);
+        auto self = shared_from_this();
+        http::async_write_some(m_stream, *serializer,
+                               [self, response, serializer](beast::error_code ec, std::size_t) {
+                                   if (self->m_closed)
+                                       return;
+                                   if (ec) {
+                                       self->logAnswer();
+                                       return self->close();
+                                   }
+                                   if (!serializer->is_done())
+                                       return self->writeSome(response, serializer);
+                                   self->logAnswer();
+                                   if (self->m_keepAlive)
+                                       return self->readRequest(true);
+                                   self->linger();
+                               });
+    }
+
+    void logAnswer()
+    {
+        release();
+        if (!m_front.logger)
+            return;
+        HttpLogEntry entry;
+        entry.peer = m_peer;
+        entry.method = m_request.method;
+        entry.target = m_request.target;
+        entry.status = m_status;
+        entry.bytes = m_head ? 0 : m_bytes;
+        entry.milliseconds =
+            std::chrono::duration<double, std::milli>(Clock::now() - m_started).count();
+        m_front.logger(entry);
+        m_bytes = 0;
+    }
+
+    // Closes the sending side, drops what the client still sends for a moment, then closes.
+    void linger()
+    {
+        beast::error_code ec;
+        m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+        m_lingerUntil = Clock::now() + lingerTime;
+        m_lingered = 0;
+        drain();
+    }
+
+    void drain()
+    {
+        const auto left = m_lingerUntil - Clock::now();
+        if (left <= Clock::duration::zero() || m_lingered > lingerBytes)
+            return close();
+        m_stream.expires_after(left);
+        auto self = shared_from_this();
+        m_stream.async_read_some(asio::buffer(m_drain),
+                                 [self](beast::error_code ec, std::size_t read) {
+                                     if (self->m_closed)
+                                         return;
+                                     if (ec)
+                                         return self->close();
+                                     self->m_lingered += read;
+                                     self->drain();
+                                 });
+    }
+
+    HttpFront::Impl &m_front;
+    beast::tcp_stream m_stream;
+    beast::flat_buffer m_buffer;
+    std::optional<http::request_parser<http::empty_body>> m_parser;
+    std::string m_peer;
+    HttpRequest m_request;
+    bool m_keepAlive = false;
+    bool m_head = false;
+    unsigned m_version = 11;
+    int m_status = 0;
+    std::uint64_t m_bytes = 0;
+    std::int64_t m_held = 0; // bytes of heldBytes this answer holds
+    Clock::time_point m_started = Clock::now();
+    Clock::time_point m_lingerUntil;
+    std::size_t m_lingered = 0;
+    std::array<char, 4096> m_drain{};
+    bool m_closed = false;
+    bool m_isWaiting = false;
+    std::list<std::weak_ptr<Session>>::iterator m_waiting;
+};
+
+bool HttpFront::Impl::makeRoom()
+{
+    if (open < connectionLimit)
+        return true;
+    while (!waiting.empty()) {
+        const std::shared_ptr<Session> oldest = waiting.front().lock();
+        if (!oldest) {
+            waiting.pop_front();
+            continue;
+        }
+        oldest->close(); // takes itself off the list
+        return true;
+    }
+    return open < connectionLimit;
+}
+
+void HttpFront::Impl::accept()
+{
+    acceptor.async_accept(io, [this](beast::error_code ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor.is_open())
+            return;
+        if (ec) {
+            // Out of descriptors or memory: try again shortly, when connections have gone.
+            retryTimer.expires_after(std::chrono::milliseconds(50));
+            retryTimer.async_wait([this](beast::error_code waitError) {
+                if (!waitError)
+                    accept();
+            });
+            return;
+        }
+        if (makeRoom()) {
+            beast::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
+            std::make_shared<Session>(*this, std::move(socket))->start();
+        } else {
+            beast::error_code ignored;
+            socket.close(ignored);
+        }
+        accept();
+    });
+}
+
+HttpFront::HttpFront(Handler handler, Logger logger, HttpLimits limits)
+    : m_impl(std::make_unique<Impl>(std::move(handler), std::move(logger), limits))
+{
+}
+
+HttpFront::~HttpFront()
+{
+    if (m_impl->thread.joinable()) {
+        asio::post(m_impl->io, [impl = m_impl.get()] {
+            beast::error_code ignored;
+            impl->acceptor.close(ignored);
+            impl->retryTimer.cancel();
+        });
+        m_impl->work.reset();
+        m_impl->io.stop();
+        m_impl->thread.join();
+    }
+    m_impl->pool.stop();
+    m_impl->pool.join();
+}
+
+bool HttpFront::listen(const std::string &address, std::uint16_t port, std::string *error)
+{
+    beast::error_code ec;
+    const asio::ip::address ip = asio::ip::make_address(address, ec);
+    if (ec) {
+        *error = "invalid address " + address;
+        return false;
+    }
+    const tcp::endpoint endpoint(ip, port);
+    tcp::acceptor &acceptor = m_impl->acceptor;
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec)
+        acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+        *error = ec.message();
+        beast::error_code ignored;
+        acceptor.close(ignored);
+        return false;
+    }
+
+    int limit = std::max(1, m_impl->limits.maxConnections);
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        limit = std::min<long long>(
+            limit, std::max<long long>(1, (long long)files.rlim_cur - reservedDescriptors));
+    m_impl->connectionLimit = limit;
+
+    m_impl->work.emplace(m_impl->io.get_executor());
+    m_impl->accept();
+    m_impl->thread = std::thread([impl = m_impl.get()] { impl->io.run(); });
+    return true;
+}
+
+std::uint16_t HttpFront::port() const
+{
+    beast::error_code ec;
+    const tcp::endpoint endpoint = m_impl->acceptor.local_endpoint(ec);
+    return ec ? 0 : endpoint.port();
+}
+
+std::string HttpFront::address() const
+{
+    beast::error_code ec;
+    const tcp::endpoint endpoint = m_impl->acceptor.local_endpoint(ec);
+    return ec ? std::string() : endpoint.address().to_string();
+}
+
+int HttpFront::connectionLimit() const
+{
+    return m_impl->connectionLimit;
+}
+
+int HttpFront::openConnections() const
+{
+    return m_impl->open;
+}

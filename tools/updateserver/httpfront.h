@@ -1,0 +1,93 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The limits that keep one HTTP server within bounded resources whatever its clients do.
+struct HttpLimits {
+    // A request (request line and headers) must arrive whole within this time, counted
+    // from the connection's start or from the first byte of a following request.
+    std::chrono::milliseconds requestTimeout{10000};
+    // A kept-alive connection may wait this long for its next request.
+    std::chrono::milliseconds idleTimeout{5000};
+    // Each piece of an answer must be taken by the client within this time.
+    std::chrono::milliseconds sendTimeout{30000};
+    // Connections open at once; at the limit, a new connection replaces the one that has
+    // waited longest for a request, or is closed when every connection is being answered.
+    // Lowered at start to what the process's file limit allows.
+    int maxConnections = 1000;
+    // The longest request line (method, address, version), answered 414 beyond it, and the
+    // most bytes of header fields after it, answered 431 beyond them.
+    std::size_t maxRequestLine = 512 * 1024;
+    std::size_t maxHeaderFields = 32 * 1024;
+    // Threads that prepare answers; 0 takes two per processor, at least four (building a
+    // package waits on the disk as much as on the processor).
+    int workers = 0;
+};
+
+// One request, as the handler sees it: only GET-like requests without a body get here.
+struct HttpRequest {
+    std::string method; // as sent: "GET", "HEAD", "POST", ...
+    std::string target; // the request target as sent, percent-encoding and all
+    std::string peer;   // the client's address
+};
+
+// One answer. When file is an open file descriptor, the file is sent as the body instead of
+// body, and the descriptor is closed after (opened by the handler, so that the file may be
+// removed meanwhile).
+struct HttpAnswer {
+    int status = 200;
+    std::string type = "text/html; charset=utf-8";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    int file = -1;
+};
+
+// What the log hears after every answer.
+struct HttpLogEntry {
+    std::string peer;
+    std::string method;
+    std::string target;
+    int status = 0;
+    std::uint64_t bytes = 0; // of the body sent
+    double milliseconds = 0; // from the whole request to the last byte of the answer
+};
+
+// A small HTTP/1.1 server for GET and HEAD, on Boost.Beast: one thread reads and writes
+// every connection, a pool of worker threads calls the handler, so that a slow answer never
+// holds up the others. It refuses request bodies (413) without reading them, caps the
+// request line (414) and the headers (431), closes connections whose request does not
+// arrive whole in time or that stay idle, caps the connections open at once, and goes on
+// accepting when it runs out of file descriptors for a while.
+class HttpFront {
+public:
+    using Handler = std::function<HttpAnswer(const HttpRequest &)>;
+    using Logger = std::function<void(const HttpLogEntry &)>;
+
+    // The handler runs on the worker threads, the logger on the network thread.
+    HttpFront(Handler handler, Logger logger, HttpLimits limits = {});
+    ~HttpFront();
+    HttpFront(const HttpFront &) = delete;
+    HttpFront &operator=(const HttpFront &) = delete;
+
+    // Starts listening on the address (an IPv4 or IPv6 literal) and port; port 0 takes a free
+    // one. False with *error set when that fails. Call once.
+    bool listen(const std::string &address, std::uint16_t port, std::string *error);
+    std::uint16_t port() const;
+    std::string address() const;
+    // The connection limit in force (maxConnections, lowered to fit the file limit).
+    int connectionLimit() const;
+    // Connections open right now.
+    int openConnections() const;
+
+    // The state shared by the network thread and the connections (defined in the source).
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
