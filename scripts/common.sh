@@ -35,6 +35,13 @@ DEPENDENCIES=(
     xdg-utils
     clang-format
     libbenchmark-dev
+    libxapian-dev
+    libsqlite3-dev
+    qt6-pdf-dev
+    poppler-utils
+    pdfgrep
+    bc
+    time
     unzip
 )
 

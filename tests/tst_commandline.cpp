@@ -1,4 +1,5 @@
 #include "testfiles.h"
+#include "testpdf.h"
 #include "testzip.h"
 
 #include <QDir>
@@ -25,6 +26,7 @@ class TestCommandLine : public QObject {
         env.remove(QStringLiteral("QT_QPA_PLATFORM")); // no display to fall back on
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(LEGISDISCO_PROGRAM), arguments);
         if (!process.waitForFinished(30000)) {
@@ -90,6 +92,64 @@ private slots:
                 home.path());
         QCOMPARE(missing.exitCode, 1);
         QVERIFY(missing.err.contains(QStringLiteral("no se encontró el paquete")));
+    }
+
+    void searchesTheCollection()
+    {
+        QTemporaryDir home;
+        QTemporaryDir collection;
+        const auto put = [&collection](const char *path, const QByteArray &bytes) {
+            const QString file = collection.filePath(QLatin1String(path));
+            return QDir().mkpath(QFileInfo(file).path()) && writeAll(file, bytes);
+        };
+        QVERIFY(put("circulares/3019.pdf",
+                    plainTestPdf({QStringLiteral("Circular 3019 sobre emisores."),
+                                  QStringLiteral("Regulaci\u00f3n de los activos tokenizados.")})));
+        QVERIFY(
+            put("circulares/3020.pdf", plainTestPdf({QStringLiteral("Horarios de negociacion.")})));
+        QVERIFY(put("circulares/3021.pdf", "%PDF-1.4 roto"));
+        QVERIFY(put("pagina/normas.htm", "<title>Normas vigentes</title><p>Activos tokenizados y "
+                                         "regulaci\xF3n del mercado.</p>"));
+
+        // The first search builds the index in the user's cache folder.
+        const Run found = run({QStringLiteral("--collection"), collection.path(),
+                               QStringLiteral("--search"), QStringLiteral("tokenizado")},
+                              home.path());
+        QCOMPARE(found.exitCode, 0);
+        QCOMPARE(found.err, QString());
+        const QStringList lines = found.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QStringList locations;
+        for (const QString &line : lines) {
+            const QStringList fields = line.split(u'\t');
+            QCOMPARE(fields.size(), 3);
+            locations.append(fields[0]);
+            QVERIFY2(fields[2].contains(QStringLiteral("tokenizados")), qPrintable(line));
+        }
+        locations.sort();
+        QCOMPARE(locations, QStringList({QStringLiteral("circulares/3019.pdf#page=2"),
+                                         QStringLiteral("pagina/normas.htm")}));
+        QVERIFY(found.out.contains(QStringLiteral("\tCircular 3019\t")));
+        QVERIFY(found.out.contains(QStringLiteral("pagina/normas.htm\tNormas vigentes\t")));
+        QVERIFY(!QDir(home.filePath(QStringLiteral(".cache/Legisdisco"))).isEmpty());
+        QCOMPARE(QDir(collection.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({QStringLiteral("circulares"), QStringLiteral("pagina")}));
+
+        // Accents left out, a number, and nothing found: all end well.
+        const Run accents = run({QStringLiteral("--collection"), collection.path(),
+                                 QStringLiteral("--search"), QStringLiteral("REGULACION")},
+                                home.path());
+        QCOMPARE(accents.exitCode, 0);
+        QCOMPARE(accents.out.split(u'\n', Qt::SkipEmptyParts).size(), 2);
+        const Run number = run({QStringLiteral("--collection"), collection.path(),
+                                QStringLiteral("--search"), QStringLiteral("3019")},
+                               home.path());
+        QVERIFY(number.out.startsWith(QStringLiteral("circulares/3019.pdf#page=1\t")));
+        const Run none = run({QStringLiteral("--collection"), collection.path(),
+                              QStringLiteral("--search"), QStringLiteral("inexistente")},
+                             home.path());
+        QCOMPARE(none.exitCode, 0);
+        QCOMPARE(none.out, QString());
     }
 };
 

@@ -172,7 +172,7 @@ private slots:
         QVERIFY(window.sep1->isSeparator());
         QCOMPARE(names(window.mnuActualiza->actions()),
                  (QStringList{QStringLiteral("mnuActUltima"), QStringLiteral("mnuCirculares"),
-                              QStringLiteral("mnuConfig")}));
+                              QStringLiteral("mnuConfig"), QStringLiteral("mnuBuscar")}));
         QCOMPARE(names(window.mnuActUltima->actions()),
                  (QStringList{QStringLiteral("mnSuscribir"), QStringLiteral("mnSuscribirWeb"),
                               QStringLiteral("mnuDessucri"), QStringLiteral("mnuDessucriWeb")}));

@@ -24,6 +24,12 @@ struct Options {
         QStringLiteral("Instala el paquete de actualización ARCHIVO en la colección, sin "
                        "ventana, y termina."),
         QStringLiteral("ARCHIVO")};
+    QCommandLineOption search{
+        QStringList{QStringLiteral("search")},
+        QStringLiteral("Busca TEXTO en la colección, sin ventana: una línea por resultado, los "
+                       "mejores primero (ruta[#page=N], título y fragmento, separados por "
+                       "tabuladores), y termina."),
+        QStringLiteral("TEXTO")};
 };
 
 QStringList ownArguments(const QStringList &arguments)
@@ -36,7 +42,8 @@ void describe(QCommandLineParser &parser, const Options &options)
 {
     parser.setApplicationDescription(
         QStringLiteral("Visor de la colección de normativa: páginas, manuales y circulares."));
-    parser.addOptions({options.help, options.version, options.collection, options.installPackage});
+    parser.addOptions({options.help, options.version, options.collection, options.installPackage,
+                       options.search});
 }
 
 // The options the window toolkit takes for itself (QApplication removes them).
@@ -85,7 +92,8 @@ QString earlyProblem(const QStringList &arguments)
 bool wantsCommandOnly(const QStringList &arguments)
 {
     for (const QString &argument : ownArguments(arguments)) {
-        for (const char *option : {"-h", "--help", "-?", "-v", "--version", "--install-package"}) {
+        for (const char *option :
+             {"-h", "--help", "-?", "-v", "--version", "--install-package", "--search"}) {
             if (argument == QLatin1String(option) ||
                 argument.startsWith(QLatin1String(option) + u'=')) {
                 return true;
@@ -115,6 +123,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
     line.collection = parser.value(options.collection);
     line.packageFile = parser.value(options.installPackage);
+    line.searchText = parser.value(options.search);
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::Help;
         line.helpText = parser.helpText();
@@ -122,6 +131,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         line.mode = CommandLine::Mode::Version;
     } else if (parser.isSet(options.installPackage)) {
         line.mode = CommandLine::Mode::InstallPackage;
+    } else if (parser.isSet(options.search)) {
+        line.mode = CommandLine::Mode::Search;
     }
     return line;
 }

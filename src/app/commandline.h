@@ -10,11 +10,13 @@ struct CommandLine {
         Help,           // print the options and end
         Version,        // print the version and end
         InstallPackage, // install a package file and end
+        Search,         // search the collection, print the hits and end
         Error,          // the command line could not be read; error says why
     };
     Mode mode = Mode::Browse;
     QString collection; // the folder given with --collection; empty: the program's own
     QString packageFile;
+    QString searchText;
     QString error;
     QString helpText;
 };

@@ -18,6 +18,8 @@
 #include "qtprogramrestart.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
+#include "searchcommand.h"
+#include "searchindex.h"
 #include "spanishlanguage.h"
 #include "startupprobe.h"
 #include "webbrowser.h"
@@ -115,6 +117,19 @@ int runCommand(int argc, char *argv[])
         }
         ZipPackageInstaller installer;
         return installPackageCommand(installer, userCollection(folder), line.packageFile, out, err);
+    }
+    case CommandLine::Mode::Search: {
+        QString error;
+        const QString folder = collectionFolder(line, &error);
+        if (folder.isEmpty()) {
+            err << error << Qt::endl;
+            return 2;
+        }
+        const Collection collection = userCollection(folder);
+        return runSearchCommand(collection,
+                                indexFolderFor(collection, QStandardPaths::writableLocation(
+                                                               QStandardPaths::CacheLocation)),
+                                line.searchText, out, err);
     }
     case CommandLine::Mode::Browse:
         break;

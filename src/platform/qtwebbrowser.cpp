@@ -10,6 +10,7 @@
 #include <QPrinter>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineFindTextResult>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -208,6 +209,18 @@ bool QtWebBrowser::Busy() const
 HtmlDocument QtWebBrowser::Document() const
 {
     return m_document;
+}
+
+void QtWebBrowser::FindText(const QString &text, bool backward, const FindTextDone &done)
+{
+    const QWebEnginePage::FindFlags flags =
+        backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags();
+    QPointer<QtWebBrowser> self(this);
+    m_page->findText(text, flags, [self, done](const QWebEngineFindTextResult &result) {
+        if (self && done) {
+            done(result.activeMatch(), result.numberOfMatches());
+        }
+    });
 }
 
 void QtWebBrowser::onLoadStarted()

@@ -26,6 +26,7 @@ public:
     bool ExecWB(int command, int option) override;
     bool Busy() const override;
     HtmlDocument Document() const override;
+    void FindText(const QString &text, bool backward, const FindTextDone &done) override;
 
     QWebEngineView *view() const { return m_view; }
 

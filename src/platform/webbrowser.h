@@ -43,6 +43,12 @@ public:
     virtual bool Busy() const = 0;
     // The page on screen, as read when it finished loading.
     virtual HtmlDocument Document() const = 0;
+    // Marks every match of text on the page on screen, letter case ignored, and
+    // brings the next one (the previous one when backward) into view; done
+    // then gets the match shown (from 1) and the number of matches, both 0
+    // when there is none. An empty text takes the marks away.
+    using FindTextDone = std::function<void(int active, int total)>;
+    virtual void FindText(const QString &text, bool backward, const FindTextDone &done) = 0;
 
 signals:
     // Raised before a navigation starts; setting *cancel stops it.

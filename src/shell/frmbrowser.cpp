@@ -90,6 +90,7 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
     StatusBar1->setMinimumHeight(Twips::toPixels(statusBarDesignHeight, Twips::logicalDpi(this)));
 
     buildMenus();
+    buildSearch();
 
     // Names for assistive technologies; the menu entries and the toolbar's
     // buttons are named by their captions and tooltips.
@@ -224,6 +225,7 @@ bool frmBrowser::Form_Load()
         openFirstRunPrompt();
     }
     WebBrowser1->Navigate2(m_initPage);
+    startSearchIndex();
     return true;
 }
 
@@ -273,7 +275,8 @@ void frmBrowser::applyBrowserSize(float allowanceTwips)
         browserHeightTwips(twips(m_client->height()), twips(CoolBar1->height()),
                            twips(StatusBar1->height()), allowanceTwips);
     const int newHeight = height ? Twips::toPixels(*height, dpi) : WebBrowser1->height();
-    WebBrowser1->resize(m_client->width(), newHeight);
+    WebBrowser1->resize(m_client->width() - searchPaneWidth(), newHeight);
+    placeSearchWidgets();
 }
 
 void frmBrowser::mnuCirculares_Click()
@@ -283,6 +286,7 @@ void frmBrowser::mnuCirculares_Click()
     // New circulars and an updated index show at once.
     if (updates.installed()) {
         WebBrowser1->Refresh();
+        reindexCollection();
     }
 }
 

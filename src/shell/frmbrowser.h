@@ -6,12 +6,15 @@
 #include <QMainWindow>
 
 class CoolBar;
+class FindBar;
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QStatusBar;
 class QToolBar;
+class SearchPane;
+class SearchService;
 
 // The main window: a browser with a cool bar (toolbar and address bar), a
 // status bar and the menu from which every other window opens.
@@ -55,6 +58,14 @@ public:
     void mnuDessucriWeb_Click();
     void mnuSendto_Click();
 
+    // Search of the collection and find in page (frmbrowser_search.cpp).
+    void mnuBuscar_Click();
+    void mnuFindInPage_Click();
+    void txtSearch_Return();
+    void searchPane_HitActivated(int index);
+    // Brings the index up to date after the collection changed on disk.
+    void reindexCollection();
+
     QString helpFile() const { return m_helpFile; }
     QString initPage() const { return m_initPage; }
     QString statusText() const;
@@ -83,6 +94,12 @@ public:
     QAction *mnuCirculares;
     QAction *mnuConfig;
     QAction *mnuHelp;
+    QLineEdit *txtSearch;
+    QAction *mnuBuscar;
+    QAction *mnuFindInPage; // Ctrl+F, in no menu
+    FindBar *findBar;
+    SearchPane *searchPane;
+    QLabel *lblIndexStatus;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -102,6 +119,11 @@ private:
     QString readHttpSetting(const QString &key) const;
     void openSubscriptionPage();
     void openMail(const QString &address);
+    void buildSearch();
+    void startSearchIndex();
+    void placeSearchWidgets();
+    int searchPaneWidth() const;
+    SearchService &searchService();
 
     PlatformServices m_services;
     Collection m_collection;
@@ -110,4 +132,8 @@ private:
     QString m_initPage;
     QWidget *m_client;
     QLabel *m_statusPanel;
+    SearchService *m_searchService = nullptr;
+    // A page opened from the search results, and the words to find on it once loaded.
+    QString m_findOnLoad;
+    QString m_findOnLoadPath;
 };

@@ -2,6 +2,7 @@
 
 #include "webbrowser.h"
 
+#include <QHash>
 #include <QStringList>
 
 // Records the operations asked of it; tests raise its events by hand.
@@ -22,6 +23,22 @@ public:
     }
     bool Busy() const override { return busy; }
     HtmlDocument Document() const override { return document; }
+    // Answers at once from findMatches: the matches of each text on the page.
+    void FindText(const QString &text, bool backward, const FindTextDone &done) override
+    {
+        finds.append(backward ? QStringLiteral("<") + text : text);
+        const int total = findMatches.value(text.toLower());
+        if (text != lastFind || total == 0) {
+            activeMatch = backward ? total : (total > 0 ? 1 : 0);
+        } else {
+            activeMatch =
+                backward ? (activeMatch + total - 2) % total + 1 : activeMatch % total + 1;
+        }
+        lastFind = text;
+        if (done) {
+            done(activeMatch, total);
+        }
+    }
 
     // Raises BeforeNavigate2 and answers whether the navigation was cancelled.
     bool offerNavigation(const QString &address)
@@ -32,6 +49,10 @@ public:
     }
 
     QStringList navigations;
+    QStringList finds; // each text searched, "<" before it when backward
+    QHash<QString, int> findMatches;
+    QString lastFind;
+    int activeMatch = 0;
     QStringList operations;
     bool busy = false;
     HtmlDocument document;

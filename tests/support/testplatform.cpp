@@ -10,7 +10,10 @@
 #include <QFileInfo>
 #include <QWebEngineProfile>
 
-TestPlatform::TestPlatform() = default;
+TestPlatform::TestPlatform()
+{
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheDir.path()));
+}
 
 PlatformServices TestPlatform::withFakeBrowser()
 {

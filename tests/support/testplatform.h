@@ -32,6 +32,8 @@ struct TestPlatform {
     void writeFile(const QString &relativePath, const QByteArray &contents) const;
 
     QTemporaryDir dir;
+    // The user's cache folder (the collection's search index) for this test.
+    QTemporaryDir cacheDir;
     IniProfileFile profile;
     FakeProbe probe;
     FakeShell shell;

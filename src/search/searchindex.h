@@ -1,0 +1,95 @@
+#pragma once
+
+#include "collection.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// How far an index pass has come: documents of the collection indexed (or
+// found up to date) out of all of them, and files left out because they could
+// not be read (a damaged, locked or empty PDF).
+struct IndexProgress {
+    int done = 0;
+    int total = 0;
+    int skipped = 0;
+    bool finished = false;
+};
+
+// One document found: a page of a PDF or an HTML page.
+struct SearchHit {
+    QString relativePath; // "circulares/4001.pdf"
+    QString absolutePath; // what the reader sees there now
+    int page = 0;         // the PDF page, from 1; 0 for an HTML page
+    QString title;
+    QString kind;                 // "página", "circular", "manual"
+    QString snippet;              // one line of the text around the words found
+    QList<QPair<int, int>> marks; // start and length of each word found in snippet
+    QString findText;             // the words as they stand on the page, for finding them there
+    int morePages = 0;            // other pages of the same PDF that match too
+};
+
+// The kind of a file of the collection as the reader sees it ("circular",
+// "manual", "página"), or empty for a file that is not searched.
+QString documentKind(const QString &relativePath);
+
+// The folder of the index of a collection under the user's cache folder: one
+// per collection, named after its folders.
+QString indexFolderFor(const Collection &collection, const QString &cacheFolder);
+
+// The writing side of the full-text index of a collection, kept in
+// indexFolder. One pass of update() brings it up to date with the collection:
+// files added or changed since the last pass (by size, modification time and
+// location) are read again, files gone are dropped. Work is committed in
+// batches, so that a search sees what is indexed so far and a killed program
+// loses at most one batch. An index that cannot be opened is built anew.
+class CollectionIndex {
+public:
+    CollectionIndex(Collection collection, QString indexFolder);
+    ~CollectionIndex();
+    CollectionIndex(const CollectionIndex &) = delete;
+    CollectionIndex &operator=(const CollectionIndex &) = delete;
+
+    enum class OpenResult { Opened, Busy, Failed };
+    // Busy when another process writes to the index.
+    OpenResult open();
+
+    using ProgressFn = std::function<void(const IndexProgress &)>;
+    // Requires open(). Calls progress after each batch and at the end; stops
+    // after the current file when *cancel becomes true.
+    IndexProgress update(const ProgressFn &progress = {}, const std::atomic_bool *cancel = nullptr);
+
+    // Closes the index, committing what was done.
+    void close();
+
+private:
+    struct Private;
+    Collection m_collection;
+    QString m_folder;
+    std::unique_ptr<Private> d;
+};
+
+// The reading side: answers queries from what the index holds, while a
+// CollectionIndex may be writing to it in another thread or process.
+class CollectionSearch {
+public:
+    CollectionSearch(Collection collection, QString indexFolder);
+    ~CollectionSearch();
+    CollectionSearch(const CollectionSearch &) = delete;
+    CollectionSearch &operator=(const CollectionSearch &) = delete;
+
+    // The best hits first, one per document (the best page of a PDF). Empty
+    // when nothing matches, the text holds no word, or there is no index yet.
+    std::vector<SearchHit> search(const QString &text, int maxHits = 200);
+
+private:
+    struct Private;
+    Collection m_collection;
+    QString m_folder;
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,107 @@
+#include "searchtext.h"
+
+namespace {
+
+// Longer words are cut: the index refuses terms over a few hundred bytes, and
+// no reader types such a word.
+constexpr qsizetype maxWordLength = 64;
+
+QChar foldChar(QChar c)
+{
+    const QChar lower = c.toLower();
+    if (lower == u'ñ' || lower.unicode() < 0x80) {
+        return lower;
+    }
+    if (lower.decompositionTag() == QChar::Canonical) {
+        const QString parts = lower.decomposition();
+        if (!parts.isEmpty() && parts.at(0).unicode() < 0x80) {
+            return parts.at(0);
+        }
+    }
+    return lower;
+}
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber();
+}
+
+bool isDigitRun(QStringView text)
+{
+    if (text.isEmpty()) {
+        return false;
+    }
+    for (QChar c : text) {
+        if (!c.isDigit()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QString foldText(QStringView text)
+{
+    QString folded;
+    folded.reserve(text.size());
+    for (QChar c : text) {
+        if (c.category() == QChar::Mark_NonSpacing) {
+            continue; // a combining accent written on its own
+        }
+        folded.append(foldChar(c));
+    }
+    return folded;
+}
+
+std::vector<TextWord> splitWords(QStringView text)
+{
+    std::vector<TextWord> words;
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    while (i < size) {
+        if (!isWordChar(text[i])) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < size &&
+               (isWordChar(text[end]) || text[end].category() == QChar::Mark_NonSpacing)) {
+            ++end;
+        }
+        // Thousands points inside a number: "3.019", "1.250.000".
+        if (isDigitRun(text.mid(i, end - i))) {
+            while (end + 4 <= size && text[end] == u'.' && isDigitRun(text.mid(end + 1, 3)) &&
+                   (end + 4 == size || !isWordChar(text[end + 4]))) {
+                end += 4;
+            }
+        }
+        QString folded = foldText(text.mid(i, end - i));
+        folded.remove(u'.');
+        if (folded.size() > maxWordLength) {
+            folded.truncate(maxWordLength);
+        }
+        words.push_back(TextWord{i, end - i, std::move(folded)});
+        i = end;
+    }
+    return words;
+}
+
+QString oneLine(QStringView text)
+{
+    QString line;
+    line.reserve(text.size());
+    bool blank = false;
+    for (QChar c : text) {
+        if (c.isSpace() || c.category() == QChar::Other_Control) {
+            blank = true;
+            continue;
+        }
+        if (blank && !line.isEmpty()) {
+            line.append(u' ');
+        }
+        blank = false;
+        line.append(c);
+    }
+    return line;
+}

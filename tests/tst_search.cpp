@@ -1,0 +1,508 @@
+#include "collection.h"
+#include "documenttext.h"
+#include "searchcommand.h"
+#include "searchindex.h"
+#include "searchquery.h"
+#include "searchtext.h"
+#include "testfiles.h"
+#include "testpdf.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+namespace {
+
+QStringList foldedWords(const QString &text)
+{
+    QStringList words;
+    for (const TextWord &word : splitWords(text)) {
+        words.append(word.folded);
+    }
+    return words;
+}
+
+QStringList paths(const std::vector<SearchHit> &hits)
+{
+    QStringList list;
+    for (const SearchHit &hit : hits) {
+        list.append(hit.page > 0 ? QStringLiteral("%1#%2").arg(hit.relativePath).arg(hit.page)
+                                 : hit.relativePath);
+    }
+    return list;
+}
+
+QString filler(int sentences)
+{
+    QString text;
+    for (int i = 0; i < sentences; ++i) {
+        text += QStringLiteral("El mercado de valores opera con normalidad. ");
+    }
+    return text;
+}
+
+} // namespace
+
+class tst_Search : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void wordsAreFoldedAndSplit();
+    void queriesSplitIntoWordsAndPhrases();
+    void htmlPagesAreDecodedByTheirCharset();
+    void pdfTextComesPageByPage();
+    void badPdfsAreSkipped();
+
+    void accentsAndCaseAreIgnored();
+    void inflectionsAreFoundTogether();
+    void phrasesMustStandTogether();
+    void numbersAreWords();
+    void theObviousBestHitComesFirst();
+    void hitsCarryTitleKindPageAndSnippet();
+    void addedChangedAndRemovedFilesAreFollowed();
+    void theUserFolderIsSearchedWhereItWins();
+    void aDamagedIndexIsBuiltAgain();
+    void searchingWithoutAnIndexFindsNothing();
+    void theCommandLinePrintsOneHitALine();
+
+private:
+    void writeCollection();
+    IndexProgress index();
+    std::vector<SearchHit> find(const QString &text);
+    QString file(const QString &relativePath) const
+    {
+        return QDir(m_dir->path()).filePath(relativePath);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QTemporaryDir> m_cache;
+    Collection m_collection;
+    QString m_indexFolder;
+};
+
+void tst_Search::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_cache = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid() && m_cache->isValid());
+    m_collection = Collection(m_dir->path(), QString());
+    m_indexFolder = indexFolderFor(m_collection, m_cache->path());
+}
+
+// Known words on known pages; one page of Windows-1252; two files that are no
+// PDF at all.
+void tst_Search::writeCollection()
+{
+    QVERIFY(writeTestPdf(file(QStringLiteral("circulares/3019.pdf")),
+                         {QStringLiteral("CIRCULAR N° 3019. Imparte instrucciones. ") + filler(3),
+                          filler(2) +
+                              QStringLiteral("Sobre la regulación de los activos tokenizados "
+                                             "en el mercado. ") +
+                              filler(2),
+                          filler(3) +
+                              QStringLiteral("Según el artículo 15 del reglamento, las "
+                                             "entidades informarán cada hecho esencial. ") +
+                              filler(3)},
+                         QStringLiteral("Activos digitales")));
+    QVERIFY(writeTestPdf(
+        file(QStringLiteral("circulares/3020.pdf")),
+        {QStringLiteral("CIRCULAR N° 3020. Modifica las regulaciones de custodia. ") +
+         QStringLiteral("Se deroga el artículo 7 y se mantiene el 15. ") + filler(4)}));
+    QVERIFY(writeTestPdf(file(QStringLiteral("circulares/3021.pdf")),
+                         {QStringLiteral("CIRCULAR N° 3021. Custodia de valores: la custodia, los "
+                                         "custodios y la custodia electrónica. Custodia."),
+                          QStringLiteral("Esencial es el hecho de informar.")}));
+    QVERIFY(writeTestPdf(file(QStringLiteral("sistemas/manuales.pdf")),
+                         {filler(2), QStringLiteral("Manual del sistema de envío de información.")},
+                         QStringLiteral("Manual de sistemas")));
+    const QByteArray windows1252 =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1252\"><title>Regulaci\xF3n del mercado</title></head><body>"
+        "<p>Informaci\xF3n sobre la regulaci\xF3n \x93vigente\x94 y el a\xF1o.</p>"
+        "<script>var oculto = 'palabrasecreta';</script></body></html>";
+    QDir().mkpath(file(QStringLiteral("pagina")));
+    QVERIFY(writeAll(file(QStringLiteral("pagina/normas.htm")), windows1252));
+    QVERIFY(
+        writeAll(file(QStringLiteral("pagina/estilo.css")), "p { color: red } /* regulación */"));
+    QVERIFY(writeAll(file(QStringLiteral("circulares/9998.pdf")), QByteArray()));
+    QVERIFY(writeAll(file(QStringLiteral("circulares/9999.pdf")),
+                     "%PDF-1.4\n1 0 obj << /Type /Catalog >> garbage garbage\n"));
+}
+
+IndexProgress tst_Search::index()
+{
+    CollectionIndex index(m_collection, m_indexFolder);
+    if (index.open() != CollectionIndex::OpenResult::Opened) {
+        return {};
+    }
+    return index.update();
+}
+
+std::vector<SearchHit> tst_Search::find(const QString &text)
+{
+    CollectionSearch search(m_collection, m_indexFolder);
+    return search.search(text);
+}
+
+void tst_Search::wordsAreFoldedAndSplit()
+{
+    QCOMPARE(foldText(QStringLiteral("REGULACIÓN Pingüino Año")),
+             QStringLiteral("regulacion pinguino año"));
+    // A combining accent written after its letter.
+    QCOMPARE(foldText(QStringLiteral("regulacio\u0301n")), QStringLiteral("regulacion"));
+    QCOMPARE(foldedWords(QStringLiteral("Circular N°3.019, art.15: 1.250.000 y 3.5")),
+             QStringList({QStringLiteral("circular"), QStringLiteral("n"), QStringLiteral("3019"),
+                          QStringLiteral("art"), QStringLiteral("15"), QStringLiteral("1250000"),
+                          QStringLiteral("y"), QStringLiteral("3"), QStringLiteral("5")}));
+    const QString text = QStringLiteral("  «Regulación»\tvigente ");
+    const std::vector<TextWord> words = splitWords(text);
+    QCOMPARE(words.size(), size_t(2));
+    QCOMPARE(text.mid(words[0].start, words[0].length), QStringLiteral("Regulación"));
+    QCOMPARE(oneLine(text), QStringLiteral("«Regulación» vigente"));
+    QCOMPARE(splitWords(QString(300, u'a')).front().folded.size(), qsizetype(64));
+}
+
+void tst_Search::queriesSplitIntoWordsAndPhrases()
+{
+    const ParsedQuery query =
+        parseQuery(QStringLiteral("Regulación \"hecho  Esencial\" artículo 15 “activos digitales"));
+    QCOMPARE(query.parts.size(), size_t(5));
+    QCOMPARE(query.parts[0].words, QStringList{QStringLiteral("regulacion")});
+    QCOMPARE(query.parts[0].typed, QStringList{QStringLiteral("regulación")});
+    QVERIFY(!query.parts[0].phrase);
+    QVERIFY(query.parts[1].phrase);
+    QCOMPARE(query.parts[1].words,
+             QStringList({QStringLiteral("hecho"), QStringLiteral("esencial")}));
+    QCOMPARE(query.parts[3].words, QStringList{QStringLiteral("15")});
+    // An unclosed typographic quote runs to the end.
+    QVERIFY(query.parts[4].phrase);
+    QCOMPARE(query.parts[4].words,
+             QStringList({QStringLiteral("activos"), QStringLiteral("digitales")}));
+    QVERIFY(parseQuery(QStringLiteral(" \"\" ¿? ")).isEmpty());
+}
+
+void tst_Search::htmlPagesAreDecodedByTheirCharset()
+{
+    const DocumentText declared =
+        htmlText("<html><head><META charset=\"ISO-8859-1\"><title> Regulaci\xF3n\n vigente </title>"
+                 "<style>p { x: 1 }</style></head><body>Informaci<b>\xF3n</b> &aacute;gil &amp; "
+                 "&#8220;ok&#x201D; &#150; &bogus; a\xF1o<!-- comentario --></body></html>");
+    QCOMPARE(declared.title, QStringLiteral("Regulación vigente"));
+    QCOMPARE(declared.pages.size(), size_t(1));
+    const QString text = declared.pages.front().text;
+    QVERIFY2(text.contains(QStringLiteral("Información ágil & “ok” – &bogus; año")),
+             qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("comentario")));
+    QVERIFY(!text.contains(QStringLiteral("x: 1")));
+
+    // Declared UTF-8, and undeclared: UTF-8 when valid, else Windows-1252.
+    QCOMPARE(decodeHtmlBytes("<meta charset=utf-8>regulaci\xC3\xB3n"),
+             QStringLiteral("<meta charset=utf-8>regulación"));
+    QCOMPARE(decodeHtmlBytes("regulaci\xC3\xB3n"), QStringLiteral("regulación"));
+    QCOMPARE(decodeHtmlBytes("regulaci\xF3n \x80"), QStringLiteral("regulación €"));
+    // A page that never closes a tag or a script ends its text there.
+    QCOMPARE(htmlText("texto <script>nunca cerrado").pages.front().text.trimmed(),
+             QStringLiteral("texto"));
+    QCOMPARE(htmlText("texto <b sin cerrar").pages.front().text.trimmed(), QStringLiteral("texto"));
+    // A huge page is cut.
+    const QByteArray huge = "<title>Grande</title><p>" + QByteArray(3 << 20, 'a') + " fin</p>";
+    const DocumentText cut = htmlText(huge);
+    QCOMPARE(cut.pages.front().text.size(), DocumentLimits::maxPageText);
+    QCOMPARE(cut.title, QStringLiteral("Grande"));
+}
+
+void tst_Search::pdfTextComesPageByPage()
+{
+    const QString path = file(QStringLiteral("doc.pdf"));
+    QVERIFY(writeTestPdf(path,
+                         {QStringLiteral("Primera página"), QString(),
+                          QStringLiteral("Tercera página con regulación")},
+                         QStringLiteral("Documento de prueba")));
+    const DocumentText doc = readPdfText(path);
+    QVERIFY(doc.skipReason.isEmpty());
+    QCOMPARE(doc.title, QStringLiteral("Documento de prueba"));
+    // The empty second page gives nothing to index.
+    QCOMPARE(doc.pages.size(), size_t(2));
+    QCOMPARE(doc.pages[0].number, 1);
+    QCOMPARE(doc.pages[1].number, 3);
+    QVERIFY2(doc.pages[1].text.contains(QStringLiteral("regulación")),
+             qPrintable(doc.pages[1].text));
+}
+
+void tst_Search::badPdfsAreSkipped()
+{
+    QVERIFY(writeAll(file(QStringLiteral("empty.pdf")), QByteArray()));
+    QVERIFY(writeAll(file(QStringLiteral("junk.pdf")), QByteArray(5000, 'x')));
+    QVERIFY(writeAll(file(QStringLiteral("cut.pdf")), "%PDF-1.7\n1 0 obj\n<< /Type /Pages"));
+    QVERIFY(writeTestPdf(file(QStringLiteral("blank.pdf")), {QString(), QString()}));
+    for (const char *name : {"empty.pdf", "junk.pdf", "cut.pdf", "blank.pdf", "missing.pdf"}) {
+        const DocumentText doc = readPdfText(file(QLatin1String(name)));
+        QVERIFY2(!doc.skipReason.isEmpty(), name);
+        QVERIFY(doc.pages.empty());
+    }
+}
+
+void tst_Search::accentsAndCaseAreIgnored()
+{
+    writeCollection();
+    const IndexProgress progress = index();
+    QVERIFY(progress.finished);
+    QCOMPARE(progress.total, 7); // five documents and two bad PDFs; no style sheet
+    QCOMPARE(progress.skipped, 2);
+
+    for (const QString &query : {QStringLiteral("regulacion"), QStringLiteral("REGULACIÓN"),
+                                 QStringLiteral("Regulación")}) {
+        const QStringList found = paths(find(query));
+        QVERIFY2(found.contains(QStringLiteral("circulares/3019.pdf#2")), qPrintable(query));
+        QVERIFY2(found.contains(QStringLiteral("pagina/normas.htm")), qPrintable(query));
+    }
+    // The Windows-1252 page, read as such.
+    QCOMPARE(paths(find(QStringLiteral("informacion vigente"))),
+             QStringList{QStringLiteral("pagina/normas.htm")});
+    // "ñ" is a letter of its own; scripts are not text.
+    QCOMPARE(paths(find(QStringLiteral("año"))), QStringList{QStringLiteral("pagina/normas.htm")});
+    QVERIFY(find(QStringLiteral("ano")).empty());
+    QVERIFY(find(QStringLiteral("palabrasecreta")).empty());
+}
+
+void tst_Search::inflectionsAreFoundTogether()
+{
+    writeCollection();
+    index();
+    // Singular and plural, masculine and feminine, verb forms.
+    QVERIFY(paths(find(QStringLiteral("tokenizado")))
+                .contains(QStringLiteral("circulares/3019.pdf#2")));
+    QVERIFY(paths(find(QStringLiteral("regulaciones")))
+                .contains(QStringLiteral("circulares/3019.pdf#2")));
+    const QStringList regulacion = paths(find(QStringLiteral("regulacion")));
+    QVERIFY2(regulacion.contains(QStringLiteral("circulares/3020.pdf#1")),
+             qPrintable(regulacion.join(u' ')));
+    QVERIFY(
+        paths(find(QStringLiteral("informar"))).contains(QStringLiteral("circulares/3019.pdf#3")));
+    QVERIFY(
+        paths(find(QStringLiteral("custodio"))).contains(QStringLiteral("circulares/3021.pdf#1")));
+}
+
+void tst_Search::phrasesMustStandTogether()
+{
+    writeCollection();
+    index();
+    QCOMPARE(paths(find(QStringLiteral("\"activos tokenizados\""))),
+             QStringList{QStringLiteral("circulares/3019.pdf#2")});
+    QVERIFY(find(QStringLiteral("\"tokenizados activos\"")).empty());
+    // 3021 has both words, but apart and on another page.
+    QCOMPARE(paths(find(QStringLiteral("\"hecho esencial\""))),
+             QStringList{QStringLiteral("circulares/3019.pdf#3")});
+    QCOMPARE(paths(find(QStringLiteral("hecho esencial"))).size(), 2);
+    // Words of a phrase are taken as written, not stemmed.
+    QVERIFY(find(QStringLiteral("\"activo tokenizado\"")).empty());
+}
+
+void tst_Search::numbersAreWords()
+{
+    writeCollection();
+    index();
+    QCOMPARE(paths(find(QStringLiteral("3019"))).first(), QStringLiteral("circulares/3019.pdf#1"));
+    QCOMPARE(paths(find(QStringLiteral("3.019"))).first(), QStringLiteral("circulares/3019.pdf#1"));
+    QVERIFY(find(QStringLiteral("301")).empty());
+    // "artículo 15": 3019 has the two together, 3020 has them apart.
+    const QStringList article = paths(find(QStringLiteral("artículo 15")));
+    QCOMPARE(article, QStringList({QStringLiteral("circulares/3019.pdf#3"),
+                                   QStringLiteral("circulares/3020.pdf#1")}));
+    QCOMPARE(paths(find(QStringLiteral("\"articulo 15\""))),
+             QStringList{QStringLiteral("circulares/3019.pdf#3")});
+}
+
+void tst_Search::theObviousBestHitComesFirst()
+{
+    writeCollection();
+    index();
+    // 3021 is about custody from end to end; 3020 mentions it once.
+    const QStringList custody = paths(find(QStringLiteral("custodia")));
+    QCOMPARE(custody, QStringList({QStringLiteral("circulares/3021.pdf#1"),
+                                   QStringLiteral("circulares/3020.pdf#1")}));
+    // The words together rank above the same words apart.
+    QCOMPARE(paths(find(QStringLiteral("hecho esencial"))).first(),
+             QStringLiteral("circulares/3019.pdf#3"));
+}
+
+void tst_Search::hitsCarryTitleKindPageAndSnippet()
+{
+    writeCollection();
+    index();
+    std::vector<SearchHit> hits = find(QStringLiteral("tokenizado"));
+    QCOMPARE(hits.size(), size_t(1));
+    const SearchHit &hit = hits.front();
+    QCOMPARE(hit.title, QStringLiteral("Circular 3019: Activos digitales"));
+    QCOMPARE(hit.kind, QStringLiteral("circular"));
+    QCOMPARE(hit.page, 2);
+    QCOMPARE(hit.absolutePath, file(QStringLiteral("circulares/3019.pdf")));
+    QVERIFY2(hit.snippet.contains(QStringLiteral("activos tokenizados en el mercado")),
+             qPrintable(hit.snippet));
+    QVERIFY(!hit.snippet.contains(u'\n') && !hit.snippet.contains(u'\t'));
+    QCOMPARE(hit.marks.size(), 1);
+    QCOMPARE(hit.snippet.mid(hit.marks[0].first, hit.marks[0].second),
+             QStringLiteral("tokenizados"));
+    QCOMPARE(hit.findText, QStringLiteral("tokenizados"));
+
+    hits = find(QStringLiteral("regulacion"));
+    for (const SearchHit &each : hits) {
+        if (each.relativePath == QLatin1String("pagina/normas.htm")) {
+            QCOMPARE(each.kind, QStringLiteral("página"));
+            QCOMPARE(each.page, 0);
+            QCOMPARE(each.title, QStringLiteral("Regulación del mercado"));
+            QCOMPARE(each.findText, QStringLiteral("regulación"));
+        }
+    }
+    hits = find(QStringLiteral("\"HECHO esencial\""));
+    QCOMPARE(hits.size(), size_t(1));
+    QCOMPARE(hits.front().findText, QStringLiteral("hecho esencial"));
+    // One hit per document: the best page, and how many more match.
+    hits = find(QStringLiteral("mercado"));
+    QStringList files;
+    for (const SearchHit &each : hits) {
+        QVERIFY(!files.contains(each.relativePath));
+        files.append(each.relativePath);
+        if (each.relativePath == QLatin1String("circulares/3019.pdf")) {
+            QCOMPARE(each.morePages, 2);
+        }
+    }
+    QCOMPARE(find(QStringLiteral("manual")).front().kind, QStringLiteral("manual"));
+}
+
+void tst_Search::addedChangedAndRemovedFilesAreFollowed()
+{
+    writeCollection();
+    index();
+    QVERIFY(find(QStringLiteral("criptoactivos")).empty());
+    QVERIFY(writeTestPdf(file(QStringLiteral("circulares/3022.pdf")),
+                         {QStringLiteral("Circular sobre criptoactivos.")}));
+    QVERIFY(QFile::remove(file(QStringLiteral("circulares/3021.pdf"))));
+    // A changed page: new words, a new size.
+    QVERIFY(writeAll(file(QStringLiteral("pagina/normas.htm")),
+                     "<title>Normas</title><p>Texto renovado sobre sostenibilidad.</p>"));
+
+    QList<IndexProgress> reports;
+    CollectionIndex writer(m_collection, m_indexFolder);
+    QCOMPARE(writer.open(), CollectionIndex::OpenResult::Opened);
+    const IndexProgress done =
+        writer.update([&reports](const IndexProgress &p) { reports.append(p); });
+    writer.close();
+    // Only the two new or changed files were read again.
+    QVERIFY(!reports.isEmpty());
+    QCOMPARE(reports.front().done, 5);
+    QCOMPARE(reports.front().total, 7);
+    QCOMPARE(done.done, 7);
+    QCOMPARE(done.skipped, 2);
+
+    QCOMPARE(paths(find(QStringLiteral("criptoactivos"))),
+             QStringList{QStringLiteral("circulares/3022.pdf#1")});
+    QCOMPARE(paths(find(QStringLiteral("custodia"))),
+             QStringList{QStringLiteral("circulares/3020.pdf#1")});
+    QCOMPARE(paths(find(QStringLiteral("sostenibilidad"))),
+             QStringList{QStringLiteral("pagina/normas.htm")});
+    QVERIFY(
+        !paths(find(QStringLiteral("regulacion"))).contains(QStringLiteral("pagina/normas.htm")));
+}
+
+void tst_Search::theUserFolderIsSearchedWhereItWins()
+{
+    QTemporaryDir user;
+    QVERIFY(writeTestPdf(file(QStringLiteral("circulares/4001.pdf")),
+                         {QStringLiteral("Texto antiguo de la circular.")}));
+    QVERIFY(writeTestPdf(QDir(user.path()).filePath(QStringLiteral("circulares/4001.pdf")),
+                         {QStringLiteral("Texto corregido de la circular.")}));
+    QVERIFY(writeTestPdf(QDir(user.path()).filePath(QStringLiteral("circulares/4002.pdf")),
+                         {QStringLiteral("Circular instalada por el usuario.")}));
+    // The user's copy is the newer one.
+    QFile program(file(QStringLiteral("circulares/4001.pdf")));
+    QVERIFY(program.open(QIODevice::ReadWrite));
+    QVERIFY(program.setFileTime(QDateTime::currentDateTime().addDays(-2),
+                                QFileDevice::FileModificationTime));
+    program.close();
+
+    m_collection = Collection(m_dir->path(), user.path());
+    m_indexFolder = indexFolderFor(m_collection, m_cache->path());
+    QVERIFY(m_indexFolder != indexFolderFor(Collection(m_dir->path(), QString()), m_cache->path()));
+    index();
+    QVERIFY(find(QStringLiteral("antiguo")).empty());
+    const std::vector<SearchHit> hits = find(QStringLiteral("corregido"));
+    QCOMPARE(hits.size(), size_t(1));
+    QCOMPARE(hits.front().relativePath, QStringLiteral("circulares/4001.pdf"));
+    QCOMPARE(hits.front().absolutePath,
+             QDir(user.path()).filePath(QStringLiteral("circulares/4001.pdf")));
+    QCOMPARE(paths(find(QStringLiteral("instalada"))),
+             QStringList{QStringLiteral("circulares/4002.pdf#1")});
+}
+
+void tst_Search::aDamagedIndexIsBuiltAgain()
+{
+    writeCollection();
+    index();
+    // What a crash at the worst moment, or a broken disk, could leave behind.
+    const QStringList files = QDir(m_indexFolder).entryList(QDir::Files);
+    QVERIFY(!files.isEmpty());
+    for (const QString &name : files) {
+        QVERIFY(writeAll(QDir(m_indexFolder).filePath(name), QByteArray(64, '\xFF')));
+    }
+    QVERIFY(find(QStringLiteral("tokenizado")).empty());
+    const IndexProgress progress = index();
+    QVERIFY(progress.finished);
+    QCOMPARE(paths(find(QStringLiteral("tokenizado"))),
+             QStringList{QStringLiteral("circulares/3019.pdf#2")});
+}
+
+void tst_Search::searchingWithoutAnIndexFindsNothing()
+{
+    writeCollection();
+    QVERIFY(find(QStringLiteral("regulacion")).empty());
+    QVERIFY(!QFileInfo::exists(m_indexFolder));
+    // A reader opened before the first pass sees the index once it is there.
+    CollectionSearch early(m_collection, m_indexFolder);
+    QVERIFY(early.search(QStringLiteral("tokenizado")).empty());
+    index();
+    QCOMPARE(early.search(QStringLiteral("tokenizado")).size(), size_t(1));
+}
+
+void tst_Search::theCommandLinePrintsOneHitALine()
+{
+    writeCollection();
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    // The first search builds the index.
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), out, err),
+             0);
+    QCOMPARE(errText, QString());
+    const QStringList lines = outText.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    const QStringList fields = lines.front().split(u'\t');
+    QCOMPARE(fields.size(), 3);
+    QCOMPARE(fields[0], QStringLiteral("circulares/3019.pdf#page=2"));
+    QCOMPARE(fields[1], QStringLiteral("Circular 3019: Activos digitales"));
+    QVERIFY(fields[2].contains(QStringLiteral("tokenizados")));
+
+    outText.clear();
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("regulacion"), out, err),
+             0);
+    QVERIFY(outText.contains(QStringLiteral("pagina/normas.htm\tRegulación del mercado\t")));
+    outText.clear();
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("inexistente"), out, err),
+             0);
+    QCOMPARE(outText, QString());
+
+    // An index folder that cannot be made.
+    QVERIFY(writeAll(QDir(m_cache->path()).filePath(QStringLiteral("archivo")), "x"));
+    const QString blocked = QDir(m_cache->path()).filePath(QStringLiteral("archivo/indice"));
+    QCOMPARE(runSearchCommand(m_collection, blocked, QStringLiteral("tokenizado"), out, err), 1);
+    QVERIFY(errText.contains(QStringLiteral("No se puede crear el índice")));
+}
+
+QTEST_MAIN(tst_Search)
+#include "tst_search.moc"

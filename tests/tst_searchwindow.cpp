@@ -1,0 +1,263 @@
+#include "findbar.h"
+#include "frmbrowser.h"
+#include "qtwebbrowser.h"
+#include "searchpane.h"
+#include "searchservice.h"
+#include "testpdf.h"
+#include "testplatform.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolButton>
+#include <QWebEngineView>
+
+#include <memory>
+
+namespace {
+constexpr int loadTimeout = 30000;
+
+QString sentences(int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i) {
+        text += QStringLiteral("El mercado de valores opera con normalidad cada día hábil. ");
+    }
+    return text;
+}
+} // namespace
+
+// The search of the collection and the find bar, driven through the main
+// window on the real browser.
+class TestSearchWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestPlatform> p;
+    std::unique_ptr<frmBrowser> window;
+
+    QString local(const QString &relative) const { return QDir(p->folder()).filePath(relative); }
+    QWebEnginePage *page() const
+    {
+        return static_cast<QtWebBrowser *>(window->WebBrowser1)->view()->page();
+    }
+
+    void open(bool realBrowser = true)
+    {
+        window = std::make_unique<frmBrowser>(
+            realBrowser ? p->withRealBrowser() : p->withFakeBrowser(), p->folder());
+        window->resize(1000, 700);
+        QVERIFY(window->Form_Load());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    void waitForIndex()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            window->lblIndexStatus->text().startsWith(QStringLiteral("Colección indexada")),
+            loadTimeout);
+    }
+
+    void typeFind(const QString &text)
+    {
+        window->findBar->txtFind->clear();
+        QTest::keyClicks(window->findBar->txtFind, text);
+    }
+
+private slots:
+    void init()
+    {
+        p = std::make_unique<TestPlatform>();
+        p->writeFile(QStringLiteral("pagina/maincd.htm"),
+                     "<html><head><meta charset='utf-8'><title>Inicio</title></head><body>"
+                     "<h1>Normativa</h1><p>Las normas del mercado. Otras normas. "
+                     "Unas normas más.</p></body></html>");
+        p->writeFile(QStringLiteral("pagina/custodia.htm"),
+                     "<html><head><meta charset='windows-1252'><title>Custodia de valores"
+                     "</title></head><body><p>" +
+                         sentences(3).toLatin1() +
+                         "</p><p>Normas sobre la custodia de los t\xEDtulos tokenizados.</p>"
+                         "</body></html>");
+        QVERIFY(writeTestPdf(local(QStringLiteral("circulares/3019.pdf")),
+                             {sentences(8), sentences(4) +
+                                                QStringLiteral("Activos tokenizados en custodia "
+                                                               "electrónica. ") +
+                                                sentences(4)},
+                             QStringLiteral("Activos digitales")));
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        p.reset();
+    }
+
+    void controlsAndMenuEntry()
+    {
+        open(false);
+        // The new entry comes after the existing ones of the tools menu.
+        const QList<QAction *> tools = window->mnuActualiza->actions();
+        QCOMPARE(tools.size(), 4);
+        QCOMPARE(tools.last(), window->mnuBuscar);
+        QCOMPARE(window->mnuBuscar->text(), QStringLiteral("Buscar en la colección..."));
+        QCOMPARE(window->mnuBuscar->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+        // The search field stands in the address band, right of the address.
+        QCOMPARE(window->txtSearch->placeholderText(), QStringLiteral("Buscar en la colección"));
+        QCOMPARE(window->txtSearch->parentWidget(), window->txtURL->parentWidget());
+        QVERIFY(window->txtSearch->x() > window->txtURL->x());
+        QVERIFY(!window->findBar->isVisible());
+        QVERIFY(!window->searchPane->isVisible());
+
+        // The index's progress keeps to its own part of the status bar.
+        waitForIndex();
+        emit window->WebBrowser1->StatusTextChange(QStringLiteral("file:///enlace.htm"));
+        QCOMPARE(window->statusText(), QStringLiteral("file:///enlace.htm"));
+        QVERIFY(window->lblIndexStatus->text().startsWith(QStringLiteral("Colección indexada")));
+        QCOMPARE(indexStatusText(1234, 5000, 0, false),
+                 QStringLiteral("Indexando la colección: 1.234 de 5.000"));
+        QCOMPARE(indexStatusText(12, 12, 1, true),
+                 QStringLiteral("Colección indexada (1 archivo no se pudo leer)"));
+
+        // Ctrl+Shift+F puts the keyboard in the search field.
+        window->txtURL->setFocus();
+        QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY(window->txtSearch->hasFocus());
+    }
+
+    void findBarOnAPage()
+    {
+        open();
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(),
+                                  local(QStringLiteral("pagina/maincd.htm")), loadTimeout);
+        window->WebBrowser1->setFocus();
+        QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(window->findBar->isVisible());
+        QVERIFY(window->findBar->txtFind->hasFocus());
+        // Under the address bar, over the page's top.
+        QCOMPARE(window->findBar->y(), window->WebBrowser1->y());
+
+        QLabel *count = window->findBar->lblFindCount;
+        typeFind(QStringLiteral("normas"));
+        QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("1 de 3"), loadTimeout);
+        QTest::keyClick(window->findBar->txtFind, Qt::Key_Return);
+        QTRY_COMPARE(count->text(), QStringLiteral("2 de 3"));
+        QTest::keyClick(window.get(), Qt::Key_F3);
+        QTRY_COMPARE(count->text(), QStringLiteral("3 de 3"));
+        QTest::keyClick(window.get(), Qt::Key_F3);
+        QTRY_COMPARE(count->text(), QStringLiteral("1 de 3"));
+        QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier);
+        QTRY_COMPARE(count->text(), QStringLiteral("3 de 3"));
+        QTest::mouseClick(window->findBar->cmdFindPrevious, Qt::LeftButton);
+        QTRY_COMPARE(count->text(), QStringLiteral("2 de 3"));
+
+        typeFind(QStringLiteral("inexistente"));
+        QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("Sin resultados"), loadTimeout);
+
+        QTest::keyClick(window->findBar->txtFind, Qt::Key_Escape);
+        QVERIFY(!window->findBar->isVisible());
+    }
+
+    void findBarOnAPdf()
+    {
+        open();
+        window->WebBrowser1->Navigate2(local(QStringLiteral("circulares/3019.pdf")));
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(),
+                                  local(QStringLiteral("circulares/3019.pdf")), loadTimeout);
+        QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(window->findBar->isVisible());
+        // The viewer reads the document in the background: ask until it answers.
+        QLabel *count = window->findBar->lblFindCount;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                typeFind(QStringLiteral("tokenizados"));
+                QTest::qWait(300);
+                return count->text() == QStringLiteral("1 de 1");
+            }(),
+            loadTimeout);
+        typeFind(QStringLiteral("mercado"));
+        // The viewer counts page by page: wait for all 16, wherever it stands.
+        QTRY_VERIFY_WITH_TIMEOUT(count->text().endsWith(QStringLiteral(" de 16")), loadTimeout);
+    }
+
+    void resultsPaneOpensTheHits()
+    {
+        open();
+        waitForIndex();
+        QTest::keyClicks(window->txtSearch, QStringLiteral("tokenizado"));
+        QTest::keyClick(window->txtSearch, Qt::Key_Return);
+        SearchPane *pane = window->searchPane;
+        QTRY_VERIFY(pane->isVisible());
+        QCOMPARE(pane->lblSearchSummary->text(), QStringLiteral("2 resultados para «tokenizado»"));
+        QCOMPARE(pane->lstResults->count(), 2);
+        // Beside the browser, which gives up the room.
+        QCOMPARE(window->WebBrowser1->width() + pane->width(), window->centralWidget()->width());
+        QCOMPARE(pane->x(), window->WebBrowser1->width());
+
+        // Best first: the circular's words are the words typed's forms both.
+        int pdfRow = -1;
+        int pageRow = -1;
+        for (int row = 0; row < 2; ++row) {
+            (pane->hits()[row].page > 0 ? pdfRow : pageRow) = row;
+        }
+        QVERIFY(pdfRow >= 0 && pageRow >= 0);
+        QCOMPARE(pane->hits()[pdfRow].title, QStringLiteral("Circular 3019: Activos digitales"));
+        QCOMPARE(SearchPane::describe(pane->hits()[pdfRow]), QStringLiteral("circular · página 2"));
+        QCOMPARE(SearchPane::describe(pane->hits()[pageRow]), QStringLiteral("página"));
+        QVERIFY(SearchPane::snippetHtml(pane->hits()[pdfRow])
+                    .contains(QStringLiteral("<b>tokenizados</b>")));
+
+        // Enter on the PDF opens it at its page.
+        pane->lstResults->setFocus();
+        pane->lstResults->setCurrentRow(pdfRow);
+        QTest::keyClick(pane->lstResults, Qt::Key_Return);
+        QUrl expected = QUrl::fromLocalFile(local(QStringLiteral("circulares/3019.pdf")));
+        expected.setFragment(QStringLiteral("page=2"));
+        QTRY_COMPARE_WITH_TIMEOUT(page()->url(), expected, loadTimeout);
+
+        // A click on the page opens it with the words found by the find bar.
+        const QRect rect = pane->lstResults->visualItemRect(pane->lstResults->item(pageRow));
+        QTest::mouseClick(pane->lstResults->viewport(), Qt::LeftButton, {}, rect.center());
+        QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(),
+                                  local(QStringLiteral("pagina/custodia.htm")), loadTimeout);
+        QTRY_VERIFY(window->findBar->isVisible());
+        QCOMPARE(window->findBar->txtFind->text(), QStringLiteral("tokenizados"));
+        QTRY_COMPARE_WITH_TIMEOUT(window->findBar->lblFindCount->text(), QStringLiteral("1 de 1"),
+                                  loadTimeout);
+
+        // Closing the pane gives the browser its width back.
+        QTest::mouseClick(pane->cmdSearchClose, Qt::LeftButton);
+        QVERIFY(!pane->isVisible());
+        QCOMPARE(window->WebBrowser1->width(), window->centralWidget()->width());
+
+        // Nothing found.
+        window->txtSearch->setText(QStringLiteral("inexistente"));
+        QTest::keyClick(window->txtSearch, Qt::Key_Return);
+        QTRY_VERIFY(pane->isVisible());
+        QCOMPARE(pane->lblSearchSummary->text(),
+                 QStringLiteral("Sin resultados para «inexistente»"));
+        QCOMPARE(pane->lstResults->count(), 0);
+    }
+
+    void anInstalledFileIsFoundAfterReindexing()
+    {
+        open(false);
+        waitForIndex();
+        QVERIFY(writeTestPdf(local(QStringLiteral("circulares/3020.pdf")),
+                             {sentences(6) + QStringLiteral("Norma sobre criptoactivos.")}));
+        window->lblIndexStatus->clear();
+        window->reindexCollection();
+        waitForIndex();
+        window->txtSearch->setText(QStringLiteral("criptoactivos"));
+        QTest::keyClick(window->txtSearch, Qt::Key_Return);
+        QTRY_COMPARE(window->searchPane->lstResults->count(), 1);
+        QCOMPARE(window->searchPane->hits().front().relativePath,
+                 QStringLiteral("circulares/3020.pdf"));
+    }
+};
+
+QTEST_MAIN(TestSearchWindow)
+#include "tst_searchwindow.moc"
