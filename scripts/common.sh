@@ -43,6 +43,7 @@ DEPENDENCIES=(
     bc
     time
     unzip
+    qpdf
 )
 
 log() {

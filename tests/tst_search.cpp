@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -240,7 +241,17 @@ void tst_Search::badPdfsAreSkipped()
     QVERIFY(writeAll(file(QStringLiteral("junk.pdf")), QByteArray(5000, 'x')));
     QVERIFY(writeAll(file(QStringLiteral("cut.pdf")), "%PDF-1.7\n1 0 obj\n<< /Type /Pages"));
     QVERIFY(writeTestPdf(file(QStringLiteral("blank.pdf")), {QString(), QString()}));
-    for (const char *name : {"empty.pdf", "junk.pdf", "cut.pdf", "blank.pdf", "missing.pdf"}) {
+    // A PDF that needs a password to open, as qpdf encrypts it (AES-256).
+    QVERIFY(writeTestPdf(file(QStringLiteral("plain.pdf")), {QStringLiteral("secreto guardado")}));
+    QProcess qpdf;
+    qpdf.start(QStringLiteral("qpdf"),
+               {QStringLiteral("--encrypt"), QStringLiteral("clave"), QStringLiteral("duena"),
+                QStringLiteral("256"), QStringLiteral("--"), file(QStringLiteral("plain.pdf")),
+                file(QStringLiteral("locked.pdf"))});
+    QVERIFY2(qpdf.waitForFinished(30000) && qpdf.exitCode() == 0,
+             "qpdf, installed by the project's scripts, encrypts the test PDF");
+    for (const char *name :
+         {"empty.pdf", "junk.pdf", "cut.pdf", "blank.pdf", "missing.pdf", "locked.pdf"}) {
         const DocumentText doc = readPdfText(file(QLatin1String(name)));
         QVERIFY2(!doc.skipReason.isEmpty(), name);
         QVERIFY(doc.pages.empty());
