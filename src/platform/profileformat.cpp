@@ -1,5 +1,7 @@
 #include "profileformat.h"
 
+#include "windows1252.h"
+
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -33,27 +35,6 @@ bool isAscii(QByteArrayView text)
             return false;
     }
     return true;
-}
-
-// Windows-1252 for bytes 0x80 to 0x9F. The five bytes the code page leaves
-// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) keep their Latin-1 value, the C1
-// control of the same number, so no byte of the file is lost.
-constexpr char16_t windows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // 0x88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 0x90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // 0x98
-};
-
-QString decodeWindows1252(QByteArrayView bytes)
-{
-    QString text(bytes.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        text[i] = (byte >= 0x80 && byte <= 0x9F) ? QChar(windows1252High[byte - 0x80])
-                                                 : QChar(char16_t(byte));
-    }
-    return text;
 }
 
 // UTF-8 that is known to be valid, a byte-order mark at its start included

@@ -1,6 +1,7 @@
 #include "documenttext.h"
 
 #include "searchtext.h"
+#include "windows1252.h"
 
 #include <QFile>
 #include <QHash>
@@ -10,24 +11,6 @@
 #include <QStringDecoder>
 
 namespace {
-
-// Windows-1252 where it differs from Latin-1 (0x80 to 0x9F); the five bytes the
-// code page leaves undefined keep their Latin-1 meaning.
-constexpr char16_t windows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-QString decodeWindows1252(const QByteArray &bytes)
-{
-    QString text(bytes.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        text[i] = (byte >= 0x80 && byte <= 0x9F) ? QChar(windows1252High[byte - 0x80])
-                                                 : QChar(char16_t(byte));
-    }
-    return text;
-}
 
 bool validUtf8(const QByteArray &bytes)
 {
@@ -115,7 +98,7 @@ QString decodeEntities(QStringView text)
             if (ok && code > 0 && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF)) {
                 // As browsers do, references to 0x80-0x9F mean Windows-1252.
                 if (code >= 0x80 && code <= 0x9F) {
-                    out.append(QChar(windows1252High[code - 0x80]));
+                    out.append(QChar(windows1252Character(static_cast<unsigned char>(code))));
                 } else {
                     const char32_t ucs4 = code;
                     out.append(QString::fromUcs4(&ucs4, 1));
