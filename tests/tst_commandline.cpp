@@ -3,9 +3,14 @@
 #include "testzip.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 // The program's command line, run as scripts run it: no display, no window.
 class TestCommandLine : public QObject {
@@ -17,7 +22,7 @@ class TestCommandLine : public QObject {
         QString err;
     };
 
-    Run run(const QStringList &arguments, const QString &home)
+    Run run(const QStringList &arguments, const QString &home, const QString &asUser = QString())
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -28,7 +33,14 @@ class TestCommandLine : public QObject {
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(LEGISDISCO_PROGRAM), arguments);
+        if (asUser.isEmpty()) {
+            process.start(QStringLiteral(LEGISDISCO_PROGRAM), arguments);
+        } else {
+            process.start(QStringLiteral("runuser"),
+                          QStringList{QStringLiteral("-u"), asUser, QStringLiteral("--"),
+                                      QStringLiteral(LEGISDISCO_PROGRAM)} +
+                              arguments);
+        }
         if (!process.waitForFinished(30000)) {
             process.kill();
             return {};
@@ -150,6 +162,60 @@ private slots:
                              home.path());
         QCOMPARE(none.exitCode, 0);
         QCOMPARE(none.out, QString());
+    }
+
+    void aReadOnlyCollectionGetsTheUsersOwnFolder()
+    {
+        // Only an ordinary user is bound by the folder's permissions: as root the
+        // test runs the program as "nobody", as anyone else as themselves.
+        const bool root = ::geteuid() == 0;
+        if (root && QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty()) {
+            QSKIP("Running as root without runuser: no ordinary user to install as.");
+        }
+        const QString user = root ? QStringLiteral("nobody") : QString();
+        if (root && run({QStringLiteral("--version")}, QDir::tempPath(), user).exitCode != 0) {
+            QSKIP("The user nobody cannot run the built program here (its folder is not open "
+                  "to other users).");
+        }
+        QTemporaryDir home;
+        QTemporaryDir installed;
+        const auto openToAll = [](const QString &path) {
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                            QFileDevice::WriteOther | QFileDevice::ExeOther);
+        };
+        openToAll(home.path());
+        QVERIFY(QDir().mkpath(installed.filePath(QStringLiteral("circulares"))));
+        QVERIFY(
+            writeAll(installed.filePath(QStringLiteral("circulares/1001.pdf")), testPdf("1001")));
+        const QString package = home.filePath(QStringLiteral("paquete.zip"));
+        QVERIFY(writeTestZip(package, {{"circulares/4001.pdf", testPdf("4001")}}));
+        QFile::setPermissions(package, QFileDevice::ReadOwner | QFileDevice::ReadOther);
+        // The installed collection: readable by everyone, writable by nobody but its owner.
+        for (const QString &folder :
+             {installed.path(), installed.filePath(QStringLiteral("circulares"))}) {
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+        }
+        const auto restore = qScopeGuard([&installed] {
+            for (const QString &folder :
+                 {installed.path(), installed.filePath(QStringLiteral("circulares"))}) {
+                QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+            }
+        });
+
+        const Run done = run({QStringLiteral("--collection"), installed.path(),
+                              QStringLiteral("--install-package"), package},
+                             home.path(), user);
+        QVERIFY2(done.exitCode == 0, qPrintable(done.err));
+        QVERIFY(done.out.contains(QStringLiteral("Instalado en la colección personal")));
+        QVERIFY(!QFile::exists(installed.filePath(QStringLiteral("circulares/4001.pdf"))));
+        const QString mine = home.filePath(QStringLiteral(".local/share/Legisdisco/Legisdisco"));
+        QDirIterator found(mine, {QStringLiteral("4001.pdf")}, QDir::Files,
+                           QDirIterator::Subdirectories);
+        QVERIFY(found.hasNext());
+        QCOMPARE(readAll(found.next()), testPdf("4001"));
     }
 };
 
