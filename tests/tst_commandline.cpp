@@ -68,6 +68,14 @@ private slots:
             {QStringLiteral("--collection"), home.filePath(QStringLiteral("nada"))}, home.path());
         QCOMPARE(noFolder.exitCode, 2);
         QVERIFY(noFolder.err.contains(QStringLiteral("no existe")));
+        // The toolkit's own options pass: "-platform" is one word, not seven letters.
+        const Run withToolkitOption =
+            run({QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                 QStringLiteral("--collection"), home.filePath(QStringLiteral("nada"))},
+                home.path());
+        QCOMPARE(withToolkitOption.exitCode, 2);
+        QVERIFY2(withToolkitOption.err.contains(QStringLiteral("no existe")),
+                 qPrintable(withToolkitOption.err));
     }
 
     void installsAPackageIntoTheCollection()

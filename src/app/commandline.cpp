@@ -40,6 +40,8 @@ QStringList ownArguments(const QStringList &arguments)
 
 void describe(QCommandLineParser &parser, const Options &options)
 {
+    // "-platform offscreen" is the toolkit's one option, not seven letters.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
         QStringLiteral("Visor de la colección de normativa: páginas, manuales y circulares."));
     parser.addOptions({options.help, options.version, options.collection, options.installPackage,
@@ -110,7 +112,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
     describe(parser, options);
 
     CommandLine line;
-    if (!parser.parse(ownArguments(arguments))) {
+    const bool parsed = parser.parse(ownArguments(arguments));
+    // Read even when something else is wrong: before the toolkit has taken its
+    // own options (-platform ...), the collection is still needed.
+    line.collection = parser.value(options.collection);
+    if (!parsed) {
         line.mode = CommandLine::Mode::Error;
         line.error = parser.errorText();
         return line;
@@ -121,7 +127,6 @@ CommandLine parseCommandLine(const QStringList &arguments)
             QStringLiteral("Argumento inesperado: %1").arg(parser.positionalArguments().first());
         return line;
     }
-    line.collection = parser.value(options.collection);
     line.packageFile = parser.value(options.installPackage);
     line.searchText = parser.value(options.search);
     if (parser.isSet(options.help)) {
