@@ -58,26 +58,9 @@ void installQtTranslations(QTranslator &translator)
 }
 
 // The collection's folder: the one given on the command line, or the folder
-// that holds the program. Empty, with error set, when the given one is no folder.
-QString collectionFolder(const CommandLine &line, QString *error)
+// that holds the program. Readable before the application object exists.
+QString collectionFolder(const CommandLine &line)
 {
-    if (line.collection.isEmpty()) {
-        return QCoreApplication::applicationDirPath();
-    }
-    const QFileInfo folder(line.collection);
-    if (!folder.isDir()) {
-        *error = QStringLiteral("La carpeta de la colección no existe: %1").arg(line.collection);
-        return {};
-    }
-    return folder.absoluteFilePath();
-}
-
-// The folder whose single instance this is, from the command line as it
-// stands before the application object exists: the same folder as
-// collectionFolder gives later.
-QString instanceFolder(const QStringList &arguments)
-{
-    const CommandLine line = parseCommandLine(arguments);
     return line.collection.isEmpty() ? runningProgramFolder()
                                      : QFileInfo(line.collection).absoluteFilePath();
 }
@@ -108,24 +91,18 @@ int runCommand(int argc, char *argv[])
     case CommandLine::Mode::Error:
         err << line.error << Qt::endl;
         return 2;
-    case CommandLine::Mode::InstallPackage: {
-        QString error;
-        const QString folder = collectionFolder(line, &error);
-        if (folder.isEmpty()) {
-            err << error << Qt::endl;
-            return 2;
-        }
-        ZipPackageInstaller installer;
-        return installPackageCommand(installer, userCollection(folder), line.packageFile, out, err);
-    }
+    case CommandLine::Mode::InstallPackage:
     case CommandLine::Mode::Search: {
-        QString error;
-        const QString folder = collectionFolder(line, &error);
-        if (folder.isEmpty()) {
-            err << error << Qt::endl;
+        if (!line.collection.isEmpty() && !QFileInfo(line.collection).isDir()) {
+            err << QStringLiteral("La carpeta de la colección no existe: %1").arg(line.collection)
+                << Qt::endl;
             return 2;
         }
-        const Collection collection = userCollection(folder);
+        const Collection collection = userCollection(collectionFolder(line));
+        if (line.mode == CommandLine::Mode::InstallPackage) {
+            ZipPackageInstaller installer;
+            return installPackageCommand(installer, collection, line.packageFile, out, err);
+        }
         return runSearchCommand(collection,
                                 indexFolderFor(collection, QStandardPaths::writableLocation(
                                                                QStandardPaths::CacheLocation)),
@@ -156,8 +133,10 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << problem << Qt::endl;
         return 2;
     }
+    // earlyProblem has made sure a folder given on the command line exists.
+    const QString programFolder = collectionFolder(parseCommandLine(arguments));
     // A second start ends here, before the browser engine or any window exists.
-    LockFileInstanceGuard instance(instanceFolder(arguments));
+    LockFileInstanceGuard instance(programFolder);
     if (instance.previousInstance()) {
         return 0;
     }
@@ -176,12 +155,10 @@ int main(int argc, char *argv[])
     // Before the browser engine starts, which takes its language from here.
     const SpanishLanguage spanish;
 
-    const CommandLine line = parseCommandLine(QCoreApplication::arguments());
-    QString error;
-    const QString programFolder =
-        line.mode == CommandLine::Mode::Error ? QString() : collectionFolder(line, &error);
-    if (programFolder.isEmpty()) {
-        QTextStream(stderr) << (error.isEmpty() ? line.error : error) << Qt::endl;
+    // What is left once the toolkit has taken its own options must be ours.
+    if (const CommandLine line = parseCommandLine(QCoreApplication::arguments());
+        line.mode == CommandLine::Mode::Error) {
+        QTextStream(stderr) << line.error << Qt::endl;
         return 2;
     }
 
