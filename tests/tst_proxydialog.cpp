@@ -73,6 +73,14 @@ void click(QAbstractButton *button)
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
 }
 
+// Shows the dialog and makes it the active window, as a user's click would.
+bool showActive(QWidget &dialog)
+{
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    return QTest::qWaitForWindowActive(&dialog);
+}
+
 } // namespace
 
 class TestProxyDialog : public QObject {
@@ -210,9 +218,7 @@ private slots:
         FakeProxyStore store;
         FakeMessageBoxes messages;
         frmProxyTest dialog(store, messages, nullptr);
-        dialog.show();
-        QApplication::setActiveWindow(&dialog);
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(showActive(dialog));
         QCOMPARE(QApplication::focusWidget(), dialog.chkUseProxy);
 
         const char *const order[] = {
@@ -477,9 +483,7 @@ private slots:
         store.stored = record(3, "http=h:80", "");
         FakeMessageBoxes messages;
         frmProxyTest dialog(store, messages, nullptr);
-        dialog.show();
-        QApplication::setActiveWindow(&dialog);
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(showActive(dialog));
         dialog.txtHttp->setText(s("changed"));
         dialog.txtAddresses->setPlainText(s("x;y"));
         switch (way) {
@@ -509,9 +513,7 @@ private slots:
         FakeProxyStore store;
         FakeMessageBoxes messages;
         frmProxyTest dialog(store, messages, nullptr);
-        dialog.show();
-        QApplication::setActiveWindow(&dialog);
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(showActive(dialog));
         dialog.txtHttp->setFocus();
         dialog.txtHttp->setText(s("h"));
         dialog.txtHttpPort->setText(s("1"));
@@ -586,9 +588,7 @@ private slots:
         FakeProxyStore store;
         FakeMessageBoxes messages;
         frmProxyTest dialog(store, messages, nullptr);
-        dialog.show();
-        QApplication::setActiveWindow(&dialog);
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(showActive(dialog));
         QVERIFY(dialog.cmdOK->isDefault());
         dialog.txtAddresses->setFocus();
         QTest::keyClicks(dialog.txtAddresses, s("a;b"));
