@@ -23,6 +23,7 @@ DEPENDENCIES=(
     qt6-httpserver-dev
     qt6-websockets-dev
     libzip-dev
+    zlib1g-dev
     libboost-dev
     qt6-pdf-dev
     libgl-dev

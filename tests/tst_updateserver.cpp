@@ -3,7 +3,7 @@
 // tst_updateserverlimits.cpp.
 
 #include "circularcatalog.h"
-#include "packagecache.h"
+#include "packagesets.h"
 #include "updateserver.h"
 
 #include <QDir>
@@ -145,7 +145,6 @@ private slots:
     void missingFolderAnswers503();
     void otherAddressesAndMethods();
     void packageLinkOutlivesOtherRequests();
-    void cacheStaysBoundedUnderAFlood();
     void twoServersGiveTheSameAddresses();
     void setsTravelInTheirAddresses();
     void redirectsNeverTakeTheHostHeader();
@@ -531,39 +530,6 @@ void TestUpdateServer::packageLinkOutlivesOtherRequests()
         QCOMPARE(gone.status, 404);
         QVERIFY(QString::fromUtf8(gone.body).contains(QStringLiteral("Vuelva a revisar")));
     }
-}
-
-void TestUpdateServer::cacheStaysBoundedUnderAFlood()
-{
-    // Packages kept for an hour, but no more than 20 KB of them.
-    QTemporaryDir folder;
-    PackageCache cache(folder.path(), 20 * 1024, 3600);
-    QString error;
-    QVERIFY(cache.open(&error));
-    for (int i = 0; i < 200; ++i) {
-        const QString name = QString::number(i, 16).rightJustified(32, u'0');
-        const QString path = cache.obtain(
-            name,
-            [i](QList<PackagePart> *parts, QString *) {
-                // About a kilobyte that does not compress.
-                QByteArray data(1000, Qt::Uninitialized);
-                QRandomGenerator random{quint32(i)};
-                for (char &c : data)
-                    c = char(random.bounded(256));
-                parts->append({u"x.pdf"_qs, QString(), FileStamp(), data, 0, {}});
-                return true;
-            },
-            &error);
-        QVERIFY2(!path.isEmpty(), qPrintable(error));
-        QVERIFY(QFile::exists(path)); // the one just built always stays
-        QVERIFY(cache.bytes() <= 2 * 20 * 1024 + 4096);
-    }
-    const QFileInfoList files = QDir(folder.path()).entryInfoList(QDir::Files | QDir::Hidden);
-    qint64 total = 0;
-    for (const QFileInfo &file : files)
-        total += file.size();
-    QCOMPARE(total, cache.bytes());
-    QVERIFY(files.size() < 200);
 }
 
 void TestUpdateServer::twoServersGiveTheSameAddresses()

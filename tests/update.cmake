@@ -17,3 +17,7 @@ add_dependencies(tst_updateserver legisdisco-update-server legisdisco_demo)
 # The server's defences against hostile clients, with short timeouts.
 legis_add_test(tst_updateserverlimits SOURCES tst_updateserverlimits.cpp
                LIBS legis_updateserver Qt6::Network)
+
+# The packages: the archives the server writes and where it keeps them.
+legis_add_test(tst_packagecache SOURCES tst_packagecache.cpp
+               LIBS legis_updateserver PkgConfig::LIBZIP)

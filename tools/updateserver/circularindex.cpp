@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <zlib.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -111,30 +113,37 @@ QByteArray circularIndexPage(QList<IndexEntry> entries)
     return page.toUtf8();
 }
 
-QByteArray FileFacts::digest(const QString &path, FileStamp *stampOut)
+FileFacts::Digest FileFacts::digest(const QString &path)
 {
-    const FileStamp stamp = fileStamp(path);
-    if (stampOut)
-        *stampOut = stamp;
-    if (!stamp.isValid())
-        return {};
+    Digest found;
+    found.stamp = fileStamp(path);
+    if (!found.stamp.isValid())
+        return found;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = m_digests.constFind(path);
-        if (it != m_digests.constEnd() && it->stamp == stamp)
-            return it->value;
+        if (it != m_digests.constEnd() && it->stamp == found.stamp)
+            return *it;
     }
     QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return found;
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return {};
-    // Changed while it was read: the digest may belong to no state of the file.
-    if (fileStamp(path) != stamp)
-        return {};
-    const QByteArray value = hash.result();
+    uLong crc = crc32_z(0, nullptr, 0);
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    qint64 read = 0;
+    while ((read = file.read(buffer.data(), buffer.size())) > 0) {
+        hash.addData(QByteArrayView(buffer.constData(), read));
+        crc = crc32_z(crc, reinterpret_cast<const Bytef *>(buffer.constData()), z_size_t(read));
+    }
+    // Unreadable, or changed while it was read: the sums may belong to no state of the file.
+    if (read < 0 || fileStamp(path) != found.stamp)
+        return found;
+    found.sha256 = hash.result();
+    found.crc = quint32(crc);
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_digests.insert(path, {stamp, value});
-    return value;
+    m_digests.insert(path, found);
+    return found;
 }
 
 QString FileFacts::title(const QString &path)
@@ -146,11 +155,11 @@ QString FileFacts::title(const QString &path)
         const std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = m_titles.constFind(path);
         if (it != m_titles.constEnd() && it->stamp == stamp)
-            return QString::fromUtf8(it->value);
+            return it->value;
     }
     const QString value = pdfTitle(path);
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_titles.insert(path, {stamp, value.toUtf8()});
+    m_titles.insert(path, {stamp, value});
     return value;
 }
 

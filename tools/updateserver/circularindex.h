@@ -48,20 +48,24 @@ QByteArray circularIndexPage(QList<IndexEntry> entries);
 // by the threads that answer requests.
 class FileFacts {
 public:
-    // The SHA-256 of the file's contents, and the stamp it was read at; an empty digest
-    // when the file cannot be read.
-    QByteArray digest(const QString &path, FileStamp *stamp = nullptr);
+    // The SHA-256 and the CRC-32 of a file's contents, and the stamp they were read at.
+    struct Digest {
+        QByteArray sha256; // empty when the file cannot be read
+        quint32 crc = 0;
+        FileStamp stamp;
+    };
+    Digest digest(const QString &path);
     // The file's PDF title (see pdfTitle).
     QString title(const QString &path);
 
 private:
-    struct Entry {
+    struct Title {
         FileStamp stamp;
-        QByteArray value;
+        QString value;
     };
     std::mutex m_mutex;
-    QHash<QString, Entry> m_digests;
-    QHash<QString, Entry> m_titles;
+    QHash<QString, Digest> m_digests;
+    QHash<QString, Title> m_titles;
 };
 
 // The index page of the circulars of a folder (identifiers and their file names there),

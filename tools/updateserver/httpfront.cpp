@@ -309,6 +309,7 @@ private:
 
     void release()
     {
+        m_shared.reset();
         if (m_held) {
             m_front.heldBytes.fetch_sub(m_held);
             m_held = 0;
@@ -370,6 +371,23 @@ private:
             auto response = std::make_shared<http::response<http::empty_body>>();
             prepare(*response, answer);
             response->content_length(size);
+            return send(response, answer.status);
+        }
+        if (answer.shared) {
+            // Sent from the shared bytes, kept alive until the answer is out.
+            m_shared = std::move(answer.shared);
+            if (m_head) {
+                auto response = std::make_shared<http::response<http::empty_body>>();
+                prepare(*response, answer);
+                response->content_length(m_shared->size());
+                return send(response, answer.status);
+            }
+            auto response = std::make_shared<http::response<http::span_body<const char>>>();
+            prepare(*response, answer);
+            m_bytes = m_shared->size();
+            response->body() =
+                http::span_body<const char>::value_type(m_shared->data(), m_shared->size());
+            response->prepare_payload();
             return send(response, answer.status);
         }
         if (m_head) {
@@ -472,7 +490,8 @@ private:
     unsigned m_version = 11;
     int m_status = 0;
     std::uint64_t m_bytes = 0;
-    std::int64_t m_held = 0; // bytes of heldBytes this answer holds
+    std::int64_t m_held = 0;                     // bytes of heldBytes this answer holds
+    std::shared_ptr<const std::string> m_shared; // the body of the answer being sent
     Clock::time_point m_started = Clock::now();
     Clock::time_point m_lingerUntil;
     std::size_t m_lingered = 0;

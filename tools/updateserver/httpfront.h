@@ -39,13 +39,15 @@ struct HttpRequest {
 
 // One answer. When file is an open file descriptor, the file is sent as the body instead of
 // body, and the descriptor is closed after (opened by the handler, so that the file may be
-// removed meanwhile).
+// removed meanwhile); when shared is set, its bytes are.
 struct HttpAnswer {
     int status = 200;
     std::string type = "text/html; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     int file = -1;
+    // Or a body shared with whoever made it (a cache), sent without a copy when set.
+    std::shared_ptr<const std::string> shared;
 };
 
 // What the log hears after every answer.

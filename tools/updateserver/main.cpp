@@ -127,6 +127,13 @@ int main(int argc, char *argv[])
                        "size of the cache (default %1).")
             .arg(PackageCache::defaultKeepSeconds),
         QStringLiteral("S"), QString::number(PackageCache::defaultKeepSeconds));
+    const QCommandLineOption memoryOption(
+        QStringLiteral("memory-cache"),
+        QStringLiteral("Megabytes of memory for the packages just built, which most clients "
+                       "fetch once; a package asked for again goes to the cache folder "
+                       "(default %1; 0 writes every package to the folder).")
+            .arg(PackageCache::defaultMemoryBytes / (1024 * 1024)),
+        QStringLiteral("MB"), QString::number(PackageCache::defaultMemoryBytes / (1024 * 1024)));
     const HttpLimits defaults;
     const QCommandLineOption connectionsOption(
         QStringLiteral("max-connections"),
@@ -157,8 +164,9 @@ int main(int argc, char *argv[])
                        "exit."),
         QStringLiteral("FILE"));
     parser.addOptions({circularsOption, portOption, bindOption, publicOption, cacheOption,
-                       cacheSizeOption, cacheKeepOption, connectionsOption, requestTimeoutOption,
-                       idleTimeoutOption, workersOption, quietOption, indexOption});
+                       cacheSizeOption, cacheKeepOption, memoryOption, connectionsOption,
+                       requestTimeoutOption, idleTimeoutOption, workersOption, quietOption,
+                       indexOption});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -235,6 +243,12 @@ int main(int argc, char *argv[])
         complain(QStringLiteral("invalid --cache-keep: give a number of seconds"));
         return 2;
     }
+    const double memory = parser.value(memoryOption).toDouble(&ok);
+    if (!ok || memory < 0) {
+        complain(QStringLiteral("invalid --memory-cache: give a number of megabytes"));
+        return 2;
+    }
+    options.memoryBytes = qint64(memory * 1024 * 1024);
     options.limits.maxConnections = parser.value(connectionsOption).toInt(&ok);
     if (!ok || options.limits.maxConnections < 1) {
         complain(QStringLiteral("invalid --max-connections: give a positive number"));

@@ -1,14 +1,10 @@
 #include "packagecache.h"
 
-#include "circularcatalog.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-
-#include <zip.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,9 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
-#include <memory>
-#include <thread>
+#include <cerrno>
 #include <vector>
 
 namespace {
@@ -32,267 +26,32 @@ constexpr qint64 staleTemporaryMs = 3600 * 1000;
 constexpr double trimTo = 0.9;
 // Past this many times its limit, the folder loses recently asked-for packages too.
 constexpr qint64 hardLimitFactor = 2;
+// The largest package built in memory, as a share of the memory allowed: larger ones go
+// to the folder, so that a few of them cannot push every other package out.
+constexpr qint64 heldShare = 8;
 
-QString zipError(zip_t *archive)
+bool writeAll(int fd, const char *data, qint64 size)
 {
-    return QString::fromLocal8Bit(zip_strerror(archive));
-}
-
-bool isNumber(const QString &identifier)
-{
-    if (identifier.isEmpty() || identifier.size() > 18 ||
-        (identifier.size() > 1 && identifier.at(0) == u'0'))
-        return false;
-    return std::all_of(identifier.cbegin(), identifier.cend(),
-                       [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-constexpr auto base64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
-
-} // namespace
-
-bool writeZipArchive(const QList<PackagePart> &parts, const QString &path, QString *error)
-{
-    int code = 0;
-    zip_t *archive =
-        zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    if (!archive) {
-        zip_error_t zipError;
-        zip_error_init_with_code(&zipError, code);
-        *error = QStringLiteral("no se pudo crear %1: %2")
-                     .arg(path, QString::fromLocal8Bit(zip_error_strerror(&zipError)));
-        zip_error_fini(&zipError);
-        return false;
-    }
-    // Archives of parts compressed already, open until the package is closed.
-    std::vector<std::unique_ptr<zip_t, void (*)(zip_t *)>> copied;
-    for (const PackagePart &part : parts) {
-        if (!part.zipped.isEmpty()) {
-            zip_error_t zipError;
-            zip_error_init(&zipError);
-            zip_source_t *buffer = zip_source_buffer_create(
-                part.zipped.constData(), zip_uint64_t(part.zipped.size()), 0, &zipError);
-            zip_t *from = buffer ? zip_open_from_source(buffer, ZIP_RDONLY, &zipError) : nullptr;
-            zip_error_fini(&zipError);
-            if (!from) {
-                if (buffer)
-                    zip_source_free(buffer);
-                *error = QStringLiteral("no se pudo leer %1").arg(part.name);
-                zip_discard(archive);
-                return false;
-            }
-            copied.emplace_back(from, zip_discard);
-            zip_source_t *source = zip_source_zip(archive, from, 0, 0, 0, -1);
-            const zip_int64_t index =
-                source ? zip_file_add(archive, part.name.toUtf8().constData(), source,
-                                      ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE)
-                       : -1;
-            if (index < 0) {
-                if (source)
-                    zip_source_free(source);
-                *error = QStringLiteral("no se pudo añadir %1 al paquete").arg(part.name);
-                zip_discard(archive);
-                return false;
-            }
-            zip_file_set_mtime(archive, zip_uint64_t(index), time_t(part.modified), 0);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, data, size_t(size));
+        if (done < 0 && errno == EINTR)
             continue;
-        }
-        zip_source_t *source =
-            part.path.isEmpty()
-                ? zip_source_buffer(archive, part.data.constData(), zip_uint64_t(part.data.size()),
-                                    0)
-                : zip_source_file(archive, QFile::encodeName(part.path).constData(), 0, 0);
-        const zip_int64_t index = source ? zip_file_add(archive, part.name.toUtf8().constData(),
-                                                        source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE)
-                                         : -1;
-        if (index < 0) {
-            if (source)
-                zip_source_free(source);
-            *error = QStringLiteral("no se pudo añadir %1 al paquete: %2")
-                         .arg(part.name, zipError(archive));
-            zip_discard(archive);
+        if (done <= 0)
             return false;
-        }
-        const bool pdf = part.name.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
-        zip_set_file_compression(archive, zip_uint64_t(index), pdf ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                 0);
-        const qint64 modified =
-            part.path.isEmpty() ? part.modified : part.stamp.modifiedNs / 1000000000;
-        zip_file_set_mtime(archive, zip_uint64_t(index), time_t(modified), 0);
-    }
-    if (zip_close(archive) < 0) {
-        *error = QStringLiteral("no se pudo escribir el paquete: %1").arg(zipError(archive));
-        zip_discard(archive);
-        QFile::remove(path);
-        return false;
-    }
-    // A file that changed while it was packed would give the package contents other than
-    // the ones it is named after.
-    for (const PackagePart &part : parts) {
-        if (!part.path.isEmpty() && fileStamp(part.path) != part.stamp) {
-            *error = QStringLiteral("%1 cambió mientras se preparaba el paquete").arg(part.name);
-            QFile::remove(path);
-            return false;
-        }
+        data += done;
+        size -= done;
     }
     return true;
 }
 
-QByteArray zipOneEntry(const PackagePart &part, QString *error)
-{
-    zip_error_t zipError;
-    zip_error_init(&zipError);
-    zip_source_t *buffer = zip_source_buffer_create(nullptr, 0, 0, &zipError);
-    zip_t *archive = buffer ? zip_open_from_source(buffer, ZIP_TRUNCATE, &zipError) : nullptr;
-    zip_error_fini(&zipError);
-    if (!archive) {
-        if (buffer)
-            zip_source_free(buffer);
-        *error = QStringLiteral("no se pudo preparar %1").arg(part.name);
-        return {};
-    }
-    zip_source_keep(buffer);
-    const std::unique_ptr<zip_source_t, void (*)(zip_source_t *)> guard(buffer, zip_source_free);
-    zip_source_t *source =
-        zip_source_buffer(archive, part.data.constData(), zip_uint64_t(part.data.size()), 0);
-    const zip_int64_t index =
-        source ? zip_file_add(archive, part.name.toUtf8().constData(), source, ZIP_FL_ENC_UTF_8)
-               : -1;
-    if (index < 0 ||
-        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 0) < 0 ||
-        zip_close(archive) < 0) {
-        if (index < 0 && source)
-            zip_source_free(source);
-        *error = QStringLiteral("no se pudo preparar %1").arg(part.name);
-        zip_discard(archive);
-        return {};
-    }
-    zip_stat_t stat;
-    zip_stat_init(&stat);
-    QByteArray bytes;
-    if (zip_source_stat(buffer, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE) &&
-        zip_source_open(buffer) == 0) {
-        bytes.resize(qsizetype(stat.size));
-        const zip_int64_t read = zip_source_read(buffer, bytes.data(), stat.size);
-        zip_source_close(buffer);
-        if (read != zip_int64_t(stat.size))
-            bytes.clear();
-    }
-    if (bytes.isEmpty())
-        *error = QStringLiteral("no se pudo preparar %1").arg(part.name);
-    return bytes;
-}
-
-namespace PackageSets {
-
-namespace {
-
-// The most circulars one code may stand for: a bound on what decoding a code may cost.
-constexpr quint64 maxIdentifiers = 1000000;
-constexpr quint64 maxNumber = 999999999999999999ULL;
-
-void appendNumber(QByteArray *bytes, quint64 value)
-{
-    do {
-        const char digit = char(value & 0x7f);
-        value >>= 7;
-        bytes->append(value ? char(digit | 0x80) : digit);
-    } while (value);
-}
-
-bool takeNumber(const QByteArray &bytes, qsizetype *at, quint64 *value)
-{
-    *value = 0;
-    for (int shift = 0; *at < bytes.size() && shift <= 56; shift += 7) {
-        const uchar byte = uchar(bytes.at((*at)++));
-        *value |= quint64(byte & 0x7f) << shift;
-        if (!(byte & 0x80))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
-QString encode(const QStringList &identifiers)
-{
-    if (!identifiers.isEmpty() && std::all_of(identifiers.cbegin(), identifiers.cend(), isNumber)) {
-        // Numbers, as runs of consecutive ones: the gap since the end of the previous run,
-        // then the run's length less one, each in base-128 digits. A whole collection
-        // asked for at once is a handful of bytes.
-        QByteArray bytes;
-        quint64 next = 0; // the number after the previous run
-        qsizetype i = 0;
-        while (i < identifiers.size()) {
-            const quint64 start = identifiers.at(i).toULongLong();
-            quint64 length = 1;
-            while (i + qsizetype(length) < identifiers.size() &&
-                   identifiers.at(i + qsizetype(length)).toULongLong() == start + length)
-                ++length;
-            appendNumber(&bytes, start - next);
-            appendNumber(&bytes, length - 1);
-            next = start + length;
-            i += qsizetype(length);
-        }
-        return QLatin1Char('n') + QString::fromLatin1(bytes.toBase64(base64Url));
-    }
-    return QLatin1Char('t') +
-           QString::fromLatin1(identifiers.join(u',').toUtf8().toBase64(base64Url));
-}
-
-bool decode(const QString &code, QStringList *identifiers)
-{
-    identifiers->clear();
-    if (code.size() < 2)
-        return false;
-    const auto decoded = QByteArray::fromBase64Encoding(
-        code.mid(1).toLatin1(), base64Url | QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return false;
-    const QByteArray &bytes = decoded.decoded;
-    if (code.at(0) == u'n') {
-        quint64 next = 0;
-        qsizetype at = 0;
-        while (at < bytes.size()) {
-            quint64 gap = 0;
-            quint64 extra = 0;
-            if (!takeNumber(bytes, &at, &gap) || !takeNumber(bytes, &at, &extra))
-                return false;
-            if (gap > maxNumber - next || extra > maxIdentifiers ||
-                quint64(identifiers->size()) + extra + 1 > maxIdentifiers ||
-                extra > maxNumber - (next + gap))
-                return false;
-            const quint64 start = next + gap;
-            for (quint64 k = 0; k <= extra; ++k)
-                identifiers->append(QString::number(start + k));
-            next = start + extra + 1;
-        }
-    } else if (code.at(0) == u't') {
-        const QString text = QString::fromUtf8(bytes);
-        if (text.toUtf8() != bytes)
-            return false;
-        *identifiers = text.split(u',');
-        for (const QString &identifier : std::as_const(*identifiers)) {
-            if (!CircularCatalog::isValidIdentifier(identifier))
-                return false;
-        }
-        for (qsizetype i = 1; i < identifiers->size(); ++i) {
-            if (!CircularCatalog::naturalLess(identifiers->at(i - 1), identifiers->at(i)))
-                return false;
-        }
-    } else {
-        return false;
-    }
-    // One set, one code: anything else was not made here.
-    return !identifiers->isEmpty() && encode(*identifiers) == code;
-}
-
-} // namespace PackageSets
-
-PackageCache::PackageCache(const QString &folder, qint64 maxBytes, qint64 keepSeconds)
+PackageCache::PackageCache(const QString &folder, qint64 maxBytes, qint64 keepSeconds,
+                           qint64 memoryBytes)
     : m_folder(folder)
     , m_maxBytes(qMax<qint64>(1, maxBytes))
     , m_keepMs(qMax<qint64>(0, keepSeconds) * 1000)
+    , m_memoryBytes(qMax<qint64>(0, memoryBytes))
 {
 }
 
@@ -345,37 +104,189 @@ QString PackageCache::existing(const QString &name)
     return path;
 }
 
-QString PackageCache::obtain(const QString &name, const PartsMaker &makeParts, QString *error)
+bool PackageCache::obtain(const QString &name, const PartsMaker &makeParts, PackageData *package,
+                          QString *error)
+{
+    return find(name, makeParts, true, package, error);
+}
+
+qint64 PackageCache::prepare(const QString &name, const PartsMaker &makeParts, QString *error)
+{
+    PackageData package;
+    if (!find(name, makeParts, false, &package, error))
+        return -1;
+    if (package.file >= 0)
+        ::close(package.file);
+    return package.size;
+}
+
+bool PackageCache::find(const QString &name, const PartsMaker &makeParts, bool asked,
+                        PackageData *package, QString *error)
 {
     std::mutex &building = m_building[qHash(name) % m_building.size()];
     const std::lock_guard<std::mutex> buildLock(building);
+
+    std::shared_ptr<const std::string> held;
+    bool writeHeld = false;
+    bool inFolder = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_heldByName.constFind(name);
+        if (it != m_heldByName.constEnd()) {
+            // Asked for again: to the front, and into the folder the second time.
+            m_held.splice(m_held.begin(), m_held, *it);
+            Held &entry = m_held.front();
+            held = entry.bytes;
+            if (asked)
+                ++entry.uses;
+            writeHeld = entry.uses >= 2 && !entry.written;
+            inFolder = entry.written;
+            entry.written = entry.written || writeHeld;
+        }
+    }
+    if (held) {
+        if (writeHeld) {
+            QString ignored; // kept in memory still: a failed write costs nothing now
+            store(
+                name,
+                [&held](int fd, QString *) {
+                    return writeAll(fd, held->data(), qint64(held->size()));
+                },
+                &ignored);
+        } else if (inFolder && asked) {
+            existing(name); // for the books of every process sharing the folder
+        }
+        package->bytes = std::move(held);
+        package->size = qint64(package->bytes->size());
+        return true;
+    }
+
+    // In the folder; or removed between finding and opening it, and built again.
     const QString there = existing(name);
-    if (!there.isEmpty())
-        return there;
+    if (!there.isEmpty() && openFile(there, package))
+        return true;
 
     QList<PackagePart> parts;
     if (!makeParts(&parts, error))
-        return {};
+        return false;
+    return build(name, parts, asked ? 1 : 0, package, error);
+}
+
+bool PackageCache::build(const QString &name, const QList<PackagePart> &parts, int uses,
+                         PackageData *package, QString *error)
+{
+    const qint64 size = PackageZip::sizeOf(parts);
+    if (size < 0) {
+        *error = QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip");
+        return false;
+    }
+    if (size <= m_memoryBytes / heldShare) {
+        auto bytes = std::make_shared<std::string>();
+        bytes->reserve(std::size_t(size));
+        const bool written = PackageZip::write(
+            parts,
+            [&bytes](const char *data, qint64 length) {
+                bytes->append(data, std::size_t(length));
+                return true;
+            },
+            error);
+        if (!written)
+            return false;
+        if (qint64(bytes->size()) != size) {
+            *error = QStringLiteral("el paquete no tiene el tamaño previsto");
+            return false;
+        }
+        package->bytes = bytes;
+        package->size = size;
+        hold(name, std::move(bytes), uses);
+        return true;
+    }
+    const bool stored = store(
+        name,
+        [&parts](int fd, QString *writeError) {
+            return PackageZip::write(
+                parts, [fd](const char *data, qint64 length) { return writeAll(fd, data, length); },
+                writeError);
+        },
+        error);
+    return stored && openFile(pathOf(name), package);
+}
+
+bool PackageCache::store(const QString &name,
+                         const std::function<bool(int fd, QString *error)> &write, QString *error)
+{
     static std::atomic<quint64> serial{0};
     const QString temporary = QStringLiteral("%1/.%2-%3-%4%5")
                                   .arg(m_folder, name, QString::number(::getpid()),
                                        QString::number(++serial), temporarySuffix);
-    if (!writeZipArchive(parts, temporary, error)) {
-        QFile::remove(temporary);
-        return {};
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    const int fd = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = QStringLiteral("no se pudo crear el paquete en el disco");
+        return false;
     }
-    const QString path = pathOf(name);
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) !=
-        0) {
+    struct stat info {};
+    bool written = write(fd, error) && ::fstat(fd, &info) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written && error->isEmpty())
+        *error = QStringLiteral("no se pudo escribir el paquete en el disco");
+    if (written &&
+        ::rename(temporaryName.constData(), QFile::encodeName(pathOf(name)).constData()) != 0) {
         *error = QStringLiteral("no se pudo guardar el paquete");
-        QFile::remove(temporary);
-        return {};
+        written = false;
     }
-    record(name, QFileInfo(path).size());
+    if (!written) {
+        ::unlink(temporaryName.constData());
+        return false;
+    }
+    record(name, qint64(info.st_size));
     // Removed outside the lock, so that other requests go on meanwhile.
     for (const QString &doomed : trim(name))
         QFile::remove(doomed);
-    return path;
+    return true;
+}
+
+bool PackageCache::openFile(const QString &path, PackageData *package)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    package->file = fd;
+    package->size = qint64(info.st_size);
+    return true;
+}
+
+void PackageCache::hold(const QString &name, std::shared_ptr<const std::string> bytes, int uses)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_heldBytes += qint64(bytes->size());
+    m_held.push_front({name, std::move(bytes), uses, false});
+    m_heldByName.insert(name, m_held.begin());
+    // Least recently asked for first; the package just built stays.
+    while (m_heldBytes > m_memoryBytes && m_held.size() > 1) {
+        const Held &last = m_held.back();
+        m_heldBytes -= qint64(last.bytes->size());
+        m_heldByName.remove(last.name);
+        m_held.pop_back();
+    }
+}
+
+qint64 PackageCache::keptSize(const QString &name) const
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_heldByName.constFind(name);
+        if (it != m_heldByName.constEnd())
+            return qint64((*it)->bytes->size());
+    }
+    struct stat info {};
+    if (::stat(QFile::encodeName(pathOf(name)).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return qint64(info.st_size);
 }
 
 void PackageCache::record(const QString &name, qint64 size)
@@ -444,4 +355,10 @@ qint64 PackageCache::bytes() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_bytes;
+}
+
+qint64 PackageCache::memoryBytes() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_heldBytes;
 }

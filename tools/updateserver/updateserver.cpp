@@ -1,5 +1,6 @@
 #include "updateserver.h"
 
+#include "packagesets.h"
 #include "serverpages.h"
 
 #include <QCryptographicHash>
@@ -23,7 +24,8 @@ struct UpdateServerReply {
     int status = 200;
     QByteArray type = QByteArrayLiteral("text/html; charset=utf-8");
     QByteArray body;
-    int file = -1; // an open file, sent instead of body
+    int file = -1;                            // an open file, sent instead of body
+    std::shared_ptr<const std::string> bytes; // or bytes held elsewhere, sent as they are
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
 
@@ -173,7 +175,7 @@ bool UpdateServer::listen(const QHostAddress &address, quint16 port)
         cacheFolder = m_temporaryCache->path();
     }
     m_cache = std::make_unique<PackageCache>(cacheFolder, m_options.cacheBytes,
-                                             m_options.cacheKeepSeconds);
+                                             m_options.cacheKeepSeconds, m_options.memoryBytes);
     if (!m_cache->open(&m_error))
         return false;
 
@@ -249,6 +251,7 @@ HttpAnswer UpdateServer::answer(const HttpRequest &request)
     answer.type = reply.type.toStdString();
     answer.body = reply.body.toStdString();
     answer.file = reply.file;
+    answer.shared = reply.bytes;
     for (const auto &header : reply.headers)
         answer.headers.emplace_back(header.first.toStdString(), header.second.toStdString());
     return answer;
@@ -344,9 +347,7 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
         m_index.stamps != stamps) {
         m_index.page = circularIndexFor(m_folder, catalog.identifiers, catalog.fileNames, m_facts);
         m_index.digest = QCryptographicHash::hash(m_index.page, QCryptographicHash::Sha256);
-        QString error;
-        m_index.zipped =
-            zipOneEntry({indexEntry, QString(), FileStamp(), m_index.page, newest, {}}, &error);
+        m_index.part = PackagePart::compressed(indexEntry, m_index.page, newest);
         m_index.stamps = std::move(stamps);
         m_index.generation = catalog.generation;
         m_index.newestModified = newest;
@@ -383,77 +384,55 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     parts->reserve(identifiers.size() + 1);
     for (const QString &identifier : identifiers) {
         const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
-        FileStamp stamp;
-        const QByteArray digest = m_facts.digest(path, &stamp);
-        if (digest.isEmpty())
+        const FileFacts::Digest digest = m_facts.digest(path);
+        if (digest.sha256.isEmpty())
             return {};
         hash.addData(identifier.toUtf8());
         hash.addData(QByteArrayView("\0", 1));
-        hash.addData(digest);
-        parts->append(
-            {QStringLiteral("circulares/%1.pdf").arg(identifier), path, stamp, {}, 0, {}});
+        hash.addData(digest.sha256);
+        parts->append(PackagePart::file(QStringLiteral("circulares/%1.pdf").arg(identifier), path,
+                                        digest.stamp, digest.crc));
     }
     hash.addData(QByteArrayView("index\0", 6));
     hash.addData(index.digest);
-    parts->append(
-        {indexEntry, QString(), FileStamp(), index.page, index.newestModified, index.zipped});
+    parts->append(index.part);
     return QString::fromLatin1(hash.result().toHex().left(nameLength));
 }
 
-bool UpdateServer::findPackage(const QString &name, const QString &set, Found *found,
-                               Reply *failure)
+bool UpdateServer::partsFor(const QString &name, const QString &set, QStringList *identifiers,
+                            QList<PackagePart> *parts, Reply *failure)
 {
-    if (!isName(name) || !PackageSets::decode(set, &found->identifiers)) {
+    if (!isName(name) || !PackageSets::decode(set, identifiers)) {
         *failure = packageGone();
         return false;
     }
-    // Twice: a package removed between finding and opening it is built again.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        QString path = m_cache->existing(name);
-        if (path.isEmpty()) {
-            // Not kept (never built here, or evicted): build it again if the files are
-            // still the ones it was named after.
-            const Catalog view = catalog();
-            if (!view.available) {
-                *failure = folderUnavailable();
-                return false;
-            }
-            for (const QString &identifier : std::as_const(found->identifiers)) {
-                if (!view.fileNames.contains(identifier)) {
-                    *failure = packageGone();
-                    return false;
-                }
-            }
-            QList<PackagePart> parts;
-            if (packageName(view, found->identifiers, index(view), &parts) != name) {
-                *failure = packageGone();
-                return false;
-            }
-            QString error;
-            path = m_cache->obtain(
-                name,
-                [&parts](QList<PackagePart> *made, QString *) {
-                    *made = parts;
-                    return true;
-                },
-                &error);
-            if (path.isEmpty()) {
-                *failure = buildFailed(error);
-                return false;
-            }
-        }
-        found->file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        struct stat info {};
-        if (found->file >= 0 && ::fstat(found->file, &info) == 0) {
-            found->size = qint64(info.st_size);
-            return true;
-        }
-        if (found->file >= 0)
-            ::close(found->file);
-        found->file = -1;
+    const Catalog view = catalog();
+    if (!view.available) {
+        *failure = folderUnavailable();
+        return false;
     }
-    *failure = buildFailed(QStringLiteral("el paquete no se pudo abrir"));
-    return false;
+    for (const QString &identifier : std::as_const(*identifiers)) {
+        if (!view.fileNames.contains(identifier)) {
+            *failure = packageGone();
+            return false;
+        }
+    }
+    // The name must still be the one the files make: else they changed since it was given.
+    if (packageName(view, *identifiers, index(view), parts) != name) {
+        *failure = packageGone();
+        return false;
+    }
+    return true;
+}
+
+PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name, const QString &set,
+                                                  Reply *failure, bool *refused)
+{
+    return [this, name, set, failure, refused](QList<PackagePart> *parts, QString *) {
+        QStringList identifiers;
+        *refused = !partsFor(name, set, &identifiers, parts, failure);
+        return !*refused;
+    };
 }
 
 UpdateServer::Reply UpdateServer::listPage()
@@ -548,17 +527,12 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                           QStringLiteral("La lista de circulares solicitadas es demasiado "
                                          "larga. Solicítelas en varias veces."));
     }
-    // Built now, so that the answer page can give its size.
-    QString error;
-    const QString path = m_cache->obtain(
-        name,
-        [&parts](QList<PackagePart> *made, QString *) {
-            *made = parts;
-            return true;
-        },
-        &error);
-    if (path.isEmpty())
-        return buildFailed(error);
+    // Built when it is fetched; refused now if it could never be.
+    if (PackageZip::sizeOf(parts) < 0) {
+        return errorReply(400, QStringLiteral("Paquete demasiado grande"),
+                          QStringLiteral("El paquete de las circulares solicitadas superaría "
+                                         "los 4 GB. Solicítelas en varias veces."));
+    }
 
     const QString target =
         QStringLiteral("%1%2?paquete=%3-%4")
@@ -580,27 +554,39 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     const qsizetype dash = token.indexOf(u'-');
     const QString name = token.left(dash);
     const QString set = dash < 0 ? QString() : token.mid(dash + 1);
-    Found found;
+    QStringList identifiers;
+    if (!isName(name) || !PackageSets::decode(set, &identifiers))
+        return packageGone();
+    // Built now, so that the page offers only a package that is there, and gives its size.
     Reply failure;
-    if (!findPackage(name, set, &found, &failure))
-        return failure;
+    bool refused = false;
+    QString error;
+    const qint64 size = m_cache->prepare(name, partsMaker(name, set, &failure, &refused), &error);
+    if (size < 0)
+        return refused ? failure : buildFailed(error);
     const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
         QStringLiteral("%1%2%3/%4").arg(publicPrefix(), packagesFolder, set, fileName);
-    ::close(found.file);
-    return htmlReply(200,
-                     ServerPages::answerPage(packageUrl, fileName, found.identifiers, found.size));
+    return htmlReply(200, ServerPages::answerPage(packageUrl, fileName, identifiers, size));
 }
 
 UpdateServer::Reply UpdateServer::package(const QString &set, const QString &name)
 {
-    Found found;
     Reply failure;
-    if (!findPackage(name, set, &found, &failure))
-        return failure;
+    bool refused = false;
+    PackageData found;
+    QString error;
+    QStringList identifiers;
+    if (!isName(name) || !PackageSets::decode(set, &identifiers))
+        return packageGone();
+    const bool obtained =
+        m_cache->obtain(name, partsMaker(name, set, &failure, &refused), &found, &error);
+    if (!obtained)
+        return refused ? failure : buildFailed(error);
     Reply reply;
     reply.type = QByteArrayLiteral("application/zip");
     reply.file = found.file;
+    reply.bytes = std::move(found.bytes);
     reply.headers.append({QByteArrayLiteral("Content-Disposition"),
                           QByteArrayLiteral("attachment; filename=\"") +
                               (packagePrefix + name + packageSuffix).toLatin1() + '"'});

@@ -23,6 +23,8 @@ struct UpdateServerOptions {
     QString cacheFolder;
     qint64 cacheBytes = PackageCache::defaultMaxBytes;
     qint64 cacheKeepSeconds = PackageCache::defaultKeepSeconds;
+    // Memory for the packages just built (most are fetched once and never written to disk).
+    qint64 memoryBytes = PackageCache::defaultMemoryBytes;
     // The address the clients reach the server at, such as "https://example.org/" (where
     // "Normativa/" is found): the redirect and the package link are then absolute addresses
     // under it. Empty: they are relative, and follow whatever address the client used.
@@ -51,7 +53,8 @@ struct UpdateServerOptions {
 // that set, of the contents of its files and of the index. Both are derived from the files
 // alone, so every server over the same folder gives the same addresses for the same
 // request, and any of them can build a package from its address while the files stay as
-// they are. Built packages are kept on disk (PackageCache) and built again when evicted.
+// they are. Built packages are kept in memory, and on disk when asked for again
+// (PackageCache); one no longer kept is built again from its address.
 //
 // Bad requests get a 4xx page in Spanish naming the problem; a missing folder gets 503;
 // other addresses 404. HEAD is answered like GET without the body; other methods get 405;
@@ -112,15 +115,9 @@ private:
         qint64 checkedMs = 0;
         QList<FileStamp> stamps;
         QByteArray page;
-        QByteArray zipped; // the page as a one-entry zip (zipOneEntry)
+        PackagePart part; // the page as a package entry, compressed once
         QByteArray digest;
         qint64 newestModified = 0; // seconds since the epoch
-    };
-    // A package found from its name and set, its file open.
-    struct Found {
-        int file = -1;
-        qint64 size = 0;
-        QStringList identifiers;
     };
 
     HttpAnswer answer(const HttpRequest &request);
@@ -135,9 +132,13 @@ private:
     // The package's name for the set (in natural order); empty when a file cannot be read.
     QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
                         QList<PackagePart> *parts);
-    // The package with this name and set: built again if need be, and opened (the caller
-    // closes found->file); a reply when there is none.
-    bool findPackage(const QString &name, const QString &set, Found *found, Reply *failure);
+    // The parts of the package with this name and set, while the files still make that
+    // name; a reply saying why when they do not.
+    bool partsFor(const QString &name, const QString &set, QStringList *identifiers,
+                  QList<PackagePart> *parts, Reply *failure);
+    // Makes the parts with partsFor; when it refuses, *refused is set and *failure says why.
+    PackageCache::PartsMaker partsMaker(const QString &name, const QString &set, Reply *failure,
+                                        bool *refused);
     QString publicPrefix() const;
 
     QString m_folder;

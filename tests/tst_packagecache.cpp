@@ -1,0 +1,413 @@
+// The update server's packages: the archives it writes, read back with libzip the way the
+// viewer reads them, and where built packages are kept (memory, then the cache folder).
+
+#include "packagecache.h"
+#include "packagezip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zip.h>
+#include <zlib.h>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+struct Entry {
+    QByteArray data;
+    time_t modified = 0;
+    zip_uint16_t method = 0;
+};
+
+// Every entry of the archive, read with libzip checking its consistency and every CRC;
+// an empty map, with *error set, when it cannot be read.
+QMap<QString, Entry> readBack(const QByteArray &archive, QString *error)
+{
+    QMap<QString, Entry> entries;
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t *source =
+        zip_source_buffer_create(archive.constData(), zip_uint64_t(archive.size()), 0, &zipError);
+    zip_t *zip =
+        source ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &zipError) : nullptr;
+    if (!zip) {
+        *error = QString::fromUtf8(zip_error_strerror(&zipError));
+        zip_error_fini(&zipError);
+        if (source)
+            zip_source_free(source);
+        return entries;
+    }
+    zip_error_fini(&zipError);
+    for (zip_int64_t i = 0; i < zip_get_num_entries(zip, 0); ++i) {
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_t *file = zip_stat_index(zip, zip_uint64_t(i), 0, &stat) == 0
+                               ? zip_fopen_index(zip, zip_uint64_t(i), 0)
+                               : nullptr;
+        if (!file ||
+            zip_file_get_external_attributes(zip, zip_uint64_t(i), 0, &system, &attributes) < 0) {
+            *error = QStringLiteral("entry %1 cannot be opened").arg(i);
+            return {};
+        }
+        QByteArray data(qsizetype(stat.size), Qt::Uninitialized);
+        const zip_int64_t read = zip_fread(file, data.data(), stat.size);
+        char extra = 0;
+        const bool atEnd = zip_fread(file, &extra, 1) == 0; // also checks the CRC
+        zip_fclose(file);
+        if (read != zip_int64_t(stat.size) || !atEnd) {
+            *error = QStringLiteral("entry %1 does not read back whole").arg(i);
+            return {};
+        }
+        if (system != ZIP_OPSYS_UNIX || (attributes >> 16) != 0100644) {
+            *error = QStringLiteral("entry %1 is not a plain file").arg(i);
+            return {};
+        }
+        entries.insert(QString::fromUtf8(stat.name), {data, stat.mtime, stat.comp_method});
+    }
+    zip_close(zip);
+    return entries;
+}
+
+QByteArray written(const QList<PackagePart> &parts, QString *error)
+{
+    QByteArray bytes;
+    const bool ok = PackageZip::write(
+        parts,
+        [&bytes](const char *data, qint64 size) {
+            bytes.append(data, size);
+            return true;
+        },
+        error);
+    return ok ? bytes : QByteArray();
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char &c : data)
+        c = char(random.bounded(256));
+    return data;
+}
+
+quint32 crcOf(const QByteArray &data)
+{
+    return quint32(
+        crc32_z(0, reinterpret_cast<const Bytef *>(data.constData()), z_size_t(data.size())));
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+// A package of one small part, different for every seed.
+PackageCache::PartsMaker smallPackage(quint32 seed, int *builds = nullptr)
+{
+    return [seed, builds](QList<PackagePart> *parts, QString *) {
+        if (builds)
+            ++*builds;
+        parts->append(PackagePart::compressed(u"x.pdf"_s, randomBytes(1000, seed), 0));
+        return true;
+    };
+}
+
+QString nameOf(int n)
+{
+    return QString::number(n, 16).rightJustified(32, u'0');
+}
+
+// The bytes of a package, however the cache hands it over (the file is closed).
+QByteArray contentsOf(PackageData *package)
+{
+    if (package->bytes)
+        return QByteArray(package->bytes->data(), qsizetype(package->bytes->size()));
+    QFile file;
+    if (!file.open(package->file, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return {};
+    package->file = -1;
+    return file.readAll();
+}
+
+int filesIn(const QString &folder)
+{
+    return int(QDir(folder).entryList(QDir::Files | QDir::Hidden).size());
+}
+
+} // namespace
+
+class TestPackageCache : public QObject {
+    Q_OBJECT
+
+private slots:
+    void archiveReadsBackAsWritten();
+    void archiveIsTheSameEveryTime();
+    void archiveRefusesAFileThatChanged();
+    void archiveBeyondAPlainZipIsRefused();
+    void freshPackagesStayInMemory();
+    void packageAskedForAgainGoesToTheFolder();
+    void largePackagesGoStraightToTheFolder();
+    void folderStaysBoundedUnderAFlood();
+};
+
+void TestPackageCache::archiveReadsBackAsWritten()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"1001.pdf"_s);
+    const QByteArray pdf = "%PDF-1.4\n" + randomBytes(300000, 1);
+    QVERIFY(writeFile(path, pdf));
+    const FileStamp stamp = fileStamp(path);
+    const QByteArray page = QStringLiteral("<p>Índice de circulares</p>\n").repeated(500).toUtf8();
+
+    const QList<PackagePart> parts = {
+        PackagePart::file(u"circulares/1001.pdf"_s, path, stamp, crcOf(pdf)),
+        PackagePart::file(u"circulares/vacía.pdf"_s, path, stamp, crcOf(pdf)),
+        PackagePart::compressed(u"pagina/circulares.htm"_s, page, 1764979200),
+        PackagePart::compressed(u"pagina/vacío.htm"_s, QByteArray(), 0),
+    };
+    QString error;
+    const QByteArray archive = written(parts, &error);
+    QVERIFY2(!archive.isEmpty(), qPrintable(error));
+    QCOMPARE(archive.size(), PackageZip::sizeOf(parts));
+
+    const QMap<QString, Entry> entries = readBack(archive, &error);
+    QVERIFY2(!entries.isEmpty(), qPrintable(error));
+    QCOMPARE(entries.size(), 4);
+    QCOMPARE(entries.value(u"circulares/1001.pdf"_s).data, pdf);
+    QCOMPARE(entries.value(u"circulares/1001.pdf"_s).method, zip_uint16_t(ZIP_CM_STORE));
+    QCOMPARE(entries.value(u"circulares/vacía.pdf"_s).data, pdf);
+    QCOMPARE(entries.value(u"pagina/circulares.htm"_s).data, page);
+    QCOMPARE(entries.value(u"pagina/circulares.htm"_s).method, zip_uint16_t(ZIP_CM_DEFLATE));
+    QVERIFY(entries.value(u"pagina/vacío.htm"_s).data.isEmpty());
+    QVERIFY(archive.size() < pdf.size() * 2 + page.size() / 4); // the page is compressed
+
+    // Times are kept to the two seconds the format holds, in UTC, and dates before 1980
+    // (which it cannot hold) become its first day.
+    struct tm fields {};
+    const time_t read = entries.value(u"pagina/circulares.htm"_s).modified;
+    localtime_r(&read, &fields);
+    QCOMPARE(timegm(&fields), time_t(1764979200));
+    const time_t early = entries.value(u"pagina/vacío.htm"_s).modified;
+    localtime_r(&early, &fields);
+    QCOMPARE(fields.tm_year, 80);
+}
+
+void TestPackageCache::archiveIsTheSameEveryTime()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"7.pdf"_s);
+    QVERIFY(writeFile(path, "%PDF-1.4 siete"));
+    const QList<PackagePart> parts = {
+        PackagePart::file(u"circulares/7.pdf"_s, path, fileStamp(path), crcOf("%PDF-1.4 siete")),
+        PackagePart::compressed(u"pagina/circulares.htm"_s, "<p>7</p>", 1700000000),
+    };
+    QString error;
+    const QByteArray first = written(parts, &error);
+    QVERIFY(!first.isEmpty());
+    // Made again, as another server would from the same files.
+    const QList<PackagePart> again = {
+        PackagePart::file(u"circulares/7.pdf"_s, path, fileStamp(path), crcOf("%PDF-1.4 siete")),
+        PackagePart::compressed(u"pagina/circulares.htm"_s, "<p>7</p>", 1700000000),
+    };
+    QCOMPARE(written(again, &error), first);
+}
+
+void TestPackageCache::archiveRefusesAFileThatChanged()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"9.pdf"_s);
+    QVERIFY(writeFile(path, "%PDF-1.4 nueve"));
+    const PackagePart part =
+        PackagePart::file(u"circulares/9.pdf"_s, path, fileStamp(path), crcOf("%PDF-1.4 nueve"));
+    QString error;
+
+    // Longer, shorter, replaced, gone: never an archive whose entry is not the file named.
+    for (const QByteArray &now :
+         {QByteArray("%PDF-1.4 nueve y más"), QByteArray("%PDF"), QByteArray("%PDF-1.4 NUEVE")}) {
+        QVERIFY(writeFile(path, now));
+        error.clear();
+        QVERIFY(written({part}, &error).isEmpty());
+        QVERIFY2(error.contains(u"cambió"_s), qPrintable(error));
+    }
+    QVERIFY(QFile::remove(path));
+    error.clear();
+    QVERIFY(written({part}, &error).isEmpty());
+    QVERIFY(!error.isEmpty());
+
+    // A sink that stops taking bytes stops the archive.
+    QVERIFY(writeFile(path, "%PDF-1.4 nueve"));
+    const PackagePart fresh =
+        PackagePart::file(u"circulares/9.pdf"_s, path, fileStamp(path), crcOf("%PDF-1.4 nueve"));
+    error.clear();
+    QVERIFY(!PackageZip::write(
+        {fresh}, [](const char *, qint64) { return false; }, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestPackageCache::archiveBeyondAPlainZipIsRefused()
+{
+    PackagePart huge = PackagePart::compressed(u"circulares/1.pdf"_s, "x", 0);
+    huge.path = u"/nonexistent"_s;
+    huge.size = qint64(5) * 1024 * 1024 * 1024;
+    QCOMPARE(PackageZip::sizeOf({huge}), -1);
+    QString error;
+    QVERIFY(!PackageZip::write(
+        {huge}, [](const char *, qint64) { return true; }, &error));
+    QVERIFY(!error.isEmpty());
+
+    const QList<PackagePart> many(70000, PackagePart::compressed(u"a.htm"_s, "a", 0));
+    QCOMPARE(PackageZip::sizeOf(many), -1);
+    QVERIFY(PackageZip::sizeOf(many.mid(0, 65000)) > 0);
+}
+
+void TestPackageCache::freshPackagesStayInMemory()
+{
+    QTemporaryDir folder;
+    PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
+    QString error;
+    QVERIFY(cache.open(&error));
+
+    // Fetched once each, as most packages are: none touches the disk, and memory stays
+    // within its bound.
+    for (int i = 0; i < 300; ++i) {
+        PackageData package;
+        QVERIFY2(cache.obtain(nameOf(i), smallPackage(quint32(i)), &package, &error),
+                 qPrintable(error));
+        QVERIFY(package.bytes);
+        QCOMPARE(package.file, -1);
+        QCOMPARE(package.size, qint64(package.bytes->size()));
+        QVERIFY(cache.memoryBytes() <= 64 * 1024);
+    }
+    QCOMPARE(filesIn(folder.path()), 0);
+    QCOMPARE(cache.count(), 0);
+
+    // The newest are held; the oldest went, and are built again when asked for.
+    QVERIFY(cache.keptSize(nameOf(299)) > 0);
+    QCOMPARE(cache.keptSize(nameOf(0)), -1);
+    int builds = 0;
+    PackageData again;
+    QVERIFY(cache.obtain(nameOf(0), smallPackage(0, &builds), &again, &error));
+    QCOMPARE(builds, 1);
+    QVERIFY(readBack(contentsOf(&again), &error).contains(u"x.pdf"_s));
+    QVERIFY(cache.obtain(nameOf(299), smallPackage(299, &builds), &again, &error));
+    QCOMPARE(builds, 1);
+
+    // A build that fails is reported and nothing is kept.
+    PackageData failed;
+    QVERIFY(!cache.obtain(
+        nameOf(1000),
+        [](QList<PackagePart> *, QString *why) {
+            *why = u"sin circulares"_s;
+            return false;
+        },
+        &failed, &error));
+    QCOMPARE(error, u"sin circulares"_s);
+    QCOMPARE(cache.keptSize(nameOf(1000)), -1);
+}
+
+void TestPackageCache::packageAskedForAgainGoesToTheFolder()
+{
+    QTemporaryDir folder;
+    const QString name = nameOf(5);
+    QByteArray first;
+    {
+        PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
+        QString error;
+        QVERIFY(cache.open(&error));
+        PackageData package;
+        QVERIFY(cache.obtain(name, smallPackage(5), &package, &error));
+        first = contentsOf(&package);
+        QCOMPARE(filesIn(folder.path()), 0);
+        QVERIFY(cache.obtain(name, smallPackage(5), &package, &error));
+        QCOMPARE(contentsOf(&package), first);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{name + u".zip"_s});
+        QCOMPARE(cache.bytes(), qint64(first.size()));
+    }
+    // Offered on an answer page, then fetched once: that is one asking, not two.
+    {
+        PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
+        QString error;
+        QVERIFY(cache.open(&error));
+        QVERIFY(cache.prepare(nameOf(6), smallPackage(6), &error) > 0);
+        PackageData package;
+        QVERIFY(cache.obtain(nameOf(6), smallPackage(6), &package, &error));
+        QVERIFY(cache.prepare(nameOf(6), smallPackage(6), &error) > 0);
+        QCOMPARE(cache.keptSize(nameOf(6)), package.size);
+        QVERIFY(!QFile::exists(folder.filePath(nameOf(6) + u".zip"_s)));
+        QVERIFY(cache.obtain(nameOf(6), smallPackage(6), &package, &error));
+        QVERIFY(QFile::exists(folder.filePath(nameOf(6) + u".zip"_s)));
+    }
+    // Another process over the same folder serves it from there, without building it.
+    PackageCache other(folder.path(), 1024 * 1024, 3600, 64 * 1024);
+    QString error;
+    QVERIFY(other.open(&error));
+    QCOMPARE(other.keptSize(name), qint64(first.size()));
+    int builds = 0;
+    PackageData package;
+    QVERIFY(other.obtain(name, smallPackage(5, &builds), &package, &error));
+    QCOMPARE(builds, 0);
+    QVERIFY(package.file >= 0);
+    QCOMPARE(contentsOf(&package), first);
+}
+
+void TestPackageCache::largePackagesGoStraightToTheFolder()
+{
+    QTemporaryDir folder;
+    // Memory for 8 KB packages at most: a 20 KB one is written to the folder at once.
+    PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
+    QString error;
+    QVERIFY(cache.open(&error));
+    PackageData package;
+    QVERIFY(cache.obtain(
+        nameOf(1),
+        [](QList<PackagePart> *parts, QString *) {
+            parts->append(PackagePart::compressed(u"x.pdf"_s, randomBytes(20000, 1), 0));
+            return true;
+        },
+        &package, &error));
+    QVERIFY(!package.bytes);
+    QVERIFY(package.file >= 0);
+    QCOMPARE(cache.memoryBytes(), qint64(0));
+    const QByteArray bytes = contentsOf(&package);
+    QCOMPARE(bytes.size(), package.size);
+    QVERIFY(readBack(bytes, &error).contains(u"x.pdf"_s));
+    QCOMPARE(filesIn(folder.path()), 1);
+}
+
+void TestPackageCache::folderStaysBoundedUnderAFlood()
+{
+    // No memory, packages kept for an hour, but no more than 20 KB of them.
+    QTemporaryDir folder;
+    PackageCache cache(folder.path(), 20 * 1024, 3600, 0);
+    QString error;
+    QVERIFY(cache.open(&error));
+    for (int i = 0; i < 200; ++i) {
+        PackageData package;
+        QVERIFY2(cache.obtain(nameOf(i), smallPackage(quint32(i)), &package, &error),
+                 qPrintable(error));
+        QVERIFY(package.file >= 0); // the one just built always stays
+        ::close(package.file);
+        QVERIFY(cache.bytes() <= 2 * 20 * 1024 + 4096);
+    }
+    const QFileInfoList files = QDir(folder.path()).entryInfoList(QDir::Files | QDir::Hidden);
+    qint64 total = 0;
+    for (const QFileInfo &file : files)
+        total += file.size();
+    QCOMPARE(total, cache.bytes());
+    QVERIFY(files.size() < 200);
+}
+
+QTEST_GUILESS_MAIN(TestPackageCache)
+#include "tst_packagecache.moc"

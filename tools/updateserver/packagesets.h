@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// How a set of circulars travels in the package's addresses: a short text made only of
+// letters, digits, "-" and "_" from which the set can be read back, so that any server over
+// the same folder can build the package again from its address alone.
+namespace PackageSets {
+// identifiers must be in natural order, without repetitions.
+QString encode(const QStringList &identifiers);
+// The set back, in natural order; false when code is not the encoding of a set.
+bool decode(const QString &code, QStringList *identifiers);
+} // namespace PackageSets

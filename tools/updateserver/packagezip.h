@@ -1,0 +1,45 @@
+#pragma once
+
+#include "circularindex.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// One entry of a package archive: a circular's file, stored as it is (PDF files are
+// compressed inside already), or bytes given, deflated once when the part is made.
+struct PackagePart {
+    QString name;        // inside the archive
+    qint64 size = 0;     // of the contents, uncompressed
+    quint32 crc = 0;     // CRC-32 of the contents
+    qint64 modified = 0; // seconds since the epoch
+    // A file: read when the archive is written, and only while it keeps this stamp.
+    QString path;
+    FileStamp stamp;
+    // Or the contents as raw deflate data.
+    QByteArray deflated;
+
+    // A file whose contents have this CRC-32 (read along with its digest, FileFacts).
+    static PackagePart file(const QString &name, const QString &path, const FileStamp &stamp,
+                            quint32 crc);
+    // Bytes, deflated now.
+    static PackagePart compressed(const QString &name, const QByteArray &data, qint64 modified);
+};
+
+// Package archives: plain zip files, written by this server alone, so that the same parts
+// always make the same bytes and every server over the same folder gives the same package.
+// The size is known before a byte is written, for the answer page and the Content-Length.
+namespace PackageZip {
+// Where the archive's bytes go; false when they cannot be taken.
+using Sink = std::function<bool(const char *data, qint64 size)>;
+
+// The size of the archive of the parts; -1 when it would not fit a plain zip file
+// (4 GiB, or 65,535 entries).
+qint64 sizeOf(const QList<PackagePart> &parts);
+
+// Writes the archive of the parts to sink. False with *error set when a file cannot be read,
+// is not as its stamp says, or changed while it was read, and when the sink refuses.
+bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error);
+} // namespace PackageZip
