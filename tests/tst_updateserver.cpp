@@ -576,7 +576,7 @@ void TestUpdateServer::setsTravelInTheirAddresses()
         QVERIFY2(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]+$")).match(code).hasMatch(),
                  qPrintable(code));
         QStringList back;
-        QVERIFY2(PackageSets::decode(code, &back), qPrintable(code));
+        QVERIFY2(PackageSets::decode(code, set.size(), &back), qPrintable(code));
         QCOMPARE(back, set);
     }
     QStringList out;
@@ -585,7 +585,16 @@ void TestUpdateServer::setsTravelInTheirAddresses()
                                u"t"_qs + QString::fromLatin1(QByteArray("b,a").toBase64()),
                                u"t"_qs + QString::fromLatin1(QByteArray("../x").toBase64()),
                                u"t"_qs + QString::fromLatin1(QByteArray("1,2").toBase64())})
-        QVERIFY2(!PackageSets::decode(bad, &out), qPrintable(bad));
+        QVERIFY2(!PackageSets::decode(bad, 1000, &out), qPrintable(bad));
+    // A set larger than the caller allows is refused, however short its code.
+    QStringList many;
+    for (int n = 1; n <= 100000; ++n)
+        many.append(QString::number(n));
+    const QString manyCode = PackageSets::encode(many);
+    QVERIFY(manyCode.size() < 10);
+    QVERIFY(PackageSets::decode(manyCode, 100000, &out));
+    QVERIFY(!PackageSets::decode(manyCode, 99999, &out));
+    QVERIFY(!PackageSets::decode(PackageSets::encode({u"a"_qs, u"b"_qs}), 1, &out));
 }
 
 void TestUpdateServer::redirectsNeverTakeTheHostHeader()

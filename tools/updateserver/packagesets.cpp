@@ -78,9 +78,10 @@ QString encode(const QStringList &identifiers)
            QString::fromLatin1(identifiers.join(u',').toUtf8().toBase64(base64Url));
 }
 
-bool decode(const QString &code, QStringList *identifiers)
+bool decode(const QString &code, qsizetype most, QStringList *identifiers)
 {
     identifiers->clear();
+    const quint64 limit = qMin<quint64>(maxIdentifiers, quint64(qMax<qsizetype>(0, most)));
     if (code.size() < 2)
         return false;
     const auto decoded = QByteArray::fromBase64Encoding(
@@ -96,8 +97,8 @@ bool decode(const QString &code, QStringList *identifiers)
             quint64 extra = 0;
             if (!takeNumber(bytes, &at, &gap) || !takeNumber(bytes, &at, &extra))
                 return false;
-            if (gap > maxNumber - next || extra > maxIdentifiers ||
-                quint64(identifiers->size()) + extra + 1 > maxIdentifiers ||
+            if (gap > maxNumber - next || extra >= limit ||
+                quint64(identifiers->size()) + extra + 1 > limit ||
                 extra > maxNumber - (next + gap))
                 return false;
             const quint64 start = next + gap;
@@ -110,6 +111,8 @@ bool decode(const QString &code, QStringList *identifiers)
         if (text.toUtf8() != bytes)
             return false;
         *identifiers = text.split(u',');
+        if (quint64(identifiers->size()) > limit)
+            return false;
         for (const QString &identifier : std::as_const(*identifiers)) {
             if (!CircularCatalog::isValidIdentifier(identifier))
                 return false;

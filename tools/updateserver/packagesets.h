@@ -9,6 +9,8 @@
 namespace PackageSets {
 // identifiers must be in natural order, without repetitions.
 QString encode(const QStringList &identifiers);
-// The set back, in natural order; false when code is not the encoding of a set.
-bool decode(const QString &code, QStringList *identifiers);
+// The set back, in natural order; false when code is not the encoding of a set, or of one
+// of more than most circulars. A code of a few bytes can stand for a million numbers: most
+// bounds what decoding it costs (the server passes how many circulars it has).
+bool decode(const QString &code, qsizetype most, QStringList *identifiers);
 } // namespace PackageSets

@@ -324,7 +324,15 @@ UpdateServer::Catalog UpdateServer::catalog()
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
+    m_largestCatalog = qMax(m_largestCatalog, view.identifiers.size());
     return view;
+}
+
+qsizetype UpdateServer::largestSet()
+{
+    catalog();
+    const std::lock_guard<std::mutex> lock(m_catalogMutex);
+    return m_largestCatalog;
 }
 
 UpdateServer::Index UpdateServer::index(const Catalog &catalog)
@@ -402,13 +410,13 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
 bool UpdateServer::partsFor(const QString &name, const QString &set, QStringList *identifiers,
                             QList<PackagePart> *parts, Reply *failure)
 {
-    if (!isName(name) || !PackageSets::decode(set, identifiers)) {
-        *failure = packageGone();
-        return false;
-    }
     const Catalog view = catalog();
     if (!view.available) {
         *failure = folderUnavailable();
+        return false;
+    }
+    if (!isName(name) || !PackageSets::decode(set, view.identifiers.size(), identifiers)) {
+        *failure = packageGone();
         return false;
     }
     for (const QString &identifier : std::as_const(*identifiers)) {
@@ -555,7 +563,7 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     const QString name = token.left(dash);
     const QString set = dash < 0 ? QString() : token.mid(dash + 1);
     QStringList identifiers;
-    if (!isName(name) || !PackageSets::decode(set, &identifiers))
+    if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
     // Built now, so that the page offers only a package that is there, and gives its size.
     Reply failure;
@@ -577,7 +585,7 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
     PackageData found;
     QString error;
     QStringList identifiers;
-    if (!isName(name) || !PackageSets::decode(set, &identifiers))
+    if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
     const bool obtained =
         m_cache->obtain(name, partsMaker(name, set, &failure, &refused), &found, &error);

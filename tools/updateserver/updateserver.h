@@ -128,6 +128,9 @@ private:
     Reply package(const QString &set, const QString &name);
 
     Catalog catalog();
+    // The most circulars a set may name: as many as the folder has held (packages made
+    // before a circular was removed are kept still).
+    qsizetype largestSet();
     Index index(const Catalog &catalog);
     // The package's name for the set (in natural order); empty when a file cannot be read.
     QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
@@ -145,6 +148,7 @@ private:
     UpdateServerOptions m_options;
     std::mutex m_catalogMutex;
     CircularCatalog m_catalog;
+    qsizetype m_largestCatalog = 0;
     std::mutex m_indexMutex;
     Index m_index;
     FileFacts m_facts;
