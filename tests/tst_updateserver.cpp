@@ -145,6 +145,7 @@ private slots:
     void missingFolderAnswers503();
     void otherAddressesAndMethods();
     void packageLinkOutlivesOtherRequests();
+    void packagesReachTheDiskWhenAskedForAgain();
     void twoServersGiveTheSameAddresses();
     void setsTravelInTheirAddresses();
     void redirectsNeverTakeTheHostHeader();
@@ -490,10 +491,12 @@ void TestUpdateServer::packageLinkOutlivesOtherRequests()
     for (int i = 1; i <= 40; ++i)
         addCircular(QStringLiteral("%1.pdf").arg(2000 + i),
                     circular(QString::number(2000 + i)).toLatin1());
-    // A cache of one byte, whose packages may go as soon as they are built.
+    // No memory for packages and a cache folder of one byte, whose packages may go as soon
+    // as they are built.
     UpdateServerOptions options;
     options.cacheBytes = 1;
     options.cacheKeepSeconds = 0;
+    options.memoryBytes = 0;
     m_server = std::make_unique<UpdateServer>(m_dir->path(), options);
     QVERIFY(m_server->listen());
 
@@ -506,7 +509,8 @@ void TestUpdateServer::packageLinkOutlivesOtherRequests()
         const int size = 1 + random.bounded(5);
         for (int k = 0; k < size; ++k)
             set.append(QString::number(2001 + random.bounded(40)));
-        QCOMPARE(request(u"?Numeros="_qs + set.join(u',')).status, 303);
+        // Each answer page builds its package.
+        QCOMPARE(request(u"?Numeros="_qs + set.join(u','), true).status, 200);
     }
     QVERIFY2(m_server->cacheFolder().isEmpty() ||
                  QDir(m_server->cacheFolder()).entryList(QDir::Files).size() < 50,
@@ -523,13 +527,32 @@ void TestUpdateServer::packageLinkOutlivesOtherRequests()
 
     // Once a file changes, the old name no longer builds: the client is told to check again.
     QVERIFY(writeFile(QDir(m_dir->path()).filePath(QStringLiteral("2005.pdf")), "changed"));
-    for (int n = 0; n < 3; ++n)
-        request(QStringLiteral("?Numeros=%1").arg(2030 + n)); // pushes the old one out
+    for (int n = 0; n < 3; ++n) // pushes the old one out
+        QCOMPARE(request(QStringLiteral("?Numeros=%1").arg(2030 + n), true).status, 200);
     const Answer gone = get(firstPackage);
-    if (gone.status != 200) {
-        QCOMPARE(gone.status, 404);
-        QVERIFY(QString::fromUtf8(gone.body).contains(QStringLiteral("Vuelva a revisar")));
-    }
+    QCOMPARE(gone.status, 404);
+    QVERIFY(QString::fromUtf8(gone.body).contains(QStringLiteral("Vuelva a revisar")));
+    QCOMPARE(get(first.finalUrl).status, 404);
+}
+
+void TestUpdateServer::packagesReachTheDiskWhenAskedForAgain()
+{
+    const auto packagesOnDisk = [this] {
+        return QDir(m_server->cacheFolder()).entryList({u"*.zip"_qs}, QDir::Files).size();
+    };
+    // The usual round: the answer page, then the package once. Nothing is written.
+    const Answer answer = request(QStringLiteral("?Numeros=1001,1003"), true);
+    QCOMPARE(answer.status, 200);
+    const Answer package = get(linkOf(answer));
+    QCOMPARE(package.status, 200);
+    QCOMPARE(get(answer.finalUrl).status, 200);
+    QCOMPARE(packagesOnDisk(), 0);
+    // Fetched again (another client, a retry): kept on disk from now on, the same bytes.
+    QCOMPARE(get(linkOf(answer)).body, package.body);
+    QCOMPARE(packagesOnDisk(), 1);
+    const Answer head = get(linkOf(answer), false, "HEAD");
+    QCOMPARE(head.status, 200);
+    QVERIFY(head.body.isEmpty());
 }
 
 void TestUpdateServer::twoServersGiveTheSameAddresses()
