@@ -275,20 +275,6 @@ void PackageCache::hold(const QString &name, std::shared_ptr<const std::string> 
     }
 }
 
-qint64 PackageCache::keptSize(const QString &name) const
-{
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_heldByName.constFind(name);
-        if (it != m_heldByName.constEnd())
-            return qint64((*it)->bytes->size());
-    }
-    struct stat info {};
-    if (::stat(QFile::encodeName(pathOf(name)).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return -1;
-    return qint64(info.st_size);
-}
-
 void PackageCache::record(const QString &name, qint64 size)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
@@ -343,12 +329,6 @@ QStringList PackageCache::trim(const QString &spared)
         m_kept.remove(name);
     }
     return doomed;
-}
-
-int PackageCache::count() const
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return int(m_kept.size());
 }
 
 qint64 PackageCache::bytes() const

@@ -56,11 +56,8 @@ public:
     // for (an answer page offers it; the client fetches it next). Its size, or -1 with
     // *error set.
     qint64 prepare(const QString &name, const PartsMaker &makeParts, QString *error);
-    // The size of the package when it is kept, in memory or in the folder; -1 when not.
-    qint64 keptSize(const QString &name) const;
 
-    // The packages in the folder, and their bytes.
-    int count() const;
+    // The bytes of the packages in the folder.
     qint64 bytes() const;
     // The bytes of the packages held in memory.
     qint64 memoryBytes() const;

@@ -407,39 +407,27 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     return QString::fromLatin1(hash.result().toHex().left(nameLength));
 }
 
-bool UpdateServer::partsFor(const QString &name, const QString &set, QStringList *identifiers,
-                            QList<PackagePart> *parts, Reply *failure)
+PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
+                                                  const QStringList &identifiers, Reply *failure,
+                                                  bool *refused)
 {
-    const Catalog view = catalog();
-    if (!view.available) {
-        *failure = folderUnavailable();
-        return false;
-    }
-    if (!isName(name) || !PackageSets::decode(set, view.identifiers.size(), identifiers)) {
-        *failure = packageGone();
-        return false;
-    }
-    for (const QString &identifier : std::as_const(*identifiers)) {
-        if (!view.fileNames.contains(identifier)) {
+    return [this, name, identifiers, failure, refused](QList<PackagePart> *parts, QString *) {
+        *refused = true;
+        const Catalog view = catalog();
+        if (!view.available) {
+            *failure = folderUnavailable();
+            return false;
+        }
+        // The name must still be the one the files make: else they changed since it was given.
+        const bool known = std::all_of(
+            identifiers.cbegin(), identifiers.cend(),
+            [&view](const QString &identifier) { return view.fileNames.contains(identifier); });
+        if (!known || packageName(view, identifiers, index(view), parts) != name) {
             *failure = packageGone();
             return false;
         }
-    }
-    // The name must still be the one the files make: else they changed since it was given.
-    if (packageName(view, *identifiers, index(view), parts) != name) {
-        *failure = packageGone();
-        return false;
-    }
-    return true;
-}
-
-PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name, const QString &set,
-                                                  Reply *failure, bool *refused)
-{
-    return [this, name, set, failure, refused](QList<PackagePart> *parts, QString *) {
-        QStringList identifiers;
-        *refused = !partsFor(name, set, &identifiers, parts, failure);
-        return !*refused;
+        *refused = false;
+        return true;
     };
 }
 
@@ -569,7 +557,8 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     Reply failure;
     bool refused = false;
     QString error;
-    const qint64 size = m_cache->prepare(name, partsMaker(name, set, &failure, &refused), &error);
+    const qint64 size =
+        m_cache->prepare(name, partsMaker(name, identifiers, &failure, &refused), &error);
     if (size < 0)
         return refused ? failure : buildFailed(error);
     const QString fileName = packagePrefix + name + packageSuffix;
@@ -588,7 +577,7 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
     if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
     const bool obtained =
-        m_cache->obtain(name, partsMaker(name, set, &failure, &refused), &found, &error);
+        m_cache->obtain(name, partsMaker(name, identifiers, &failure, &refused), &found, &error);
     if (!obtained)
         return refused ? failure : buildFailed(error);
     Reply reply;

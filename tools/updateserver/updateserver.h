@@ -135,13 +135,10 @@ private:
     // The package's name for the set (in natural order); empty when a file cannot be read.
     QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
                         QList<PackagePart> *parts);
-    // The parts of the package with this name and set, while the files still make that
-    // name; a reply saying why when they do not.
-    bool partsFor(const QString &name, const QString &set, QStringList *identifiers,
-                  QList<PackagePart> *parts, Reply *failure);
-    // Makes the parts with partsFor; when it refuses, *refused is set and *failure says why.
-    PackageCache::PartsMaker partsMaker(const QString &name, const QString &set, Reply *failure,
-                                        bool *refused);
+    // Makes the parts of the package with this name and set, while the files still make
+    // that name; when they do not, *refused is set and *failure says why.
+    PackageCache::PartsMaker partsMaker(const QString &name, const QStringList &identifiers,
+                                        Reply *failure, bool *refused);
     QString publicPrefix() const;
 
     QString m_folder;
