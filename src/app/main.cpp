@@ -27,15 +27,11 @@
 #include "zippackageinstaller.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QProcessEnvironment>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTextStream>
-#include <QTranslator>
 #include <QWebEngineProfile>
 
 namespace {
@@ -47,14 +43,6 @@ QStringList argumentList(int argc, char *argv[])
         arguments.append(QString::fromLocal8Bit(argv[i]));
     }
     return arguments;
-}
-
-void installQtTranslations(QTranslator &translator)
-{
-    if (translator.load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(&translator);
-    }
 }
 
 // The collection's folder: the one given on the command line, or the folder
@@ -75,8 +63,7 @@ Collection userCollection(const QString &programFolder)
 int runCommand(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QTranslator qtTranslator;
-    installQtTranslations(qtTranslator);
+    const SpanishLanguage spanish;
     QTextStream out(stdout);
     QTextStream err(stderr);
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
@@ -144,8 +131,7 @@ int main(int argc, char *argv[])
     // added for the browser engine.
     const QStringList startArguments = arguments.mid(1);
     const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
-    FileProxyStore proxyStore(FileProxyStore::defaultPath(),
-                              QProcessEnvironment::systemEnvironment());
+    FileProxyStore proxyStore(FileProxyStore::defaultPath(), startEnvironment);
     BrowserEngineArguments engineArguments(argc, argv, chromiumProxySwitches(proxyStore.query()));
 
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -8,16 +8,8 @@
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QRegularExpression>
-#include <QStringDecoder>
 
 namespace {
-
-bool validUtf8(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);
-    return !decoder.hasError();
-}
 
 // The character set a page declares in its first few kilobytes, lower case.
 QString declaredCharset(const QByteArray &bytes)
@@ -212,9 +204,6 @@ HtmlParts splitHtml(QStringView html)
         i = gt + 1;
     }
     parts.text = decodeEntities(raw);
-    if (parts.title.isNull()) {
-        parts.title = QString();
-    }
     return parts;
 }
 
@@ -222,20 +211,17 @@ HtmlParts splitHtml(QStringView html)
 
 QString decodeHtmlBytes(const QByteArray &bytes)
 {
-    QByteArray body = bytes;
-    if (body.startsWith("\xEF\xBB\xBF")) {
-        return QString::fromUtf8(body.mid(3));
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        return QString::fromUtf8(bytes.mid(3));
     }
-    const QString charset = declaredCharset(body);
-    if (charset == QLatin1String("utf-8") || charset == QLatin1String("utf8")) {
-        return QString::fromUtf8(body);
-    }
-    if (charset.isEmpty() && validUtf8(body)) {
-        return QString::fromUtf8(body);
+    const QString charset = declaredCharset(bytes);
+    if (charset == QLatin1String("utf-8") || charset == QLatin1String("utf8") ||
+        (charset.isEmpty() && bytes.isValidUtf8())) {
+        return QString::fromUtf8(bytes);
     }
     // windows-1252, iso-8859-1 and its aliases, or nothing declared and not
     // UTF-8: browsers read all of these as Windows-1252.
-    return decodeWindows1252(body);
+    return decodeWindows1252(bytes);
 }
 
 DocumentText htmlText(const QByteArray &bytes)

@@ -471,8 +471,6 @@ IndexProgress CollectionIndex::update(const ProgressFn &progress, const std::ato
             d->addTitle(doc, title);
             d->addText(doc, page.text, position);
             doc.add_boolean_term(fileTerm);
-            doc.add_boolean_term(
-                pathTerm('Q', file->relativePath + u'#' + QString::number(page.number)));
             doc.add_value(pathSlot, utf8(file->relativePath));
             doc.set_data(storePage({file->relativePath, page.number, kind, title, page.text}));
             db.add_document(doc);

@@ -15,7 +15,6 @@ void addWords(ParsedQuery &query, QStringView text, bool phrase)
         part.phrase = true;
         for (const TextWord &word : words) {
             part.words.append(word.folded);
-            part.typed.append(text.mid(word.start, word.length).toString().toLower());
         }
         query.parts.push_back(part);
         return;
@@ -30,15 +29,6 @@ void addWords(ParsedQuery &query, QStringView text, bool phrase)
 }
 
 } // namespace
-
-QStringList ParsedQuery::allWords() const
-{
-    QStringList words;
-    for (const Part &part : parts) {
-        words.append(part.words);
-    }
-    return words;
-}
 
 ParsedQuery parseQuery(const QString &text)
 {

@@ -11,14 +11,12 @@
 struct ParsedQuery {
     struct Part {
         QStringList words;   // folded
-        QStringList typed;   // as typed, lower case (accents kept), for the stemmer
+        QStringList typed;   // single words: as typed, lower case (accents kept), for the stemmer
         bool phrase = false; // quoted: these words, in order, unstemmed
     };
     std::vector<Part> parts;
 
     bool isEmpty() const { return parts.empty(); }
-    // Every word of the query, folded, in order.
-    QStringList allWords() const;
 };
 
 ParsedQuery parseQuery(const QString &text);

@@ -26,25 +26,11 @@ public:
     {
     }
 
-    // On the worker thread.
-    void requestPass()
-    {
-        if (m_running) {
-            m_again = true;
-            return;
-        }
-        m_running = true;
-        do {
-            m_again = false;
-            pass();
-        } while (m_again && !m_service->m_cancel.load());
-        m_running = false;
-    }
-
     void finish() { m_index.close(); }
 
-private:
-    void pass()
+    // On the worker thread. Requests arrive as queued calls and a pass runs to its end,
+    // so passes never overlap.
+    void requestPass()
     {
         if (!m_opened) {
             const CollectionIndex::OpenResult result = m_index.open();
@@ -65,11 +51,10 @@ private:
             &m_service->m_cancel);
     }
 
+private:
     CollectionIndex m_index;
     SearchService *m_service;
     bool m_opened = false;
-    bool m_running = false;
-    bool m_again = false;
 };
 
 SearchService::SearchService(Collection collection, QString indexFolder, QObject *parent)
@@ -94,11 +79,6 @@ SearchService::~SearchService()
     QMetaObject::invokeMethod(worker, [worker] { worker->finish(); });
     m_thread->quit();
     m_thread->wait();
-}
-
-void SearchService::start()
-{
-    reindex();
 }
 
 void SearchService::reindex()

@@ -10,8 +10,8 @@
 class QThread;
 
 // The index of the collection kept up to date on a thread of its own, and the
-// searches answered from it on the caller's thread. A pass runs at start()
-// and again at each reindex() (after an update was installed); searches made
+// searches answered from it on the caller's thread. A pass runs at each
+// reindex() (at start, and after an update was installed); searches made
 // meanwhile answer from what is indexed so far.
 class SearchService : public QObject {
     Q_OBJECT
@@ -20,7 +20,6 @@ public:
     // Stops the pass under way after its current file and waits for it.
     ~SearchService() override;
 
-    void start();
     void reindex();
     std::vector<SearchHit> search(const QString &text, int maxHits = 200);
     bool indexing() const { return m_indexing; }

@@ -225,7 +225,7 @@ bool frmBrowser::Form_Load()
         openFirstRunPrompt();
     }
     WebBrowser1->Navigate2(m_initPage);
-    startSearchIndex();
+    reindexCollection();
     return true;
 }
 

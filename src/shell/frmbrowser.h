@@ -120,7 +120,6 @@ private:
     void openSubscriptionPage();
     void openMail(const QString &address);
     void buildSearch();
-    void startSearchIndex();
     void placeSearchWidgets();
     int searchPaneWidth() const;
     SearchService &searchService();

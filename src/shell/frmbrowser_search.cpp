@@ -125,11 +125,6 @@ SearchService &frmBrowser::searchService()
     return *m_searchService;
 }
 
-void frmBrowser::startSearchIndex()
-{
-    searchService().start();
-}
-
 void frmBrowser::reindexCollection()
 {
     searchService().reindex();
