@@ -61,6 +61,10 @@ private slots:
         const Run version = run({QStringLiteral("--version")}, home.path());
         QCOMPARE(version.exitCode, 0);
         QVERIFY(version.out.startsWith(QStringLiteral("Legisdisco ")));
+        // Single-dash words are whole option names, for the commands as for the rest.
+        const Run singleDash = run({QStringLiteral("-version")}, home.path());
+        QCOMPARE(singleDash.exitCode, 0);
+        QCOMPARE(singleDash.out, version.out);
         const Run unknown = run({QStringLiteral("--no-existe")}, home.path());
         QCOMPARE(unknown.exitCode, 2);
         QVERIFY(unknown.err.contains(QStringLiteral("Opción desconocida: no-existe")));

@@ -93,16 +93,13 @@ QString earlyProblem(const QStringList &arguments)
 
 bool wantsCommandOnly(const QStringList &arguments)
 {
-    for (const QString &argument : ownArguments(arguments)) {
-        for (const char *option :
-             {"-h", "--help", "-?", "-v", "--version", "--install-package", "--search"}) {
-            if (argument == QLatin1String(option) ||
-                argument.startsWith(QLatin1String(option) + u'=')) {
-                return true;
-            }
-        }
-    }
-    return false;
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+    parser.parse(ownArguments(arguments));
+    // Read the way parseCommandLine reads them, whatever else is wrong.
+    return parser.isSet(options.help) || parser.isSet(options.version) ||
+           parser.isSet(options.installPackage) || parser.isSet(options.search);
 }
 
 CommandLine parseCommandLine(const QStringList &arguments)
