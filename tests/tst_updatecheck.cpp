@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
 class TestUpdateCheck : public QObject {
     Q_OBJECT
@@ -238,6 +239,17 @@ private slots:
                          {QStringLiteral("Legisdisco"), QStringLiteral("/p"), url});
         }
         QVERIFY(download.started.isEmpty());
+        // Nor is a download dialog that is open meanwhile (another download's) taken over.
+        QWidget other;
+        other.setProperty(windowClassProperty(), DownloadDialogWindow::windowClass());
+        other.setWindowTitle(DownloadDialogWindow::title());
+        other.show();
+        const DownloadResult refused = DownloadFile(
+            {folders, download, windows},
+            {QStringLiteral("Legisdisco"), QStringLiteral("/p"), QStringLiteral("p.zip")});
+        QCOMPARE(refused.status, DownloadResult::Status::Failed);
+        QCOMPARE(other.windowTitle(), DownloadDialogWindow::title());
+        other.close();
         DownloadFile({folders, download, windows},
                      {QString(), QStringLiteral("/p"), QStringLiteral("https://h/p.zip")});
         QCOMPARE(download.started, QStringList{QStringLiteral("https://h/p.zip")});

@@ -48,11 +48,17 @@ DownloadResult DownloadFile(DownloadServices services, const DownloadRequest &re
     if (request.folder.toLower() != current.toLower()) {
         SetDownloadDirectory(services.folders, request.folder);
     }
-    // Anything but a web address (a script, a local file) is not fetched.
-    const bool started = isWebAddress(request.url);
-    if (started) {
-        services.download.start(request.url);
+    // Anything but a web address (a script, a local file) is not fetched, and
+    // no dialog is looked for: one open meanwhile belongs to another download.
+    if (!isWebAddress(request.url)) {
+        return DownloadResult{DownloadResult::Status::Failed, QString(),
+                              request.url.isEmpty()
+                                  ? QStringLiteral("la respuesta del servidor no trae el enlace "
+                                                   "del paquete")
+                                  : QStringLiteral("el enlace del paquete no es una dirección "
+                                                   "web (http o https)")};
     }
+    services.download.start(request.url);
     WindowHandle dialog;
     if (!request.title.isEmpty()) {
         for (int attempt = 0; attempt < dialogSearchAttempts && !dialog; ++attempt) {
@@ -69,13 +75,5 @@ DownloadResult DownloadFile(DownloadServices services, const DownloadRequest &re
     do {
         services.windows.sleep(dialogWaitMs, true);
     } while (services.windows.isWindow(dialog));
-    if (!started) {
-        return DownloadResult{DownloadResult::Status::Failed, QString(),
-                              request.url.isEmpty()
-                                  ? QStringLiteral("la respuesta del servidor no trae el enlace "
-                                                   "del paquete")
-                                  : QStringLiteral("el enlace del paquete no es una dirección "
-                                                   "web (http o https)")};
-    }
     return services.download.result();
 }
