@@ -56,7 +56,6 @@ DownloadDialog::DownloadDialog(const QString &link, QWebEngineProfile *profile,
                                DownloadFolderStore &folders, int stallTimeoutMs)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint)
-    , m_link(link)
     , m_url(link)
     , m_name(DownloadNames::safeName(link))
     , m_profile(profile)

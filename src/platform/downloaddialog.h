@@ -40,7 +40,6 @@ private:
     void fail(const QString &error);
     QString targetFolder() const;
 
-    QString m_link;
     QUrl m_url;
     QString m_name;
     QWebEngineProfile *m_profile;

@@ -2,9 +2,6 @@
 
 #include "filedownload.h"
 
-#include <QPointer>
-
-class DownloadDialog;
 class DownloadFolderStore;
 class QWebEngineProfile;
 

@@ -37,7 +37,6 @@ struct Entry {
     QString name;
     EntryKind kind = EntryKind::Folder;
     quint64 size = 0;
-    quint64 packedSize = 0;
 };
 
 // A refusal on its way out of the checks.
@@ -120,7 +119,7 @@ std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
             throw Refusal{damaged};
         }
         *total += stat.size;
-        files.push_back(Entry{index, name, verdict.kind, stat.size, stat.comp_size});
+        files.push_back(Entry{index, name, verdict.kind, stat.size});
     }
     if (files.empty()) {
         throw Refusal{QStringLiteral("el paquete está vacío")};

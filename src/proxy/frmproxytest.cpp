@@ -307,15 +307,14 @@ void frmProxyTest::chkUseSame_Click()
 
 void frmProxyTest::cmdApply_Click()
 {
-    ApplyProxySettings();
+    const bool engineChanged = ApplyProxySettings();
     ReadProxySettings();
-    offerRestart();
+    offerRestart(engineChanged);
 }
 
 void frmProxyTest::cmdOK_Click()
 {
-    ApplyProxySettings();
-    offerRestart();
+    offerRestart(ApplyProxySettings());
     accept();
 }
 
@@ -334,25 +333,24 @@ void frmProxyTest::ReadProxySettings()
     }
 }
 
-void frmProxyTest::ApplyProxySettings()
+bool frmProxyTest::ApplyProxySettings()
 {
     const ProxyRecord record = buildProxyRecord(fields());
-    if (m_store.set(record)) {
-        if (chromiumProxySwitches(record) != chromiumProxySwitches(m_lastRecord)) {
-            m_changedSinceStart = true;
-        }
-        m_lastRecord = record;
-        m_messages.show(this, QStringLiteral("The IE proxy settings was updated sucsessfully."),
-                        MessageIcon::Information, outcomeTitle);
-    } else {
+    if (!m_store.set(record)) {
         m_messages.show(this, QStringLiteral("Unable to update the IE proxy settings."),
                         MessageIcon::Exclamation, outcomeTitle);
+        return false;
     }
+    const bool engineChanged = chromiumProxySwitches(record) != chromiumProxySwitches(m_lastRecord);
+    m_lastRecord = record;
+    m_messages.show(this, QStringLiteral("The IE proxy settings was updated sucsessfully."),
+                    MessageIcon::Information, outcomeTitle);
+    return engineChanged;
 }
 
-void frmProxyTest::offerRestart()
+void frmProxyTest::offerRestart(bool engineChanged)
 {
-    if (!std::exchange(m_changedSinceStart, false)) {
+    if (!engineChanged) {
         return;
     }
     const QString title = WindowTexts::messageTitle();

@@ -86,8 +86,10 @@ protected:
 
 private:
     void ReadProxySettings();
-    void ApplyProxySettings();
-    void offerRestart();
+    // Stores the fields; true when the engine's proxy switches changed with them.
+    bool ApplyProxySettings();
+    // Offers a restart when the engine's switches changed.
+    void offerRestart(bool engineChanged);
     ProxyFields fields() const;
     void showFields(const ProxyFields &fields);
 
@@ -97,5 +99,4 @@ private:
     // The configuration as last read or stored, which the running engine's
     // may differ from once something has been stored.
     ProxyRecord m_lastRecord;
-    bool m_changedSinceStart = false;
 };
