@@ -29,15 +29,14 @@ bool newer(const QFileInfo &candidate, const QFileInfo &current)
     return candidate.lastModified() > current.lastModified();
 }
 
-void collect(const QString &root, const QString &subfolder, bool recursive,
+void collect(const QString &root, const QString &subfolder,
              std::unordered_map<QString, CollectionFile> &found)
 {
     if (root.isEmpty()) {
         return;
     }
     const QString start = subfolder.isEmpty() ? root : QDir(root).filePath(subfolder);
-    QDirIterator it(start, QDir::Files | QDir::NoDotAndDotDot,
-                    recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    QDirIterator it(start, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     const QString base = QDir::cleanPath(QDir(root).absolutePath());
     while (it.hasNext()) {
         it.next();
@@ -118,27 +117,17 @@ QString Collection::resolve(const QString &relativePath) const
     return inProgram;
 }
 
-QString Collection::resolveLocalPath(const QString &path) const
-{
-    const QString relative = below(m_programFolder, path);
-    if (relative.isEmpty() || m_userFolder.isEmpty()) {
-        return path;
-    }
-    const QString resolved = resolve(relative);
-    return resolved == QDir(m_programFolder).filePath(relative) ? path : resolved;
-}
-
 QString Collection::relativePathOf(const QString &path) const
 {
     const QString inProgram = below(m_programFolder, path);
     return inProgram.isEmpty() ? below(m_userFolder, path) : inProgram;
 }
 
-std::vector<CollectionFile> Collection::files(const QString &subfolder, bool recursive) const
+std::vector<CollectionFile> Collection::files(const QString &subfolder) const
 {
     std::unordered_map<QString, CollectionFile> found;
-    collect(m_programFolder, subfolder, recursive, found);
-    collect(m_userFolder, subfolder, recursive, found);
+    collect(m_programFolder, subfolder, found);
+    collect(m_userFolder, subfolder, found);
     std::vector<CollectionFile> result;
     result.reserve(found.size());
     for (auto &entry : found) {

@@ -45,17 +45,13 @@ public:
     // the two copies, the only one when one is missing, and the program
     // folder's path when neither exists.
     QString resolve(const QString &relativePath) const;
-    // For an absolute path inside the program folder, resolve() of its part
-    // below it; any other path comes back unchanged.
-    QString resolveLocalPath(const QString &path) const;
     // The relative path of an absolute path inside the program folder or the
     // per-user folder ("circulares/4001.pdf"); empty for any other path.
     QString relativePathOf(const QString &path) const;
 
     // Every regular, visible file below subfolder ("circulares"; empty for
     // the whole collection), the two folders merged, in no particular order.
-    // With recursive false only the files directly in subfolder.
-    std::vector<CollectionFile> files(const QString &subfolder, bool recursive = true) const;
+    std::vector<CollectionFile> files(const QString &subfolder) const;
 
 private:
     QString m_programFolder;
