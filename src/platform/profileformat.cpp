@@ -409,16 +409,3 @@ QString decodeProfileBytes(const QByteArray &bytes)
     }
     return text;
 }
-
-// Text is decoded already: a U+FEFF at its start is a character, not a mark.
-std::optional<QString> readProfileValue(const QString &text, const QString &section,
-                                        const QString &key)
-{
-    return valueInBody(text.toUtf8(), section, key);
-}
-
-QString writeProfileValue(const QString &text, const QString &section, const QString &key,
-                          const QString &value)
-{
-    return decodeUtf8(bodyWithValue(text.toUtf8(), section, key, value));
-}

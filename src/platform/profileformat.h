@@ -54,10 +54,3 @@ keepProfileEntries(const QByteArray &file,
 // The text of a settings file from its bytes, by the encoding rules above,
 // without any byte-order mark.
 QString decodeProfileBytes(const QByteArray &bytes);
-
-// The same rules on text that is already decoded, for callers that hold text
-// rather than a file.
-std::optional<QString> readProfileValue(const QString &text, const QString &section,
-                                        const QString &key);
-QString writeProfileValue(const QString &text, const QString &section, const QString &key,
-                          const QString &value);
