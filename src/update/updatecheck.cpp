@@ -64,6 +64,9 @@ QStringList localCircularNames(const QString &folder)
 }
 
 namespace {
+// What follows the prefix in a request, before the identifiers.
+const QLatin1String requestPage("archivoValores.asp?Numeros=");
+
 // Printable ASCII that keeps its meaning inside the query: everything but the
 // characters that start a parameter, a fragment, a space or an escape.
 QByteArray keptAsIs()
@@ -86,7 +89,7 @@ QString encodedIdentifier(const QString &identifier, const QByteArray &kept)
 QString requestAddress(const QString &prefix, const QStringList &identifiers)
 {
     const QByteArray kept = keptAsIs();
-    QString address = prefix + QStringLiteral("archivoValores.asp?Numeros=");
+    QString address = prefix + requestPage;
     for (const QString &identifier : identifiers) {
         address += encodedIdentifier(identifier, kept) + QLatin1Char(',');
     }
@@ -102,8 +105,7 @@ qsizetype identifiersThatFit(const QString &prefix, const QStringList &identifie
     const QByteArray kept = keptAsIs();
     // requestAddress encodes everything outside printable ASCII, so its length
     // in bytes is the prefix's plus each encoded identifier's and the commas.
-    qsizetype length =
-        prefix.toUtf8().size() + QStringLiteral("archivoValores.asp?Numeros=").size();
+    qsizetype length = prefix.toUtf8().size() + requestPage.size();
     if (length > maxBytes) {
         return 0;
     }
