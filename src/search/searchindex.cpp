@@ -274,33 +274,23 @@ struct CollectionIndex::Private {
     // Folded words already given a synonym in this pass.
     std::unordered_set<std::string> synonymsAdded;
 
-    void addText(Xapian::Document &doc, const QString &text, Xapian::termpos &position)
+    // The words of text with their stems: the page's at their positions
+    // (position counts on), or with no position the title's, weighted.
+    void addWords(Xapian::Document &doc, const QString &text, Xapian::termpos *position)
     {
+        const Xapian::termcount weight = position ? 1 : titleWeight;
         for (const TextWord &word : splitWords(text)) {
             const std::string folded = utf8(word.folded);
             const QString lower =
                 QStringView(text).mid(word.start, word.length).toString().toLower();
             const std::string &stem = stems.stemOf(lower);
-            doc.add_posting(folded, ++position);
-            if (!isBareStem(stem, folded)) {
-                doc.add_term(stem);
+            if (position) {
+                doc.add_posting(folded, ++*position);
+            } else {
+                doc.add_term(folded, weight);
             }
-            if (lower != word.folded) {
-                noteSynonym(folded, stem);
-            }
-        }
-    }
-
-    void addTitle(Xapian::Document &doc, const QString &title)
-    {
-        for (const TextWord &word : splitWords(title)) {
-            const std::string folded = utf8(word.folded);
-            const QString lower =
-                QStringView(title).mid(word.start, word.length).toString().toLower();
-            const std::string &stem = stems.stemOf(lower);
-            doc.add_term(folded, titleWeight);
             if (!isBareStem(stem, folded)) {
-                doc.add_term(stem, titleWeight);
+                doc.add_term(stem, weight);
             }
             if (lower != word.folded) {
                 noteSynonym(folded, stem);
@@ -468,8 +458,8 @@ IndexProgress CollectionIndex::update(const ProgressFn &progress, const std::ato
         for (const DocumentText::Page &page : text.pages) {
             Xapian::Document doc;
             Xapian::termpos position = 0;
-            d->addTitle(doc, title);
-            d->addText(doc, page.text, position);
+            d->addWords(doc, title, nullptr);
+            d->addWords(doc, page.text, &position);
             doc.add_boolean_term(fileTerm);
             doc.add_value(pathSlot, utf8(file->relativePath));
             doc.set_data(storePage({file->relativePath, page.number, kind, title, page.text}));
