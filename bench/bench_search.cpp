@@ -6,7 +6,7 @@
 //                                         median and 95th percentile
 //   bench-search fts5 DIR DBFILE          the same collection and queries in SQLite FTS5
 //   bench-search extract DIR              reading alone: every PDF through Qt PDF
-//   bench-search text FILE x              the text of one PDF, page by page
+//   bench-search text FILE                the text of one PDF, page by page
 //
 // bench/search.sh runs it against a generated collection, with pdftotext and
 // pdfgrep over the same files as yardsticks.
@@ -233,8 +233,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "usage: bench-search index|query DIR INDEXDIR\n");
+    const bool oneArgument = args.size() > 1 && (args.at(1) == QLatin1String("extract") ||
+                                                 args.at(1) == QLatin1String("text"));
+    if (args.size() != (oneArgument ? 3 : 4)) {
+        std::fprintf(stderr, "usage: bench-search index|query|fts5 DIR INDEXDIR|DBFILE, "
+                             "bench-search extract DIR, bench-search text FILE\n");
         return 2;
     }
     if (args.at(1) == QLatin1String("extract")) {
