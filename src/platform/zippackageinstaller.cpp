@@ -187,9 +187,9 @@ void unpack(zip_t *archive, const Entry &entry, const QString &path)
 }
 
 // The moves of one installation, so that they can be undone.
-class Placement {
+class InstallMoves {
 public:
-    Placement(QString collection, QString staging, ZipPackageInstaller::Move move)
+    InstallMoves(QString collection, QString staging, ZipPackageInstaller::Move move)
         : m_collection(std::move(collection))
         , m_staging(std::move(staging))
         , m_move(std::move(move))
@@ -350,7 +350,7 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
             unpack(archive.get(), entry, QDir(staging.path()).filePath(entry.name));
         }
 
-        Placement placement(collectionFolder, staging.path(), m_move);
+        InstallMoves placement(collectionFolder, staging.path(), m_move);
         for (const Entry &entry : files) {
             if (!placement.place(entry.name)) {
                 placement.undo();
