@@ -1,6 +1,7 @@
 #include "collection.h"
 
 #include "overlaykey.h"
+#include "updatecontract.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -78,8 +79,9 @@ bool Collection::writable(const QString &folder)
     if (!info.isDir() || !info.isWritable()) {
         return false;
     }
-    for (const char *name : {"circulares", "sistemas", "pagina"}) {
-        const QFileInfo sub(QDir(folder).filePath(QLatin1String(name)));
+    for (const QLatin1String name : {UpdateContract::circularsFolder, UpdateContract::manualsFolder,
+                                     UpdateContract::pagesFolder}) {
+        const QFileInfo sub(QDir(folder).filePath(name));
         if (sub.exists() && (!sub.isDir() || !sub.isWritable())) {
             return false;
         }

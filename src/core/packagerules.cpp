@@ -1,5 +1,7 @@
 #include "packagerules.h"
 
+#include "updatecontract.h"
+
 #include <QStringList>
 
 namespace PackageRules {
@@ -65,13 +67,13 @@ EntryVerdict checkEntryName(const QString &name)
         QStringLiteral("«%1» no es un documento de la colección (solo se admiten circulares y "
                        "manuales en PDF y páginas)")
             .arg(shown);
-    if (top != QLatin1String("circulares") && top != QLatin1String("sistemas") &&
-        top != QLatin1String("pagina")) {
+    if (top != UpdateContract::circularsFolder && top != UpdateContract::manualsFolder &&
+        top != UpdateContract::pagesFolder) {
         return refuse(notAllowed);
     }
     if (isFolder) {
         // circulars and manuals lie directly in their folders
-        if (top != QLatin1String("pagina") && parts.size() > 1) {
+        if (top != UpdateContract::pagesFolder && parts.size() > 1) {
             return refuse(notAllowed);
         }
         return EntryVerdict{true, EntryKind::Folder, QString()};
@@ -80,7 +82,7 @@ EntryVerdict checkEntryName(const QString &name)
         return refuse(notAllowed);
     }
     const QString file = parts.last();
-    if (top == QLatin1String("pagina")) {
+    if (top == UpdateContract::pagesFolder) {
         if (!endsWithAny(file,
                          {".htm", ".html", ".css", ".png", ".jpg", ".jpeg", ".gif", ".svg"})) {
             return refuse(notAllowed);
@@ -91,7 +93,7 @@ EntryVerdict checkEntryName(const QString &name)
         return refuse(notAllowed);
     }
     return EntryVerdict{
-        true, top == QLatin1String("circulares") ? EntryKind::Circular : EntryKind::Manual,
+        true, top == UpdateContract::circularsFolder ? EntryKind::Circular : EntryKind::Manual,
         QString()};
 }
 

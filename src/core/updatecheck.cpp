@@ -1,5 +1,7 @@
 #include "updatecheck.h"
 
+#include "updatecontract.h"
+
 #include <QDir>
 #include <QDirIterator>
 
@@ -65,7 +67,7 @@ QStringList localCircularNames(const QString &folder)
 
 namespace {
 // What follows the prefix in a request, before the identifiers.
-const QLatin1String requestPage("archivoValores.asp?Numeros=");
+constexpr QLatin1String requestPage = UpdateContract::requestQuery;
 
 // Printable ASCII that keeps its meaning inside the query: everything but the
 // characters that start a parameter, a fragment, a space or an escape.

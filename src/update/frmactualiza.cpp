@@ -8,6 +8,7 @@
 #include "placement.h"
 #include "twips.h"
 #include "updatecheck.h"
+#include "updatecontract.h"
 #include "utility.h"
 #include "widgetnames.h"
 #include "windowtexts.h"
@@ -96,7 +97,7 @@ void frmActualiza::Form_Load()
     actURL =
         ReadIniValue(m_services.profile, SettingsPath(m_collection.programFolder()),
                      QStringLiteral("http"), QStringLiteral("actualizacion"), QStringLiteral("?"));
-    wbrowserAct->Navigate2(actURL + QStringLiteral("actualizacionesValores.asp"));
+    wbrowserAct->Navigate2(actURL + UpdateContract::listPage);
 }
 
 void frmActualiza::wbrowserAct_BeforeNavigate2(const QString &, bool *cancel)
@@ -117,7 +118,7 @@ void frmActualiza::wbrowserAct_BeforeNavigate2(const QString &, bool *cancel)
 
 void frmActualiza::wbrowserAct_NavigateComplete2(const QString &address)
 {
-    const bool packageOffered = address.contains(QLatin1String("archivo.asp"));
+    const bool packageOffered = address.contains(UpdateContract::answerPage);
     btnActualiza->setEnabled(packageOffered);
     btnOK->setEnabled(!packageOffered);
 }
@@ -138,7 +139,7 @@ void frmActualiza::btnOK_Click()
     QStringList local;
     for (const QString &folder : {m_collection.programFolder(), m_collection.userFolder()}) {
         if (!folder.isEmpty()) {
-            local += localCircularNames(QDir(folder).filePath(QStringLiteral("circulares")));
+            local += localCircularNames(QDir(folder).filePath(UpdateContract::circularsFolder));
         }
     }
     listVersion->addItems(missingCirculars(splitServerList(listText), local));
