@@ -261,6 +261,12 @@ void checkApplyThenRead(const ProxyFields &current, const ProxyFields &applied)
 void checkEngineSwitches(const ProxyRecord &record, const QString &flags)
 {
     const QStringList switches = chromiumProxySwitches(record);
+    if (record.accessType == 1) {
+        // A stored direct connection keeps the engine off the environment's proxy.
+        FUZZ_CHECK(switches == QStringList{QStringLiteral("--no-proxy-server")},
+                   {"switches", fuzz::shown(switches)});
+        return;
+    }
     if (record.accessType != 3) {
         FUZZ_CHECK(switches.isEmpty(), {"switches", fuzz::shown(switches)});
         return;
