@@ -2,12 +2,16 @@
 #include "collectioninterceptor.h"
 #include "downloadanswerer.h"
 #include "frmactualiza.h"
+#include "iniprofilefile.h"
+#include "lockfileinstanceguard.h"
 #include "qtwebbrowser.h"
+#include "searchindex.h"
 #include "testfiles.h"
 #include "testplatform.h"
 #include "testzip.h"
 #include "updateserver.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -99,6 +103,63 @@ private slots:
         QCOMPARE(user, Collection::userFolderFor(m_program + QStringLiteral("/."), data));
         QVERIFY(user != Collection::userFolderFor(m_user, data));
         QVERIFY(Collection::forUser(m_program, data).userFolder().isEmpty()); // writable here
+    }
+
+    // Everything kept for a collection outside it is named by its identity, so a link
+    // to the folder, or a path with "." and "..", reaches the same lock, per-user
+    // folder, settings copy and index as the folder's own path.
+    void everyRouteToAFolderIsOneCollection_data()
+    {
+        QTest::addColumn<QString>("route"); // from the folder that holds the collection
+        QTest::newRow("link") << QStringLiteral("enlace");
+        QTest::newRow("dot") << QStringLiteral("programa/.");
+        QTest::newRow("dot-dot") << QStringLiteral("programa/pagina/..");
+    }
+
+    void everyRouteToAFolderIsOneCollection()
+    {
+        QFETCH(QString, route);
+        QVERIFY(QFile::link(m_program, m_root->filePath(QStringLiteral("enlace"))));
+        route = m_root->filePath(route);
+        const QString data = m_root->filePath(QStringLiteral("datos"));
+        const QString cache = m_root->filePath(QStringLiteral("cache"));
+        const IniProfileFile profile(data);
+        const auto named = [&](const QString &folder) {
+            const Collection collection(folder, Collection::userFolderFor(folder, data));
+            return QStringList{LockFileInstanceGuard::lockPathFor(collection.id()),
+                               collection.userFolder(),
+                               profile.overlayPath(folder + QStringLiteral("/legisdis.ini")),
+                               indexFolderFor(collection, cache)};
+        };
+        QCOMPARE(named(route), named(m_program));
+        QVERIFY(named(m_user) != named(m_program));
+    }
+
+    // Per-user folders and settings copies made by earlier versions keep their names,
+    // and an index under its earlier name is taken over.
+    void earlierNamesStillServe()
+    {
+        const QString folder = QStringLiteral("/srv/normativa");
+        QCOMPARE(CollectionId::of(folder).key(), QStringLiteral("41bf65b83cfe9341"));
+        QCOMPARE(Collection::userFolderFor(folder, QStringLiteral("/datos")),
+                 QStringLiteral("/datos/41bf65b83cfe9341"));
+        QCOMPARE(IniProfileFile(QStringLiteral("/datos"))
+                     .overlayPath(QStringLiteral("/srv/normativa/legisdis.ini")),
+                 QStringLiteral("/datos/legisdis-41bf65b83cfe9341.ini"));
+
+        const QDir cache(m_root->filePath(QStringLiteral("cache")));
+        const Collection collection(m_program, m_user);
+        const QByteArray earlierKey =
+            QDir(m_program).absolutePath().toUtf8() + '\n' + QDir(m_user).absolutePath().toUtf8();
+        const QString earlier = cache.filePath(
+            QStringLiteral("indice-") +
+            QString::fromLatin1(
+                QCryptographicHash::hash(earlierKey, QCryptographicHash::Sha1).toHex().left(16)));
+        write(earlier + QStringLiteral("/registro"), "hecho", 0);
+        const QString index = indexFolderFor(collection, cache.path());
+        QVERIFY(index != earlier);
+        QVERIFY(!QFileInfo::exists(earlier));
+        QVERIFY(QFileInfo::exists(index + QStringLiteral("/registro")));
     }
 
     void theBrowserShowsTheWinningCopies()

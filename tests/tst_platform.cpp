@@ -102,15 +102,15 @@ private slots:
         QTemporaryDir folderA;
         QTemporaryDir folderB;
         {
-            LockFileInstanceGuard first(folderA.path());
+            LockFileInstanceGuard first(CollectionId::of(folderA.path()));
             QVERIFY(!first.previousInstance());
             QVERIFY(!first.previousInstance()); // asking again keeps the lock
-            LockFileInstanceGuard second(folderA.path());
+            LockFileInstanceGuard second(CollectionId::of(folderA.path()));
             QVERIFY(second.previousInstance());
-            LockFileInstanceGuard elsewhere(folderB.path());
+            LockFileInstanceGuard elsewhere(CollectionId::of(folderB.path()));
             QVERIFY(!elsewhere.previousInstance());
         }
-        LockFileInstanceGuard afterExit(folderA.path());
+        LockFileInstanceGuard afterExit(CollectionId::of(folderA.path()));
         QVERIFY(!afterExit.previousInstance());
     }
 
@@ -119,12 +119,12 @@ private slots:
         // What an older lock said (the process id of a holder, now a process
         // of some other program) means nothing: only a held lock counts.
         QTemporaryDir folder;
-        QFile lock(LockFileInstanceGuard::lockPathFor(folder.path()));
+        QFile lock(LockFileInstanceGuard::lockPathFor(CollectionId::of(folder.path())));
         QVERIFY(lock.open(QIODevice::WriteOnly));
         lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\nlegisdisco\n" +
                    QHostInfo::localHostName().toUtf8() + "\n");
         lock.close();
-        LockFileInstanceGuard guard(folder.path());
+        LockFileInstanceGuard guard(CollectionId::of(folder.path()));
         QVERIFY(!guard.previousInstance());
     }
 
@@ -132,7 +132,7 @@ private slots:
     {
         // Another process holds the folder's lock until it is killed.
         QTemporaryDir folder;
-        const QString path = LockFileInstanceGuard::lockPathFor(folder.path());
+        const QString path = LockFileInstanceGuard::lockPathFor(CollectionId::of(folder.path()));
         QProcess holder;
         // One process: the shell takes the lock on its own descriptor and
         // becomes the sleep that keeps it.
@@ -140,13 +140,13 @@ private slots:
                      {QStringLiteral("-c"),
                       QStringLiteral("exec 9>\"$0\"; flock 9; echo held; exec sleep 60"), path});
         QVERIFY(holder.waitForReadyRead(10000));
-        LockFileInstanceGuard guard(folder.path());
+        LockFileInstanceGuard guard(CollectionId::of(folder.path()));
         QVERIFY(guard.previousInstance());
         holder.kill();
         QVERIFY(holder.waitForFinished());
         QVERIFY(!guard.previousInstance());
         // Given up on purpose, the folder is free for the next instance.
-        LockFileInstanceGuard next(folder.path());
+        LockFileInstanceGuard next(CollectionId::of(folder.path()));
         QVERIFY(next.previousInstance());
         guard.release();
         QVERIFY(!next.previousInstance());
@@ -177,9 +177,9 @@ private slots:
     void restartStartsTheProgramWithTheFolderFree()
     {
         QTemporaryDir folder;
-        LockFileInstanceGuard instance(folder.path());
+        LockFileInstanceGuard instance(CollectionId::of(folder.path()));
         QVERIFY(!instance.previousInstance());
-        const QString lock = LockFileInstanceGuard::lockPathFor(folder.path());
+        const QString lock = LockFileInstanceGuard::lockPathFor(CollectionId::of(folder.path()));
         const QString marker = folder.filePath(QStringLiteral("marker"));
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));

@@ -39,7 +39,7 @@ private slots:
 
     void aSecondStartEndsBeforeTheEngine()
     {
-        LockFileInstanceGuard running(QFileInfo(program).absolutePath());
+        LockFileInstanceGuard running(CollectionId::of(QFileInfo(program).absolutePath()));
         QVERIFY(!running.previousInstance());
         QProcess second;
         second.start(program, {});

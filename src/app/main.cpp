@@ -121,9 +121,9 @@ int main(int argc, char *argv[])
         return 2;
     }
     // earlyProblem has made sure a folder given on the command line exists.
-    const QString programFolder = collectionFolder(parseCommandLine(arguments));
+    const Collection collection = userCollection(collectionFolder(parseCommandLine(arguments)));
     // A second start ends here, before the browser engine or any window exists.
-    LockFileInstanceGuard instance(programFolder);
+    LockFileInstanceGuard instance(collection.id());
     if (instance.previousInstance()) {
         return 0;
     }
@@ -159,7 +159,6 @@ int main(int argc, char *argv[])
     QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
                              startEnvironment);
     QtDocumentDialogs dialogs;
-    const Collection collection = userCollection(programFolder);
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
     SpanishLanguage::applyTo(engineProfile);
     // Files the user's updates installed show in place of the program folder's.

@@ -1,6 +1,6 @@
 #include "collection.h"
 
-#include "overlaykey.h"
+#include "collectionid.h"
 #include "updatecontract.h"
 
 #include <QDir>
@@ -64,13 +64,13 @@ void collect(const QString &root, const QString &subfolder,
 Collection::Collection(const QString &programFolder, const QString &userFolder)
     : m_programFolder(programFolder)
     , m_userFolder(userFolder)
+    , m_id(programFolder.isEmpty() ? CollectionId() : CollectionId::of(programFolder))
 {
 }
 
 QString Collection::userFolderFor(const QString &programFolder, const QString &dataFolder)
 {
-    return QDir(dataFolder)
-        .filePath(overlayKey(QDir(programFolder).filePath(QStringLiteral("legisdis.ini"))));
+    return QDir(dataFolder).filePath(CollectionId::of(programFolder).key());
 }
 
 bool Collection::writable(const QString &folder)
@@ -91,10 +91,11 @@ bool Collection::writable(const QString &folder)
 
 Collection Collection::forUser(const QString &programFolder, const QString &dataFolder)
 {
-    if (writable(programFolder)) {
-        return Collection(programFolder, QString());
+    Collection collection(programFolder);
+    if (!writable(programFolder)) {
+        collection.m_userFolder = QDir(dataFolder).filePath(collection.m_id.key());
     }
-    return Collection(programFolder, userFolderFor(programFolder, dataFolder));
+    return collection;
 }
 
 QString Collection::installFolder() const

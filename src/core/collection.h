@@ -1,5 +1,7 @@
 #pragma once
 
+#include "collectionid.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -35,6 +37,8 @@ public:
     static bool writable(const QString &folder);
 
     QString programFolder() const { return m_programFolder; }
+    // The identity of the program folder, made when the collection was.
+    CollectionId id() const { return m_id; }
     // Empty when the collection has no per-user folder.
     QString userFolder() const { return m_userFolder; }
     // Where updates are saved and installed: the per-user folder when there
@@ -56,4 +60,5 @@ public:
 private:
     QString m_programFolder;
     QString m_userFolder;
+    CollectionId m_id;
 };

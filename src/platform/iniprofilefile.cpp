@@ -1,6 +1,6 @@
 #include "iniprofilefile.h"
 
-#include "overlaykey.h"
+#include "collectionid.h"
 #include "profileformat.h"
 
 #include <QDir>
@@ -155,9 +155,10 @@ QString IniProfileFile::overlayPath(const QString &file) const
 {
     if (m_overlayFolder.isEmpty())
         return {};
-    // The per-user file is named after the full path of the file (see overlayKey).
+    // The per-user file is named after the collection the file belongs to, so that every
+    // route to one file finds the same copy, and the same file in another folder another.
     const QFileInfo info(file);
-    const QString key = overlayKey(file);
+    const QString key = CollectionId::of(info.absolutePath()).key();
     const QString suffix = info.suffix();
     const QString name = suffix.isEmpty() ? info.fileName() + u'-' + key
                                           : info.completeBaseName() + u'-' + key + u'.' + suffix;

@@ -1,7 +1,6 @@
 #include "lockfileinstanceguard.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,8 +12,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-LockFileInstanceGuard::LockFileInstanceGuard(const QString &programFolder)
-    : m_programFolder(programFolder)
+LockFileInstanceGuard::LockFileInstanceGuard(const CollectionId &collection)
+    : m_collection(collection)
 {
 }
 
@@ -28,7 +27,7 @@ bool LockFileInstanceGuard::previousInstance()
     if (m_descriptor >= 0) {
         return false;
     }
-    const QByteArray path = QFile::encodeName(lockPathFor(m_programFolder));
+    const QByteArray path = QFile::encodeName(lockPathFor(m_collection));
     // Close-on-exec: a program started from this one must not inherit the lock.
     const int descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (descriptor < 0) {
@@ -57,15 +56,12 @@ void LockFileInstanceGuard::release()
     }
 }
 
-QString LockFileInstanceGuard::lockPathFor(const QString &programFolder)
+QString LockFileInstanceGuard::lockPathFor(const CollectionId &collection)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
     }
-    const QString canonical = QFileInfo(programFolder).absoluteFilePath();
-    const QByteArray hash =
-        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    return QDir(folder).filePath(QStringLiteral("legisdisco-") + QString::fromLatin1(hash) +
+    return QDir(folder).filePath(QStringLiteral("legisdisco-") + collection.key() +
                                  QStringLiteral(".lock"));
 }

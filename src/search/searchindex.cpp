@@ -256,13 +256,26 @@ QString documentKind(const QString &relativePath)
 
 QString indexFolderFor(const Collection &collection, const QString &cacheFolder)
 {
-    const QString key =
+    const QDir cache(cacheFolder);
+    const QString folder = cache.filePath(QStringLiteral("indice-") + collection.id().key());
+    if (QFileInfo::exists(folder)) {
+        return folder;
+    }
+    // Earlier versions named the index after the paths the collection was opened by; an
+    // index under that name is taken over rather than built again.
+    const QString earlierKey =
         QDir(collection.programFolder()).absolutePath() + u'\n' +
         (collection.userFolder().isEmpty() ? QString()
                                            : QDir(collection.userFolder()).absolutePath());
-    const QByteArray hash =
-        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    return QDir(cacheFolder).filePath(QStringLiteral("indice-") + QString::fromLatin1(hash));
+    const QString earlier = cache.filePath(
+        QStringLiteral("indice-") +
+        QString::fromLatin1(QCryptographicHash::hash(earlierKey.toUtf8(), QCryptographicHash::Sha1)
+                                .toHex()
+                                .left(16)));
+    if (QFileInfo(earlier).isDir() && !QFileInfo(earlier).isSymLink()) {
+        QDir().rename(earlier, folder);
+    }
+    return folder;
 }
 
 // ---------------------------------------------------------------------------

@@ -39,7 +39,8 @@ struct SearchHit {
 QString documentKind(const QString &relativePath);
 
 // The folder of the index of a collection under the user's cache folder: one
-// per collection, named after its folders.
+// per collection, named after its identity. An index left under the name earlier
+// versions gave it is moved there.
 QString indexFolderFor(const Collection &collection, const QString &cacheFolder);
 
 // The writing side of the full-text index of a collection, kept in

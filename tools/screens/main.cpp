@@ -294,7 +294,7 @@ int main(int argc, char *argv[])
     NetworkProbe probe;
     XdgShell shell;
     QtMessageBoxes messages;
-    LockFileInstanceGuard instance(programFolder);
+    LockFileInstanceGuard instance(CollectionId::of(programFolder));
     QtDocumentDialogs dialogs;
     QWebEngineProfile engineProfile;
     engineProfile.settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
