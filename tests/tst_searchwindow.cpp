@@ -3,6 +3,7 @@
 #include "qtwebbrowser.h"
 #include "searchpane.h"
 #include "searchservice.h"
+#include "searchtools.h"
 #include "testpdf.h"
 #include "testplatform.h"
 
@@ -58,14 +59,14 @@ class TestSearchWindow : public QObject {
     void waitForIndex()
     {
         QTRY_VERIFY_WITH_TIMEOUT(
-            window->lblIndexStatus->text().startsWith(QStringLiteral("Colección indexada")),
+            window->search->lblIndexStatus->text().startsWith(QStringLiteral("Colección indexada")),
             loadTimeout);
     }
 
     void typeFind(const QString &text)
     {
-        window->findBar->txtFind->clear();
-        QTest::keyClicks(window->findBar->txtFind, text);
+        window->search->findBar->txtFind->clear();
+        QTest::keyClicks(window->search->findBar->txtFind, text);
     }
 
 private slots:
@@ -106,17 +107,19 @@ private slots:
         QCOMPARE(window->mnuBuscar->text(), QStringLiteral("Buscar en la colección..."));
         QCOMPARE(window->mnuBuscar->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
         // The search field stands in the address band, right of the address.
-        QCOMPARE(window->txtSearch->placeholderText(), QStringLiteral("Buscar en la colección"));
-        QCOMPARE(window->txtSearch->parentWidget(), window->txtURL->parentWidget());
-        QVERIFY(window->txtSearch->x() > window->txtURL->x());
-        QVERIFY(!window->findBar->isVisible());
-        QVERIFY(!window->searchPane->isVisible());
+        QCOMPARE(window->search->txtSearch->placeholderText(),
+                 QStringLiteral("Buscar en la colección"));
+        QCOMPARE(window->search->txtSearch->parentWidget(), window->txtURL->parentWidget());
+        QVERIFY(window->search->txtSearch->x() > window->txtURL->x());
+        QVERIFY(!window->search->findBar->isVisible());
+        QVERIFY(!window->search->searchPane->isVisible());
 
         // The index's progress keeps to its own part of the status bar.
         waitForIndex();
         emit window->WebBrowser1->StatusTextChange(QStringLiteral("file:///enlace.htm"));
         QCOMPARE(window->statusText(), QStringLiteral("file:///enlace.htm"));
-        QVERIFY(window->lblIndexStatus->text().startsWith(QStringLiteral("Colección indexada")));
+        QVERIFY(window->search->lblIndexStatus->text().startsWith(
+            QStringLiteral("Colección indexada")));
         QCOMPARE(indexStatusText(1234, 5000, 0, false),
                  QStringLiteral("Indexando la colección: 1.234 de 5.000"));
         QCOMPARE(indexStatusText(12, 12, 1, true),
@@ -125,7 +128,7 @@ private slots:
         // Ctrl+Shift+F puts the keyboard in the search field.
         window->txtURL->setFocus();
         QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
-        QTRY_VERIFY(window->txtSearch->hasFocus());
+        QTRY_VERIFY(window->search->txtSearch->hasFocus());
     }
 
     void findBarOnAPage()
@@ -135,15 +138,15 @@ private slots:
                                   local(QStringLiteral("pagina/maincd.htm")), loadTimeout);
         window->WebBrowser1->setFocus();
         QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
-        QTRY_VERIFY(window->findBar->isVisible());
-        QVERIFY(window->findBar->txtFind->hasFocus());
+        QTRY_VERIFY(window->search->findBar->isVisible());
+        QVERIFY(window->search->findBar->txtFind->hasFocus());
         // Under the address bar, over the page's top.
-        QCOMPARE(window->findBar->y(), window->WebBrowser1->y());
+        QCOMPARE(window->search->findBar->y(), window->WebBrowser1->y());
 
-        QLabel *count = window->findBar->lblFindCount;
+        QLabel *count = window->search->findBar->lblFindCount;
         typeFind(QStringLiteral("normas"));
         QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("1 de 3"), loadTimeout);
-        QTest::keyClick(window->findBar->txtFind, Qt::Key_Return);
+        QTest::keyClick(window->search->findBar->txtFind, Qt::Key_Return);
         QTRY_COMPARE(count->text(), QStringLiteral("2 de 3"));
         QTest::keyClick(window.get(), Qt::Key_F3);
         QTRY_COMPARE(count->text(), QStringLiteral("3 de 3"));
@@ -151,14 +154,14 @@ private slots:
         QTRY_COMPARE(count->text(), QStringLiteral("1 de 3"));
         QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier);
         QTRY_COMPARE(count->text(), QStringLiteral("3 de 3"));
-        QTest::mouseClick(window->findBar->cmdFindPrevious, Qt::LeftButton);
+        QTest::mouseClick(window->search->findBar->cmdFindPrevious, Qt::LeftButton);
         QTRY_COMPARE(count->text(), QStringLiteral("2 de 3"));
 
         typeFind(QStringLiteral("inexistente"));
         QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("Sin resultados"), loadTimeout);
 
-        QTest::keyClick(window->findBar->txtFind, Qt::Key_Escape);
-        QVERIFY(!window->findBar->isVisible());
+        QTest::keyClick(window->search->findBar->txtFind, Qt::Key_Escape);
+        QVERIFY(!window->search->findBar->isVisible());
     }
 
     void findBarOnAPdf()
@@ -168,9 +171,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(),
                                   local(QStringLiteral("circulares/3019.pdf")), loadTimeout);
         QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
-        QTRY_VERIFY(window->findBar->isVisible());
+        QTRY_VERIFY(window->search->findBar->isVisible());
         // The viewer reads the document in the background: ask until it answers.
-        QLabel *count = window->findBar->lblFindCount;
+        QLabel *count = window->search->findBar->lblFindCount;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 typeFind(QStringLiteral("tokenizados"));
@@ -187,9 +190,9 @@ private slots:
     {
         open();
         waitForIndex();
-        QTest::keyClicks(window->txtSearch, QStringLiteral("tokenizado"));
-        QTest::keyClick(window->txtSearch, Qt::Key_Return);
-        SearchPane *pane = window->searchPane;
+        QTest::keyClicks(window->search->txtSearch, QStringLiteral("tokenizado"));
+        QTest::keyClick(window->search->txtSearch, Qt::Key_Return);
+        SearchPane *pane = window->search->searchPane;
         QTRY_VERIFY(pane->isVisible());
         QCOMPARE(pane->lblSearchSummary->text(), QStringLiteral("2 resultados para «tokenizado»"));
         QCOMPARE(pane->lstResults->count(), 2);
@@ -223,10 +226,10 @@ private slots:
         QTest::mouseClick(pane->lstResults->viewport(), Qt::LeftButton, {}, rect.center());
         QTRY_COMPARE_WITH_TIMEOUT(window->txtURL->text(),
                                   local(QStringLiteral("pagina/custodia.htm")), loadTimeout);
-        QTRY_VERIFY(window->findBar->isVisible());
-        QCOMPARE(window->findBar->txtFind->text(), QStringLiteral("tokenizados"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->findBar->lblFindCount->text(), QStringLiteral("1 de 1"),
-                                  loadTimeout);
+        QTRY_VERIFY(window->search->findBar->isVisible());
+        QCOMPARE(window->search->findBar->txtFind->text(), QStringLiteral("tokenizados"));
+        QTRY_COMPARE_WITH_TIMEOUT(window->search->findBar->lblFindCount->text(),
+                                  QStringLiteral("1 de 1"), loadTimeout);
 
         // Closing the pane gives the browser its width back.
         QTest::mouseClick(pane->cmdSearchClose, Qt::LeftButton);
@@ -234,8 +237,8 @@ private slots:
         QCOMPARE(window->WebBrowser1->width(), window->centralWidget()->width());
 
         // Nothing found.
-        window->txtSearch->setText(QStringLiteral("inexistente"));
-        QTest::keyClick(window->txtSearch, Qt::Key_Return);
+        window->search->txtSearch->setText(QStringLiteral("inexistente"));
+        QTest::keyClick(window->search->txtSearch, Qt::Key_Return);
         QTRY_VERIFY(pane->isVisible());
         QCOMPARE(pane->lblSearchSummary->text(),
                  QStringLiteral("Sin resultados para «inexistente»"));
@@ -248,13 +251,13 @@ private slots:
         waitForIndex();
         QVERIFY(writeTestPdf(local(QStringLiteral("circulares/3020.pdf")),
                              {sentences(6) + QStringLiteral("Norma sobre criptoactivos.")}));
-        window->lblIndexStatus->clear();
+        window->search->lblIndexStatus->clear();
         window->reindexCollection();
         waitForIndex();
-        window->txtSearch->setText(QStringLiteral("criptoactivos"));
-        QTest::keyClick(window->txtSearch, Qt::Key_Return);
-        QTRY_COMPARE(window->searchPane->lstResults->count(), 1);
-        QCOMPARE(window->searchPane->hits().front().relativePath,
+        window->search->txtSearch->setText(QStringLiteral("criptoactivos"));
+        QTest::keyClick(window->search->txtSearch, Qt::Key_Return);
+        QTRY_COMPARE(window->search->searchPane->lstResults->count(), 1);
+        QCOMPARE(window->search->searchPane->hits().front().relativePath,
                  QStringLiteral("circulares/3020.pdf"));
     }
 };

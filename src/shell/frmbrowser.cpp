@@ -7,6 +7,7 @@
 #include "frmproxytest.h"
 #include "instanceguard.h"
 #include "layoutrules.h"
+#include "searchtools.h"
 #include "twips.h"
 #include "utility.h"
 #include "windowtexts.h"
@@ -275,8 +276,10 @@ void frmBrowser::applyBrowserSize(float allowanceTwips)
         browserHeightTwips(twips(m_client->height()), twips(CoolBar1->height()),
                            twips(StatusBar1->height()), allowanceTwips);
     const int newHeight = height ? Twips::toPixels(*height, dpi) : WebBrowser1->height();
-    WebBrowser1->resize(m_client->width() - searchPaneWidth(), newHeight);
-    placeSearchWidgets();
+    WebBrowser1->resize(m_client->width() - (search ? search->paneWidth() : 0), newHeight);
+    if (search) {
+        search->place();
+    }
 }
 
 void frmBrowser::mnuCirculares_Click()

@@ -6,15 +6,13 @@
 #include <QMainWindow>
 
 class CoolBar;
-class FindBar;
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QStatusBar;
 class QToolBar;
-class SearchPane;
-class SearchService;
+class SearchTools;
 
 // The main window: a browser with a cool bar (toolbar and address bar), a
 // status bar and the menu from which every other window opens.
@@ -94,12 +92,10 @@ public:
     QAction *mnuCirculares;
     QAction *mnuConfig;
     QAction *mnuHelp;
-    QLineEdit *txtSearch;
     QAction *mnuBuscar;
     QAction *mnuFindInPage; // Ctrl+F, in no menu
-    FindBar *findBar;
-    SearchPane *searchPane;
-    QLabel *lblIndexStatus;
+    // The search field, the results pane, the index status and the find bar.
+    SearchTools *search = nullptr;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -120,9 +116,6 @@ private:
     void openSubscriptionPage();
     void openMail(const QString &address);
     void buildSearch();
-    void placeSearchWidgets();
-    int searchPaneWidth() const;
-    SearchService &searchService();
 
     PlatformServices m_services;
     Collection m_collection;
@@ -131,8 +124,4 @@ private:
     QString m_initPage;
     QWidget *m_client;
     QLabel *m_statusPanel;
-    SearchService *m_searchService = nullptr;
-    // A page opened from the search results, and the words to find on it once loaded.
-    QString m_findOnLoad;
-    QString m_findOnLoadPath;
 };

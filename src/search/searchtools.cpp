@@ -1,0 +1,166 @@
+#include "searchtools.h"
+
+#include "findbar.h"
+#include "searchpane.h"
+#include "searchservice.h"
+#include "webbrowser.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QUrl>
+
+#include <utility>
+
+namespace {
+// The results pane takes this share of the window's width, within bounds.
+constexpr int paneShare = 3; // a third
+constexpr int paneMinWidth = 260;
+constexpr int paneMaxWidth = 520;
+// Results shown in the pane.
+constexpr int paneHits = 200;
+} // namespace
+
+SearchTools::SearchTools(const Collection &collection, WebBrowser *browser, QWidget *client,
+                         QLayout *addressBand, QStatusBar *statusBar, QObject *parent)
+    : QObject(parent)
+    , m_collection(collection)
+    , m_browser(browser)
+    , m_client(client)
+{
+    txtSearch = new QLineEdit(client);
+    txtSearch->setObjectName(QStringLiteral("txtSearch"));
+    txtSearch->setPlaceholderText(QStringLiteral("Buscar en la colección"));
+    txtSearch->setAccessibleName(QStringLiteral("Buscar en la colección"));
+    txtSearch->setClearButtonEnabled(true);
+    txtSearch->setMinimumWidth(160);
+    txtSearch->setMaximumWidth(280);
+    if (addressBand) {
+        addressBand->addWidget(txtSearch);
+    }
+
+    findBar = new FindBar(browser, client);
+
+    searchPane = new SearchPane(client);
+    searchPane->hide();
+    connect(searchPane, &SearchPane::closeRequested, this, [this] {
+        searchPane->hide();
+        emit paneToggled();
+    });
+
+    lblIndexStatus = new QLabel(statusBar);
+    lblIndexStatus->setObjectName(QStringLiteral("lblIndexStatus"));
+    lblIndexStatus->setAccessibleName(QStringLiteral("Estado del índice"));
+    statusBar->addPermanentWidget(lblIndexStatus);
+
+    connect(browser, &WebBrowser::DocumentComplete, this, &SearchTools::browserDocumentComplete);
+}
+
+SearchService &SearchTools::service()
+{
+    if (!m_service) {
+        // The reader sees the program folder with the per-user collection laid
+        // over it; the index goes to the user's cache folder, one per collection.
+        const QString indexFolder = indexFolderFor(
+            m_collection, QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+        m_service = new SearchService(m_collection, indexFolder, this);
+        connect(m_service, &SearchService::progressChanged, this, &SearchTools::showIndexProgress);
+        connect(m_service, &SearchService::indexUnavailable, this, [this] {
+            lblIndexStatus->setText(QStringLiteral("No se puede crear el índice de la colección"));
+        });
+    }
+    return *m_service;
+}
+
+void SearchTools::showIndexProgress(int done, int total, int skipped, bool finished)
+{
+    lblIndexStatus->setText(indexStatusText(done, total, skipped, finished));
+    // Results asked for while indexing may have grown.
+    if (finished && searchPane->isVisible() && !searchPane->query().isEmpty()) {
+        const int row = searchPane->lstResults->currentRow();
+        searchPane->showResults(searchPane->query(),
+                                m_service->search(searchPane->query(), paneHits), false);
+        if (row >= 0 && row < searchPane->lstResults->count()) {
+            searchPane->lstResults->setCurrentRow(row);
+        }
+    }
+}
+
+void SearchTools::reindex()
+{
+    service().reindex();
+}
+
+void SearchTools::search(const QString &text)
+{
+    if (text.trimmed().isEmpty()) {
+        return;
+    }
+    SearchService &index = service();
+    searchPane->showResults(text, index.search(text, paneHits), index.indexing());
+    if (!searchPane->isVisible()) {
+        searchPane->show();
+        emit paneToggled();
+    }
+    if (searchPane->lstResults->count() > 0) {
+        searchPane->lstResults->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void SearchTools::openHit(int index)
+{
+    const std::vector<SearchHit> &hits = searchPane->hits();
+    if (index < 0 || static_cast<size_t>(index) >= hits.size()) {
+        return;
+    }
+    const SearchHit &hit = hits[static_cast<size_t>(index)];
+    findBar->closeBar();
+    if (hit.page > 0) {
+        // The browser's PDF viewer opens at the page the address names.
+        QUrl url = QUrl::fromLocalFile(hit.absolutePath);
+        url.setFragment(QStringLiteral("page=%1").arg(hit.page));
+        m_findOnLoad.clear();
+        m_browser->Navigate2(url.toString(QUrl::FullyEncoded));
+        return;
+    }
+    m_findOnLoad = hit.findText;
+    m_findOnLoadPath = hit.absolutePath;
+    m_browser->Navigate2(hit.absolutePath);
+}
+
+void SearchTools::browserDocumentComplete(const QString &address)
+{
+    // A page opened from the results shows the words found once it is there;
+    // an open find bar counts again on each new page.
+    if (!m_findOnLoad.isEmpty() && QDir::cleanPath(address) == QDir::cleanPath(m_findOnLoadPath)) {
+        findBar->openBar(std::exchange(m_findOnLoad, QString()));
+    } else if (findBar->isVisible() && !findBar->txtFind->text().isEmpty()) {
+        findBar->findNext();
+    }
+}
+
+int SearchTools::paneWidth() const
+{
+    if (!searchPane->isVisible()) {
+        return 0;
+    }
+    return qBound(paneMinWidth, m_client->width() / paneShare,
+                  qMax(paneMinWidth, qMin(paneMaxWidth, m_client->width() / 2)));
+}
+
+void SearchTools::place()
+{
+    const int top = m_browser->y();
+    const int height = m_browser->height();
+    if (searchPane->isVisible()) {
+        searchPane->setGeometry(m_browser->width(), top, paneWidth(), height);
+    }
+    // The find bar lies over the page's top right corner, under the address bar.
+    const int width = qMin(m_browser->width(), qMax(360, findBar->sizeHint().width()));
+    findBar->setGeometry(m_browser->width() - width, top, width, findBar->sizeHint().height());
+    findBar->raise();
+}

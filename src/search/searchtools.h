@@ -1,0 +1,64 @@
+#pragma once
+
+#include "collection.h"
+
+#include <QObject>
+
+class FindBar;
+class QLabel;
+class QLayout;
+class QLineEdit;
+class QStatusBar;
+class QWidget;
+class SearchPane;
+class SearchService;
+class WebBrowser;
+
+// The search tools of the main window: the field that searches the collection, the pane of
+// its results, the index's status and the find bar of the page on screen, with the index
+// service behind them. The window lays its browser out beside the pane (paneWidth, place)
+// and calls the tools from its menu and field handlers.
+class SearchTools : public QObject {
+    Q_OBJECT
+public:
+    // Puts the field at the end of addressBand, the pane and the find bar over client
+    // beside browser, and the status at the right of statusBar.
+    SearchTools(const Collection &collection, WebBrowser *browser, QWidget *client,
+                QLayout *addressBand, QStatusBar *statusBar, QObject *parent = nullptr);
+
+    // Shows the hits for text in the pane, opening it where it was closed.
+    void search(const QString &text);
+    // Opens hit index of the pane in the browser: a PDF at its page, a page with the
+    // words found by the find bar once it has loaded.
+    void openHit(int index);
+    // Brings the index up to date with the collection on disk.
+    void reindex();
+
+    // The width the pane takes of the client area; 0 while it is closed.
+    int paneWidth() const;
+    // Places the pane at the right of the browser and the find bar over the page's top
+    // right corner.
+    void place();
+
+    QLineEdit *txtSearch;
+    FindBar *findBar;
+    SearchPane *searchPane;
+    QLabel *lblIndexStatus;
+
+signals:
+    // The pane opened or closed: the window lays its browser out again.
+    void paneToggled();
+
+private:
+    SearchService &service();
+    void showIndexProgress(int done, int total, int skipped, bool finished);
+    void browserDocumentComplete(const QString &address);
+
+    Collection m_collection;
+    WebBrowser *m_browser;
+    QWidget *m_client;
+    SearchService *m_service = nullptr;
+    // A page opened from the results, and the words to find on it once loaded.
+    QString m_findOnLoad;
+    QString m_findOnLoadPath;
+};
