@@ -217,6 +217,9 @@ private slots:
         QVERIFY(clickLink("secure"));
         QTRY_VERIFY(!before.isEmpty());
         QVERIFY(before.first().first().toString().startsWith(QLatin1String("https://")));
+        // Its failure settles first; typed over while pending, the two loads race.
+        QTRY_VERIFY_WITH_TIMEOUT(window->txtURL->text().startsWith(QLatin1String("https://")),
+                                 loadTimeout);
 
         // Typed exactly as shown: capitals are not the web prefix.
         const QString typed = QStringLiteral("HTTP://127.0.0.1:%1/web.htm").arg(server->port());
