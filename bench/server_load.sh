@@ -14,7 +14,7 @@ set -euo pipefail
 BUILD_DIR="$(cd "${1:?usage: server_load.sh BUILD_DIR [SECONDS] [CLIENTS]}" && pwd)"
 SECONDS_RUN="${2:-30}"
 CLIENTS="${3:-200}"
-SERVER="$BUILD_DIR/tools/updateserver/legisdisco-update-server"
+SERVER="$BUILD_DIR/server/legisdisco-update-server"
 LOAD="$BUILD_DIR/bench/bench-serverload"
 WORK="$(mktemp -d)"
 PIDS=()
