@@ -2,8 +2,11 @@
 # program folder stays under the packaging prefix, /opt/legisdisco, while the desktop
 # entry, the icon and the AppStream metadata move to /usr/share, where desktops look for
 # them, and /usr/bin/legisdisco becomes a link to the program.
+#
+# Each package is staged in a folder of its own, named after its CPack component; this
+# script lays out the viewer's, legisdisco (component viewer), alone.
 
-set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
+set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/viewer")
 set(program "${root}${CPACK_PACKAGING_INSTALL_PREFIX}")
 if(NOT EXISTS "${program}/legisdisco")
     message(FATAL_ERROR "The staged program folder ${program} has no program")
