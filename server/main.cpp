@@ -77,6 +77,163 @@ bool positiveNumber(const QString &text, double *value)
     return ok && *value > 0;
 }
 
+// --help, laid out like a manual page for an 80-column terminal: headings at the margin,
+// text indented by four, the text of each option, file or example by eight.
+constexpr int helpWidth = 79;
+
+// Fills lines of at most helpWidth columns with the words of text, each line indented.
+QString wrapped(const QString &text, int indent)
+{
+    const QString margin(indent, u' ');
+    QString result;
+    QString line;
+    for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && margin.size() + line.size() + 1 + word.size() > helpWidth) {
+            result += margin + line + u'\n';
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    if (!line.isEmpty())
+        result += margin + line + u'\n';
+    return result;
+}
+
+// Lines kept as they are written (the synopsis, commands), each indented.
+QString verbatim(const QString &lines, int indent)
+{
+    QString result;
+    for (const QString &line : lines.split(u'\n'))
+        result += QString(indent, u' ') + line + u'\n';
+    return result;
+}
+
+// One entry of a section: what it is about, then its text.
+struct HelpEntry {
+    QString term;
+    QString text;
+};
+
+// A heading and its entries: each term on a line of its own, its text wrapped below it.
+QString entries(const QString &heading, const QList<HelpEntry> &list)
+{
+    QString result = heading + u'\n';
+    for (const HelpEntry &entry : list)
+        result += verbatim(entry.term, 4) + wrapped(entry.text, 8);
+    return result;
+}
+
+// "-h, --help" or "--port N", as the option is written.
+QString optionSyntax(const QCommandLineOption &option)
+{
+    QStringList names;
+    for (const QString &name : option.names())
+        names += (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    QString syntax = names.join(QStringLiteral(", "));
+    if (!option.valueName().isEmpty())
+        syntax += u' ' + option.valueName();
+    return syntax;
+}
+
+QString helpPage(const QList<QCommandLineOption> &options)
+{
+    const QString program = QStringLiteral("legisdisco-update-server");
+    QList<HelpEntry> optionEntries;
+    for (const QCommandLineOption &option : options) {
+        if (!(option.flags() & QCommandLineOption::HiddenFromHelp))
+            optionEntries.append({optionSyntax(option), option.description()});
+    }
+
+    QString examples = QStringLiteral("EXAMPLES\n");
+    const QList<HelpEntry> exampleList = {
+        {QStringLiteral("Serve a folder on 127.0.0.1:8731, where the demo settings point:"),
+         QStringLiteral("%1 --circulars ~/circulares").arg(program)},
+        {QStringLiteral("Behind an HTTPS reverse proxy, keeping the packages across restarts:"),
+         QStringLiteral("%1 --circulars /srv/legisdisco/circulares \\\n"
+                        "    --public-url https://normativa.example.org/ \\\n"
+                        "    --cache /var/cache/legisdisco-update-server")
+             .arg(program)},
+        {QStringLiteral("Write the index page of a folder and exit:"),
+         QStringLiteral("%1 --circulars ~/circulares \\\n"
+                        "    --write-index circulares.htm")
+             .arg(program)},
+        {QStringLiteral("The service of the Debian package, once its options are set:"),
+         QStringLiteral("sudoedit /etc/default/legisdisco-update-server\n"
+                        "sudo systemctl enable --now legisdisco-update-server\n"
+                        "journalctl -u legisdisco-update-server -f")},
+    };
+    for (qsizetype i = 0; i < exampleList.size(); ++i) {
+        examples += (i > 0 ? QStringLiteral("\n") : QString()) +
+                    wrapped(exampleList.at(i).term, 4) + verbatim(exampleList.at(i).text, 8);
+    }
+
+    const QStringList sections = {
+        QStringLiteral("NAME\n") +
+            wrapped(program + QStringLiteral(" - reference update server for Legisdisco"), 4),
+        QStringLiteral("SYNOPSIS\n") +
+            verbatim(QStringLiteral("%1 --circulars DIR [--bind ADDR] [--port N]\n"
+                                    "%2 [--public-url URL] [--cache DIR] [OPTION...]\n"
+                                    "%1 --circulars DIR --write-index FILE\n"
+                                    "%1 --help")
+                         .arg(program, QString(program.size(), u' ')),
+                     4),
+        QStringLiteral("DESCRIPTION\n") +
+            wrapped(QStringLiteral(
+                        "Serves the PDF circulars of one folder, each named after its number "
+                        "(1001.pdf), the way the regulator's update server does, under "
+                        "http://ADDR:PORT/Normativa/: the list page actualizacionesValores.asp, "
+                        "the request page archivoValores.asp?Numeros=..., which redirects to "
+                        "the answer page archivo.asp, and the zip package the answer page "
+                        "links to, which holds the circulars asked for and the index page of "
+                        "every circular served. The viewers' legisdis.ini names the server in "
+                        "[http] actualizacion."),
+                    4) +
+            u'\n' +
+            wrapped(QStringLiteral(
+                        "The first line on standard output names the address served (\"Serving "
+                        "the circulars of DIR at URL ...\"); then comes one line per request: "
+                        "time, client address, method, address asked for, status, bytes of the "
+                        "body and milliseconds. Errors go to standard error. The server runs "
+                        "until it gets SIGTERM or SIGINT."),
+                    4) +
+            u'\n' +
+            wrapped(QStringLiteral(
+                        "Packages are built when their answer page is first asked for, kept in "
+                        "memory, and written to the cache folder when asked for again; any "
+                        "package address is built again on demand, so several servers over the "
+                        "same circulars answer alike behind a load balancer. The server speaks "
+                        "plain HTTP: put a reverse proxy in front of it for HTTPS and give it "
+                        "the public address with --public-url."),
+                    4),
+        entries(QStringLiteral("OPTIONS"), optionEntries),
+        entries(QStringLiteral("FILES"),
+                {{QStringLiteral("/etc/default/legisdisco-update-server"),
+                  QStringLiteral("The options of the service that the Debian package installs, "
+                                 "read by its systemd unit: CIRCULARS (the circulars folder), "
+                                 "BIND, PORT, PUBLIC_URL and OPTIONS (any other options).")},
+                 {QStringLiteral("/srv/legisdisco/circulares"),
+                  QStringLiteral("The circulars folder of the service unless CIRCULARS names "
+                                 "another; the service only reads it.")},
+                 {QStringLiteral("/var/cache/legisdisco-update-server"),
+                  QStringLiteral("The cache folder (--cache) of the service, kept across "
+                                 "restarts.")}}),
+        entries(QStringLiteral("EXIT STATUS"),
+                {{QStringLiteral("0"),
+                  QStringLiteral("Stopped by SIGTERM or SIGINT, or --write-index wrote the "
+                                 "page.")},
+                 {QStringLiteral("1"),
+                  QStringLiteral("The server cannot listen on the address and port, the index "
+                                 "page cannot be written, or an option is unknown or lacks its "
+                                 "value.")},
+                 {QStringLiteral("2"),
+                  QStringLiteral("Any other mistake on the command line: a wrong value, no "
+                                 "--circulars, or a circulars folder that is missing or "
+                                 "unreadable.")}}),
+        examples,
+    };
+    return sections.join(u'\n');
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -85,13 +242,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("legisdisco-update-server"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Reference update server for Legisdisco: serves the PDF circulars of one folder under "
-        "http://ADDRESS:PORT/Normativa/. Logs one line per request on standard output: time, "
-        "client address, request, status, bytes of the body, milliseconds."));
-    parser.addHelpOption();
     const QCommandLineOption circularsOption(
-        QStringLiteral("circulars"), QStringLiteral("Folder holding the circulars (*.pdf)."),
+        QStringLiteral("circulars"),
+        QStringLiteral("Folder holding the circulars (*.pdf). Required: there is no default."),
         QStringLiteral("DIR"));
     const QCommandLineOption portOption(
         QStringLiteral("port"),
@@ -107,8 +260,8 @@ int main(int argc, char *argv[])
         QStringLiteral("public-url"),
         QStringLiteral("Address the clients reach the server at, such as "
                        "https://normativa.example.org/ (where Normativa/ is found); the "
-                       "redirects and package links are made from it. Without it they are "
-                       "relative."),
+                       "redirects and package links are made from it (default: none, and they "
+                       "are relative)."),
         QStringLiteral("URL"));
     const QCommandLineOption cacheOption(
         QStringLiteral("cache"),
@@ -156,18 +309,31 @@ int main(int argc, char *argv[])
         QStringLiteral("Threads that prepare answers (default: two per processor, at least "
                        "four)."),
         QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption quietOption(QStringLiteral("quiet"),
-                                         QStringLiteral("Do not log the requests."));
+    const QCommandLineOption quietOption(
+        QStringLiteral("quiet"),
+        QStringLiteral("Do not log the requests (default: one line per request)."));
     const QCommandLineOption indexOption(
         QStringLiteral("write-index"),
-        QStringLiteral("Write the circular index page of the --circulars folder to FILE and "
-                       "exit."),
+        QStringLiteral("Write the circular index page of the --circulars folder to FILE, as "
+                       "the packages carry it, and exit without serving."),
         QStringLiteral("FILE"));
-    parser.addOptions({circularsOption, portOption, bindOption, publicOption, cacheOption,
-                       cacheSizeOption, cacheKeepOption, memoryOption, connectionsOption,
-                       requestTimeoutOption, idleTimeoutOption, workersOption, quietOption,
-                       indexOption});
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help and exit."));
+    // Qt's own help has --help-all too; it shows the same page.
+    QCommandLineOption helpAllOption(QStringLiteral("help-all"));
+    helpAllOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QList<QCommandLineOption> commandLine = {
+        circularsOption,   bindOption,           portOption,        publicOption,
+        cacheOption,       cacheSizeOption,      cacheKeepOption,   memoryOption,
+        connectionsOption, requestTimeoutOption, idleTimeoutOption, workersOption,
+        quietOption,       indexOption,          helpOption,        helpAllOption};
+    parser.addOptions(commandLine);
     parser.process(app);
+
+    if (parser.isSet(helpOption) || parser.isSet(helpAllOption)) {
+        std::fputs(qPrintable(helpPage(commandLine)), stdout);
+        return 0;
+    }
 
     if (!parser.positionalArguments().isEmpty()) {
         complain(QStringLiteral("unexpected argument '%1' (see --help)")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The update server under load, against a static file server as the yardstick.
 #
-#   bench/server_load.sh BUILD_DIR [SECONDS] [CLIENTS]
+#   server/bench/server_load.sh BUILD_DIR [SECONDS] [CLIENTS]
 #
 # Makes 5,000 circulars (PDF-like files of 2-60 KB), starts legisdisco-update-server on
 # them (loopback, free port, no request log) and runs bench-serverload: CLIENTS (200)
@@ -14,8 +14,8 @@ set -euo pipefail
 BUILD_DIR="$(cd "${1:?usage: server_load.sh BUILD_DIR [SECONDS] [CLIENTS]}" && pwd)"
 SECONDS_RUN="${2:-30}"
 CLIENTS="${3:-200}"
-SERVER="$BUILD_DIR/tools/updateserver/legisdisco-update-server"
-LOAD="$BUILD_DIR/bench/bench-serverload"
+SERVER="$BUILD_DIR/server/legisdisco-update-server"
+LOAD="$BUILD_DIR/server/bench/bench-serverload"
 WORK="$(mktemp -d)"
 PIDS=()
 cleanup() {

@@ -155,6 +155,7 @@ private slots:
     void identifierRules();
     void listenReportsThePortOrTheError();
     void programReportsBadFolderAndBusyPort();
+    void helpReadsAsAManualPage();
 
 private:
     QString circular(const QString &identifier) const;
@@ -841,6 +842,41 @@ void TestUpdateServer::programReportsBadFolderAndBusyPort()
     QVERIFY2(line.match(QString::fromUtf8(u"\n"_qs.toUtf8() + out)).hasMatch(), out.constData());
     good.terminate();
     QVERIFY(good.waitForFinished(30000));
+}
+
+// The help is the server's manual: the sections of a manual page in their order, every
+// option with its default, and nothing wider than an 80-column terminal.
+void TestUpdateServer::helpReadsAsAManualPage()
+{
+    QProcess help;
+    help.start(QStringLiteral(UPDATE_SERVER_PROGRAM), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(30000));
+    QCOMPARE(help.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(help.exitCode(), 0);
+    const QString text = u'\n' + QString::fromUtf8(help.readAllStandardOutput());
+
+    qsizetype at = 0;
+    for (const char *heading :
+         {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS", "EXAMPLES"}) {
+        at = text.indexOf(u'\n' + QLatin1String(heading) + u'\n', at);
+        QVERIFY2(at >= 0, heading);
+    }
+    for (const QString &line : text.split(u'\n'))
+        QVERIFY2(line.size() < 80, qPrintable(line));
+
+    // Each option is a line of its own, indented by four, with its text below it.
+    const qsizetype options = text.indexOf(u"\nOPTIONS\n"_qs);
+    const QString section =
+        text.mid(options + 9, text.indexOf(u"\n\n"_qs, options + 9) - (options + 9));
+    const QStringList entries =
+        section.split(QRegularExpression(QStringLiteral("\n(?=    -)")), Qt::SkipEmptyParts);
+    QVERIFY2(entries.size() >= 14, qPrintable(section));
+    for (const QString &entry : entries) {
+        const QString syntax = entry.section(u'\n', 0, 0).trimmed();
+        if (syntax.startsWith(u"-h,"_qs) || syntax.startsWith(u"--write-index"_qs))
+            continue; // actions, not settings
+        QVERIFY2(entry.contains(u"default"_qs), qPrintable(entry));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServer)
