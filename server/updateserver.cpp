@@ -2,6 +2,7 @@
 
 #include "packagesets.h"
 #include "serverpages.h"
+#include "updatecontract.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -44,13 +45,14 @@ constexpr qsizetype maxSetCode = 32 * 1024;
 // Hexadecimal digits of a package's name.
 constexpr int nameLength = 32;
 
-const QLatin1String listName("actualizacionesValores.asp");
-const QLatin1String requestName("archivoValores.asp");
-const QLatin1String answerName("archivo.asp");
-const QLatin1String packagesFolder("paquetes/");
+// The pages and folders the viewer knows by name.
+constexpr QLatin1String listName = UpdateContract::listPage;
+constexpr QLatin1String requestName = UpdateContract::requestPage;
+constexpr QLatin1String answerName = UpdateContract::answerPage;
+constexpr QLatin1String packagesFolder = UpdateContract::packagesFolder;
+constexpr QLatin1String indexEntry = UpdateContract::indexPage;
 const QLatin1String packagePrefix("actualizacion-");
 const QLatin1String packageSuffix(".zip");
-const QLatin1String indexEntry("pagina/circulares.htm");
 
 Reply htmlReply(int status, QByteArray body)
 {
@@ -398,8 +400,9 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         hash.addData(identifier.toUtf8());
         hash.addData(QByteArrayView("\0", 1));
         hash.addData(digest.sha256);
-        parts->append(PackagePart::file(QStringLiteral("circulares/%1.pdf").arg(identifier), path,
-                                        digest.stamp, digest.crc));
+        parts->append(PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
+                                            QStringLiteral(".pdf"),
+                                        path, digest.stamp, digest.crc));
     }
     hash.addData(QByteArrayView("index\0", 6));
     hash.addData(index.digest);

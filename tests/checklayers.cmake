@@ -1,6 +1,7 @@
 # Checks that every #include "..." between the folders of src/ points down the floors:
 #   core -> platform, widgets -> utility -> subscription, update, proxy, search -> shell -> app
-# and that src/core names no Qt module but Qt Core. Run as a test:
+# that src/core names no Qt module but Qt Core, and that the update server, a product of
+# its own beside src/, takes nothing from the viewer but src/core. Run as a test:
 #   cmake -DSRC=<repository>/src -P tests/checklayers.cmake
 if(NOT SRC)
     message(FATAL_ERROR "SRC names the src folder")
@@ -43,6 +44,19 @@ foreach(folder IN LISTS folders)
                 list(APPEND faults "${file}: ${line} is not Qt Core")
             endif()
         endforeach()
+    endforeach()
+endforeach()
+
+file(GLOB_RECURSE server_files ${SRC}/../server/*.h ${SRC}/../server/*.cpp)
+foreach(file IN LISTS server_files)
+    file(STRINGS ${file} includes REGEX "^#include \"")
+    foreach(line IN LISTS includes)
+        if(line MATCHES "^#include \"([^\"]+)\"")
+            set(home "${home_${CMAKE_MATCH_1}}")
+            if(home AND NOT home STREQUAL "core")
+                list(APPEND faults "${file}: ${line} takes from the viewer's src/${home}")
+            endif()
+        endif()
     endforeach()
 endforeach()
 
