@@ -28,3 +28,12 @@ execute_process(COMMAND gzip -9n -c "${CMAKE_CURRENT_LIST_DIR}/changelog"
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "gzip could not compress the changelog")
 endif()
+
+# The manual page, compressed as Debian wants it.
+set(man "${root}/usr/share/man/man1")
+file(MAKE_DIRECTORY "${man}")
+execute_process(COMMAND gzip -9n -c "${CMAKE_CURRENT_LIST_DIR}/legisdisco.1"
+                OUTPUT_FILE "${man}/legisdisco.1.gz" RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "gzip could not compress the manual page")
+endif()
