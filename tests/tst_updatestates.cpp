@@ -8,7 +8,6 @@
 #include "updateserver.h"
 
 #include <QFile>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,42 +39,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
         QVERIFY(!form.btnActualiza->isEnabled());
         QVERIFY(p.messages.shown.isEmpty());
-    }
-
-    void offlineAtLoadLeavesBothButtonsOff()
-    {
-        TestHttpServer server;
-        QVERIFY(server.start());
-        server.serve(QStringLiteral("/act/actualizacionesValores.asp"),
-                     "<html><body><label>1,2</label></body></html>");
-        TestPlatform p;
-        p.probe.online = false;
-        p.writeSettings("[http]\r\nactualizacion=" + server.url(QStringLiteral("/act/")).toUtf8() +
-                        "\r\n");
-        frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
-        form.show();
-        QTRY_COMPARE(p.messages.texts(),
-                     QStringList{QStringLiteral("Verifique su conexión a Internet")});
-        QCOMPARE(p.messages.shown.first().icon, MessageIcon::Critical);
-        QTest::qWait(1000); // time enough for a page to load, had one been let through
-        QVERIFY(!form.btnOK->isEnabled());
-        QVERIFY(!form.btnActualiza->isEnabled());
-        QVERIFY(server.requests.isEmpty());
-    }
-
-    void escapeLeavesTheWindowOpen()
-    {
-        // The window has no cancel button: only its close box closes it.
-        TestPlatform p;
-        p.writeSettings("[http]\r\nactualizacion=http://127.0.0.1:1/\r\n");
-        frmActualiza form(p.withFakeBrowser(), p.folder(), nullptr);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.listVersion->setFocus();
-        QTest::keyClick(form.listVersion, Qt::Key_Escape);
-        QTest::keyClick(&form, Qt::Key_Escape);
-        QVERIFY(form.isVisible());
-        QVERIFY(form.close());
     }
 
     void theServersPagesDecideTheButtons_data()
