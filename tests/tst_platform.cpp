@@ -4,7 +4,6 @@
 #include "networkprobe.h"
 #include "qtprogramrestart.h"
 #include "testfiles.h"
-#include "twips.h"
 #include "utility.h"
 #include "xdgshell.h"
 
@@ -161,15 +160,6 @@ private slots:
         XdgShell shell;
         QVERIFY(
             !shell.execute(nullptr, QStringLiteral("Print"), QStringLiteral("/tmp/x"), {}, {}, 0));
-    }
-
-    void twipsAtNinetySixDpi()
-    {
-        QCOMPARE(Twips::toPixels(1440, 96), 96);
-        QCOMPARE(Twips::toPixels(15, 96), 1);
-        QCOMPARE(Twips::toPixels(840, 96), 56);
-        QCOMPARE(Twips::fromPixels(96, 96), 1440.0);
-        QCOMPARE(Twips::toPixels(1440, 120), 120);
     }
 
     // Last: leaving every event loop, the restart leaves the application
