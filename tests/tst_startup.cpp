@@ -44,8 +44,6 @@ private slots:
         QVERIFY(closer.seen.isEmpty());
         const QString home = QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"));
         QCOMPARE(p.lastFakeBrowser->navigations, QStringList{home});
-        QCOMPARE(window.initPage(), home);
-        QCOMPARE(window.helpFile(), QDir(p.folder()).filePath(QStringLiteral("legisdis.hlp")));
     }
 
     void userDataFormThenPromptThenHomePage_data()

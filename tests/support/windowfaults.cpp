@@ -16,18 +16,30 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <map>
 
 namespace WindowFaults {
 
 namespace {
 
-QString describe(const QSize &size)
+QString pathOf(const QWidget *control, const QWidget *window)
+{
+    QStringList parts;
+    for (const QWidget *w = control; w && w != window; w = w->parentWidget()) {
+        parts.prepend(w->objectName().isEmpty() ? QLatin1String(w->metaObject()->className())
+                                                : w->objectName());
+    }
+    return parts.join(u'/');
+}
+
+QString sizeText(const QSize &size)
 {
     return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
-// The room a button's style leaves for its caption.
+// The room a button's style leaves for its caption; none for tool buttons,
+// which show their icons.
 QRect captionRoom(const QAbstractButton *button)
 {
     QStyleOptionButton option;
@@ -35,96 +47,73 @@ QRect captionRoom(const QAbstractButton *button)
     option.text = button->text();
     QStyle::SubElement element = QStyle::SE_PushButtonContents;
     if (const auto *push = qobject_cast<const QPushButton *>(button)) {
-        if (push->autoDefault()) {
-            option.features |= QStyleOptionButton::AutoDefaultButton;
-        }
-        if (push->isDefault()) {
-            option.features |= QStyleOptionButton::DefaultButton;
-        }
-        if (push->isFlat()) {
-            option.features |= QStyleOptionButton::Flat;
-        }
+        option.features.setFlag(QStyleOptionButton::AutoDefaultButton, push->autoDefault());
+        option.features.setFlag(QStyleOptionButton::DefaultButton, push->isDefault());
+        option.features.setFlag(QStyleOptionButton::Flat, push->isFlat());
     } else if (qobject_cast<const QCheckBox *>(button)) {
         element = QStyle::SE_CheckBoxContents;
     } else if (qobject_cast<const QRadioButton *>(button)) {
         element = QStyle::SE_RadioButtonContents;
     } else {
-        return {}; // tool buttons show their icons
+        return {};
     }
     return button->style()->subElementRect(element, &option, button);
 }
 
-// What a control's text needs and what it has, when the text is clipped.
-void checkText(const QWidget *control, const QWidget *window, QStringList &faults)
+// The room a control gives its text and what the text takes, both in the
+// control's coordinates; a null room where there is no text to look at.
+struct TextPlace {
+    QRect room;
+    QRect text;
+};
+
+TextPlace textPlace(const QWidget *control)
 {
     const QFontMetrics metrics = control->fontMetrics();
-    QSize needs;
-    QSize has;
     if (const auto *label = qobject_cast<const QLabel *>(control)) {
         if (label->text().isEmpty() || Qt::mightBeRichText(label->text())) {
-            return;
+            return {};
         }
-        const int margin = label->margin();
-        const QRect room = label->contentsRect().adjusted(margin, margin, -margin, -margin);
-        const int flags = label->buddy() ? Qt::TextShowMnemonic : 0;
-        needs = label->wordWrap() ? metrics
-                                        .boundingRect(QRect(0, 0, room.width(), 1 << 20),
-                                                      flags | Qt::TextWordWrap, label->text())
-                                        .size()
-                                  : metrics.size(flags, label->text());
-        has = room.size();
-    } else if (const auto *button = qobject_cast<const QAbstractButton *>(control)) {
+        const int m = label->margin();
+        const QRect room = label->contentsRect().adjusted(m, m, -m, -m);
+        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0) |
+                          (label->buddy() ? Qt::TextShowMnemonic : 0);
+        return {room, metrics.boundingRect(room, flags, label->text())};
+    }
+    if (const auto *button = qobject_cast<const QAbstractButton *>(control)) {
         const QRect room = captionRoom(button);
         if (button->text().isEmpty() || room.isNull()) {
-            return;
+            return {};
         }
         // A caption that wraps needs its lines, and its longest word on one.
-        needs =
-            button->inherits("WrappingButton")
-                ? metrics
-                      .boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
-                                    button->text())
-                      .size()
-                : metrics.size(Qt::TextShowMnemonic, button->text());
-        has = room.size();
-    } else if (const auto *box = qobject_cast<const QLineEdit *>(control)) {
+        const int flags = Qt::AlignCenter | Qt::TextShowMnemonic |
+                          (button->inherits("WrappingButton") ? Qt::TextWordWrap : 0);
+        return {room, metrics.boundingRect(room, flags, button->text())};
+    }
+    if (const auto *box = qobject_cast<const QLineEdit *>(control)) {
         const int frame =
             box->hasFrame() ? box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, box)
                             : 0;
-        needs = QSize(0, metrics.height());
-        has = QSize(box->width(), box->height() - 2 * frame);
-    } else if (const auto *frame = qobject_cast<const QGroupBox *>(control)) {
-        needs = QSize(frame->minimumSizeHint().width(), 0);
-        has = frame->size();
-    } else {
-        return;
+        const QRect room = box->rect().adjusted(frame, frame, -frame, -frame);
+        const int line = metrics.height();
+        return {room, QRect(room.left(), room.top() + (room.height() - line) / 2, 1, line)};
     }
-    if (needs.width() > has.width() || needs.height() > has.height()) {
-        faults.append(QStringLiteral("%1: its text needs %2 px, has %3")
-                          .arg(pathOf(control, window), describe(needs), describe(has)));
+    if (const auto *frame = qobject_cast<const QGroupBox *>(control)) {
+        return {frame->rect(), QRect(0, 0, frame->minimumSizeHint().width(), 1)};
     }
+    return {};
 }
 
 // Where a control shows anything: a label only where its text stands.
 QRect shownArea(const QWidget *control)
 {
-    const auto *label = qobject_cast<const QLabel *>(control);
-    if (!label || label->text().isEmpty() || Qt::mightBeRichText(label->text())) {
+    if (!qobject_cast<const QLabel *>(control) || textPlace(control).room.isNull()) {
         return control->geometry();
     }
-    const int margin = label->margin();
-    const QRect room = label->contentsRect().adjusted(margin, margin, -margin, -margin);
-    int flags = int(label->alignment()) | (label->buddy() ? Qt::TextShowMnemonic : 0);
-    if (label->wordWrap()) {
-        flags |= Qt::TextWordWrap;
-    }
-    return label->fontMetrics()
-        .boundingRect(room, flags, label->text())
-        .intersected(label->rect())
-        .translated(label->pos());
+    return textPlace(control).text.intersected(control->rect()).translated(control->pos());
 }
 
-// Overlaps among the visible children of parent, and children that leave it.
+// Clipped texts, overlaps and children that leave their parent, from parent down.
 void checkPlaces(const QWidget *parent, const QWidget *window, QStringList &faults)
 {
     QList<const QWidget *> shown;
@@ -136,22 +125,24 @@ void checkPlaces(const QWidget *parent, const QWidget *window, QStringList &faul
         }
     }
     for (qsizetype i = 0; i < shown.size(); ++i) {
-        const QRect place = shown[i]->geometry();
-        if (!parent->rect().contains(place)) {
-            faults.append(QStringLiteral("%1 lies partly outside its parent (%2 at %3,%4 in %5)")
-                              .arg(pathOf(shown[i], window), describe(place.size()))
-                              .arg(place.x())
-                              .arg(place.y())
-                              .arg(describe(parent->size())));
+        const QWidget *control = shown[i];
+        if (!parent->rect().contains(control->geometry())) {
+            faults.append(
+                QStringLiteral("%1 lies partly outside its parent").arg(pathOf(control, window)));
         }
         for (qsizetype j = i + 1; j < shown.size(); ++j) {
-            if (shownArea(shown[i]).intersects(shownArea(shown[j]))) {
+            if (shownArea(control).intersects(shownArea(shown[j]))) {
                 faults.append(QStringLiteral("%1 and %2 overlap")
-                                  .arg(pathOf(shown[i], window), pathOf(shown[j], window)));
+                                  .arg(pathOf(control, window), pathOf(shown[j], window)));
             }
         }
-        checkText(shown[i], window, faults);
-        checkPlaces(shown[i], window, faults);
+        const TextPlace text = textPlace(control);
+        if (!text.room.isNull() && !text.room.contains(text.text)) {
+            faults.append(QStringLiteral("%1: its text needs %2 px, has %3")
+                              .arg(pathOf(control, window), sizeText(text.text.size()),
+                                   sizeText(text.room.size())));
+        }
+        checkPlaces(control, window, faults);
     }
 }
 
@@ -168,17 +159,43 @@ bool isQtPart(const QWidget *widget)
     return false;
 }
 
-} // namespace
-
-QString pathOf(const QWidget *control, const QWidget *window)
+bool takesTab(const QWidget *widget)
 {
-    QStringList parts;
-    for (const QWidget *w = control; w && w != window; w = w->parentWidget()) {
-        parts.prepend(w->objectName().isEmpty() ? QLatin1String(w->metaObject()->className())
-                                                : w->objectName());
-    }
-    return parts.join(u'/');
+    return (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy();
 }
+
+// The controls Tab (Shift+Tab) visits from the focus until it is back there;
+// a null entry last when it never comes back.
+QList<QWidget *> tabCycle(QWidget *window, bool backwards)
+{
+    QWidget *const start = QApplication::focusWidget();
+    QList<QWidget *> visited{start};
+    for (qsizetype step = 0; start && step < 2 * window->findChildren<QWidget *>().size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab,
+                        backwards ? Qt::ShiftModifier : Qt::NoModifier);
+        if (QApplication::focusWidget() == start) {
+            return visited;
+        }
+        visited.append(QApplication::focusWidget());
+        if (!visited.last()) {
+            break;
+        }
+    }
+    visited.append(nullptr);
+    return visited;
+}
+
+// Whether a reads before b: on a row above it, or on its row and to its left.
+bool readsBefore(const QWidget *a, const QWidget *b, const QWidget *window)
+{
+    const QRect first(a->mapTo(window, QPoint()), a->size());
+    const QRect second(b->mapTo(window, QPoint()), b->size());
+    const auto within = [](const QRect &r, int y) { return r.top() <= y && y <= r.bottom(); };
+    const bool sameRow = within(first, second.center().y()) || within(second, first.center().y());
+    return sameRow ? first.left() < second.left() : first.top() < second.top();
+}
+
+} // namespace
 
 QStringList layout(const QWidget *window)
 {
@@ -195,12 +212,10 @@ QStringList unnamed(const QWidget *window)
         if (widget->isWindow() || isQtPart(widget)) {
             continue;
         }
-        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy()) {
-            QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
-            if (!control || control->text(QAccessible::Name).trimmed().isEmpty()) {
-                faults.append(pathOf(widget, window) +
-                              QStringLiteral(" takes the focus but has no name"));
-            }
+        const QAccessibleInterface *spoken = QAccessible::queryAccessibleInterface(widget);
+        if (takesTab(widget) && (!spoken || spoken->text(QAccessible::Name).trimmed().isEmpty())) {
+            faults.append(pathOf(widget, window) +
+                          QStringLiteral(" takes the focus but has no name"));
         }
         const auto *button = qobject_cast<const QAbstractButton *>(widget);
         const auto *tool = qobject_cast<const QToolButton *>(widget);
@@ -220,30 +235,24 @@ QList<AccessKey> accessKeys(const QWidget *window)
     QList<AccessKey> keys;
     const QList<QWidget *> widgets = window->findChildren<QWidget *>();
     for (QWidget *widget : widgets) {
-        if (widget->isWindow() || !widget->isVisibleTo(window)) {
-            continue;
-        }
-        if (const auto *label = qobject_cast<const QLabel *>(widget); label && label->buddy()) {
-            const QKeySequence key = QKeySequence::mnemonic(label->text());
-            if (!key.isEmpty()) {
-                keys.append({key, label->buddy(), false, nullptr, pathOf(label, window)});
-            }
-        } else if (const auto *button = qobject_cast<const QAbstractButton *>(widget)) {
-            const QKeySequence key = QKeySequence::mnemonic(button->text());
-            if (!key.isEmpty()) {
-                keys.append({key, widget, true, nullptr, pathOf(widget, window)});
-            }
+        const auto *label = qobject_cast<const QLabel *>(widget);
+        const auto *button = qobject_cast<const QAbstractButton *>(widget);
+        const QKeySequence key = QKeySequence::mnemonic(label && label->buddy() ? label->text()
+                                                        : button                ? button->text()
+                                                                                : QString());
+        if (!key.isEmpty() && !widget->isWindow() && widget->isVisibleTo(window)) {
+            keys.append({key, button ? widget : label->buddy(), button != nullptr, nullptr,
+                         pathOf(widget, window)});
         }
     }
-    if (const auto *main = qobject_cast<const QMainWindow *>(window)) {
-        if (const auto *bar = qobject_cast<const QMenuBar *>(main->menuWidget())) {
-            const QList<QAction *> entries = bar->actions();
-            for (QAction *entry : entries) {
-                const QKeySequence key = QKeySequence::mnemonic(entry->text());
-                if (!key.isEmpty() && entry->isVisible()) {
-                    keys.append({key, nullptr, false, entry,
-                                 QStringLiteral("menu ") + QString(entry->text()).remove(u'&')});
-                }
+    const auto *main = qobject_cast<const QMainWindow *>(window);
+    if (const auto *bar = main ? qobject_cast<const QMenuBar *>(main->menuWidget()) : nullptr) {
+        const QList<QAction *> entries = bar->actions();
+        for (QAction *entry : entries) {
+            const QKeySequence key = QKeySequence::mnemonic(entry->text());
+            if (!key.isEmpty() && entry->isVisible()) {
+                keys.append({key, nullptr, false, entry,
+                             QStringLiteral("menu ") + QString(entry->text()).remove(u'&')});
             }
         }
     }
@@ -280,40 +289,47 @@ QStringList sharedAccessKeys(const QWidget *window)
     return faults;
 }
 
-QList<QWidget *> tabStops(const QWidget *window)
+QStringList tab(QWidget *window, bool readingOrder)
 {
-    QList<QWidget *> stops;
+    const QList<QWidget *> forward = tabCycle(window, false);
+    QStringList visited;
+    for (const QWidget *widget : forward) {
+        visited.append(widget ? pathOf(widget, window) : QStringLiteral("(lost)"));
+    }
+    const QString walk = QStringLiteral("Tab: ") + visited.join(QStringLiteral(" > "));
+    if (forward.contains(nullptr)) {
+        return {walk + QStringLiteral(" never comes back")};
+    }
+    QStringList faults;
     const QList<QWidget *> widgets = window->findChildren<QWidget *>();
-    for (QWidget *widget : widgets) {
-        if (!widget->isWindow() && widget->isVisibleTo(window) && widget->isEnabled() &&
-            (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy()) {
-            stops.append(widget);
+    for (const QWidget *widget : widgets) {
+        const bool stop = !widget->isWindow() && widget->isVisibleTo(window) &&
+                          widget->isEnabled() && takesTab(widget);
+        if (forward.count(widget) != (stop ? 1 : 0)) {
+            faults.append(walk + QStringLiteral(" visits %1 %2 times")
+                                     .arg(pathOf(widget, window))
+                                     .arg(forward.count(widget)));
         }
     }
-    return stops;
-}
-
-QList<QWidget *> tabCycle(QWidget *window, bool backwards)
-{
-    QWidget *const start = QApplication::focusWidget();
-    if (!start || start->window() != window) {
-        return {};
-    }
-    QList<QWidget *> visited{start};
-    const qsizetype limit = 2 * window->findChildren<QWidget *>().size();
-    for (qsizetype step = 0; step < limit; ++step) {
-        QWidget *focus = QApplication::focusWidget();
-        if (!focus) {
+    // From the control read first, each is read before the next.
+    const qsizetype count = forward.size();
+    const auto first = std::min_element(
+        forward.cbegin(), forward.cend(),
+        [window](const QWidget *a, const QWidget *b) { return readsBefore(a, b, window); });
+    for (qsizetype step = 0; readingOrder && step + 1 < count; ++step) {
+        const qsizetype at = (first - forward.cbegin() + step) % count;
+        if (!readsBefore(forward[at], forward[(at + 1) % count], window)) {
+            faults.append(walk + QStringLiteral(" goes from %1 back to %2")
+                                     .arg(visited[at], visited[(at + 1) % count]));
             break;
         }
-        QTest::keyClick(focus, Qt::Key_Tab, backwards ? Qt::ShiftModifier : Qt::NoModifier);
-        if (QApplication::focusWidget() == start) {
-            return visited;
-        }
-        visited.append(QApplication::focusWidget());
     }
-    visited.append(nullptr); // the focus never came back
-    return visited;
+    QList<QWidget *> backward = tabCycle(window, true);
+    std::reverse(backward.begin() + 1, backward.end());
+    if (backward != forward) {
+        faults.append(walk + QStringLiteral(", but Shift+Tab does not walk it back"));
+    }
+    return faults;
 }
 
 } // namespace WindowFaults

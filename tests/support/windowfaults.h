@@ -25,8 +25,14 @@ QStringList unnamed(const QWidget *window);
 // one letter that two entries of one menu answer to.
 QStringList sharedAccessKeys(const QWidget *window);
 
+// Tab, from the control with the focus, that misses a visible and enabled
+// control, visits one twice, never comes back, or (with readingOrder) leaves
+// the order controls read in, row by row from the top and left to right;
+// Shift+Tab that does not walk the same way back.
+QStringList tab(QWidget *window, bool readingOrder);
+
 // What an access key of the window reaches: a button it presses, the control
-// a label hands the focus to, or a menu of the menu bar it opens.
+// a label hands the focus to, or an entry of the menu bar.
 struct AccessKey {
     QKeySequence key;
     QWidget *control = nullptr; // the button, or the label's buddy
@@ -35,17 +41,5 @@ struct AccessKey {
     QString name;               // as in the fault lists
 };
 QList<AccessKey> accessKeys(const QWidget *window);
-
-// The controls Tab (Shift+Tab when backwards) visits, starting from the one
-// with the focus, until the focus is back there; the walk gives up after
-// twice as many steps as the window has controls.
-QList<QWidget *> tabCycle(QWidget *window, bool backwards = false);
-
-// Every control of the window that Tab should reach: visible, enabled and
-// taking the focus from the keyboard.
-QList<QWidget *> tabStops(const QWidget *window);
-
-// The name a control goes by in the fault lists.
-QString pathOf(const QWidget *control, const QWidget *window);
 
 } // namespace WindowFaults
