@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -443,22 +442,6 @@ private slots:
         QVERIFY(!dialog.txtHttp->isEnabled());
         QCOMPARE(dialog.Image1->grab().toImage(), image1);
         QCOMPARE(dialog.Image2->grab().toImage(), image2);
-    }
-
-    // The dialog on the store the program uses, not on a fake of it.
-    void applyReadsBackFromTheFileStore()
-    {
-        QTemporaryDir dir;
-        FileProxyStore store(dir.filePath(s("proxy.json")), QProcessEnvironment());
-        FakeMessageBoxes messages;
-        frmProxyTest dialog(store, messages, nullptr);
-        dialog.show();
-        dialog.txtAddresses->setPlainText(s("a;b"));
-        click(dialog.chkBypass);
-        click(dialog.cmdApply);
-        QCOMPARE(store.query(), record(1, "", "a b <local>"));
-        QCOMPARE(dialog.txtAddresses->toPlainText(), s("b"));
-        QVERIFY(dialog.chkBypass->isChecked());
     }
 
     void okReachesTheNextStart()

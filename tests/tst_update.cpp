@@ -135,17 +135,6 @@ private slots:
         QCOMPARE(p.messages.texts().last(), upToDate);
     }
 
-    void trailingCommaGivesAnEmptyItem()
-    {
-        TestPlatform p;
-        Window w(p);
-        w.hidden->document = listPage({QStringLiteral("7,8,")});
-        w.form->btnOK_Click();
-        QCOMPARE(items(w.form->listVersion),
-                 (QStringList{QStringLiteral("7"), QStringLiteral("8"), QString()}));
-        QCOMPARE(w.form->actURL, QStringLiteral("http://h/act/archivoValores.asp?Numeros=7,8,"));
-    }
-
     void answerWithoutLinkStillEndsTheWindow()
     {
         TestPlatform p;
