@@ -5,8 +5,6 @@
 #include "testplatform.h"
 
 #include <QFile>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -222,38 +220,6 @@ private slots:
         click(form);
         QVERIFY(!form.isVisible());
         QVERIFY(read(p.settingsPath()).contains("email=ana@example.org"));
-    }
-
-    void layoutCaptionsAndTabOrder()
-    {
-        TestPlatform p;
-        frmDatos form(p.profile, p.messages, p.folder(), nullptr);
-        QCOMPARE(form.windowTitle(),
-                 QStringLiteral("ORVE - Vazivid ad adozudud oz azaraduze zad Ozoduzo ra Vovazar"));
-        QCOMPARE(form.findChild<QGroupBox *>(QStringLiteral("Frame1"))->title(),
-                 QStringLiteral("Datos Usuario"));
-        QCOMPARE(form.Label1->text(), QStringLiteral("Nombre:"));
-        QCOMPARE(form.Label2->text(), QStringLiteral("Apellido:"));
-        QCOMPARE(form.Label3->text(), QStringLiteral("e-mail:"));
-        QCOMPARE(form.Label4->text(), QStringLiteral("Institución:"));
-        QCOMPARE(form.cmdAceptar->text(), QStringLiteral("Aceptar"));
-        QVERIFY(!form.cmdAceptar->isDefault());
-        QVERIFY(!form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-        QVERIFY(!form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-        // The labels end at one right edge just left of the boxes.
-        for (QLabel *label : {form.Label1, form.Label2, form.Label3, form.Label4}) {
-            QCOMPARE(label->geometry().right(), form.Label1->geometry().right());
-            QVERIFY(label->geometry().right() < form.txtNombre->x());
-        }
-        QWidget *expected[] = {form.txtNombre, form.txtApellido, form.txtEmail, form.txtInst,
-                               form.cmdAceptar};
-        for (int i = 0; i + 1 < 5; ++i) {
-            QWidget *next = expected[i]->nextInFocusChain();
-            while (next->focusPolicy() == Qt::NoFocus) {
-                next = next->nextInFocusChain();
-            }
-            QCOMPARE(next, expected[i + 1]);
-        }
     }
 };
 

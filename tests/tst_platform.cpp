@@ -1,11 +1,8 @@
 #include "fakeplatform.h"
-#include "iniprofilefile.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
 #include "qtprogramrestart.h"
 #include "testfiles.h"
-#include "twips.h"
-#include "utility.h"
 #include "xdgshell.h"
 
 #include <QApplication>
@@ -26,31 +23,6 @@ class TestPlatformServices : public QObject {
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
-    void settingsRoutinesCutLongValuesAndDefaults()
-    {
-        QTemporaryDir dir;
-        IniProfileFile profile;
-        const QString file = SettingsPath(dir.path());
-        QCOMPARE(file, dir.filePath(QStringLiteral("legisdis.ini")));
-        const QString q = QStringLiteral("?");
-        QCOMPARE(ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), q), q);
-
-        const QString longValue(300, QLatin1Char('x'));
-        WriteIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), longValue);
-        QCOMPARE(ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), q),
-                 longValue.left(254));
-        QCOMPARE(
-            ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("job"), longValue),
-            longValue.left(254));
-        // A write that cannot be made is answered as such.
-        QVERIFY(!WriteIniValue(profile, dir.filePath(QStringLiteral("none/legisdis.ini")),
-                               QStringLiteral("user"), QStringLiteral("name"), longValue));
-        WriteIniValue(profile, file, QStringLiteral("USER"), QStringLiteral("Name"),
-                      QStringLiteral("José"));
-        QCOMPARE(ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), q),
-                 QStringLiteral("José"));
-    }
 
     // The probe against real interface states: a private network namespace
     // of its own, where the test makes the interfaces, and this program run
@@ -161,15 +133,6 @@ private slots:
         XdgShell shell;
         QVERIFY(
             !shell.execute(nullptr, QStringLiteral("Print"), QStringLiteral("/tmp/x"), {}, {}, 0));
-    }
-
-    void twipsAtNinetySixDpi()
-    {
-        QCOMPARE(Twips::toPixels(1440, 96), 96);
-        QCOMPARE(Twips::toPixels(15, 96), 1);
-        QCOMPARE(Twips::toPixels(840, 96), 56);
-        QCOMPARE(Twips::fromPixels(96, 96), 1440.0);
-        QCOMPARE(Twips::toPixels(1440, 120), 120);
     }
 
     // Last: leaving every event loop, the restart leaves the application

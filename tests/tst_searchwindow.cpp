@@ -7,12 +7,9 @@
 #include "testpdf.h"
 #include "testplatform.h"
 
-#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
-#include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
 #include <QWebEngineView>
@@ -97,20 +94,9 @@ private slots:
         p.reset();
     }
 
-    void controlsAndMenuEntry()
+    void indexStatusAndTheSearchKey()
     {
         open(false);
-        // The new entry comes after the existing ones of the tools menu.
-        const QList<QAction *> tools = window->mnuActualiza->actions();
-        QCOMPARE(tools.size(), 4);
-        QCOMPARE(tools.last(), window->mnuBuscar);
-        QCOMPARE(window->mnuBuscar->text(), QStringLiteral("Buscar en la colección..."));
-        QCOMPARE(window->mnuBuscar->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
-        // The search field stands in the address band, right of the address.
-        QCOMPARE(window->search->txtSearch->placeholderText(),
-                 QStringLiteral("Buscar en la colección"));
-        QCOMPARE(window->search->txtSearch->parentWidget(), window->txtURL->parentWidget());
-        QVERIFY(window->search->txtSearch->x() > window->txtURL->x());
         QVERIFY(!window->search->findBar->isVisible());
         QVERIFY(!window->search->searchPane->isVisible());
 

@@ -1,25 +1,16 @@
-#include "coolbar.h"
 #include "frmbrowser.h"
-#include "layoutrules.h"
 #include "modalcloser.h"
 #include "testplatform.h"
-#include "twips.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QStatusBar>
 #include <QTest>
-#include <QTimer>
-#include <QToolBar>
+
+#include <algorithm>
 
 namespace {
-const QString caption =
-    QStringLiteral("ORVE - Vazivid ad adozudud oz azaraduze zad Ozoduzo ra Vovazar");
-
 int navigations(const TestPlatform &p)
 {
     return p.lastFakeBrowser ? p.lastFakeBrowser->navigations.size() : -1;
@@ -53,8 +44,6 @@ private slots:
         QVERIFY(closer.seen.isEmpty());
         const QString home = QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"));
         QCOMPARE(p.lastFakeBrowser->navigations, QStringList{home});
-        QCOMPARE(window.initPage(), home);
-        QCOMPARE(window.helpFile(), QDir(p.folder()).filePath(QStringLiteral("legisdis.hlp")));
     }
 
     void userDataFormThenPromptThenHomePage_data()
@@ -95,187 +84,46 @@ private slots:
         }
     }
 
-    void menuTree_data()
+    // The menu paths the README gives, and what each opens: a window, or the
+    // control that takes the keyboard.
+    void theReadmesMenuPathsLeadWhereItSays_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("parent");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<bool>("enabled");
-        const auto row = [](const char *name, const char *parent, const QString &text,
-                            bool enabled) {
-            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(parent) << text
-                                << enabled;
-        };
-        row("mnuFile", "", QStringLiteral("&Archivo"), true);
-        row("mnuSave", "mnuFile", QStringLiteral("&Guardar..."), true);
-        row("mnuPrint", "mnuFile", QStringLiteral("&Imprimir"), true);
-        row("mnuSendto", "mnuFile", QStringLiteral("Enviar página por email..."), true);
-        row("sep1", "mnuFile", QString(), true);
-        row("mnuClose", "mnuFile", QStringLiteral("&Salir"), true);
-        row("mnConsulta", "", QStringLiteral("Sis&temas de Información"), false);
-        row("mnConsultaSarc", "mnConsulta", QStringLiteral("Ma&nual Sistemas"), true);
-        row("mnConsultaGen", "mnConsulta", QStringLiteral("Erro&res mas comunes"), true);
-        row("mnuActualiza", "", QStringLiteral("H&erramientas"), true);
-        row("mnuActUltima", "mnuActualiza", QStringLiteral("Suscripciones"), true);
-        row("mnSuscribir", "mnuActUltima", QStringLiteral("Suscribir"), false);
-        row("mnSuscribirWeb", "mnuActUltima", QStringLiteral("Suscribir via Web"), true);
-        row("mnuDessucri", "mnuActUltima", QStringLiteral("Quitar la suscripción"), false);
-        row("mnuDessucriWeb", "mnuActUltima", QStringLiteral("Quitar la suscripción via Web"),
-            true);
-        row("mnuCirculares", "mnuActualiza", QStringLiteral("Actualización Circulares"), true);
-        row("mnuConfig", "mnuActualiza", QStringLiteral("Se&rvidor Proxy"), false);
-        row("mnuHelp", "", QStringLiteral("A&yuda"), false);
+        QTest::addColumn<QStringList>("path");
+        QTest::addColumn<QString>("opens");
+        QTest::newRow("updates") << QStringList{QStringLiteral("Herramientas"),
+                                                QStringLiteral("Actualización Circulares")}
+                                 << QStringLiteral("frmActualiza");
+        QTest::newRow("search") << QStringList{QStringLiteral("Herramientas"),
+                                               QStringLiteral("Buscar en la colección...")}
+                                << QStringLiteral("txtSearch");
     }
 
-    void menuTree()
+    void theReadmesMenuPathsLeadWhereItSays()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, parent);
-        QFETCH(QString, caption);
-        QFETCH(bool, enabled);
-        TestPlatform p;
-        frmBrowser window(p.withFakeBrowser(), p.folder());
-        QList<QAction *> siblings = window.menuBar()->actions();
-        if (!parent.isEmpty()) {
-            siblings = window.findChild<QMenu *>(parent)->actions();
-        }
-        QAction *action = nullptr;
-        for (QAction *candidate : siblings) {
-            if (candidate->objectName() == name) {
-                action = candidate;
-            }
-        }
-        QVERIFY2(action, qPrintable(name + QStringLiteral(" is not under ") + parent));
-        QCOMPARE(action->text(), caption);
-        QCOMPARE(action->isEnabled(), enabled);
-        QVERIFY(action->shortcut().isEmpty());
-    }
-
-    void menuOrder()
-    {
-        TestPlatform p;
-        frmBrowser window(p.withFakeBrowser(), p.folder());
-        const auto names = [](const QList<QAction *> &actions) {
-            QStringList all;
-            for (QAction *a : actions) {
-                all.append(a->objectName());
-            }
-            return all;
-        };
-        QCOMPARE(names(window.menuBar()->actions()),
-                 (QStringList{QStringLiteral("mnuFile"), QStringLiteral("mnConsulta"),
-                              QStringLiteral("mnuActualiza"), QStringLiteral("mnuHelp")}));
-        QCOMPARE(names(window.mnuFile->actions()),
-                 (QStringList{QStringLiteral("mnuSave"), QStringLiteral("mnuPrint"),
-                              QStringLiteral("mnuSendto"), QStringLiteral("sep1"),
-                              QStringLiteral("mnuClose")}));
-        QVERIFY(window.sep1->isSeparator());
-        QCOMPARE(names(window.mnuActualiza->actions()),
-                 (QStringList{QStringLiteral("mnuActUltima"), QStringLiteral("mnuCirculares"),
-                              QStringLiteral("mnuConfig"), QStringLiteral("mnuBuscar")}));
-        QCOMPARE(names(window.mnuActUltima->actions()),
-                 (QStringList{QStringLiteral("mnSuscribir"), QStringLiteral("mnSuscribirWeb"),
-                              QStringLiteral("mnuDessucri"), QStringLiteral("mnuDessucriWeb")}));
-    }
-
-    void barsButtonsAndTabOrder()
-    {
+        QFETCH(QStringList, path);
+        QFETCH(QString, opens);
         TestPlatform p;
         frmBrowser window(p.withFakeBrowser(), p.folder());
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.windowTitle(), caption);
-
-        const QList<QAction *> buttons = window.Toolbar1->actions();
-        const QStringList keys{QStringLiteral("back"), QStringLiteral("fordward"),
-                               QStringLiteral("stop"), QStringLiteral("refresh"),
-                               QStringLiteral("home")};
-        const QStringList tips{QStringLiteral("Atrás"), QStringLiteral("Siguiente"),
-                               QStringLiteral("Parar"), QStringLiteral("Refrescar página"),
-                               QStringLiteral("Ir al inicio")};
-        QCOMPARE(buttons.size(), 5);
-        for (int i = 0; i < 5; ++i) {
-            QCOMPARE(buttons[i]->data().toString(), keys[i]);
-            QCOMPARE(buttons[i]->toolTip(), tips[i]);
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QList<QAction *> entries = window.menuBar()->actions();
+        QAction *entry = nullptr;
+        for (const QString &step : path) {
+            const auto found = std::find_if(entries.cbegin(), entries.cend(), [&](QAction *a) {
+                return QString(a->text()).remove(u'&') == step && a->isEnabled();
+            });
+            QVERIFY2(found != entries.cend(), qPrintable(step));
+            entry = *found;
+            entries = entry->menu() ? entry->menu()->actions() : QList<QAction *>();
         }
-
-        // Two bands: the toolbar on the first row, the captioned address bar under it.
-        QVERIFY(window.CoolBar1->isAncestorOf(window.Toolbar1));
-        QVERIFY(window.CoolBar1->isAncestorOf(window.txtURL));
-        const auto *bandCaption = window.CoolBar1->findChild<QLabel *>();
-        QVERIFY(bandCaption);
-        QCOMPARE(bandCaption->text(), QStringLiteral("  Dirección  "));
-        QVERIFY(window.txtURL->mapTo(&window, QPoint()).y() >=
-                window.Toolbar1->mapTo(&window, QPoint(0, window.Toolbar1->height())).y());
-        QCOMPARE(window.CoolBar1->y(), 0);
-        QCOMPARE(window.StatusBar1->geometry().bottom(), window.centralWidget()->height() - 1);
-
-        // Keyboard focus runs address bar, toolbar, browser.
-        QList<QWidget *> order;
-        QWidget *w = window.txtURL;
-        for (int i = 0; i < 200 && order.size() < 3; ++i, w = w->nextInFocusChain()) {
-            if (w == window.txtURL || w == window.Toolbar1 || w == window.WebBrowser1) {
-                if (!order.contains(w)) {
-                    order.append(w);
-                }
-            }
+        ModalCloser closer;
+        entry->trigger();
+        if (opens.startsWith(u"frm")) {
+            QCOMPARE(closer.seen, QStringList{opens});
+        } else {
+            QTRY_COMPARE(QApplication::focusWidget()->objectName(), opens);
         }
-        QCOMPARE(order, (QList<QWidget *>{window.txtURL, window.Toolbar1, window.WebBrowser1}));
-    }
-
-    // The two layout rules as the window applies them, checked against plain
-    // pixel arithmetic: browser height = client height - cool bar - status
-    // bar, less 20 twips after a resize of the window and nothing after a
-    // change of the cool bar's own height.
-    void layoutRules()
-    {
-        TestPlatform p;
-        frmBrowser window(p.withFakeBrowser(), p.folder());
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const double pixelsPerTwip = window.logicalDpiY() / 1440.0;
-        QWidget *client = window.centralWidget();
-        const auto rest = [&] {
-            return client->height() - window.CoolBar1->height() - window.StatusBar1->height();
-        };
-
-        window.resize(800, 600);
-        QTRY_COMPARE(window.WebBrowser1->width(), client->width());
-        QVERIFY(qAbs(window.WebBrowser1->height() - (rest() - 20 * pixelsPerTwip)) <= 1.0);
-        QCOMPARE(window.WebBrowser1->y(), qRound(840 * pixelsPerTwip));
-        QCOMPARE(window.WebBrowser1->x(), 0);
-        const int resizeShortfall = rest() - window.WebBrowser1->height();
-
-        // The bands rearrange: the cool bar grows by itself, the window keeps
-        // its size, and the browser follows without the allowance.
-        const QSize windowSize = window.size();
-        window.CoolBar1->resize(window.CoolBar1->width(), window.CoolBar1->height() + 25);
-        QCOMPARE(window.size(), windowSize);
-        QVERIFY(qAbs(window.WebBrowser1->height() - rest()) <= 1.0);
-        QVERIFY(rest() - window.WebBrowser1->height() < resizeShortfall);
-        QCOMPARE(window.WebBrowser1->y(), qRound(840 * pixelsPerTwip));
-        QCOMPARE(window.WebBrowser1->width(), client->width());
-
-        // A window too low for the browser keeps the browser's height.
-        window.resize(800, 500);
-        QTRY_VERIFY(qAbs(window.WebBrowser1->height() - (rest() - 20 * pixelsPerTwip)) <= 1.0);
-        const int before = window.WebBrowser1->height();
-        window.setMinimumSize(0, 0);
-        client->setMinimumSize(0, 0);
-        window.resize(500, window.menuBar()->height() + 30);
-        QTRY_COMPARE(window.WebBrowser1->width(), client->width());
-        QVERIFY(rest() < 0);
-        QCOMPARE(window.WebBrowser1->height(), before);
-        QVERIFY(p.messages.shown.isEmpty());
-    }
-
-    void layoutArithmetic()
-    {
-        QCOMPARE(*browserHeightTwips(3195, 825, 315, 20), 2035.0f);
-        QCOMPARE(*browserHeightTwips(3195, 825, 315, 0), 2055.0f);
-        QVERIFY(!browserHeightTwips(1000, 825, 315, 20));
-        QCOMPARE(*browserHeightTwips(1160, 825, 315, 20), 0.0f);
-        QVERIFY(!browserHeightTwips(std::numeric_limits<float>::infinity(), 1, 1, 0));
     }
 
     void salirClosesWithoutQuestionOrWrite()

@@ -7,7 +7,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -175,41 +174,6 @@ private slots:
             QCOMPARE(call.directory, p.folder());
             QCOMPARE(call.show, 3);
         }
-    }
-
-    void escapeLeavesThePromptOpen()
-    {
-        // Neither button is a cancel button: Escape does nothing at all.
-        TestPlatform p;
-        p.writeSettings(complete);
-        firstDialog prompt(p.profile, p.shell, p.messages, p.folder(), nullptr);
-        prompt.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&prompt));
-        prompt.chkmostrar->setChecked(true);
-        for (QWidget *focus :
-             std::initializer_list<QWidget *>{prompt.OKButton, prompt.chkmostrar}) {
-            focus->setFocus();
-            QTest::keyClick(focus, Qt::Key_Escape);
-            QVERIFY(prompt.isVisible());
-        }
-        QCOMPARE(show(p), QStringLiteral("1"));
-        QVERIFY(p.shell.calls.isEmpty());
-    }
-
-    void promptLayout()
-    {
-        TestPlatform p;
-        firstDialog prompt(p.profile, p.shell, p.messages, p.folder(), nullptr);
-        QCOMPARE(prompt.OKButton->text(), QStringLiteral("&Si"));
-        QCOMPARE(prompt.CancelButton->text(), QStringLiteral("&No"));
-        QCOMPARE(prompt.Label1->text(),
-                 QStringLiteral("Desea recibir las actualizaciones de este programa en su correo "
-                                "electrónico?"));
-        QCOMPARE(prompt.chkmostrar->text(), QStringLiteral("En el futuro no mostrar este mensaje"));
-        QVERIFY(prompt.chkmostrar->font().bold());
-        QVERIFY(!prompt.OKButton->isDefault() && !prompt.CancelButton->isDefault());
-        QVERIFY(prompt.windowFlags().testFlag(Qt::Tool));
-        QCOMPARE(prompt.OKButton->nextInFocusChain(), prompt.CancelButton);
     }
 
     void mailCommandsCheckTheUserData_data()

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -66,11 +65,6 @@ private slots:
         QVERIFY(!w.form->btnActualiza->isEnabled());
         QVERIFY(!w.form->wbrEjecutable->isVisibleTo(w.form.get()));
         QVERIFY(!w.form->wbrowserAct->isVisibleTo(w.form.get()));
-        QCOMPARE(w.form->Label1->text(),
-                 QStringLiteral("Si no se inicia la descarga automáticamente, puede utilizar el "
-                                "siguiente enlance para obtener la actualización, el paquete de "
-                                "actualización debe ejecutarse en la carpeta de instalación del "
-                                "sistema."));
         TestPlatform noSettings;
         Window q(noSettings, QByteArray());
         QFile::remove(noSettings.settingsPath());
@@ -139,17 +133,6 @@ private slots:
         w.hidden->document = listPage({}); // a label without child nodes
         w.form->btnOK_Click();
         QCOMPARE(p.messages.texts().last(), upToDate);
-    }
-
-    void trailingCommaGivesAnEmptyItem()
-    {
-        TestPlatform p;
-        Window w(p);
-        w.hidden->document = listPage({QStringLiteral("7,8,")});
-        w.form->btnOK_Click();
-        QCOMPARE(items(w.form->listVersion),
-                 (QStringList{QStringLiteral("7"), QStringLiteral("8"), QString()}));
-        QCOMPARE(w.form->actURL, QStringLiteral("http://h/act/archivoValores.asp?Numeros=7,8,"));
     }
 
     void answerWithoutLinkStillEndsTheWindow()

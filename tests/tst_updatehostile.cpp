@@ -262,6 +262,34 @@ private slots:
         QCOMPARE(readAll(m_p->folder() + QStringLiteral("/circulares/9001.pdf")), testPdf("9001"));
     }
 
+    // The list page sends the hidden browser on to another page, as a server's
+    // pages may: the last page the engine completes decides the buttons.
+    void theLastPageCompletedDecidesTheButtons_data()
+    {
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<bool>("packageOffered");
+        QTest::newRow("answer page") << QStringLiteral("archivo.asp?p=1") << true;
+        QTest::newRow("request page") << QStringLiteral("archivoValores.asp?Numeros=1") << false;
+        QTest::newRow("capitals") << QStringLiteral("ARCHIVO.ASP") << false;
+    }
+
+    void theLastPageCompletedDecidesTheButtons()
+    {
+        QFETCH(QString, next);
+        QFETCH(bool, packageOffered);
+        const QString path = QStringLiteral("/act/") + next.section(u'?', 0, 0);
+        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
+                        "<html><body><script>location.replace('" + next.toUtf8() +
+                            "')</script></body></html>");
+        m_server->serve(path, "<html><body><a href='x.zip'>x</a></body></html>");
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->requests.contains(path), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.wbrowserAct->Busy(), loadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(form.btnActualiza->isEnabled(), packageOffered, loadTimeout);
+        QCOMPARE(form.btnOK->isEnabled(), !packageOffered);
+    }
+
     void aDroppedOrStalledPackageEndsCleanly_data()
     {
         QTest::addColumn<bool>("drop"); // drop the connection, or stall until cancelled
