@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
     const QMap<QString, QByteArray> before = below(root.path());
     ZipPackageInstaller installer([](const QString &) { return quint64(1) << 30; });
-    const InstallOutcome outcome = installer.install(package, collection);
+    const InstallOutcome outcome = installer.install(package, collection, PackageTrust());
     const QMap<QString, QByteArray> after = below(root.path());
 
     for (auto it = after.cbegin(); it != after.cend(); ++it) {

@@ -23,6 +23,8 @@ DEPENDENCIES=(
     qt6-httpserver-dev
     qt6-websockets-dev
     libzip-dev
+    libsodium-dev
+    minisign
     zlib1g-dev
     libboost-dev
     qt6-pdf-dev

@@ -7,6 +7,7 @@
 // legisdisco-update-server --circulars DIR --write-index FILE writes the circular index page
 // of DIR, as the packages carry it, and ends.
 
+#include "publishedcatalog.h"
 #include "updateserver.h"
 
 #include <QCommandLineParser>
@@ -135,6 +136,42 @@ QString optionSyntax(const QCommandLineOption &option)
     return syntax;
 }
 
+// --write-catalog DIR: the catalog of DIR on standard output. 0 when written, 2 for a wrong
+// value, 1 when the folder or the table cannot be read.
+int writeCatalog(const QString &folder, const QString &sequenceText, const QString &validText,
+                 const QString &metadata)
+{
+    CatalogRequest request;
+    request.metadataFile = metadata;
+    const QDateTime now = QDateTime::currentDateTime();
+    bool ok = true;
+    request.sequence = sequenceText.isEmpty()
+                           ? now.toString(QStringLiteral("yyyyMMddhhmm")).toULongLong()
+                           : sequenceText.toULongLong(&ok);
+    if (!ok) {
+        complain(QStringLiteral("invalid --sequence '%1': give a whole number").arg(sequenceText));
+        return 2;
+    }
+    request.validUntil =
+        validText.isEmpty() ? now.date().addYears(1) : QDate::fromString(validText, Qt::ISODate);
+    if (!request.validUntil.isValid()) {
+        complain(
+            QStringLiteral("invalid --valid-until '%1': give a date as YYYY-MM-DD").arg(validText));
+        return 2;
+    }
+    QString error;
+    const std::optional<Catalog> catalog = catalogOfFolder(folder, request, &error);
+    if (!catalog) {
+        complain(error);
+        return 1;
+    }
+    const QByteArray text = catalog->text();
+    return std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size()) &&
+                   std::fflush(stdout) == 0
+               ? 0
+               : 1;
+}
+
 QString helpPage(const QList<QCommandLineOption> &options)
 {
     const QString program = QStringLiteral("legisdisco-update-server");
@@ -157,6 +194,12 @@ QString helpPage(const QList<QCommandLineOption> &options)
          QStringLiteral("%1 --circulars ~/circulares \\\n"
                         "    --write-index circulares.htm")
              .arg(program)},
+        {QStringLiteral("Publish a signed catalog: write it, sign it with the publisher's "
+                        "minisign key, and serve it with the circulars:"),
+         QStringLiteral("%1 --write-catalog ~/circulares \\\n"
+                        "    --metadata circulares.tsv > ~/circulares/catalogo.txt\n"
+                        "minisign -Sm ~/circulares/catalogo.txt")
+             .arg(program)},
         {QStringLiteral("The service of the Debian package, once its options are set:"),
          QStringLiteral("sudoedit /etc/default/legisdisco-update-server\n"
                         "sudo systemctl enable --now legisdisco-update-server\n"
@@ -174,6 +217,8 @@ QString helpPage(const QList<QCommandLineOption> &options)
             verbatim(QStringLiteral("%1 --circulars DIR [--bind ADDR] [--port N]\n"
                                     "%2 [--public-url URL] [--cache DIR] [OPTION...]\n"
                                     "%1 --circulars DIR --write-index FILE\n"
+                                    "%1 --write-catalog DIR [--sequence N]\n"
+                                    "%2 [--valid-until YYYY-MM-DD] [--metadata FILE]\n"
                                     "%1 --help")
                          .arg(program, QString(program.size(), u' ')),
                      4),
@@ -187,6 +232,15 @@ QString helpPage(const QList<QCommandLineOption> &options)
                         "links to, which holds the circulars asked for and the index page of "
                         "every circular served. The viewers' legisdis.ini names the server in "
                         "[http] actualizacion."),
+                    4) +
+            u'\n' +
+            wrapped(QStringLiteral(
+                        "Where the folder holds a catalog signed by the publisher, catalogo.txt "
+                        "and catalogo.txt.minisig (see --write-catalog), both are served under "
+                        "the same prefix and every package carries both at its root in place of "
+                        "the index page; viewers that hold the publisher's key install only what "
+                        "the catalog vouches for. A catalog that does not match the circulars "
+                        "keeps the server from starting."),
                     4) +
             u'\n' +
             wrapped(QStringLiteral(
@@ -219,16 +273,18 @@ QString helpPage(const QList<QCommandLineOption> &options)
                                  "restarts.")}}),
         entries(QStringLiteral("EXIT STATUS"),
                 {{QStringLiteral("0"),
-                  QStringLiteral("Stopped by SIGTERM or SIGINT, or --write-index wrote the "
-                                 "page.")},
+                  QStringLiteral("Stopped by SIGTERM or SIGINT, or --write-index or "
+                                 "--write-catalog wrote what it was asked for.")},
                  {QStringLiteral("1"),
-                  QStringLiteral("The server cannot listen on the address and port, the index "
-                                 "page cannot be written, or an option is unknown or lacks its "
-                                 "value.")},
+                  QStringLiteral(
+                      "The server cannot listen on the address and port, the index "
+                      "page or the catalog cannot be written, or an option is unknown or lacks its "
+                      "value.")},
                  {QStringLiteral("2"),
                   QStringLiteral("Any other mistake on the command line: a wrong value, no "
-                                 "--circulars, or a circulars folder that is missing or "
-                                 "unreadable.")}}),
+                                 "--circulars, a circulars folder that is missing or "
+                                 "unreadable, or a catalog that does not match its "
+                                 "circulars.")}}),
         examples,
     };
     return sections.join(u'\n');
@@ -317,6 +373,30 @@ int main(int argc, char *argv[])
         QStringLiteral("Write the circular index page of the --circulars folder to FILE, as "
                        "the packages carry it, and exit without serving."),
         QStringLiteral("FILE"));
+    const QCommandLineOption catalogOption(
+        QStringLiteral("write-catalog"),
+        QStringLiteral("Print the catalog of the circulars in DIR to standard output, for the "
+                       "publisher to sign with minisign, and exit without serving."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption sequenceOption(
+        QStringLiteral("sequence"),
+        QStringLiteral("With --write-catalog: the catalog's sequence number, which must grow "
+                       "from one signed catalog to the next (default: the date and time now, "
+                       "YYYYMMDDhhmm)."),
+        QStringLiteral("N"));
+    const QCommandLineOption validUntilOption(
+        QStringLiteral("valid-until"),
+        QStringLiteral("With --write-catalog: the catalog's last valid day, after which "
+                       "viewers refuse it (default: a year from today)."),
+        QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption metadataOption(
+        QStringLiteral("metadata"),
+        QStringLiteral("With --write-catalog: a UTF-8 table separated by tabs, with the header "
+                       "\"numero fecha titulo deroga modifica\", giving each circular's date, "
+                       "title and the circulars it repeals or amends (comma-separated "
+                       "numbers). A circular not in it takes its title from the PDF and its "
+                       "date from the file (default: none)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help and exit."));
     // Qt's own help has --help-all too; it shows the same page.
@@ -326,7 +406,8 @@ int main(int argc, char *argv[])
         circularsOption,   bindOption,           portOption,        publicOption,
         cacheOption,       cacheSizeOption,      cacheKeepOption,   memoryOption,
         connectionsOption, requestTimeoutOption, idleTimeoutOption, workersOption,
-        quietOption,       indexOption,          helpOption,        helpAllOption};
+        quietOption,       indexOption,          catalogOption,     sequenceOption,
+        validUntilOption,  metadataOption,       helpOption,        helpAllOption};
     parser.addOptions(commandLine);
     parser.process(app);
 
@@ -340,6 +421,10 @@ int main(int argc, char *argv[])
                      .arg(parser.positionalArguments().constFirst()));
         return 2;
     }
+    if (parser.isSet(catalogOption)) {
+        return writeCatalog(parser.value(catalogOption), parser.value(sequenceOption),
+                            parser.value(validUntilOption), parser.value(metadataOption));
+    }
     if (!parser.isSet(circularsOption) || parser.value(circularsOption).isEmpty()) {
         complain(QStringLiteral("--circulars DIR is required (see --help)"));
         return 2;
@@ -352,6 +437,11 @@ int main(int argc, char *argv[])
     }
     if (!folderInfo.isDir() || !folderInfo.isReadable()) {
         complain(QStringLiteral("%1 is not a readable folder").arg(folder));
+        return 2;
+    }
+
+    if (const QString mismatch = catalogMismatch(folder); !mismatch.isEmpty()) {
+        complain(mismatch);
         return 2;
     }
 

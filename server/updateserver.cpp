@@ -1,11 +1,13 @@
 #include "updateserver.h"
 
 #include "packagesets.h"
+#include "publishedcatalog.h"
 #include "serverpages.h"
 #include "updatecontract.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -52,6 +54,8 @@ constexpr QLatin1String answerName = UpdateContract::answerPage;
 constexpr QLatin1String packagesFolder = UpdateContract::packagesFolder;
 constexpr QLatin1String indexEntry = UpdateContract::indexPage;
 const QLatin1String packagePrefix("actualizacion-");
+// A catalog larger than this is not served (a few hundred bytes a circular).
+constexpr qint64 maxCatalogBytes = 64 * 1024 * 1024;
 const QLatin1String packageSuffix(".zip");
 
 Reply htmlReply(int status, QByteArray body)
@@ -261,7 +265,7 @@ HttpAnswer UpdateServer::answer(const HttpRequest &request)
 
 UpdateServer::Reply UpdateServer::route(const QString &method, const QString &target)
 {
-    enum class Page { List, Request, Answer, Package };
+    enum class Page { List, Request, Answer, Package, Catalog };
 
     const qsizetype question = target.indexOf(u'?');
     const QString query = question < 0 ? QString() : target.mid(question + 1);
@@ -282,6 +286,10 @@ UpdateServer::Reply UpdateServer::route(const QString &method, const QString &ta
         page = Page::Request;
     } else if (name.compare(answerName, Qt::CaseInsensitive) == 0) {
         page = Page::Answer;
+    } else if (name.compare(UpdateContract::catalogFile, Qt::CaseInsensitive) == 0 ||
+               name.compare(UpdateContract::catalogSignatureFile, Qt::CaseInsensitive) == 0) {
+        page = Page::Catalog;
+        set = name.toString().toLower();
     } else if (name.startsWith(packagesFolder, Qt::CaseInsensitive)) {
         // paquetes/SET/actualizacion-NAME.zip
         const QStringView rest = name.mid(packagesFolder.size());
@@ -314,6 +322,8 @@ UpdateServer::Reply UpdateServer::route(const QString &method, const QString &ta
         return answerPage(query);
     case Page::Package:
         return package(set, packageName);
+    case Page::Catalog:
+        return catalogFile(set);
     }
     return notFound();
 }
@@ -404,6 +414,23 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
                                             QStringLiteral(".pdf"),
                                         path, digest.stamp, digest.crc));
     }
+    // A folder with the publisher's signed catalog sends it, and its signature, in place of
+    // the index page: the viewer writes its index from the catalog.
+    const QString catalogPath = catalogPathIn(m_folder);
+    if (QFileInfo::exists(catalogPath)) {
+        const std::pair<QLatin1String, QString> files[] = {
+            {UpdateContract::catalogFile, catalogPath},
+            {UpdateContract::catalogSignatureFile, catalogSignaturePathIn(m_folder)}};
+        for (const auto &[entry, path] : files) {
+            const FileFacts::Digest digest = m_facts.digest(path);
+            if (digest.sha256.isEmpty())
+                return {};
+            hash.addData(QByteArrayView(entry.data(), entry.size() + 1)); // with its NUL
+            hash.addData(digest.sha256);
+            parts->append(PackagePart::file(entry, path, digest.stamp, digest.crc));
+        }
+        return QString::fromLatin1(hash.result().toHex().left(nameLength));
+    }
     hash.addData(QByteArrayView("index\0", 6));
     hash.addData(index.digest);
     parts->append(index.part);
@@ -432,6 +459,17 @@ PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
         *refused = false;
         return true;
     };
+}
+
+UpdateServer::Reply UpdateServer::catalogFile(const QString &name)
+{
+    QFile file(QDir(m_folder).filePath(name));
+    if (!QFileInfo(file.fileName()).isFile() || !file.open(QIODevice::ReadOnly) ||
+        file.size() > maxCatalogBytes)
+        return notFound();
+    Reply reply = htmlReply(200, file.readAll());
+    reply.type = QByteArrayLiteral("text/plain; charset=utf-8");
+    return reply;
 }
 
 UpdateServer::Reply UpdateServer::listPage()

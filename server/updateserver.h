@@ -47,7 +47,10 @@ struct UpdateServerOptions {
 //       the answer page; its first link is the package, paquetes/SET/actualizacion-NAME.zip
 //   GET paquetes/SET/actualizacion-NAME.zip
 //       the package: a zip of the requested circulars as "circulares/<id>.pdf", and the
-//       index of every circular served, "pagina/circulares.htm"
+//       index of every circular served, "pagina/circulares.htm"; where the folder holds
+//       the publisher's signed catalog, the catalog and its signature at the root instead
+//   GET catalogo.txt, catalogo.txt.minisig
+//       the signed catalog of the folder, where it has one
 //
 // SET is the requested set of circulars, written compactly (PackageSets); NAME is a hash of
 // that set, of the contents of its files and of the index. Both are derived from the files
@@ -126,6 +129,8 @@ private:
     Reply requestPage(const QString &query);
     Reply answerPage(const QString &query);
     Reply package(const QString &set, const QString &name);
+    // catalogo.txt or catalogo.txt.minisig, as the folder holds it.
+    Reply catalogFile(const QString &name);
 
     Catalog catalog();
     // The most circulars a set may name: as many as the folder has held (packages made

@@ -121,7 +121,7 @@ void tst_PackageInstaller::installsDocumentsAndReplacesACircular()
         {"pagina/img/logo.png", "\x89PNG"},
     });
     ZipPackageInstaller installer;
-    const InstallOutcome outcome = installer.install(package, m_collection);
+    const InstallOutcome outcome = installer.install(package, m_collection, PackageTrust());
     QVERIFY2(outcome.installed, qPrintable(outcome.message));
     QCOMPARE(outcome.circulars, 3);
     QCOMPARE(outcome.files, 6);
@@ -234,7 +234,7 @@ void tst_PackageInstaller::refusesHostilePackages()
         QDir(m_root->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
     ZipPackageInstaller installer;
-    const InstallOutcome outcome = installer.install(package, m_collection);
+    const InstallOutcome outcome = installer.install(package, m_collection, PackageTrust());
     QVERIFY2(outcome.reason.contains(reason), qPrintable(outcome.message));
     verifyUntouched(outcome);
 }
@@ -243,7 +243,7 @@ void tst_PackageInstaller::refusesWhatDoesNotFitTheDisk()
 {
     const QString package = makePackage({{"circulares/4001.pdf", testPdf(QByteArray(1000, 'a'))}});
     ZipPackageInstaller installer([](const QString &) { return quint64(1050); });
-    const InstallOutcome outcome = installer.install(package, m_collection);
+    const InstallOutcome outcome = installer.install(package, m_collection, PackageTrust());
     QVERIFY2(outcome.reason.contains(QStringLiteral("espacio libre")), qPrintable(outcome.message));
     verifyUntouched(outcome);
 }
@@ -262,7 +262,7 @@ void tst_PackageInstaller::aFailedMoveLeavesTheCollectionAsItWas()
         }
         return QFile::rename(from, to) || (QFile::remove(to) && QFile::rename(from, to));
     });
-    const InstallOutcome outcome = installer.install(package, m_collection);
+    const InstallOutcome outcome = installer.install(package, m_collection, PackageTrust());
     QCOMPARE(moves, 3);
     QVERIFY2(outcome.reason.contains(QStringLiteral("circulares/4001.pdf")),
              qPrintable(outcome.message));

@@ -30,6 +30,12 @@ struct Options {
                        "mejores primero (ruta[#page=N], título y fragmento, separados por "
                        "tabuladores), y termina."),
         QStringLiteral("TEXTO")};
+    QCommandLineOption verify{
+        QStringList{QStringLiteral("verify")},
+        QStringLiteral("Comprueba, sin ventana, las circulares y páginas de la colección con "
+                       "el catálogo firmado por el publicador: una línea por archivo "
+                       "modificado, ausente o que no figura en él; termina con 0 si todo "
+                       "coincide.")};
 };
 
 QStringList ownArguments(const QStringList &arguments)
@@ -45,7 +51,7 @@ void describe(QCommandLineParser &parser, const Options &options)
     parser.setApplicationDescription(
         QStringLiteral("Visor de la colección de normativa: páginas, manuales y circulares."));
     parser.addOptions({options.help, options.version, options.collection, options.installPackage,
-                       options.search});
+                       options.search, options.verify});
 }
 
 // The options the window toolkit takes for itself (QApplication removes them).
@@ -99,7 +105,8 @@ bool wantsCommandOnly(const QStringList &arguments)
     parser.parse(ownArguments(arguments));
     // Read the way parseCommandLine reads them, whatever else is wrong.
     return parser.isSet(options.help) || parser.isSet(options.version) ||
-           parser.isSet(options.installPackage) || parser.isSet(options.search);
+           parser.isSet(options.installPackage) || parser.isSet(options.search) ||
+           parser.isSet(options.verify);
 }
 
 CommandLine parseCommandLine(const QStringList &arguments)
@@ -135,6 +142,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         line.mode = CommandLine::Mode::InstallPackage;
     } else if (parser.isSet(options.search)) {
         line.mode = CommandLine::Mode::Search;
+    } else if (parser.isSet(options.verify)) {
+        line.mode = CommandLine::Mode::Verify;
     }
     return line;
 }

@@ -11,6 +11,7 @@ struct CommandLine {
         Version,        // print the version and end
         InstallPackage, // install a package file and end
         Search,         // search the collection, print the hits and end
+        Verify,         // check the collection against its signed catalog and end
         Error,          // the command line could not be read; error says why
     };
     Mode mode = Mode::Browse;

@@ -22,11 +22,13 @@
 #include "searchindex.h"
 #include "spanishlanguage.h"
 #include "startupprobe.h"
+#include "verifycommand.h"
 #include "webbrowser.h"
 #include "xdgshell.h"
 #include "zippackageinstaller.h"
 
 #include <QApplication>
+#include <QDate>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QScreen>
@@ -79,13 +81,17 @@ int runCommand(int argc, char *argv[])
         err << line.error << Qt::endl;
         return 2;
     case CommandLine::Mode::InstallPackage:
-    case CommandLine::Mode::Search: {
+    case CommandLine::Mode::Search:
+    case CommandLine::Mode::Verify: {
         if (!line.collection.isEmpty() && !QFileInfo(line.collection).isDir()) {
             err << QStringLiteral("La carpeta de la colección no existe: %1").arg(line.collection)
                 << Qt::endl;
             return 2;
         }
         const Collection collection = userCollection(collectionFolder(line));
+        if (line.mode == CommandLine::Mode::Verify) {
+            return verifyCommand(collection, QDate::currentDate(), out, err);
+        }
         if (line.mode == CommandLine::Mode::InstallPackage) {
             ZipPackageInstaller installer;
             return installPackageCommand(installer, collection, line.packageFile, out, err);

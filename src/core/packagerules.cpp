@@ -62,6 +62,10 @@ EntryVerdict checkEntryName(const QString &name)
         }
     }
 
+    if (!isFolder && parts.size() == 1 &&
+        (name == UpdateContract::catalogFile || name == UpdateContract::catalogSignatureFile)) {
+        return EntryVerdict{true, EntryKind::Catalog, QString()};
+    }
     const QString top = parts.first();
     const QString notAllowed =
         QStringLiteral("«%1» no es un documento de la colección (solo se admiten circulares y "

@@ -15,6 +15,7 @@ enum class EntryKind {
     Manual,   // sistemas/<name>.pdf
     Page,     // pagina/...: pages, style sheets, images
     Folder,   // a folder entry of one of the above ("pagina/img/"); nothing to unpack
+    Catalog,  // the signed catalog and its signature, at the root of the package
 };
 
 struct EntryVerdict {

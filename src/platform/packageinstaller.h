@@ -1,23 +1,29 @@
 #pragma once
 
+#include "packagetrust.h"
+
 #include <QString>
 
 // What became of one package: installed, with how many files and circulars,
 // or refused, with the reason. message says it to the user, in Spanish.
 struct InstallOutcome {
     bool installed = false;
-    int circulars = 0; // circulars installed
-    int files = 0;     // every file installed, circulars included
-    QString reason;    // why the package was refused; empty when installed
-    QString message;   // the whole outcome, for a message box or a terminal
+    bool verified = false; // its signed catalog vouched for every file
+    int circulars = 0;     // circulars installed
+    int files = 0;         // every file installed, circulars included
+    QString reason;        // why the package was refused; empty when installed
+    QString message;       // the whole outcome, for a message box or a terminal
 };
 
 // Unpacks an update package (a zip) into a collection folder, taking only
-// documents the collection is made of and checking every entry first; all or
-// nothing. Nothing of the package is ever run.
+// documents the collection is made of and checking every entry first, and,
+// where trust holds the publisher's key, only what the package's signed
+// catalog vouches for; all or nothing. Nothing of the package is ever run. The
+// catalog of a package that passed is kept at the top of the folder.
 class PackageInstaller {
 public:
     virtual ~PackageInstaller() = default;
 
-    virtual InstallOutcome install(const QString &packagePath, const QString &collectionFolder) = 0;
+    virtual InstallOutcome install(const QString &packagePath, const QString &collectionFolder,
+                                   const PackageTrust &trust) = 0;
 };

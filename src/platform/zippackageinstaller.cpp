@@ -1,7 +1,10 @@
 #include "zippackageinstaller.h"
 
 #include "packagerules.h"
+#include "packagetrust.h"
+#include "updatecontract.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -128,8 +131,9 @@ std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
 }
 
 // Unpacks one entry into path, checking it on the way: never more than it
-// declares, its checksum, and a PDF where a PDF belongs.
-void unpack(zip_t *archive, const Entry &entry, const QString &path)
+// declares, its checksum, and a PDF where a PDF belongs. Answers the SHA-256 of
+// what it wrote, in hex.
+QByteArray unpack(zip_t *archive, const Entry &entry, const QString &path)
 {
     const QString shown = printable(entry.name);
     const QString broken = QStringLiteral("«%1» está dañado en el paquete").arg(shown);
@@ -146,6 +150,7 @@ void unpack(zip_t *archive, const Entry &entry, const QString &path)
             QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
     }
     QByteArray buffer(chunkSize, Qt::Uninitialized);
+    QCryptographicHash digest(QCryptographicHash::Sha256);
     quint64 written = 0;
     for (;;) {
         const zip_int64_t got = zip_fread(in.get(), buffer.data(), buffer.size());
@@ -164,6 +169,7 @@ void unpack(zip_t *archive, const Entry &entry, const QString &path)
             throw Refusal{QStringLiteral("«%1» se descomprime a más de lo que declara el paquete")
                               .arg(shown)};
         }
+        digest.addData(QByteArrayView(buffer.constData(), got));
         if (out.write(buffer.constData(), got) != got) {
             throw Refusal{
                 QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
@@ -184,6 +190,7 @@ void unpack(zip_t *archive, const Entry &entry, const QString &path)
         throw Refusal{
             QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
     }
+    return digest.result().toHex();
 }
 
 // The moves of one installation, so that they can be undone.
@@ -307,6 +314,12 @@ QString ZipPackageInstaller::installedMessage(int circulars, int files)
         .arg(files);
 }
 
+QString ZipPackageInstaller::unverifiedNotice()
+{
+    return QStringLiteral("No se pudo verificar que el paquete sea del publicador: esta "
+                          "instalación no tiene su clave pública (legisdis.pub).");
+}
+
 QString ZipPackageInstaller::refusedMessage(const QString &reason)
 {
     return QStringLiteral("No se instaló el paquete de actualización: %1. La colección no se "
@@ -315,7 +328,8 @@ QString ZipPackageInstaller::refusedMessage(const QString &reason)
 }
 
 InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
-                                            const QString &collectionFolder)
+                                            const QString &collectionFolder,
+                                            const PackageTrust &trust)
 {
     InstallOutcome outcome;
     try {
@@ -346,22 +360,60 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
         if (!staging.isValid()) {
             throw Refusal{QStringLiteral("no se pudo escribir en la colección")};
         }
+        QList<PackageFile> documents;
+        QByteArray catalogText;
+        QByteArray signature;
         for (const Entry &entry : files) {
-            unpack(archive.get(), entry, QDir(staging.path()).filePath(entry.name));
+            const QString staged = QDir(staging.path()).filePath(entry.name);
+            const QByteArray sha256 = unpack(archive.get(), entry, staged);
+            if (entry.kind != EntryKind::Catalog) {
+                documents.append(PackageFile{entry.name, sha256, qint64(entry.size)});
+            } else if (trust.keyed) {
+                QFile file(staged);
+                if (!file.open(QIODevice::ReadOnly)) {
+                    throw Refusal{QStringLiteral("no se pudo leer el catálogo del paquete")};
+                }
+                (entry.name == UpdateContract::catalogFile ? catalogText : signature) =
+                    file.readAll();
+            }
+        }
+        if (trust.keyed) {
+            QString reason;
+            if (!vouchedCatalog(trust, catalogText, signature, documents, &reason)) {
+                throw Refusal{reason};
+            }
         }
 
-        InstallMoves placement(collectionFolder, staging.path(), m_move);
+        // The catalog goes in last, so that it never vouches for files that did not
+        // arrive; without the publisher's key nothing vouches for the package, and its
+        // catalog stays out of the collection.
+        std::vector<Entry> placed;
         for (const Entry &entry : files) {
+            if (entry.kind != EntryKind::Catalog) {
+                placed.push_back(entry);
+            }
+        }
+        for (const Entry &entry : files) {
+            if (entry.kind == EntryKind::Catalog && trust.keyed) {
+                placed.push_back(entry);
+            }
+        }
+        InstallMoves placement(collectionFolder, staging.path(), m_move);
+        for (const Entry &entry : placed) {
             if (!placement.place(entry.name)) {
                 placement.undo();
                 throw Refusal{QStringLiteral("no se pudo colocar «%1» en la colección")
                                   .arg(printable(entry.name))};
             }
-            outcome.files += 1;
+            outcome.files += entry.kind == EntryKind::Catalog ? 0 : 1;
             outcome.circulars += entry.kind == EntryKind::Circular ? 1 : 0;
         }
         outcome.installed = true;
+        outcome.verified = trust.keyed;
         outcome.message = installedMessage(outcome.circulars, outcome.files);
+        if (!outcome.verified) {
+            outcome.message += u' ' + unverifiedNotice();
+        }
     } catch (const Refusal &refusal) {
         outcome = InstallOutcome();
         outcome.reason = refusal.reason;

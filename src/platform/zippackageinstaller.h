@@ -23,10 +23,13 @@ public:
 
     ZipPackageInstaller(FreeSpace freeSpace = {}, Move move = {});
 
-    InstallOutcome install(const QString &packagePath, const QString &collectionFolder) override;
+    InstallOutcome install(const QString &packagePath, const QString &collectionFolder,
+                           const PackageTrust &trust) override;
 
     // The outcome message for n circulars and files installed.
     static QString installedMessage(int circulars, int files);
+    // What an install without the publisher's key adds to its outcome.
+    static QString unverifiedNotice();
     // The outcome message for a refused package.
     static QString refusedMessage(const QString &reason);
 

@@ -5,6 +5,7 @@
 #include "download.h"
 #include "messageboxes.h"
 #include "packageinstaller.h"
+#include "packagetrust.h"
 #include "placement.h"
 #include "twips.h"
 #include "updatecheck.h"
@@ -14,6 +15,7 @@
 #include "windowtexts.h"
 #include "wrappingbutton.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -198,7 +200,8 @@ void frmActualiza::downloadAndInstall(const QString &link)
     // The package is installed, never run: it may carry only documents of the collection.
     switch (download.status) {
     case DownloadResult::Status::Saved: {
-        const InstallOutcome outcome = m_services.packageInstaller.install(download.path, folder);
+        const InstallOutcome outcome = m_services.packageInstaller.install(
+            download.path, folder, trustFor(m_collection, QDate::currentDate()));
         // The package was saved only to be installed; it is not part of the collection.
         QFile::remove(download.path);
         m_installed = outcome.installed;

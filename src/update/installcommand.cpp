@@ -2,14 +2,17 @@
 
 #include "collection.h"
 #include "packageinstaller.h"
+#include "packagetrust.h"
 
+#include <QDate>
 #include <QDir>
 #include <QTextStream>
 
 int installPackageCommand(PackageInstaller &installer, const Collection &collection,
                           const QString &packageFile, QTextStream &out, QTextStream &err)
 {
-    const InstallOutcome outcome = installer.install(packageFile, collection.installFolder());
+    const InstallOutcome outcome = installer.install(packageFile, collection.installFolder(),
+                                                     trustFor(collection, QDate::currentDate()));
     if (!outcome.installed) {
         err << outcome.message << Qt::endl;
         return 1;

@@ -42,13 +42,15 @@ public:
     struct Call {
         QString package;
         QString folder;
+        PackageTrust trust;
     };
-    InstallOutcome install(const QString &packagePath, const QString &collectionFolder) override
+    InstallOutcome install(const QString &packagePath, const QString &collectionFolder,
+                           const PackageTrust &trust) override
     {
-        calls.append({packagePath, collectionFolder});
+        calls.append({packagePath, collectionFolder, trust});
         return answer;
     }
     QList<Call> calls;
     InstallOutcome answer{
-        true, 1, 1, {}, QStringLiteral("Se instaló 1 circular nueva en la colección.")};
+        true, false, 1, 1, {}, QStringLiteral("Se instaló 1 circular nueva en la colección.")};
 };
