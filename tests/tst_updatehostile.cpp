@@ -257,7 +257,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), loadTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(
             m_p->messages.texts(),
-            QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")},
+            QStringList{
+                QStringLiteral("Se instaló 1 circular nueva en la colección."
+                               " No se pudo verificar que el paquete sea del publicador: esta "
+                               "instalación no tiene su clave pública (legisdis.pub).")},
             loadTimeout);
         QCOMPARE(readAll(m_p->folder() + QStringLiteral("/circulares/9001.pdf")), testPdf("9001"));
     }
