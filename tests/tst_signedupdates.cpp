@@ -1,0 +1,331 @@
+#include "catalog.h"
+#include "collection.h"
+#include "collectioncheck.h"
+#include "packagetrust.h"
+#include "testfiles.h"
+#include "testzip.h"
+#include "verifycommand.h"
+#include "zippackageinstaller.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <functional>
+
+namespace {
+
+// Every file below root with its bytes, hidden ones included.
+QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> all;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        all.insert(QDir(root).relativeFilePath(path), readAll(path));
+    }
+    return all;
+}
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Runs the publisher's tool; its standard output, or a failed test.
+bool minisign(const QStringList &arguments, const QString &folder)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral("minisign"), arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+// What a row of the table does to the package before it is installed.
+struct Package {
+    QList<TestZipEntry> entries;
+    Catalog catalog;
+    QString signingKey = QStringLiteral("editor"); // the publisher's
+    bool legacySignature = false;
+    bool signCatalog = true;
+    std::function<void(Package &)> afterSigning;
+    QByteArray catalogText;
+    QByteArray signature;
+};
+
+} // namespace
+
+// Packages signed by the publisher with minisign, made with the real tool, installed by the
+// real installer into a real collection folder.
+class TestSignedUpdates : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void onlyWhatTheCatalogVouchesForInstalls_data();
+    void onlyWhatTheCatalogVouchesForInstalls();
+    void withoutTheKeyPackagesInstallUnverified();
+    void theCommandLineInstallsAndRefusesAlike();
+    void verifyNamesWhatDiffersFromTheCatalog();
+
+private:
+    QString program() const { return m_root->filePath(QStringLiteral("programa")); }
+    Package goodPackage() const;
+    // Signs the package's catalog and writes the zip; its path.
+    QString write(Package package);
+
+    std::unique_ptr<QTemporaryDir> m_keys;
+    std::unique_ptr<QTemporaryDir> m_root;
+};
+
+void TestSignedUpdates::initTestCase()
+{
+    m_keys = std::make_unique<QTemporaryDir>();
+    for (const char *name : {"editor", "intruso"}) {
+        const QString key = QString::fromLatin1(name);
+        QVERIFY(minisign({QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
+                          key + QStringLiteral(".pub"), QStringLiteral("-s"),
+                          key + QStringLiteral(".key")},
+                         m_keys->path()));
+    }
+}
+
+void TestSignedUpdates::init()
+{
+    m_root = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir().mkpath(program() + QStringLiteral("/circulares")));
+    QVERIFY(writeAll(program() + QStringLiteral("/circulares/1001.pdf"), testPdf("1001")));
+    QVERIFY(QFile::copy(m_keys->filePath(QStringLiteral("editor.pub")),
+                        program() + QStringLiteral("/legisdis.pub")));
+}
+
+Package TestSignedUpdates::goodPackage() const
+{
+    Package package;
+    package.catalog.sequence = 7;
+    package.catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const char *number : {"1001", "1002"}) {
+        const QByteArray pdf = testPdf(QByteArray("circular ") + number);
+        package.entries.append(TestZipEntry{QByteArray("circulares/") + number + ".pdf", pdf});
+        package.catalog.circulars.append(
+            CatalogCircular{QString::fromLatin1(number),
+                            QDate(2024, 1, 15),
+                            sha256(pdf),
+                            pdf.size(),
+                            {},
+                            {},
+                            QStringLiteral("Circular %1").arg(QString::fromLatin1(number))});
+    }
+    return package;
+}
+
+QString TestSignedUpdates::write(Package package)
+{
+    const QString folder = m_root->filePath(QStringLiteral("firma"));
+    QDir().mkpath(folder);
+    const QString catalogPath = QDir(folder).filePath(QStringLiteral("catalogo.txt"));
+    writeAll(catalogPath, package.catalog.text());
+    QFile::remove(catalogPath + QStringLiteral(".minisig"));
+    if (package.signCatalog) {
+        QStringList arguments = {QStringLiteral("-S"), QStringLiteral("-s"),
+                                 m_keys->filePath(package.signingKey + QStringLiteral(".key")),
+                                 QStringLiteral("-m"), catalogPath};
+        if (package.legacySignature) {
+            arguments.append(QStringLiteral("-l"));
+        }
+        if (!minisign(arguments, folder)) {
+            return {};
+        }
+        package.signature = readAll(catalogPath + QStringLiteral(".minisig"));
+    }
+    package.catalogText = readAll(catalogPath);
+    if (package.afterSigning) {
+        package.afterSigning(package);
+    }
+    QList<TestZipEntry> entries = package.entries;
+    if (!package.catalogText.isEmpty()) {
+        entries.append(TestZipEntry{"catalogo.txt", package.catalogText});
+    }
+    if (!package.signature.isEmpty()) {
+        entries.append(TestZipEntry{"catalogo.txt.minisig", package.signature});
+    }
+    const QString zip = m_root->filePath(QStringLiteral("paquete.zip"));
+    QFile::remove(zip);
+    return writeTestZip(zip, entries) ? zip : QString();
+}
+
+void TestSignedUpdates::onlyWhatTheCatalogVouchesForInstalls_data()
+{
+    QTest::addColumn<std::function<void(Package &)>>("change");
+    QTest::addColumn<QString>("refusal"); // empty: installs
+
+    using Change = std::function<void(Package &)>;
+    QTest::newRow("signed by the publisher") << Change([](Package &) {}) << QString();
+    QTest::newRow("older kind of signature")
+        << Change([](Package &p) { p.legacySignature = true; }) << QString();
+    QTest::newRow("the same sequence again")
+        << Change([](Package &p) { p.catalog.sequence = 5; }) << QString();
+    QTest::newRow("unsigned") << Change([](Package &p) {
+        p.signCatalog = false;
+        p.afterSigning = [](Package &q) { q.catalogText.clear(); };
+    }) << QStringLiteral("no trae el catálogo firmado");
+    QTest::newRow("catalog without its signature")
+        << Change([](Package &p) { p.signCatalog = false; })
+        << QStringLiteral("no trae el catálogo firmado");
+    QTest::newRow("signed with another key")
+        << Change([](Package &p) { p.signingKey = QStringLiteral("intruso"); })
+        << QStringLiteral("otra clave");
+    QTest::newRow("a circular changed after signing") << Change([](Package &p) {
+        p.afterSigning = [](Package &q) { q.entries[1].data = testPdf("falsificada"); };
+    }) << QStringLiteral("«circulares/1002.pdf» no es el que firmó el publicador");
+    QTest::newRow("the catalog changed after signing") << Change([](Package &p) {
+        p.afterSigning = [](Package &q) {
+            q.catalogText.replace("Circular 1002", "Circular 1003");
+        };
+    }) << QStringLiteral("la firma no corresponde");
+    QTest::newRow("the trusted comment changed") << Change([](Package &p) {
+        p.afterSigning = [](Package &q) {
+            q.signature.replace("trusted comment: ", "trusted comment: x");
+        };
+    }) << QStringLiteral("comentario de confianza");
+    QTest::newRow("a file the catalog does not list") << Change([](Package &p) {
+        p.afterSigning = [](Package &q) {
+            q.entries.append(TestZipEntry{"pagina/circulares.htm", "<html>falsa</html>"});
+        };
+    }) << QStringLiteral("«pagina/circulares.htm» no figura en el catálogo firmado");
+    QTest::newRow("expired") << Change([](Package &p) {
+        p.catalog.validUntil = QDate::currentDate().addDays(-1);
+    }) << QStringLiteral("venció");
+    QTest::newRow("older than the one accepted")
+        << Change([](Package &p) { p.catalog.sequence = 4; })
+        << QStringLiteral("es anterior al que ya tiene la colección (número 5)");
+}
+
+void TestSignedUpdates::onlyWhatTheCatalogVouchesForInstalls()
+{
+    QFETCH(std::function<void(Package &)>, change);
+    QFETCH(QString, refusal);
+
+    // The collection already accepted the publisher's catalog number 5.
+    Package accepted = goodPackage();
+    accepted.catalog.sequence = 5;
+    accepted.entries.removeLast();
+    accepted.catalog.circulars.removeLast();
+    accepted.entries.first().data = testPdf("1001");
+    accepted.catalog.circulars.first().sha256 = sha256(testPdf("1001"));
+    accepted.catalog.circulars.first().size = testPdf("1001").size();
+    ZipPackageInstaller installer;
+    const Collection collection(program());
+    const QString first = write(accepted);
+    QVERIFY(!first.isEmpty());
+    QVERIFY(
+        installer.install(first, program(), trustFor(collection, QDate::currentDate())).verified);
+
+    Package package = goodPackage();
+    change(package);
+    const QString path = write(package);
+    QVERIFY(!path.isEmpty());
+    const QMap<QString, QByteArray> before = snapshot(program());
+    const InstallOutcome outcome =
+        installer.install(path, program(), trustFor(collection, QDate::currentDate()));
+    if (refusal.isEmpty()) {
+        QVERIFY2(outcome.installed, qPrintable(outcome.message));
+        QVERIFY(outcome.verified);
+        QCOMPARE(readAll(program() + QStringLiteral("/circulares/1002.pdf")),
+                 testPdf("circular 1002"));
+        // The catalog stays with the collection, and the next package is judged against it.
+        QCOMPARE(trustFor(collection, QDate::currentDate()).acceptedSequence,
+                 std::optional<quint64>(package.catalog.sequence));
+    } else {
+        QVERIFY(!outcome.installed);
+        QVERIFY2(outcome.reason.contains(refusal), qPrintable(outcome.reason));
+        QVERIFY(outcome.message.contains(QStringLiteral("La colección no se modificó")));
+        QCOMPARE(snapshot(program()), before);
+    }
+}
+
+void TestSignedUpdates::withoutTheKeyPackagesInstallUnverified()
+{
+    QVERIFY(QFile::remove(program() + QStringLiteral("/legisdis.pub")));
+    Package package = goodPackage();
+    package.signingKey = QStringLiteral("intruso"); // nothing to check it with
+    ZipPackageInstaller installer;
+    const InstallOutcome outcome = installer.install(
+        write(package), program(), trustFor(Collection(program()), QDate::currentDate()));
+    QVERIFY(outcome.installed);
+    QVERIFY(!outcome.verified);
+    QVERIFY(outcome.message.contains(QStringLiteral("No se pudo verificar")));
+    // An unchecked catalog does not become the collection's.
+    QVERIFY(!QFileInfo::exists(program() + QStringLiteral("/catalogo.txt")));
+}
+
+void TestSignedUpdates::theCommandLineInstallsAndRefusesAlike()
+{
+    QTemporaryDir home;
+    const auto install = [&](const QString &package) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("datos")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(LEGISDISCO_PROGRAM),
+                      {QStringLiteral("--collection"), program(),
+                       QStringLiteral("--install-package"), package});
+        process.waitForFinished(60000);
+        return std::make_pair(process.exitCode(),
+                              QString::fromUtf8(process.readAllStandardError()));
+    };
+    Package forged = goodPackage();
+    forged.signingKey = QStringLiteral("intruso");
+    const QMap<QString, QByteArray> before = snapshot(program());
+    const auto [refusedCode, refusedError] = install(write(forged));
+    QCOMPARE(refusedCode, 1);
+    QVERIFY2(refusedError.contains(QStringLiteral("otra clave")), qPrintable(refusedError));
+    QCOMPARE(snapshot(program()), before);
+
+    const auto [code, error] = install(write(goodPackage()));
+    QCOMPARE(code, 0);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(readAll(program() + QStringLiteral("/circulares/1002.pdf")), testPdf("circular 1002"));
+}
+
+void TestSignedUpdates::verifyNamesWhatDiffersFromTheCatalog()
+{
+    const Collection collection(program());
+    const auto verify = [&collection](QString *printed) {
+        QString errors;
+        QTextStream out(printed);
+        QTextStream err(&errors);
+        return verifyCommand(collection, QDate::currentDate(), out, err);
+    };
+    QString printed;
+    QCOMPARE(verify(&printed), 1); // nothing accepted yet to compare with
+
+    ZipPackageInstaller installer;
+    QVERIFY(
+        installer
+            .install(write(goodPackage()), program(), trustFor(collection, QDate::currentDate()))
+            .installed);
+    printed.clear();
+    QCOMPARE(verify(&printed), 0);
+
+    QVERIFY(writeAll(program() + QStringLiteral("/circulares/1001.pdf"), testPdf("alterada")));
+    QVERIFY(QFile::remove(program() + QStringLiteral("/circulares/1002.pdf")));
+    QVERIFY(writeAll(program() + QStringLiteral("/circulares/9999.pdf"), testPdf("9999")));
+    printed.clear();
+    QCOMPARE(verify(&printed), 1);
+    QCOMPARE(printed.split(u'\n', Qt::SkipEmptyParts),
+             QStringList({QStringLiteral("modificado\tcirculares/1001.pdf"),
+                          QStringLiteral("falta\tcirculares/1002.pdf"),
+                          QStringLiteral("no figura en el catálogo\tcirculares/9999.pdf")}));
+}
+
+QTEST_GUILESS_MAIN(TestSignedUpdates)
+#include "tst_signedupdates.moc"
