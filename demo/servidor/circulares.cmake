@@ -2,7 +2,8 @@
 # ${LEGISDISCO_DEMO_SERVER_DIR} (build/servidor/circulares, beside the program folder and
 # not inside it). The server offers the demo's own circulars 1001-1003, copied from the
 # program folder so that both hold the same files, and three more, 1004-1006, made by
-# legisdisco-demopdf, which the viewer can then fetch as an update.
+# legisdisco-demopdf, which the viewer can then fetch as an update. The folder carries the
+# catalog of its circulars, signed with a demo key made for the build folder (sign.cmake).
 #
 # Included by demo/CMakeLists.txt after make_pdf() and the program folder's circulars.
 # Target: legisdisco_demo_server (part of ALL).
@@ -46,8 +47,16 @@ add_custom_target(legisdisco_demo_server ALL
     COMMAND ${CMAKE_COMMAND} -E make_directory ${LEGISDISCO_DEMO_SERVER_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${legisdisco_demo_server_copies}
             ${LEGISDISCO_DEMO_SERVER_DIR}
-    DEPENDS ${legisdisco_demo_server_outputs}
-    SOURCES ${CMAKE_CURRENT_LIST_FILE}
+    # The catalog of the served circulars, signed with the build's own demo key, whose
+    # public half goes beside the demo program as legisdis.pub.
+    COMMAND ${CMAKE_COMMAND} -DSERVER=$<TARGET_FILE:legisdisco-update-server>
+            -DFOLDER=${LEGISDISCO_DEMO_SERVER_DIR}
+            -DMETADATA=${CMAKE_CURRENT_LIST_DIR}/circulares.tsv
+            -DKEYS=${CMAKE_BINARY_DIR}/clave-demo -DSTAGE=${LEGISDISCO_STAGE_DIR}
+            -P ${CMAKE_CURRENT_LIST_DIR}/sign.cmake
+    DEPENDS ${legisdisco_demo_server_outputs} legisdisco-update-server
+    SOURCES ${CMAKE_CURRENT_LIST_FILE} ${CMAKE_CURRENT_LIST_DIR}/sign.cmake
+            ${CMAKE_CURRENT_LIST_DIR}/circulares.tsv
     COMMENT "Demo update server circulars in ${LEGISDISCO_DEMO_SERVER_DIR}"
     VERBATIM)
 add_dependencies(legisdisco_demo_server legisdisco_demo)

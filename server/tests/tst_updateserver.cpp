@@ -2,10 +2,12 @@
 // command-line program. Its defences against hostile clients are in
 // tst_updateserverlimits.cpp.
 
+#include "catalog.h"
 #include "circularcatalog.h"
 #include "packagesets.h"
 #include "updateserver.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -156,6 +158,7 @@ private slots:
     void listenReportsThePortOrTheError();
     void programReportsBadFolderAndBusyPort();
     void helpReadsAsAManualPage();
+    void aSignedCatalogTravelsWithEveryPackage();
 
 private:
     QString circular(const QString &identifier) const;
@@ -878,6 +881,56 @@ void TestUpdateServer::helpReadsAsAManualPage()
             continue; // actions, not settings
         QVERIFY2(entry.contains(u"default"_qs), qPrintable(entry));
     }
+}
+
+// The publisher's catalog: written by the program, served beside the circulars, carried at
+// the root of every package in place of the index page, and a guard against serving
+// circulars it does not describe.
+void TestUpdateServer::aSignedCatalogTravelsWithEveryPackage()
+{
+    const QString program = QStringLiteral(UPDATE_SERVER_PROGRAM);
+    const QString table = m_dir->filePath(u"../tabla.tsv"_qs);
+    QVERIFY(writeFile(table, "numero\tfecha\ttitulo\tderoga\tmodifica\n"
+                             "1003\t2024-05-20\tRemisi\xc3\xb3n trimestral\t1001\t1002\n"));
+    QProcess write;
+    write.start(program, {u"--write-catalog"_qs, m_dir->path(), u"--sequence"_qs, u"9"_qs,
+                          u"--valid-until"_qs, u"2030-01-31"_qs, u"--metadata"_qs, table});
+    QVERIFY(write.waitForFinished(30000));
+    QCOMPARE(write.exitCode(), 0);
+    QString error;
+    const std::optional<Catalog> catalog = parseCatalog(write.readAllStandardOutput(), &error);
+    QVERIFY2(catalog, qPrintable(error));
+    QCOMPARE(catalog->sequence, 9u);
+    QCOMPARE(catalog->validUntil, QDate(2030, 1, 31));
+    QCOMPARE(catalog->circulars.size(), 3);
+    const CatalogCircular &listed = catalog->circulars.at(2);
+    QCOMPARE(listed.number, u"1003"_qs);
+    QCOMPARE(listed.title, u"Remisión trimestral"_qs);
+    QCOMPARE(listed.repeals, QStringList{u"1001"_qs});
+    QCOMPARE(listed.amends, QStringList{u"1002"_qs});
+    QCOMPARE(listed.sha256,
+             QCryptographicHash::hash(circular(u"1003"_qs).toLatin1(), QCryptographicHash::Sha256)
+                 .toHex());
+    QVERIFY(writeFile(m_dir->filePath(u"catalogo.txt"_qs), catalog->text()));
+    QVERIFY(writeFile(m_dir->filePath(u"catalogo.txt.minisig"_qs), "firma"));
+
+    const Answer answer = request(QStringLiteral("?Numeros=1001,1003"), true);
+    QCOMPARE(answer.status, 200);
+    const Answer package = get(answer.finalUrl.resolved(QUrl(firstLinkHref(answer.body))));
+    const QMap<QString, QByteArray> entries = unzip(package.body);
+    QCOMPARE(entries.keys(), (QStringList{u"catalogo.txt"_qs, u"catalogo.txt.minisig"_qs,
+                                          u"circulares/1001.pdf"_qs, u"circulares/1003.pdf"_qs}));
+    QCOMPARE(entries.value(u"catalogo.txt"_qs), catalog->text());
+    QCOMPARE(get(url(u"catalogo.txt.minisig"_qs)).body, QByteArray("firma"));
+
+    // A circular the catalog does not describe keeps the program from serving.
+    addCircular(QStringLiteral("1004.pdf"), circular(QStringLiteral("1004")).toLatin1());
+    QProcess serve;
+    serve.start(program, {u"--circulars"_qs, m_dir->path(), u"--port"_qs, u"0"_qs});
+    QVERIFY(serve.waitForFinished(30000));
+    QCOMPARE(serve.exitCode(), 2);
+    QVERIFY2(serve.readAllStandardError().contains("circular 1004 is not in the catalog"),
+             "no clear message");
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServer)
