@@ -24,6 +24,7 @@ DEPENDENCIES=(
     qt6-websockets-dev
     libzip-dev
     libsodium-dev
+    libssl-dev
     minisign
     zlib1g-dev
     libboost-dev

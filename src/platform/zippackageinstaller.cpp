@@ -1,10 +1,10 @@
 #include "zippackageinstaller.h"
 
+#include "filedigests.h"
 #include "packagerules.h"
 #include "packagetrust.h"
 #include "updatecontract.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -131,9 +131,8 @@ std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
 }
 
 // Unpacks one entry into path, checking it on the way: never more than it
-// declares, its checksum, and a PDF where a PDF belongs. Answers the SHA-256 of
-// what it wrote, in hex.
-QByteArray unpack(zip_t *archive, const Entry &entry, const QString &path)
+// declares, its checksum, and a PDF where a PDF belongs.
+void unpack(zip_t *archive, const Entry &entry, const QString &path)
 {
     const QString shown = printable(entry.name);
     const QString broken = QStringLiteral("«%1» está dañado en el paquete").arg(shown);
@@ -150,7 +149,6 @@ QByteArray unpack(zip_t *archive, const Entry &entry, const QString &path)
             QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
     }
     QByteArray buffer(chunkSize, Qt::Uninitialized);
-    QCryptographicHash digest(QCryptographicHash::Sha256);
     quint64 written = 0;
     for (;;) {
         const zip_int64_t got = zip_fread(in.get(), buffer.data(), buffer.size());
@@ -169,7 +167,6 @@ QByteArray unpack(zip_t *archive, const Entry &entry, const QString &path)
             throw Refusal{QStringLiteral("«%1» se descomprime a más de lo que declara el paquete")
                               .arg(shown)};
         }
-        digest.addData(QByteArrayView(buffer.constData(), got));
         if (out.write(buffer.constData(), got) != got) {
             throw Refusal{
                 QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
@@ -190,7 +187,6 @@ QByteArray unpack(zip_t *archive, const Entry &entry, const QString &path)
         throw Refusal{
             QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
     }
-    return digest.result().toHex();
 }
 
 // The moves of one installation, so that they can be undone.
@@ -360,14 +356,20 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
         if (!staging.isValid()) {
             throw Refusal{QStringLiteral("no se pudo escribir en la colección")};
         }
-        QList<PackageFile> documents;
+        // Under the publisher's key each document is hashed while the next is unpacked.
+        std::optional<FileDigests> digests;
+        if (trust.keyed) {
+            digests.emplace();
+        }
         QByteArray catalogText;
         QByteArray signature;
         for (const Entry &entry : files) {
             const QString staged = QDir(staging.path()).filePath(entry.name);
-            const QByteArray sha256 = unpack(archive.get(), entry, staged);
+            unpack(archive.get(), entry, staged);
             if (entry.kind != EntryKind::Catalog) {
-                documents.append(PackageFile{entry.name, sha256, qint64(entry.size)});
+                if (digests) {
+                    digests->add(staged);
+                }
             } else if (trust.keyed) {
                 QFile file(staged);
                 if (!file.open(QIODevice::ReadOnly)) {
@@ -377,7 +379,16 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
                     file.readAll();
             }
         }
-        if (trust.keyed) {
+        if (digests) {
+            const QHash<QString, QByteArray> sha256 = digests->results();
+            QList<PackageFile> documents;
+            for (const Entry &entry : files) {
+                if (entry.kind != EntryKind::Catalog) {
+                    documents.append(PackageFile{
+                        entry.name, sha256.value(QDir(staging.path()).filePath(entry.name)),
+                        qint64(entry.size)});
+                }
+            }
             QString reason;
             if (!vouchedCatalog(trust, catalogText, signature, documents, &reason)) {
                 throw Refusal{reason};
