@@ -25,7 +25,17 @@
 
 #include <zip.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -125,6 +135,101 @@ QString encodedList(const QStringList &identifiers)
     return encoded.join(u',');
 }
 
+// One GET on a connection of its own to 127.0.0.1, as a client thread makes it: the status,
+// the headers and the body, read until the server closes; status 0 when the exchange breaks.
+// Each wait for the server is bounded.
+struct Fetched {
+    int status = 0;
+    QByteArray headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const QByteArray &line : headers.split('\n')) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+                return line.mid(colon + 1).trimmed();
+        }
+        return {};
+    }
+};
+
+Fetched fetch(quint16 port, const QByteArray &target)
+{
+    Fetched fetched;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return fetched;
+    timeval timeout{60, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const QByteArray request =
+        "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    QByteArray data;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) == request.size()) {
+        char buffer[65536];
+        ssize_t n = 0;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            data.append(buffer, n);
+    }
+    ::close(fd);
+    const qsizetype end = data.indexOf("\r\n\r\n");
+    if (!data.startsWith("HTTP/1.1 ") || end < 0)
+        return fetched;
+    fetched.status = data.mid(9, 3).toInt();
+    fetched.headers = data.left(end);
+    fetched.body = data.mid(end + 4);
+    return fetched;
+}
+
+// What a client that was refused was told: "refused: REASON" when the page names a reason,
+// else what is wrong with the page.
+QString refusalOf(const Fetched &reply)
+{
+    static const QRegularExpression named(
+        QStringLiteral("No se pudo preparar el paquete de actualización \\(([^)]*)\\)"));
+    const QString reason = named.match(QString::fromUtf8(reply.body)).captured(1).trimmed();
+    if (reply.header("Retry-After").isEmpty() || reason.isEmpty())
+        return QStringLiteral("503 without a reason: ") + QString::fromUtf8(reply.body.left(400));
+    return QStringLiteral("refused: ") + reason;
+}
+
+// One honest client's round for a set, as the viewer makes it: the request, its answer
+// page, its package. Empty when the package comes whole with every circular asked for;
+// "refused: REASON" when a page says why it cannot be had now; else what went wrong.
+QString honestRound(quint16 port, const QStringList &set,
+                    const QHash<QString, QByteArray> &contents)
+{
+    const Fetched redirect =
+        fetch(port, "/Normativa/archivoValores.asp?Numeros=" + set.join(u',').toLatin1());
+    if (redirect.status != 303)
+        return QStringLiteral("request answered %1").arg(redirect.status);
+    const Fetched answer = fetch(port, "/Normativa/" + redirect.header("Location"));
+    if (answer.status == 503)
+        return refusalOf(answer);
+    if (answer.status != 200)
+        return QStringLiteral("answer page answered %1").arg(answer.status);
+    const Fetched package = fetch(port, "/Normativa/" + firstLinkHref(answer.body).toLatin1());
+    if (package.status == 503)
+        return refusalOf(package);
+    if (package.status != 200)
+        return QStringLiteral("package answered %1").arg(package.status);
+    if (package.header("Content-Length").toLongLong() != package.body.size())
+        return QStringLiteral("package cut short");
+    const QMap<QString, QByteArray> entries = unzip(package.body);
+    for (const QString &identifier : set) {
+        if (entries.value(QStringLiteral("circulares/%1.pdf").arg(identifier)) !=
+            contents.value(identifier))
+            return QStringLiteral("package without circular %1 whole").arg(identifier);
+    }
+    return {};
+}
+
 } // namespace
 
 class TestUpdateServer : public QObject {
@@ -146,6 +251,7 @@ private slots:
     void otherAddressesAndMethods();
     void packageLinkOutlivesOtherRequests();
     void packagesReachTheDiskWhenAskedForAgain();
+    void honestClientsUnderAFloodOfLargeSets();
     void twoServersGiveTheSameAddresses();
     void setsTravelInTheirAddresses();
     void redirectsNeverTakeTheHostHeader();
@@ -554,6 +660,80 @@ void TestUpdateServer::packagesReachTheDiskWhenAskedForAgain()
     const Answer head = get(linkOf(answer), false, "HEAD");
     QCOMPARE(head.status, 200);
     QVERIFY(head.body.isEmpty());
+}
+
+void TestUpdateServer::honestClientsUnderAFloodOfLargeSets()
+{
+    // A hundred circulars of 40 KB and distinct sets of fifty: packages of 2 MB, none held
+    // in memory, into a cache folder of 2.5 MB (5 MB at most), which holds two of them.
+    // Eight clients at once, each going through its sets one after another.
+    constexpr int circulars = 100;
+    constexpr int circularBytes = 40 * 1024;
+    constexpr int setSize = 50;
+    constexpr int sets = 24;
+    constexpr int clients = 8;
+    constexpr qint64 cacheBytes = 5 * 1024 * 1024 / 2;
+    QRandomGenerator random(22);
+    QHash<QString, QByteArray> contents;
+    QStringList identifiers;
+    for (int i = 1; i <= circulars; ++i) {
+        QByteArray bytes(circularBytes, Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), circularBytes / 4);
+        const QString identifier = QString::number(3000 + i);
+        addCircular(identifier + u".pdf"_qs, bytes);
+        contents.insert(identifier, bytes);
+        identifiers.append(identifier);
+    }
+    QList<QStringList> wanted;
+    for (int n = 0; n < sets; ++n) {
+        std::shuffle(identifiers.begin(), identifiers.end(), random);
+        wanted.append(identifiers.mid(0, setSize));
+    }
+    QTemporaryDir cache;
+    UpdateServerOptions options;
+    options.cacheFolder = cache.path();
+    options.cacheBytes = cacheBytes;
+    options.memoryBytes = 0;
+    options.limits.workers = clients;
+    m_server = std::make_unique<UpdateServer>(m_dir->path(), options);
+    QVERIFY(m_server->listen());
+    const quint16 port = m_server->serverPort();
+
+    // The folder as anyone looking at it sees it, files being written included.
+    std::atomic<bool> done{false};
+    std::atomic<qint64> largest{0};
+    std::thread watcher([&] {
+        while (!done) {
+            qint64 total = 0;
+            for (const QFileInfo &file :
+                 QDir(cache.path()).entryInfoList(QDir::Files | QDir::Hidden))
+                total += file.size();
+            largest = std::max<qint64>(largest, total);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::vector<QString> outcomes(sets);
+    std::atomic<int> next{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&] {
+            for (int n = next++; n < sets; n = next++)
+                outcomes[std::size_t(n)] = honestRound(port, wanted.at(n), contents);
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    done = true;
+    watcher.join();
+
+    int refused = 0;
+    for (const QString &outcome : outcomes) {
+        QVERIFY2(outcome.isEmpty() || outcome.startsWith(u"refused: "_qs), qPrintable(outcome));
+        refused += outcome.isEmpty() ? 0 : 1;
+    }
+    qInfo("%d of %d sets refused with a reason; the cache folder held at most %lld bytes", refused,
+          sets, qint64(largest));
+    QVERIFY2(largest <= 2 * cacheBytes, qPrintable(QString::number(largest)));
 }
 
 void TestUpdateServer::twoServersGiveTheSameAddresses()
