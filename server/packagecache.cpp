@@ -101,11 +101,11 @@ QString PackageCache::pathOf(const QString &name) const
     return m_folder + QLatin1Char('/') + name + zipSuffix;
 }
 
-bool PackageCache::openKept(const QString &name, PackageData *package)
+bool PackageCache::openKept(const QString &name, qint64 size, PackageData *package)
 {
     // Opened at once: once open, the file stays the request's whatever happens to its name.
-    const int fd =
-        ::open(QFile::encodeName(pathOf(name)).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const QByteArray path = QFile::encodeName(pathOf(name));
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false; // not there, or removed meanwhile: built again
     struct stat info {};
@@ -113,11 +113,23 @@ bool PackageCache::openKept(const QString &name, PackageData *package)
         ::close(fd);
         return false;
     }
+    if (qint64(info.st_size) != size) {
+        // Cut short (renamed into place by a process that died before its data reached the
+        // disk) or not a package at all: never served, and removed, unless another process
+        // has put a whole one in its place meanwhile. Built again.
+        struct stat now {};
+        if (::stat(path.constData(), &now) == 0 && now.st_ino == info.st_ino &&
+            now.st_dev == info.st_dev)
+            ::unlink(path.constData());
+        ::close(fd);
+        forget(name);
+        return false;
+    }
     // The file's time says when it was last asked for, to every process sharing the folder.
     ::futimens(fd, nullptr);
-    record(name, qint64(info.st_size));
+    record(name, size);
     package->file = fd;
-    package->size = qint64(info.st_size);
+    package->size = size;
     return true;
 }
 
@@ -198,9 +210,8 @@ bool PackageCache::find(const QString &name, const PartsMaker &makeParts, bool a
         return true;
     }
 
-    if (openKept(name, package))
-        return true;
-
+    // The parts first, even for a package in the folder: they give its size, which its file
+    // must have.
     QList<PackagePart> parts;
     if (!makeParts(&parts, error)) {
         if (error->isEmpty())
@@ -212,6 +223,8 @@ bool PackageCache::find(const QString &name, const PartsMaker &makeParts, bool a
         *error = QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip");
         return false;
     }
+    if (openKept(name, size, package))
+        return true;
     return build(name, parts, size, asked ? 1 : 0, package, error);
 }
 
@@ -360,11 +373,19 @@ int PackageCache::store(const QString &name, qint64 size, const Writer &write, Q
         stored = false;
         *error = QStringLiteral("el paquete no tiene el tamaño previsto");
     }
+    // On the disk before it takes its name: after a power cut, a package's name never holds
+    // less than the package.
+    if (stored && ::fsync(fd) != 0) {
+        stored = false;
+        *error = QStringLiteral("no se pudo escribir el paquete en el disco");
+    }
     if (stored &&
         ::rename(temporaryName.constData(), QFile::encodeName(pathOf(name)).constData()) != 0) {
         stored = false;
         *error = QStringLiteral("no se pudo guardar el paquete");
     }
+    if (stored)
+        syncFolder(); // and the name itself, so that the package is found after a restart
     if (!stored && fd >= 0) {
         ::close(fd);
         ::unlink(temporaryName.constData());
@@ -399,6 +420,26 @@ void PackageCache::hold(const QString &name, std::shared_ptr<const std::string> 
         m_heldBytes -= qint64(last.bytes->size());
         m_heldByName.remove(last.name);
         m_held.pop_back();
+    }
+}
+
+void PackageCache::syncFolder() const
+{
+    const int folder =
+        ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+void PackageCache::forget(const QString &name)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_kept.constFind(name);
+    if (it != m_kept.constEnd()) {
+        m_bytes -= it->size;
+        m_kept.erase(it);
     }
 }
 

@@ -41,8 +41,9 @@ struct PackageData {
 // removing it from the folder never takes it from the request. A package that is no longer
 // kept anywhere is built again when it is asked for again.
 //
-// Several processes may share the folder: each package is written under a temporary name
-// and renamed into place whole.
+// Several processes may share the folder: each package is written under a temporary name,
+// synced to the disk and renamed into place whole. A file whose size is not its package's
+// (cut short by a power cut, say) is never served: it is removed and built again.
 class PackageCache {
 public:
     static constexpr qint64 defaultMaxBytes = qint64(1024) * 1024 * 1024;
@@ -92,8 +93,9 @@ private:
     bool find(const QString &name, const PartsMaker &makeParts, bool asked, PackageData *package,
               QString *error);
     QString pathOf(const QString &name) const;
-    // Opens the package's file in the folder when it is there, and counts it as asked for.
-    bool openKept(const QString &name, PackageData *package);
+    // Opens the package's file in the folder when it is there whole (size bytes), and counts
+    // it as asked for; a file of another size is removed. False when it is not there whole.
+    bool openKept(const QString &name, qint64 size, PackageData *package);
     // Counts the package's file as asked for; false when it is not in the folder.
     bool touch(const QString &name, qint64 size);
     // Builds the package: into memory when it is small enough, else into the folder.
@@ -103,7 +105,7 @@ private:
     // false with *error set when there is none.
     bool reserve(qint64 size, bool wait, QString *error);
     // Puts a package of size bytes, for which room is reserved, into the folder: written by
-    // write under a temporary name, then renamed. Its file, open and at its start,
+    // write under a temporary name, synced, then renamed. Its file, open and at its start,
     // for the caller to close; or -1 with *error set. The reservation ends either way.
     int store(const QString &name, qint64 size, const Writer &write, QString *error);
     // Writes bytes to the file, unless the cache is stopping.
@@ -111,6 +113,8 @@ private:
     void hold(const QString &name, std::shared_ptr<const std::string> bytes, int uses);
     void markWritten(const QString &name, bool written);
     void record(const QString &name, qint64 size);
+    void forget(const QString &name);
+    void syncFolder() const;
     // The following take m_mutex held.
     void recordLocked(const QString &name, qint64 size);
     // Takes the least recently asked-for packages off the books until size more bytes fit
