@@ -223,6 +223,12 @@ int UpdateServer::openConnections() const
     return m_http ? m_http->openConnections() : 0;
 }
 
+void UpdateServer::stopAccepting()
+{
+    if (m_http)
+        m_http->stopAccepting();
+}
+
 QUrl UpdateServer::baseUrl() const
 {
     QUrl url;

@@ -27,6 +27,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -262,6 +263,8 @@ private slots:
     void listenReportsThePortOrTheError();
     void programReportsBadFolderAndBusyPort();
     void helpReadsAsAManualPage();
+    void stopFinishesDownloadsInFlight_data();
+    void stopFinishesDownloadsInFlight();
 
 private:
     QString circular(const QString &identifier) const;
@@ -1057,6 +1060,118 @@ void TestUpdateServer::helpReadsAsAManualPage()
             continue; // actions, not settings
         QVERIFY2(entry.contains(u"default"_qs), qPrintable(entry));
     }
+}
+
+void TestUpdateServer::stopFinishesDownloadsInFlight_data()
+{
+    QTest::addColumn<QString>("drainSeconds");
+    QTest::addColumn<bool>("readsOn"); // the client reads the rest after the stop
+    QTest::newRow("the client reads the rest") << u"60"_qs << true;
+    QTest::newRow("the client stops reading") << u"1"_qs << false;
+}
+
+// SIGTERM in the middle of a download: the server stops accepting at once, sends the rest
+// of the package to a client that goes on reading, and exits when that is done, or when
+// the drain time is up.
+void TestUpdateServer::stopFinishesDownloadsInFlight()
+{
+    QFETCH(QString, drainSeconds);
+    QFETCH(bool, readsOn);
+    // 12 MB: more than the sockets' buffers take, so that the package is still being sent
+    // when the stop comes.
+    QByteArray big(12 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(big.data()), big.size() / 4);
+    addCircular(u"2001.pdf"_qs, big);
+
+    QProcess server;
+    server.start(QStringLiteral(UPDATE_SERVER_PROGRAM),
+                 {u"--circulars"_qs, m_dir->path(), u"--port"_qs, u"0"_qs, u"--quiet"_qs,
+                  u"--drain-timeout"_qs, drainSeconds});
+    QVERIFY(server.waitForStarted(30000));
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains('\n') && timer.elapsed() < 30000) {
+        server.waitForReadyRead(1000);
+        out += server.readAllStandardOutput();
+    }
+    const QRegularExpressionMatch served =
+        QRegularExpression(u"http://127\\.0\\.0\\.1:(\\d+)/Normativa/"_qs)
+            .match(QString::fromUtf8(out));
+    QVERIFY2(served.hasMatch(), out.constData());
+    const quint16 port = quint16(served.captured(1).toUInt());
+    const Fetched redirect = fetch(port, "/Normativa/archivoValores.asp?Numeros=2001");
+    const Fetched answer = fetch(port, "/Normativa/" + redirect.header("Location"));
+    QCOMPARE(answer.status, 200);
+
+    // A client with a small receive buffer asks for the package and takes its headers.
+    const auto connectTo = [port](int receiveBuffer) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    const int client = connectTo(16 * 1024);
+    QVERIFY(client >= 0);
+    const auto closeClient = qScopeGuard([client] { ::close(client); });
+    const QByteArray request = "GET /Normativa/" + firstLinkHref(answer.body).toLatin1() +
+                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    QCOMPARE(::send(client, request.constData(), size_t(request.size()), MSG_NOSIGNAL),
+             ssize_t(request.size()));
+    // Reads what comes within the time, until the server closes when whole is set, else
+    // until the headers are in; false when the server stops sending for that long.
+    QByteArray received;
+    const auto readFor = [client, &received](int timeoutMs, bool whole) {
+        char buffer[16384];
+        while (whole || !received.contains("\r\n\r\n")) {
+            pollfd poller{client, POLLIN, 0};
+            if (::poll(&poller, 1, timeoutMs) <= 0)
+                return false;
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return n == 0;
+            received.append(buffer, n);
+        }
+        return true;
+    };
+    QVERIFY(readFor(30000, false));
+    QVERIFY(received.startsWith("HTTP/1.1 200"));
+
+    server.terminate(); // SIGTERM
+    // New connections are refused from the stop on; those made before it are closed by
+    // this side at once.
+    bool refused = false;
+    timer.restart();
+    while (!refused && timer.elapsed() < 30000) {
+        const int probe = connectTo(0);
+        refused = probe < 0;
+        if (!refused) {
+            ::close(probe);
+            QTest::qWait(20);
+        }
+    }
+    QVERIFY2(refused, "the server still accepts connections after SIGTERM");
+
+    if (readsOn) {
+        QVERIFY2(readFor(30000, true), "the server stopped sending");
+        const qsizetype headersEnd = received.indexOf("\r\n\r\n") + 4;
+        const QByteArray body = received.mid(headersEnd);
+        const Fetched headers{200, received.left(headersEnd), {}};
+        QCOMPARE(body.size(), headers.header("Content-Length").toLongLong());
+        QCOMPARE(unzip(body).value(u"circulares/2001.pdf"_qs), big);
+    }
+    QVERIFY2(server.state() == QProcess::NotRunning || server.waitForFinished(60000),
+             "the server did not exit");
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServer)
