@@ -435,12 +435,15 @@ void PackageCache::syncFolder() const
 
 void PackageCache::forget(const QString &name)
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_kept.constFind(name);
-    if (it != m_kept.constEnd()) {
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_kept.constFind(name);
+        if (it == m_kept.constEnd())
+            return;
         m_bytes -= it->size;
         m_kept.erase(it);
     }
+    m_roomChanged.notify_all();
 }
 
 void PackageCache::markWritten(const QString &name, bool written)
