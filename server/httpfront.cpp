@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <future>
 #include <list>
 #include <optional>
 #include <thread>
@@ -111,6 +112,7 @@ public:
     Logger logger;
     HttpLimits limits;
     int connectionLimit = 0;
+    bool stopping = false; // no longer accepting (network thread only)
     std::atomic<int> open{0};
     std::atomic<std::int64_t> heldBytes{0}; // of files read whole (wholeFileBudget)
     // Connections waiting for a request, the longest-waiting first (network thread only).
@@ -163,6 +165,16 @@ public:
     }
 
     bool isClosed() const { return m_closed; }
+    // Waiting for a request of which nothing has come: kept alive after an answer, or just
+    // connected, with no byte received or waiting in the socket.
+    bool awaitsRequest()
+    {
+        if (m_closed || !m_isWaiting || m_buffer.size() > 0)
+            return false;
+        beast::error_code ec;
+        const std::size_t pending = m_stream.socket().available(ec);
+        return !ec && pending == 0;
+    }
 
 private:
     void startWaiting()
@@ -353,6 +365,9 @@ private:
 
     void reply(HttpAnswer answer)
     {
+        // Stopping: the client is told that this answer is the connection's last.
+        if (m_front.stopping)
+            m_keepAlive = false;
         if (answer.file >= 0) {
             beast::error_code ec;
             beast::file file;
@@ -428,7 +443,7 @@ private:
                                    if (!serializer->is_done())
                                        return self->writeSome(response, serializer);
                                    self->logAnswer();
-                                   if (self->m_keepAlive)
+                                   if (self->m_keepAlive && !self->m_front.stopping)
                                        return self->readRequest(true);
                                    self->linger();
                                });
@@ -599,6 +614,30 @@ bool HttpFront::listen(const std::string &address, std::uint16_t port, std::stri
     m_impl->accept();
     m_impl->thread = std::thread([impl = m_impl.get()] { impl->io.run(); });
     return true;
+}
+
+void HttpFront::stopAccepting()
+{
+    if (!m_impl->thread.joinable())
+        return;
+    std::promise<void> done;
+    std::future<void> closed = done.get_future();
+    asio::post(m_impl->io, [impl = m_impl.get(), &done] {
+        impl->stopping = true;
+        beast::error_code ignored;
+        impl->acceptor.close(ignored);
+        impl->retryTimer.cancel();
+        // Connections without a request in progress go now: a client whose kept-alive
+        // connection closes opens a new one for its next request, to another server.
+        for (auto it = impl->waiting.begin(); it != impl->waiting.end();) {
+            const std::shared_ptr<Session> session = it->lock();
+            ++it; // closing takes the session off the list
+            if (session && session->awaitsRequest())
+                session->close();
+        }
+        done.set_value();
+    });
+    closed.wait();
 }
 
 std::uint16_t HttpFront::port() const

@@ -64,8 +64,8 @@ struct HttpLogEntry {
 // every connection, a pool of worker threads calls the handler, so that a slow answer never
 // holds up the others. It refuses request bodies (413) without reading them, caps the
 // request line (414) and the headers (431), closes connections whose request does not
-// arrive whole in time or that stay idle, caps the connections open at once, and goes on
-// accepting when it runs out of file descriptors for a while.
+// arrive whole in time or that stay idle, caps the connections open at once, goes on
+// accepting when it runs out of file descriptors for a while, and stops gracefully.
 class HttpFront {
 public:
     using Handler = std::function<HttpAnswer(const HttpRequest &)>;
@@ -86,6 +86,12 @@ public:
     int connectionLimit() const;
     // Connections open right now.
     int openConnections() const;
+    // The first step of a graceful stop: closes the listening socket, so that new
+    // connections are refused, and the connections waiting for a request of which nothing
+    // has come. The requests being read or answered go on; each connection closes after
+    // its answer.
+    // Returns once the socket is closed; openConnections() then counts what is left.
+    void stopAccepting();
 
     // The state shared by the network thread and the connections (defined in the source).
     class Impl;

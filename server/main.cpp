@@ -20,6 +20,8 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -69,6 +71,43 @@ void onStopSignal(int)
 {
     const char byte = 0;
     [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+}
+
+// Seconds the answers in progress get to finish after SIGTERM or SIGINT.
+constexpr double defaultDrainSeconds = 10;
+
+// Whether another stop signal has come; takes it.
+bool stopSignalled(int timeoutMs)
+{
+    pollfd poller{stopPipe[0], POLLIN, 0};
+    if (::poll(&poller, 1, timeoutMs) <= 0)
+        return false;
+    char byte = 0;
+    [[maybe_unused]] const ssize_t read = ::read(stopPipe[0], &byte, 1);
+    return true;
+}
+
+// The end of a graceful stop: waits for the answers in progress to be sent, for at most
+// drainSeconds, or until another stop signal comes.
+void drain(UpdateServer &server, double drainSeconds)
+{
+    server.stopAccepting();
+    const int open = server.openConnections();
+    if (open == 0)
+        return;
+    complain(QStringLiteral("stopping: no new connections; finishing the answers of %1 "
+                            "connections, for at most %2 s (a second signal stops at once)")
+                 .arg(QString::number(open), QString::number(drainSeconds)));
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 limitMs = qint64(drainSeconds * 1000);
+    while (server.openConnections() > 0 && timer.elapsed() < limitMs) {
+        if (stopSignalled(int(qMin<qint64>(50, limitMs - timer.elapsed()))))
+            break;
+    }
+    const int left = server.openConnections();
+    if (left > 0)
+        complain(QStringLiteral("stopping with %1 connections cut short").arg(left));
 }
 
 bool positiveNumber(const QString &text, double *value)
@@ -247,8 +286,16 @@ QString helpPage(const QList<QCommandLineOption> &options)
                         "The first line on standard output names the address served (\"Serving "
                         "the circulars of DIR at URL ...\"); then comes one line per request: "
                         "time, client address, method, address asked for, status, bytes of the "
-                        "body and milliseconds. Errors go to standard error. The server runs "
-                        "until it gets SIGTERM or SIGINT."),
+                        "body and milliseconds. Errors go to standard error."),
+                    4) +
+            u'\n' +
+            wrapped(QStringLiteral(
+                        "The server runs until it gets SIGTERM or SIGINT. It then stops "
+                        "accepting connections at once, closes those on which no request has "
+                        "begun, finishes the answers in progress (downloads included) for up "
+                        "to --drain-timeout seconds, and exits; a second signal ends them at "
+                        "once. A service manager should allow it a little more than that time "
+                        "to stop."),
                     4) +
             u'\n' +
             wrapped(QStringLiteral(
@@ -273,8 +320,9 @@ QString helpPage(const QList<QCommandLineOption> &options)
                                  "restarts.")}}),
         entries(QStringLiteral("EXIT STATUS"),
                 {{QStringLiteral("0"),
-                  QStringLiteral("Stopped by SIGTERM or SIGINT, or --write-index or "
-                                 "--write-catalog wrote what it was asked for.")},
+                  QStringLiteral("Stopped by SIGTERM or SIGINT (whether or not the answers in "
+                                 "progress finished within the drain time), or --write-index "
+                                 "or --write-catalog wrote what it was asked for.")},
                  {QStringLiteral("1"),
                   QStringLiteral(
                       "The server cannot listen on the address and port, the index "
@@ -365,6 +413,12 @@ int main(int argc, char *argv[])
         QStringLiteral("Threads that prepare answers (default: two per processor, at least "
                        "four)."),
         QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption drainOption(
+        QStringLiteral("drain-timeout"),
+        QStringLiteral("Seconds the answers in progress get to finish after SIGTERM or SIGINT, "
+                       "while new connections are refused; 0 cuts them at once (default %1).")
+            .arg(defaultDrainSeconds),
+        QStringLiteral("S"), QString::number(defaultDrainSeconds));
     const QCommandLineOption quietOption(
         QStringLiteral("quiet"),
         QStringLiteral("Do not log the requests (default: one line per request)."));
@@ -406,8 +460,9 @@ int main(int argc, char *argv[])
         circularsOption,   bindOption,           portOption,        publicOption,
         cacheOption,       cacheSizeOption,      cacheKeepOption,   memoryOption,
         connectionsOption, requestTimeoutOption, idleTimeoutOption, workersOption,
-        quietOption,       indexOption,          catalogOption,     sequenceOption,
-        validUntilOption,  metadataOption,       helpOption,        helpAllOption};
+        drainOption,       quietOption,          indexOption,       catalogOption,
+        sequenceOption,    validUntilOption,     metadataOption,    helpOption,
+        helpAllOption};
     parser.addOptions(commandLine);
     parser.process(app);
 
@@ -525,6 +580,11 @@ int main(int argc, char *argv[])
         complain(QStringLiteral("invalid --workers: give a number, 0 for one per processor"));
         return 2;
     }
+    const double drainSeconds = parser.value(drainOption).toDouble(&ok);
+    if (!ok || drainSeconds < 0 || drainSeconds > 24 * 3600) {
+        complain(QStringLiteral("invalid --drain-timeout: give a number of seconds"));
+        return 2;
+    }
     if (!parser.isSet(quietOption)) {
         options.log = [](const HttpLogEntry &entry) {
             say(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
@@ -552,10 +612,15 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // SIGTERM (systemd, kill) and SIGINT end the server cleanly, removing a temporary cache.
-    if (::pipe(stopPipe) == 0) {
+    // SIGTERM (systemd, kill) and SIGINT stop the server gracefully (drain), removing a
+    // temporary cache.
+    if (::pipe2(stopPipe, O_CLOEXEC) == 0) {
         auto *notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+            notifier->setEnabled(false);
+            stopSignalled(0);
+            QCoreApplication::quit();
+        });
         std::signal(SIGTERM, onStopSignal);
         std::signal(SIGINT, onStopSignal);
     }
@@ -570,5 +635,7 @@ int main(int argc, char *argv[])
             .arg(folder, served.toString(), server.serverAddress().toString(),
                  QString::number(server.serverPort()), server.cacheFolder(),
                  QString::number(server.connectionLimit())));
-    return app.exec();
+    const int status = app.exec();
+    drain(server, drainSeconds);
+    return status;
 }

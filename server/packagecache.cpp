@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <vector>
 
 namespace {
@@ -29,6 +30,14 @@ constexpr qint64 hardLimitFactor = 2;
 // The largest package built in memory, as a share of the memory allowed: larger ones go
 // to the folder, so that a few of them cannot push every other package out.
 constexpr qint64 heldShare = 8;
+// How long a build waits for room in the folder, behind the builds ahead of it, before it
+// gives up with a reason (the client is asked to try again shortly).
+constexpr std::chrono::seconds roomWait{30};
+
+QString stoppingReason()
+{
+    return QStringLiteral("el servidor se está deteniendo");
+}
 
 bool writeAll(int fd, const char *data, qint64 size)
 {
@@ -92,16 +101,48 @@ QString PackageCache::pathOf(const QString &name) const
     return m_folder + QLatin1Char('/') + name + zipSuffix;
 }
 
-QString PackageCache::existing(const QString &name)
+bool PackageCache::openKept(const QString &name, qint64 size, PackageData *package)
 {
-    const QString path = pathOf(name);
+    // Opened at once: once open, the file stays the request's whatever happens to its name.
+    const QByteArray path = QFile::encodeName(pathOf(name));
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false; // not there, or removed meanwhile: built again
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    if (qint64(info.st_size) != size) {
+        // Cut short (renamed into place by a process that died before its data reached the
+        // disk) or not a package at all: never served, and removed, unless another process
+        // has put a whole one in its place meanwhile. Built again.
+        struct stat now {};
+        if (::stat(path.constData(), &now) == 0 && now.st_ino == info.st_ino &&
+            now.st_dev == info.st_dev)
+            ::unlink(path.constData());
+        ::close(fd);
+        forget(name);
+        return false;
+    }
     // The file's time says when it was last asked for, to every process sharing the folder.
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), nullptr, 0);
-    record(name, qint64(info.st_size));
-    return path;
+    ::futimens(fd, nullptr);
+    record(name, size);
+    package->file = fd;
+    package->size = size;
+    return true;
+}
+
+bool PackageCache::touch(const QString &name, qint64 size)
+{
+    const QByteArray path = QFile::encodeName(pathOf(name));
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        qint64(info.st_size) != size)
+        return false;
+    ::utimensat(AT_FDCWD, path.constData(), nullptr, 0);
+    record(name, size);
+    return true;
 }
 
 bool PackageCache::obtain(const QString &name, const PartsMaker &makeParts, PackageData *package,
@@ -141,57 +182,74 @@ bool PackageCache::find(const QString &name, const PartsMaker &makeParts, bool a
                 ++entry.uses;
             writeHeld = entry.uses >= 2 && !entry.written;
             inFolder = entry.written;
-            entry.written = entry.written || writeHeld;
         }
     }
     if (held) {
+        const qint64 size = qint64(held->size());
         if (writeHeld) {
-            QString ignored; // kept in memory still: a failed write costs nothing now
-            store(
-                name,
-                [&held](int fd, QString *) {
-                    return writeAll(fd, held->data(), qint64(held->size()));
-                },
-                &ignored);
-        } else if (inFolder && asked) {
-            existing(name); // for the books of every process sharing the folder
+            // Kept in memory still: a write that fails, or finds no room without waiting,
+            // costs nothing now, and is tried again when the package is next asked for.
+            QString ignored;
+            if (reserve(size, false, &ignored)) {
+                const int fd = store(
+                    name, size,
+                    [this, &held](int fd, QString *writeError) {
+                        return writeOut(fd, held->data(), qint64(held->size()), writeError);
+                    },
+                    &ignored);
+                if (fd >= 0) {
+                    ::close(fd);
+                    markWritten(name, true);
+                }
+            }
+        } else if (inFolder && asked && !touch(name, size)) {
+            markWritten(name, false); // removed from the folder: written again next time
         }
         package->bytes = std::move(held);
-        package->size = qint64(package->bytes->size());
+        package->size = size;
         return true;
     }
 
-    // In the folder; or removed between finding and opening it, and built again.
-    const QString there = existing(name);
-    if (!there.isEmpty() && openFile(there, package))
-        return true;
-
+    // The parts first, even for a package in the folder: they give its size, which its file
+    // must have.
     QList<PackagePart> parts;
-    if (!makeParts(&parts, error))
+    if (!makeParts(&parts, error)) {
+        if (error->isEmpty())
+            *error = QStringLiteral("no se pudieron reunir las circulares del paquete");
         return false;
-    return build(name, parts, asked ? 1 : 0, package, error);
-}
-
-bool PackageCache::build(const QString &name, const QList<PackagePart> &parts, int uses,
-                         PackageData *package, QString *error)
-{
+    }
     const qint64 size = PackageZip::sizeOf(parts);
     if (size < 0) {
         *error = QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip");
         return false;
     }
+    if (openKept(name, size, package))
+        return true;
+    return build(name, parts, size, asked ? 1 : 0, package, error);
+}
+
+bool PackageCache::build(const QString &name, const QList<PackagePart> &parts, qint64 size,
+                         int uses, PackageData *package, QString *error)
+{
     if (size <= m_memoryBytes / heldShare) {
         auto bytes = std::make_shared<std::string>();
         bytes->reserve(std::size_t(size));
         const bool written = PackageZip::write(
             parts,
-            [&bytes](const char *data, qint64 length) {
+            [this, &bytes, error](const char *data, qint64 length) {
+                if (m_stopping) {
+                    *error = stoppingReason();
+                    return false;
+                }
                 bytes->append(data, std::size_t(length));
                 return true;
             },
             error);
-        if (!written)
+        if (!written) {
+            if (error->isEmpty())
+                *error = QStringLiteral("no se pudo escribir el paquete");
             return false;
+        }
         if (qint64(bytes->size()) != size) {
             *error = QStringLiteral("el paquete no tiene el tamaño previsto");
             return false;
@@ -201,63 +259,153 @@ bool PackageCache::build(const QString &name, const QList<PackagePart> &parts, i
         hold(name, std::move(bytes), uses);
         return true;
     }
-    const bool stored = store(
-        name,
-        [&parts](int fd, QString *writeError) {
+    if (!reserve(size, true, error))
+        return false;
+    const int fd = store(
+        name, size,
+        [this, &parts](int fd, QString *writeError) {
             return PackageZip::write(
-                parts, [fd](const char *data, qint64 length) { return writeAll(fd, data, length); },
+                parts,
+                [this, fd, writeError](const char *data, qint64 length) {
+                    return writeOut(fd, data, length, writeError);
+                },
                 writeError);
         },
         error);
-    return stored && openFile(pathOf(name), package);
+    if (fd < 0)
+        return false;
+    package->file = fd;
+    package->size = size;
+    return true;
 }
 
-bool PackageCache::store(const QString &name,
-                         const std::function<bool(int fd, QString *error)> &write, QString *error)
+bool PackageCache::writeOut(int fd, const char *data, qint64 size, QString *error) const
+{
+    if (m_stopping) {
+        *error = stoppingReason();
+        return false;
+    }
+    if (!writeAll(fd, data, size)) {
+        *error = QStringLiteral("no se pudo escribir el paquete en el disco");
+        return false;
+    }
+    return true;
+}
+
+bool PackageCache::reserve(qint64 size, bool wait, QString *error)
+{
+    QStringList doomed;
+    bool reserved = false;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const quint64 ticket = ++m_lastTicket;
+        m_waiting.push_back(ticket);
+        const auto deadline = std::chrono::steady_clock::now() + roomWait;
+        for (;;) {
+            if (m_stopping) {
+                *error = stoppingReason();
+                break;
+            }
+            // In turn: a large package is not passed over for ever by smaller ones.
+            if (m_waiting.front() == ticket && makeRoom(size, &doomed)) {
+                m_reserved += size;
+                reserved = true;
+                break;
+            }
+            if (!wait || m_roomChanged.wait_until(lock, deadline) == std::cv_status::timeout) {
+                *error = QStringLiteral("el servidor está preparando muchos otros paquetes");
+                break;
+            }
+        }
+        m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), ticket));
+    }
+    m_roomChanged.notify_all(); // the next in turn may go
+    // Removed outside the lock, so that other requests go on meanwhile; requests sending
+    // these packages have them open and go on reading them.
+    for (const QString &path : std::as_const(doomed))
+        QFile::remove(path);
+    return reserved;
+}
+
+bool PackageCache::makeRoom(qint64 size, QStringList *doomed)
+{
+    const qint64 limit = hardLimitFactor * m_maxBytes;
+    if (m_bytes + m_reserved + size <= limit)
+        return true;
+    // Every package kept may go; builds in progress stay. A package larger than the limit
+    // on its own waits for an empty folder.
+    if (m_reserved > 0 && m_reserved + size > limit)
+        return false;
+    std::vector<std::pair<qint64, QString>> candidates;
+    candidates.reserve(std::size_t(m_kept.size()));
+    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it)
+        candidates.emplace_back(it->usedMs, it.key());
+    std::sort(candidates.begin(), candidates.end());
+    for (const auto &candidate : candidates) {
+        if (m_bytes + m_reserved + size <= limit)
+            break;
+        doomed->append(pathOf(candidate.second));
+        m_bytes -= m_kept.value(candidate.second).size;
+        m_kept.remove(candidate.second);
+    }
+    return true;
+}
+
+int PackageCache::store(const QString &name, qint64 size, const Writer &write, QString *error)
 {
     static std::atomic<quint64> serial{0};
     const QString temporary = QStringLiteral("%1/.%2-%3-%4%5")
                                   .arg(m_folder, name, QString::number(::getpid()),
                                        QString::number(++serial), temporarySuffix);
     const QByteArray temporaryName = QFile::encodeName(temporary);
-    const int fd = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Opened for reading too: the request sends the package from this very file.
+    int fd = ::open(temporaryName.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    bool stored = fd >= 0;
+    if (!stored)
         *error = QStringLiteral("no se pudo crear el paquete en el disco");
-        return false;
+    if (stored && !write(fd, error)) {
+        stored = false;
+        if (error->isEmpty())
+            *error = QStringLiteral("no se pudo escribir el paquete en el disco");
     }
     struct stat info {};
-    bool written = write(fd, error) && ::fstat(fd, &info) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written && error->isEmpty())
+    if (stored && (::fstat(fd, &info) != 0 || qint64(info.st_size) != size)) {
+        stored = false;
+        *error = QStringLiteral("el paquete no tiene el tamaño previsto");
+    }
+    // On the disk before it takes its name: after a power cut, a package's name never holds
+    // less than the package.
+    if (stored && ::fsync(fd) != 0) {
+        stored = false;
         *error = QStringLiteral("no se pudo escribir el paquete en el disco");
-    if (written &&
+    }
+    if (stored &&
         ::rename(temporaryName.constData(), QFile::encodeName(pathOf(name)).constData()) != 0) {
+        stored = false;
         *error = QStringLiteral("no se pudo guardar el paquete");
-        written = false;
     }
-    if (!written) {
+    if (stored)
+        syncFolder(); // and the name itself, so that the package is found after a restart
+    if (!stored && fd >= 0) {
+        ::close(fd);
         ::unlink(temporaryName.constData());
-        return false;
+        fd = -1;
     }
-    record(name, qint64(info.st_size));
-    // Removed outside the lock, so that other requests go on meanwhile.
-    for (const QString &doomed : trim(name))
-        QFile::remove(doomed);
-    return true;
-}
-
-bool PackageCache::openFile(const QString &path, PackageData *package)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return false;
+    QStringList doomed;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_reserved -= size;
+        if (stored) {
+            recordLocked(name, size);
+            doomed = trim(name);
+        }
     }
-    package->file = fd;
-    package->size = qint64(info.st_size);
-    return true;
+    m_roomChanged.notify_all();
+    for (const QString &path : std::as_const(doomed))
+        QFile::remove(path);
+    if (fd >= 0)
+        ::lseek(fd, 0, SEEK_SET);
+    return fd;
 }
 
 void PackageCache::hold(const QString &name, std::shared_ptr<const std::string> bytes, int uses)
@@ -275,9 +423,45 @@ void PackageCache::hold(const QString &name, std::shared_ptr<const std::string> 
     }
 }
 
+void PackageCache::syncFolder() const
+{
+    const int folder =
+        ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+void PackageCache::forget(const QString &name)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_kept.constFind(name);
+        if (it == m_kept.constEnd())
+            return;
+        m_bytes -= it->size;
+        m_kept.erase(it);
+    }
+    m_roomChanged.notify_all();
+}
+
+void PackageCache::markWritten(const QString &name, bool written)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_heldByName.constFind(name);
+    if (it != m_heldByName.constEnd())
+        (*it)->written = written;
+}
+
 void PackageCache::record(const QString &name, qint64 size)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
+    recordLocked(name, size);
+}
+
+void PackageCache::recordLocked(const QString &name, qint64 size)
+{
     Kept &kept = m_kept[name];
     m_bytes += size - kept.size;
     kept.size = size;
@@ -286,14 +470,16 @@ void PackageCache::record(const QString &name, qint64 size)
 
 QStringList PackageCache::trim(const QString &spared)
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
     QStringList doomed;
-    if (m_bytes <= m_maxBytes)
+    // Builds in progress count: they are about to land.
+    qint64 total = m_bytes + m_reserved;
+    if (total <= m_maxBytes)
         return doomed;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    // Past twice the limit (a flood of new sets), recent packages go too, oldest first:
-    // the disk must not fill, and a package removed is built again from its address.
-    const bool overHard = m_bytes > hardLimitFactor * m_maxBytes;
+    // Past twice the limit (packages found at start, or recorded from other processes
+    // sharing the folder), recent packages go too, oldest first: the disk must not fill,
+    // and a package removed is built again from its address.
+    const bool overHard = total > hardLimitFactor * m_maxBytes;
     if (now < m_nextTrimMs && !overHard)
         return doomed;
     std::vector<std::pair<qint64, QString>> candidates;
@@ -321,14 +507,25 @@ QStringList PackageCache::trim(const QString &spared)
     const qint64 target = qint64(double(m_maxBytes) * trimTo);
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         // Recent packages only while over the hard limit.
-        if (m_bytes <= target || (i >= old && m_bytes <= m_maxBytes))
+        if (total <= target || (i >= old && total <= m_maxBytes))
             break;
         const QString &name = candidates[i].second;
         doomed.append(pathOf(name));
-        m_bytes -= m_kept.value(name).size;
+        const qint64 size = m_kept.value(name).size;
+        m_bytes -= size;
+        total -= size;
         m_kept.remove(name);
     }
     return doomed;
+}
+
+void PackageCache::stop()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_roomChanged.notify_all();
 }
 
 qint64 PackageCache::bytes() const

@@ -99,10 +99,13 @@ Reply folderUnavailable()
 
 Reply buildFailed(const QString &error)
 {
+    // Never an empty reason: the page is all the client's user gets to see.
+    const QString reason =
+        error.trimmed().isEmpty() ? QStringLiteral("error interno del servidor") : error;
     Reply reply = errorReply(503, QStringLiteral("Error del servidor"),
                              QStringLiteral("No se pudo preparar el paquete de actualización "
                                             "(%1). Inténtelo de nuevo más tarde.")
-                                 .arg(error));
+                                 .arg(reason));
     reply.headers.append({QByteArrayLiteral("Retry-After"), QByteArrayLiteral("5")});
     return reply;
 }
@@ -160,7 +163,10 @@ UpdateServer::UpdateServer(const QString &circularsFolder, UpdateServerOptions o
 
 UpdateServer::~UpdateServer()
 {
-    // Stops the network thread and the workers before what they use goes.
+    // Builds still in progress give up, so that the workers end at once; then the network
+    // thread and the workers stop before what they use goes.
+    if (m_cache)
+        m_cache->stop();
     m_http.reset();
 }
 
@@ -219,6 +225,12 @@ int UpdateServer::connectionLimit() const
 int UpdateServer::openConnections() const
 {
     return m_http ? m_http->openConnections() : 0;
+}
+
+void UpdateServer::stopAccepting()
+{
+    if (m_http)
+        m_http->stopAccepting();
 }
 
 QUrl UpdateServer::baseUrl() const

@@ -86,6 +86,11 @@ public:
     // The connection limit in force, and the connections open now.
     int connectionLimit() const;
     int openConnections() const;
+    // The first step of a graceful stop: new connections are refused from now on, and those
+    // waiting for a request of which nothing has come are closed; the requests in progress are
+    // answered in full, each connection closing after its answer. openConnections() tells
+    // when they are done; destroying the server ends whatever is left at once.
+    void stopAccepting();
 
     // The prefix to put into the viewer's settings, "http://ADDRESS:PORT/Normativa/".
     QUrl baseUrl() const;

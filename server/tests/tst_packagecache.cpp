@@ -14,6 +14,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -159,6 +160,8 @@ private slots:
     void packageAskedForAgainGoesToTheFolder();
     void largePackagesGoStraightToTheFolder();
     void folderStaysBoundedUnderAFlood();
+    void fileOfAnotherSizeIsNeverServed_data();
+    void fileOfAnotherSizeIsNeverServed();
 };
 
 void TestPackageCache::archiveReadsBackAsWritten()
@@ -346,15 +349,19 @@ void TestPackageCache::packageAskedForAgainGoesToTheFolder()
         QVERIFY(cache.obtain(nameOf(6), smallPackage(6), &package, &error));
         QVERIFY(QFile::exists(folder.filePath(nameOf(6) + u".zip"_s)));
     }
-    // Another process over the same folder serves it from there, without building it.
+    // Another process over the same folder serves it from there, without writing it again.
+    const QString path = folder.filePath(name + u".zip"_s);
+    struct stat before {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
     PackageCache other(folder.path(), 1024 * 1024, 3600, 64 * 1024);
     QString error;
     QVERIFY(other.open(&error));
-    int builds = 0;
     PackageData package;
-    QVERIFY(other.obtain(name, smallPackage(5, &builds), &package, &error));
-    QCOMPARE(builds, 0);
+    QVERIFY(other.obtain(name, smallPackage(5), &package, &error));
     QVERIFY(package.file >= 0);
+    struct stat served {};
+    QCOMPARE(::fstat(package.file, &served), 0);
+    QCOMPARE(served.st_ino, before.st_ino);
     QCOMPARE(contentsOf(&package), first);
 }
 
@@ -403,6 +410,50 @@ void TestPackageCache::folderStaysBoundedUnderAFlood()
         total += file.size();
     QCOMPARE(total, cache.bytes());
     QVERIFY(files.size() < 200);
+}
+
+void TestPackageCache::fileOfAnotherSizeIsNeverServed_data()
+{
+    // What is left under the package's name, from the whole package's bytes: a file renamed
+    // into place before its data reached the disk, and the power went.
+    QTest::addColumn<int>("cut");   // bytes taken off the end
+    QTest::addColumn<int>("extra"); // bytes added at the end
+    QTest::newRow("empty") << -1 << 0;
+    QTest::newRow("half") << -2 << 0;
+    QTest::newRow("one byte short") << 1 << 0;
+    QTest::newRow("one byte too many") << 0 << 1;
+}
+
+void TestPackageCache::fileOfAnotherSizeIsNeverServed()
+{
+    QFETCH(int, cut);
+    QFETCH(int, extra);
+    const auto parts = [](QList<PackagePart> *list, QString *) {
+        list->append(PackagePart::compressed(u"x.pdf"_s, randomBytes(50000, 3), 0));
+        return true;
+    };
+    QList<PackagePart> made;
+    QString error;
+    parts(&made, &error);
+    const QByteArray whole = written(made, &error);
+    QVERIFY(!whole.isEmpty());
+    const qsizetype kept = cut == -1 ? 0 : cut == -2 ? whole.size() / 2 : whole.size() - cut;
+    QTemporaryDir folder;
+    const QString path = folder.filePath(nameOf(7) + u".zip"_s);
+    QVERIFY(writeFile(path, whole.left(kept) + QByteArray(extra, 'x')));
+
+    // Found at start, and asked for from the answer page, then fetched: the whole package
+    // every time, built again in place of the file.
+    PackageCache cache(folder.path(), 1024 * 1024, 3600, 0);
+    QVERIFY(cache.open(&error));
+    QCOMPARE(cache.prepare(nameOf(7), parts, &error), qint64(whole.size()));
+    PackageData package;
+    QVERIFY2(cache.obtain(nameOf(7), parts, &package, &error), qPrintable(error));
+    QCOMPARE(package.size, qint64(whole.size()));
+    QCOMPARE(contentsOf(&package), whole);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), whole);
 }
 
 QTEST_GUILESS_MAIN(TestPackageCache)

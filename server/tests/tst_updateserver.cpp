@@ -27,7 +27,18 @@
 
 #include <zip.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -127,6 +138,101 @@ QString encodedList(const QStringList &identifiers)
     return encoded.join(u',');
 }
 
+// One GET on a connection of its own to 127.0.0.1, as a client thread makes it: the status,
+// the headers and the body, read until the server closes; status 0 when the exchange breaks.
+// Each wait for the server is bounded.
+struct Fetched {
+    int status = 0;
+    QByteArray headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const QByteArray &line : headers.split('\n')) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+                return line.mid(colon + 1).trimmed();
+        }
+        return {};
+    }
+};
+
+Fetched fetch(quint16 port, const QByteArray &target)
+{
+    Fetched fetched;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return fetched;
+    timeval timeout{60, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const QByteArray request =
+        "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    QByteArray data;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) == request.size()) {
+        char buffer[65536];
+        ssize_t n = 0;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            data.append(buffer, n);
+    }
+    ::close(fd);
+    const qsizetype end = data.indexOf("\r\n\r\n");
+    if (!data.startsWith("HTTP/1.1 ") || end < 0)
+        return fetched;
+    fetched.status = data.mid(9, 3).toInt();
+    fetched.headers = data.left(end);
+    fetched.body = data.mid(end + 4);
+    return fetched;
+}
+
+// What a client that was refused was told: "refused: REASON" when the page names a reason,
+// else what is wrong with the page.
+QString refusalOf(const Fetched &reply)
+{
+    static const QRegularExpression named(
+        QStringLiteral("No se pudo preparar el paquete de actualización \\(([^)]*)\\)"));
+    const QString reason = named.match(QString::fromUtf8(reply.body)).captured(1).trimmed();
+    if (reply.header("Retry-After").isEmpty() || reason.isEmpty())
+        return QStringLiteral("503 without a reason: ") + QString::fromUtf8(reply.body.left(400));
+    return QStringLiteral("refused: ") + reason;
+}
+
+// One honest client's round for a set, as the viewer makes it: the request, its answer
+// page, its package. Empty when the package comes whole with every circular asked for;
+// "refused: REASON" when a page says why it cannot be had now; else what went wrong.
+QString honestRound(quint16 port, const QStringList &set,
+                    const QHash<QString, QByteArray> &contents)
+{
+    const Fetched redirect =
+        fetch(port, "/Normativa/archivoValores.asp?Numeros=" + set.join(u',').toLatin1());
+    if (redirect.status != 303)
+        return QStringLiteral("request answered %1").arg(redirect.status);
+    const Fetched answer = fetch(port, "/Normativa/" + redirect.header("Location"));
+    if (answer.status == 503)
+        return refusalOf(answer);
+    if (answer.status != 200)
+        return QStringLiteral("answer page answered %1").arg(answer.status);
+    const Fetched package = fetch(port, "/Normativa/" + firstLinkHref(answer.body).toLatin1());
+    if (package.status == 503)
+        return refusalOf(package);
+    if (package.status != 200)
+        return QStringLiteral("package answered %1").arg(package.status);
+    if (package.header("Content-Length").toLongLong() != package.body.size())
+        return QStringLiteral("package cut short");
+    const QMap<QString, QByteArray> entries = unzip(package.body);
+    for (const QString &identifier : set) {
+        if (entries.value(QStringLiteral("circulares/%1.pdf").arg(identifier)) !=
+            contents.value(identifier))
+            return QStringLiteral("package without circular %1 whole").arg(identifier);
+    }
+    return {};
+}
+
 } // namespace
 
 class TestUpdateServer : public QObject {
@@ -148,6 +254,7 @@ private slots:
     void otherAddressesAndMethods();
     void packageLinkOutlivesOtherRequests();
     void packagesReachTheDiskWhenAskedForAgain();
+    void honestClientsUnderAFloodOfLargeSets();
     void twoServersGiveTheSameAddresses();
     void setsTravelInTheirAddresses();
     void redirectsNeverTakeTheHostHeader();
@@ -159,6 +266,8 @@ private slots:
     void programReportsBadFolderAndBusyPort();
     void helpReadsAsAManualPage();
     void aSignedCatalogTravelsWithEveryPackage();
+    void stopFinishesDownloadsInFlight_data();
+    void stopFinishesDownloadsInFlight();
 
 private:
     QString circular(const QString &identifier) const;
@@ -559,6 +668,80 @@ void TestUpdateServer::packagesReachTheDiskWhenAskedForAgain()
     QVERIFY(head.body.isEmpty());
 }
 
+void TestUpdateServer::honestClientsUnderAFloodOfLargeSets()
+{
+    // A hundred circulars of 40 KB and distinct sets of fifty: packages of 2 MB, none held
+    // in memory, into a cache folder of 2.5 MB (5 MB at most), which holds two of them.
+    // Eight clients at once, each going through its sets one after another.
+    constexpr int circulars = 100;
+    constexpr int circularBytes = 40 * 1024;
+    constexpr int setSize = 50;
+    constexpr int sets = 24;
+    constexpr int clients = 8;
+    constexpr qint64 cacheBytes = 5 * 1024 * 1024 / 2;
+    QRandomGenerator random(22);
+    QHash<QString, QByteArray> contents;
+    QStringList identifiers;
+    for (int i = 1; i <= circulars; ++i) {
+        QByteArray bytes(circularBytes, Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), circularBytes / 4);
+        const QString identifier = QString::number(3000 + i);
+        addCircular(identifier + u".pdf"_qs, bytes);
+        contents.insert(identifier, bytes);
+        identifiers.append(identifier);
+    }
+    QList<QStringList> wanted;
+    for (int n = 0; n < sets; ++n) {
+        std::shuffle(identifiers.begin(), identifiers.end(), random);
+        wanted.append(identifiers.mid(0, setSize));
+    }
+    QTemporaryDir cache;
+    UpdateServerOptions options;
+    options.cacheFolder = cache.path();
+    options.cacheBytes = cacheBytes;
+    options.memoryBytes = 0;
+    options.limits.workers = clients;
+    m_server = std::make_unique<UpdateServer>(m_dir->path(), options);
+    QVERIFY(m_server->listen());
+    const quint16 port = m_server->serverPort();
+
+    // The folder as anyone looking at it sees it, files being written included.
+    std::atomic<bool> done{false};
+    std::atomic<qint64> largest{0};
+    std::thread watcher([&] {
+        while (!done) {
+            qint64 total = 0;
+            for (const QFileInfo &file :
+                 QDir(cache.path()).entryInfoList(QDir::Files | QDir::Hidden))
+                total += file.size();
+            largest = std::max<qint64>(largest, total);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::vector<QString> outcomes(sets);
+    std::atomic<int> next{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&] {
+            for (int n = next++; n < sets; n = next++)
+                outcomes[std::size_t(n)] = honestRound(port, wanted.at(n), contents);
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    done = true;
+    watcher.join();
+
+    int refused = 0;
+    for (const QString &outcome : outcomes) {
+        QVERIFY2(outcome.isEmpty() || outcome.startsWith(u"refused: "_qs), qPrintable(outcome));
+        refused += outcome.isEmpty() ? 0 : 1;
+    }
+    qInfo("%d of %d sets refused with a reason; the cache folder held at most %lld bytes", refused,
+          sets, qint64(largest));
+    QVERIFY2(largest <= 2 * cacheBytes, qPrintable(QString::number(largest)));
+}
+
 void TestUpdateServer::twoServersGiveTheSameAddresses()
 {
     const Answer fromFirst = request(QStringLiteral("?Numeros=1003,1001"), true);
@@ -931,6 +1114,118 @@ void TestUpdateServer::aSignedCatalogTravelsWithEveryPackage()
     QCOMPARE(serve.exitCode(), 2);
     QVERIFY2(serve.readAllStandardError().contains("circular 1004 is not in the catalog"),
              "no clear message");
+}
+
+void TestUpdateServer::stopFinishesDownloadsInFlight_data()
+{
+    QTest::addColumn<QString>("drainSeconds");
+    QTest::addColumn<bool>("readsOn"); // the client reads the rest after the stop
+    QTest::newRow("the client reads the rest") << u"60"_qs << true;
+    QTest::newRow("the client stops reading") << u"1"_qs << false;
+}
+
+// SIGTERM in the middle of a download: the server stops accepting at once, sends the rest
+// of the package to a client that goes on reading, and exits when that is done, or when
+// the drain time is up.
+void TestUpdateServer::stopFinishesDownloadsInFlight()
+{
+    QFETCH(QString, drainSeconds);
+    QFETCH(bool, readsOn);
+    // 12 MB: more than the sockets' buffers take, so that the package is still being sent
+    // when the stop comes.
+    QByteArray big(12 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(big.data()), big.size() / 4);
+    addCircular(u"2001.pdf"_qs, big);
+
+    QProcess server;
+    server.start(QStringLiteral(UPDATE_SERVER_PROGRAM),
+                 {u"--circulars"_qs, m_dir->path(), u"--port"_qs, u"0"_qs, u"--quiet"_qs,
+                  u"--drain-timeout"_qs, drainSeconds});
+    QVERIFY(server.waitForStarted(30000));
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains('\n') && timer.elapsed() < 30000) {
+        server.waitForReadyRead(1000);
+        out += server.readAllStandardOutput();
+    }
+    const QRegularExpressionMatch served =
+        QRegularExpression(u"http://127\\.0\\.0\\.1:(\\d+)/Normativa/"_qs)
+            .match(QString::fromUtf8(out));
+    QVERIFY2(served.hasMatch(), out.constData());
+    const quint16 port = quint16(served.captured(1).toUInt());
+    const Fetched redirect = fetch(port, "/Normativa/archivoValores.asp?Numeros=2001");
+    const Fetched answer = fetch(port, "/Normativa/" + redirect.header("Location"));
+    QCOMPARE(answer.status, 200);
+
+    // A client with a small receive buffer asks for the package and takes its headers.
+    const auto connectTo = [port](int receiveBuffer) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    const int client = connectTo(16 * 1024);
+    QVERIFY(client >= 0);
+    const auto closeClient = qScopeGuard([client] { ::close(client); });
+    const QByteArray request = "GET /Normativa/" + firstLinkHref(answer.body).toLatin1() +
+                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    QCOMPARE(::send(client, request.constData(), size_t(request.size()), MSG_NOSIGNAL),
+             ssize_t(request.size()));
+    // Reads what comes within the time, until the server closes when whole is set, else
+    // until the headers are in; false when the server stops sending for that long.
+    QByteArray received;
+    const auto readFor = [client, &received](int timeoutMs, bool whole) {
+        char buffer[16384];
+        while (whole || !received.contains("\r\n\r\n")) {
+            pollfd poller{client, POLLIN, 0};
+            if (::poll(&poller, 1, timeoutMs) <= 0)
+                return false;
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return n == 0;
+            received.append(buffer, n);
+        }
+        return true;
+    };
+    QVERIFY(readFor(30000, false));
+    QVERIFY(received.startsWith("HTTP/1.1 200"));
+
+    server.terminate(); // SIGTERM
+    // New connections are refused from the stop on; those made before it are closed by
+    // this side at once.
+    bool refused = false;
+    timer.restart();
+    while (!refused && timer.elapsed() < 30000) {
+        const int probe = connectTo(0);
+        refused = probe < 0;
+        if (!refused) {
+            ::close(probe);
+            QTest::qWait(20);
+        }
+    }
+    QVERIFY2(refused, "the server still accepts connections after SIGTERM");
+
+    if (readsOn) {
+        QVERIFY2(readFor(30000, true), "the server stopped sending");
+        const qsizetype headersEnd = received.indexOf("\r\n\r\n") + 4;
+        const QByteArray body = received.mid(headersEnd);
+        const Fetched headers{200, received.left(headersEnd), {}};
+        QCOMPARE(body.size(), headers.header("Content-Length").toLongLong());
+        QCOMPARE(unzip(body).value(u"circulares/2001.pdf"_qs), big);
+    }
+    QVERIFY2(server.state() == QProcess::NotRunning || server.waitForFinished(60000),
+             "the server did not exit");
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServer)
