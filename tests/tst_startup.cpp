@@ -1,4 +1,5 @@
 #include "coolbar.h"
+#include "fifounblocker.h"
 #include "frmbrowser.h"
 #include "layoutrules.h"
 #include "modalcloser.h"
@@ -15,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+
+#include <sys/stat.h>
 
 namespace {
 const QString caption =
@@ -55,6 +58,27 @@ private slots:
         QCOMPARE(p.lastFakeBrowser->navigations, QStringList{home});
         QCOMPARE(window.initPage(), home);
         QCOMPARE(window.helpFile(), QDir(p.folder()).filePath(QStringLiteral("legisdis.hlp")));
+    }
+
+    void settingsThatCannotBeReadAreSaidAndTheStartGoesOn()
+    {
+        // A named pipe in the settings file's place: the start neither waits
+        // on it nor stays silent.
+        TestPlatform p;
+        QCOMPARE(::mkfifo(QFile::encodeName(p.settingsPath()).constData(), 0600), 0);
+        FifoUnblocker unblocker(p.settingsPath());
+        ModalCloser closer([&p] { return navigations(p); });
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.Form_Load());
+        QCOMPARE(unblocker.freed(), 0);
+        QCOMPARE(p.messages.shown.size(), 1);
+        const QString text = p.messages.shown.first().text;
+        QVERIFY2(text.contains(QStringLiteral("no es un archivo común")), qPrintable(text));
+        QVERIFY2(text.contains(p.settingsPath()), qPrintable(text));
+        QCOMPARE(p.messages.shown.first().icon, MessageIcon::Exclamation);
+        QVERIFY(closer.seen.isEmpty());
+        QCOMPARE(p.lastFakeBrowser->navigations,
+                 QStringList{QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"))});
     }
 
     void userDataFormThenPromptThenHomePage_data()

@@ -19,15 +19,48 @@ namespace {
 
 const QLatin1String temporaryInfix(".tmp-");
 
-enum class ReadOutcome { Read, Missing, Failed };
+enum class ReadOutcome { Read, Missing, NotRegular, Failed };
 
+// Settings files are small; anything larger is not read as one.
+constexpr qint64 largestSettingsFile = 16 * 1024 * 1024;
+
+// Reads a settings file whole. Only a regular file is read: opening a named
+// pipe would wait for a writer for ever, and a device or a folder holds no
+// settings.
 ReadOutcome readBytes(const QString &path, QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QFileInfo::exists(path) ? ReadOutcome::Failed : ReadOutcome::Missing;
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError ? ReadOutcome::Read : ReadOutcome::Failed;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::Missing : ReadOutcome::Failed;
+    if (!S_ISREG(info.st_mode))
+        return ReadOutcome::NotRegular;
+    // Without waiting, in case the name was given to something else meanwhile.
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
+    const auto done = [descriptor](ReadOutcome outcome) {
+        ::close(descriptor);
+        return outcome;
+    };
+    if (::fstat(descriptor, &info) != 0)
+        return done(ReadOutcome::Failed);
+    if (!S_ISREG(info.st_mode))
+        return done(ReadOutcome::NotRegular);
+    QByteArray read;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || read.size() + got > largestSettingsFile)
+            return done(ReadOutcome::Failed);
+        if (got == 0)
+            break;
+        read.append(buffer, got);
+    }
+    bytes = std::move(read);
+    return done(ReadOutcome::Read);
 }
 
 // What fits a C buffer of bufferSize characters with its terminating zero. A
@@ -165,6 +198,32 @@ QString IniProfileFile::overlayPath(const QString &file) const
     return QDir(m_overlayFolder).filePath(name);
 }
 
+QString IniProfileFile::readProblem(const QString &file) const
+{
+    QStringList files{file};
+    if (!m_overlayFolder.isEmpty())
+        files.append(overlayPath(file));
+    for (const QString &path : files) {
+        QByteArray bytes;
+        switch (readBytes(path, bytes)) {
+        case ReadOutcome::Read:
+        case ReadOutcome::Missing:
+            break;
+        case ReadOutcome::NotRegular:
+            return QStringLiteral("No se leyó la configuración: «%1» no es un archivo común, sino "
+                                  "una carpeta, una tubería o un dispositivo. El programa sigue "
+                                  "con los valores predeterminados.")
+                .arg(QDir::toNativeSeparators(path));
+        case ReadOutcome::Failed:
+            return QStringLiteral("No se pudo leer la configuración de «%1». Revise que el "
+                                  "archivo se pueda leer; mientras tanto el programa sigue con "
+                                  "los valores predeterminados.")
+                .arg(QDir::toNativeSeparators(path));
+        }
+    }
+    return {};
+}
+
 QString IniProfileFile::getString(const QString &section, const QString &key,
                                   const QString &defaultValue, int bufferSize,
                                   const QString &file) const
@@ -197,9 +256,11 @@ bool IniProfileFile::writeString(const QString &section, const QString &key, con
     const QString target = toOverlay ? overlay : file;
 
     // A file that exists but cannot be read is left alone: writing it from an
-    // empty text would throw away everything else it holds.
+    // empty text would throw away everything else it holds, and anything but a
+    // regular file is not the place for settings.
     QByteArray bytes;
-    if (readBytes(target, bytes) == ReadOutcome::Failed)
+    if (const ReadOutcome read = readBytes(target, bytes);
+        read == ReadOutcome::Failed || read == ReadOutcome::NotRegular)
         return false;
     // A per-user file made by an earlier version is a whole copy of the
     // installed file; what is not the user's goes, so the installed values

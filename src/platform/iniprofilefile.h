@@ -5,8 +5,10 @@
 #include <functional>
 
 // The settings file on disk. Every call reads the file afresh, so a read always
-// sees the last write. A write changes only the line it stores (profileformat.h
-// has the text rules) and replaces the file atomically: the new text goes to a
+// sees the last write. Only a regular file is read (a named pipe in its place
+// would keep the read waiting for ever); anything else reads like a missing
+// file, is never written, and readProblem says why. A write changes only the line it stores
+// (profileformat.h has the text rules) and replaces the file atomically: the new text goes to a
 // temporary file beside it, "<name>.tmp-XXXXXX", which is synced and renamed
 // over the old one, so a failed or killed write leaves the old file whole. The
 // writer holds a lock (flock) on its temporary file while it lives; a
@@ -35,6 +37,7 @@ public:
     // writableInPlace.
     explicit IniProfileFile(const QString &overlayFolder, InPlaceTest canWriteInPlace = {});
 
+    QString readProblem(const QString &file) const override;
     QString getString(const QString &section, const QString &key, const QString &defaultValue,
                       int bufferSize, const QString &file) const override;
     bool writeString(const QString &section, const QString &key, const QString &value,

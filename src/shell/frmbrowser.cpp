@@ -7,6 +7,8 @@
 #include "frmproxytest.h"
 #include "instanceguard.h"
 #include "layoutrules.h"
+#include "messageboxes.h"
+#include "profilefile.h"
 #include "searchtools.h"
 #include "twips.h"
 #include "utility.h"
@@ -210,6 +212,11 @@ bool frmBrowser::Form_Load()
     m_helpFile = programPath(QStringLiteral("legisdis.hlp"));
     m_initPage = programPath(QStringLiteral("pagina/maincd.htm"));
     const QString settings = SettingsPath(m_programFolder);
+    // Settings that cannot be read read as the defaults; the user is told why.
+    if (const QString problem = m_services.profile.readProblem(settings); !problem.isEmpty()) {
+        m_services.messages.show(this, problem, MessageIcon::Exclamation,
+                                 WindowTexts::messageTitle());
+    }
     const QString name =
         ReadIniValue(m_services.profile, settings, sectionUser, QStringLiteral("name"), noValue);
     const QString lastname = ReadIniValue(m_services.profile, settings, sectionUser,
