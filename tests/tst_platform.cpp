@@ -37,7 +37,8 @@ private slots:
         QCOMPARE(ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), q), q);
 
         const QString longValue(300, QLatin1Char('x'));
-        WriteIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), longValue);
+        QVERIFY(WriteIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"),
+                              longValue));
         QCOMPARE(ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), q),
                  longValue.left(254));
         QCOMPARE(
@@ -46,8 +47,8 @@ private slots:
         // A write that cannot be made is answered as such.
         QVERIFY(!WriteIniValue(profile, dir.filePath(QStringLiteral("none/legisdis.ini")),
                                QStringLiteral("user"), QStringLiteral("name"), longValue));
-        WriteIniValue(profile, file, QStringLiteral("USER"), QStringLiteral("Name"),
-                      QStringLiteral("José"));
+        QVERIFY(WriteIniValue(profile, file, QStringLiteral("USER"), QStringLiteral("Name"),
+                              QStringLiteral("José")));
         QCOMPARE(ReadIniValue(profile, file, QStringLiteral("user"), QStringLiteral("name"), q),
                  QStringLiteral("José"));
     }

@@ -17,6 +17,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -77,6 +79,7 @@ private slots:
     void unreadableFileIsNotOverwritten();
     void killedWritesLeaveNothingBehind();
     void aLiveWritersTemporaryFileIsLeftAlone();
+    void twoWritersOfOneFileLoseNothing();
     void settingsThatAreNotARegularFileAreRefused_data();
     void settingsThatAreNotARegularFileAreRefused();
 
@@ -541,6 +544,38 @@ void TestProfile::aLiveWritersTemporaryFileIsLeftAlone()
 #else
     QSKIP("needs flock");
 #endif
+}
+
+void TestProfile::twoWritersOfOneFileLoseNothing()
+{
+    // Two writers of one file at once (two windows, or two copies of the
+    // program): no write fails, and none undoes the other's.
+    const QString path = newPath();
+    constexpr int rounds = 1000;
+    std::atomic<int> failed{0};
+    std::atomic<int> lost{0};
+    const auto write = [&](const QString &key) {
+        IniProfileFile profile;
+        for (int i = 0; i < rounds; ++i) {
+            const QString value = QString::number(i);
+            if (!profile.writeString(u"user"_s, key, value, path))
+                ++failed;
+            else if (profile.getString(u"user"_s, key, u"?"_s, readBuffer, path) != value)
+                ++lost;
+        }
+    };
+    std::thread first(write, u"name"_s);
+    std::thread second(write, u"email"_s);
+    first.join();
+    second.join();
+    QCOMPARE(failed.load(), 0);
+    QCOMPARE(lost.load(), 0);
+    const QString last = QString::number(rounds - 1);
+    IniProfileFile profile;
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), last);
+    QCOMPARE(profile.getString(u"user"_s, u"email"_s, u"?"_s, readBuffer, path), last);
+    QCOMPARE(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden),
+             QStringList{u"legisdis.ini"_s});
 }
 
 void TestProfile::settingsThatAreNotARegularFileAreRefused_data()

@@ -3,9 +3,11 @@
 #include "collectionid.h"
 #include "profileformat.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cerrno>
 #include <utility>
@@ -96,7 +98,12 @@ void removeStaleTemporaries(const QString &folder, const QString &name)
         const int descriptor = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (descriptor < 0)
             continue;
-        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+        // Removed only while the name still stands for the file locked here.
+        struct stat locked {};
+        struct stat named {};
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0 && ::fstat(descriptor, &locked) == 0 &&
+            ::lstat(path.constData(), &named) == 0 && locked.st_dev == named.st_dev &&
+            locked.st_ino == named.st_ino)
             ::unlink(path.constData());
         ::close(descriptor);
     }
@@ -117,12 +124,57 @@ bool writeWhole(int descriptor, const QByteArray &data)
     return true;
 }
 
+// The file that path names: the target of a symbolic link at path, else path.
+QFileInfo namedFile(const QString &path)
+{
+    const QFileInfo link(path);
+    return QFileInfo(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
+}
+
+// One write at a time in a folder, among the writers of this program: a
+// write reads the file, changes one line and replaces the file, so two at
+// once would each undo the other's line, and one's clearing of leftovers
+// could take the other's new temporary file for one. The lock is flock on
+// the folder itself, so no file is added for it, and the kernel drops it
+// when a writer dies. A writer that holds it for long makes the next one
+// give up rather than wait for ever.
+class FolderLock {
+public:
+    explicit FolderLock(const QString &folder)
+        : m_descriptor(
+              ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_descriptor < 0) {
+            // A folder that cannot be opened for reading (write and search
+            // permission only) is written without the lock, as it always was.
+            m_held = errno == EACCES;
+            return;
+        }
+        const QDeadlineTimer patience(10000);
+        while (!(m_held = ::flock(m_descriptor, LOCK_EX | LOCK_NB) == 0) &&
+               (errno == EWOULDBLOCK || errno == EINTR) && !patience.hasExpired())
+            QThread::msleep(2);
+    }
+    ~FolderLock()
+    {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor); // drops the lock
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+    bool held() const { return m_held; }
+
+private:
+    int m_descriptor = -1;
+    bool m_held = false;
+};
+
 // Replaces path (or the file a symbolic link at path names) with data, or
 // leaves it as it was and answers false.
 bool replaceFile(const QString &path, const QByteArray &data)
 {
-    const QFileInfo link(path);
-    const QFileInfo info(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
+    const QFileInfo info = namedFile(path);
     const QString folder = info.absolutePath();
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     removeStaleTemporaries(folder, info.fileName());
@@ -255,6 +307,9 @@ bool IniProfileFile::writeString(const QString &section, const QString &key, con
         return false;
     const QString target = toOverlay ? overlay : file;
 
+    const FolderLock lock(namedFile(target).absolutePath());
+    if (!lock.held())
+        return false;
     // A file that exists but cannot be read is left alone: writing it from an
     // empty text would throw away everything else it holds, and anything but a
     // regular file is not the place for settings.

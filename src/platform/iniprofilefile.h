@@ -13,7 +13,8 @@
 // over the old one, so a failed or killed write leaves the old file whole. The
 // writer holds a lock (flock) on its temporary file while it lives; a
 // temporary file that nobody holds is what a killed write left behind, and the
-// next write removes it.
+// next write removes it. Writes into one folder take turns (a lock on the
+// folder), so two writers of one file never undo each other's values.
 //
 // With a per-user overlay folder, a settings file that cannot be written where
 // it lies (a program folder installed read-only, such as /opt/legisdisco) gets

@@ -24,6 +24,6 @@ public:
 
     // Stores value under section/key in file, creating what is missing. Answers
     // false when the file could not be written.
-    virtual bool writeString(const QString &section, const QString &key, const QString &value,
-                             const QString &file) = 0;
+    [[nodiscard]] virtual bool writeString(const QString &section, const QString &key,
+                                           const QString &value, const QString &file) = 0;
 };

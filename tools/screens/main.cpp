@@ -315,8 +315,11 @@ int main(int argc, char *argv[])
         downloadFolders, fileDownload, windows, proxyStore, packageInstaller, restart};
 
     const QString settings = SettingsPath(programFolder);
+    bool stored = true;
     const auto store = [&](const char *section, const char *key, const QString &value) {
-        WriteIniValue(profile, settings, QLatin1String(section), QLatin1String(key), value);
+        stored =
+            WriteIniValue(profile, settings, QLatin1String(section), QLatin1String(key), value) &&
+            stored;
     };
     store("user", "name", QStringLiteral("Ana María"));
     store("user", "lastname", QStringLiteral("Pérez Núñez"));
@@ -324,6 +327,10 @@ int main(int argc, char *argv[])
     store("user", "job", QStringLiteral("Oficina de Valores de Ejemplo"));
     store("init", "show", QStringLiteral("0"));
     store("http", "actualizacion", parser.value(updateOption));
+    if (!stored) {
+        qCritical("cannot write the settings of %s", qPrintable(settings));
+        return 1;
+    }
 
     Camera camera(outFolder);
     MessageWatch watch(camera);
