@@ -132,7 +132,8 @@ int main(int argc, char *argv[])
     const QStringList startArguments = arguments.mid(1);
     const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
     FileProxyStore proxyStore(FileProxyStore::defaultPath(), startEnvironment);
-    BrowserEngineArguments engineArguments(argc, argv, chromiumProxySwitches(proxyStore.query()));
+    BrowserEngineArguments engineArguments(argc, argv,
+                                           engineProxySwitches(proxyStore.storedRecord()));
 
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(engineArguments.argc(), engineArguments.argv());
