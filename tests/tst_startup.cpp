@@ -19,6 +19,8 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 namespace {
 const QString caption =
     QStringLiteral("ORVE - Vazivid ad adozudud oz azaraduze zad Ozoduzo ra Vovazar");
@@ -44,6 +46,70 @@ private slots:
         QVERIFY(closer.seen.isEmpty());
         QVERIFY(p.lastFakeBrowser->navigations.isEmpty());
         QVERIFY(!window.isVisible());
+        QVERIFY(p.messages.shown.isEmpty());
+        QCOMPARE(p.instanceChannel.listens, 0); // the running copy takes the requests
+    }
+
+    void anotherStartDuringTheStartWaitsForIt()
+    {
+        // The user-data form is up when a later start asks for a circular: the
+        // form stays in front, the window is not shown half made, and the
+        // circular opens over the home page once the start is done.
+        TestPlatform p;
+        p.writeSettings("[user]\r\nname=\r\n");
+        p.writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
+        bool asked = false;
+        ModalCloser closer([&p, &asked] {
+            if (!std::exchange(asked, true)) {
+                emit p.instanceChannel.requested(QStringLiteral("1001"));
+            }
+            return navigations(p);
+        });
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.Form_Load());
+        QVERIFY(asked);
+        QCOMPARE(closer.seen, QStringList{QStringLiteral("frmDatos before 0")});
+        QVERIFY(!window.isVisible());
+        QCOMPARE(p.lastFakeBrowser->navigations,
+                 (QStringList{QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm")),
+                              QDir(p.folder()).filePath(QStringLiteral("circulares/1001.pdf"))}));
+    }
+
+    void anotherStartBringsTheWindowToTheFront_data()
+    {
+        QTest::addColumn<QString>("document"); // as the other start asked for it
+        QTest::addColumn<QString>("opened");   // below the program folder; empty: nothing
+        QTest::newRow("nothing") << QString() << QString();
+        QTest::newRow("a circular")
+            << QStringLiteral("circulares/1001.pdf") << QStringLiteral("circulares/1001.pdf");
+        QTest::newRow("a circular's number")
+            << QStringLiteral("1001") << QStringLiteral("circulares/1001.pdf");
+        QTest::newRow("a way out") << QStringLiteral("circulares/../../x.pdf") << QString();
+        QTest::newRow("the settings file") << QStringLiteral("legisdis.ini") << QString();
+        QTest::newRow("a missing document") << QStringLiteral("circulares/9.pdf") << QString();
+    }
+
+    void anotherStartBringsTheWindowToTheFront()
+    {
+        QFETCH(QString, document);
+        QFETCH(QString, opened);
+        TestPlatform p;
+        p.writeSettings("[init]\r\nshow=0\r\n");
+        p.writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.Form_Load());
+        QCOMPARE(p.instanceChannel.listens, 1);
+        window.showMinimized();
+        const QStringList before = p.lastFakeBrowser->navigations;
+
+        emit p.instanceChannel.requested(document);
+        QVERIFY(!window.isMinimized());
+        QVERIFY(window.isVisible());
+        QStringList expected = before;
+        if (!opened.isEmpty()) {
+            expected.append(QDir(p.folder()).filePath(opened));
+        }
+        QCOMPARE(p.lastFakeBrowser->navigations, expected);
         QVERIFY(p.messages.shown.isEmpty());
     }
 

@@ -32,6 +32,7 @@
 #include "frmdatos.h"
 #include "frmproxytest.h"
 #include "iniprofilefile.h"
+#include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
 #include "qtdocumentdialogs.h"
@@ -310,9 +311,11 @@ int main(int argc, char *argv[])
     // The screenshots never restart anything.
     QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
     ZipPackageInstaller packageInstaller;
+    LocalSocketInstanceChannel instanceChannel(CollectionId::of(programFolder));
     const PlatformServices services{
-        profile,         probe,        shell,   messages,   instance,         newBrowser,
-        downloadFolders, fileDownload, windows, proxyStore, packageInstaller, restart};
+        profile,          probe,           shell,          messages, instance,
+        newBrowser,       downloadFolders, fileDownload,   windows,  proxyStore,
+        packageInstaller, restart,         instanceChannel};
 
     const QString settings = SettingsPath(programFolder);
     bool stored = true;
