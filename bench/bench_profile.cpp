@@ -79,8 +79,11 @@ void writeExistingValue(benchmark::State &state)
     IniProfileFile profile;
     int round = 0;
     for (auto _ : state) {
-        WriteIniValue(profile, file.path, sectionName(section), keyName(19),
-                      QString::number(++round));
+        if (!WriteIniValue(profile, file.path, sectionName(section), keyName(19),
+                           QString::number(++round))) {
+            state.SkipWithError("cannot write the settings file");
+            break;
+        }
     }
 }
 
@@ -91,8 +94,11 @@ void writeNewKey(benchmark::State &state)
     const LargeFile file;
     IniProfileFile profile;
     for (auto _ : state) {
-        WriteIniValue(profile, file.path, sectionName(sectionCount - 1), QStringLiteral("new"),
-                      QStringLiteral("x"));
+        if (!WriteIniValue(profile, file.path, sectionName(sectionCount - 1), QStringLiteral("new"),
+                           QStringLiteral("x"))) {
+            state.SkipWithError("cannot write the settings file");
+            break;
+        }
         state.PauseTiming();
         file.restore();
         state.ResumeTiming();

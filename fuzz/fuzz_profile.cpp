@@ -228,7 +228,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         }
     }
     IniProfileFile profile;
-    WriteIniValue(profile, path, section, key, value);
+    const bool stored = WriteIniValue(profile, path, section, key, value);
+    FUZZ_CHECK(stored, {"file", fuzz::shown(written)});
     const QByteArray onDisk = fileBytes(path);
     const QByteArray bom("\xEF\xBB\xBF");
     FUZZ_CHECK(onDisk.startsWith(bom) == original.startsWith(bom), {"file", fuzz::shown(written)});

@@ -21,7 +21,9 @@
 //   for every F whose hosts hold no space and no ":", whose ports hold no
 //   space, and whose exceptions are non-empty, hold no space, and are not
 //   "<local>";
-// - the engine's switches, as the rules in chromiumproxy.h say: none unless
+// - the engine's switches, as the rules in chromiumproxy.h say: none while
+//   nothing is stored, so that the engine follows the system's settings; for
+//   a stored record with access type 1, --no-proxy-server alone; none unless
 //   the access type is 3 and the list has a usable entry; otherwise the
 //   proxy-server switch (socks entries as SOCKS 5, "gopher=" and unknown
 //   keywords left out) and, when the bypass list has entries, the bypass
@@ -260,7 +262,8 @@ void checkApplyThenRead(const ProxyFields &current, const ProxyFields &applied)
 
 void checkEngineSwitches(const ProxyRecord &record, const QString &flags)
 {
-    const QStringList switches = chromiumProxySwitches(record);
+    // What the engine starts with once the reader has stored record.
+    const QStringList switches = engineProxySwitches(record);
     if (record.accessType == 1) {
         // A stored direct connection keeps the engine off the environment's proxy.
         FUZZ_CHECK(switches == QStringList{QStringLiteral("--no-proxy-server")},
@@ -366,6 +369,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (roundTrips(applied)) {
         checkApplyThenRead(current, applied);
     }
+    // Nothing stored: the engine follows the system.
+    FUZZ_CHECK(engineProxySwitches(std::nullopt).isEmpty(),
+               {"switches", fuzz::shown(engineProxySwitches(std::nullopt))});
     checkEngineSwitches(record, flags);
     checkEngineSwitches(buildProxyRecord(applied), flags);
     return 0;

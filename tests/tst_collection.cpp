@@ -10,6 +10,7 @@
 #include "testplatform.h"
 #include "testzip.h"
 #include "updateserver.h"
+#include "zippackageinstaller.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -93,6 +94,51 @@ private slots:
         QCOMPARE(c.relativePathOf(m_user + QStringLiteral("/pagina/x.htm")),
                  QStringLiteral("pagina/x.htm"));
         QVERIFY(c.relativePathOf(m_root->filePath(QStringLiteral("programa2/x"))).isEmpty());
+    }
+
+    void theNewerPublicationWinsAfterAnUpgrade_data()
+    {
+        // When each copy was published: the user's, installed by an update,
+        // then the program folder's, brought by an upgrade done later.
+        QTest::addColumn<int>("userDaysAgo");
+        QTest::addColumn<int>("programDaysAgo");
+        QTest::addColumn<bool>("byPackageManager"); // the upgrade keeps the package's times
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("a newer revision through the package manager")
+            << 365 << 30 << true << QByteArray("programa");
+        QTest::newRow("a newer revision through --install-package")
+            << 365 << 30 << false << QByteArray("programa");
+        QTest::newRow("an older one through the package manager")
+            << 30 << 365 << true << QByteArray("usuario");
+        QTest::newRow("an older one through --install-package")
+            << 30 << 365 << false << QByteArray("usuario");
+    }
+
+    void theNewerPublicationWinsAfterAnUpgrade()
+    {
+        QFETCH(int, userDaysAgo);
+        QFETCH(int, programDaysAgo);
+        QFETCH(bool, byPackageManager);
+        QFETCH(QByteArray, shown);
+        const QString circular = QStringLiteral("circulares/5001.pdf");
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto package = [&](const QByteArray &from, int daysAgo) {
+            const QString zip = m_root->filePath(QString::fromLatin1(from + ".zip"));
+            const bool written = writeTestZip(
+                zip, {{circular.toUtf8(), testPdf(from), 0100644, false, now.addDays(-daysAgo)}});
+            return written ? zip : QString();
+        };
+        ZipPackageInstaller installer;
+        QVERIFY(
+            installer.install(package("usuario", userDaysAgo), m_user, PackageTrust()).installed);
+        if (byPackageManager) {
+            write(m_program + u'/' + circular, testPdf("programa"), programDaysAgo * 86400);
+        } else {
+            QVERIFY(
+                installer.install(package("programa", programDaysAgo), m_program, PackageTrust())
+                    .installed);
+        }
+        QCOMPARE(readAll(Collection(m_program, m_user).resolve(circular)), testPdf(shown));
     }
 
     void aReadOnlyProgramFolderGetsAUserFolderNamedLikeTheSettingsCopy()

@@ -80,6 +80,16 @@ private slots:
         QCOMPARE(withToolkitOption.exitCode, 2);
         QVERIFY2(withToolkitOption.err.contains(QStringLiteral("no existe")),
                  qPrintable(withToolkitOption.err));
+        // One document at most, and none for a command.
+        QVERIFY(help.out.contains(QStringLiteral("[DOCUMENTO]")));
+        for (const QStringList &extra :
+             {QStringList{QStringLiteral("1001"), QStringLiteral("1002")},
+              QStringList{QStringLiteral("--version"), QStringLiteral("1002")}}) {
+            const Run twice = run(extra, home.path());
+            QCOMPARE(twice.exitCode, 2);
+            QVERIFY2(twice.err.contains(QStringLiteral("Argumento inesperado: 1002")),
+                     qPrintable(twice.err));
+        }
     }
 
     void installsAPackageIntoTheCollection()

@@ -3,6 +3,7 @@
 #include "testzip.h"
 #include "zippackageinstaller.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -58,6 +59,8 @@ private slots:
     void installsDocumentsAndReplacesACircular();
     void refusesHostilePackages_data();
     void refusesHostilePackages();
+    void filesKeepThePackagesTimesButNoneLaterThanNow_data();
+    void filesKeepThePackagesTimesButNoneLaterThanNow();
     void refusesWhatDoesNotFitTheDisk();
     void aFailedMoveLeavesTheCollectionAsItWas();
     void entryNameRules_data();
@@ -107,6 +110,33 @@ void tst_PackageInstaller::verifyUntouched(const InstallOutcome &outcome)
     QCOMPARE(snapshot(m_collection), m_before);
     QCOMPARE(QDir(m_root->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              m_rootBefore);
+}
+
+void tst_PackageInstaller::filesKeepThePackagesTimesButNoneLaterThanNow_data()
+{
+    QTest::addColumn<int>("daysFromNow"); // the time the package gives the file
+    QTest::newRow("published a year ago") << -365;
+    QTest::newRow("dated next year") << 365;
+}
+
+void tst_PackageInstaller::filesKeepThePackagesTimesButNoneLaterThanNow()
+{
+    // The newer copy of a file wins where a user's folder lies over the
+    // program folder, so a file is as new as its publication, not as its
+    // installation; a time in the future would win for ever.
+    QFETCH(int, daysFromNow);
+    const QDateTime stamped = QDateTime::currentDateTime().addDays(daysFromNow);
+    const QString package =
+        makePackage({{"circulares/4001.pdf", testPdf("4001"), 0100644, false, stamped}});
+    ZipPackageInstaller installer;
+    QVERIFY(installer.install(package, m_collection, PackageTrust()).installed);
+    const QDateTime modified =
+        QFileInfo(m_collection + QStringLiteral("/circulares/4001.pdf")).lastModified();
+    QVERIFY2(modified <= QDateTime::currentDateTime(), qPrintable(modified.toString(Qt::ISODate)));
+    if (daysFromNow < 0) {
+        // Zip files keep times to two seconds.
+        QVERIFY2(qAbs(modified.secsTo(stamped)) <= 2, qPrintable(modified.toString(Qt::ISODate)));
+    }
 }
 
 void tst_PackageInstaller::installsDocumentsAndReplacesACircular()

@@ -1,3 +1,4 @@
+#include "fifounblocker.h"
 #include "iniprofilefile.h"
 #include "profileformat.h"
 #include "testfiles.h"
@@ -16,6 +17,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -76,6 +79,9 @@ private slots:
     void unreadableFileIsNotOverwritten();
     void killedWritesLeaveNothingBehind();
     void aLiveWritersTemporaryFileIsLeftAlone();
+    void twoWritersOfOneFileLoseNothing();
+    void settingsThatAreNotARegularFileAreRefused_data();
+    void settingsThatAreNotARegularFileAreRefused();
 
     void namesAndDefaultsOnTheFile();
 
@@ -538,6 +544,85 @@ void TestProfile::aLiveWritersTemporaryFileIsLeftAlone()
 #else
     QSKIP("needs flock");
 #endif
+}
+
+void TestProfile::twoWritersOfOneFileLoseNothing()
+{
+    // Two writers of one file at once (two windows, or two copies of the
+    // program): no write fails, and none undoes the other's.
+    const QString path = newPath();
+    constexpr int rounds = 1000;
+    std::atomic<int> failed{0};
+    std::atomic<int> lost{0};
+    const auto write = [&](const QString &key) {
+        IniProfileFile profile;
+        for (int i = 0; i < rounds; ++i) {
+            const QString value = QString::number(i);
+            if (!profile.writeString(u"user"_s, key, value, path))
+                ++failed;
+            else if (profile.getString(u"user"_s, key, u"?"_s, readBuffer, path) != value)
+                ++lost;
+        }
+    };
+    std::thread first(write, u"name"_s);
+    std::thread second(write, u"email"_s);
+    first.join();
+    second.join();
+    QCOMPARE(failed.load(), 0);
+    QCOMPARE(lost.load(), 0);
+    const QString last = QString::number(rounds - 1);
+    IniProfileFile profile;
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path), last);
+    QCOMPARE(profile.getString(u"user"_s, u"email"_s, u"?"_s, readBuffer, path), last);
+    QCOMPARE(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden),
+             QStringList{u"legisdis.ini"_s});
+}
+
+void TestProfile::settingsThatAreNotARegularFileAreRefused_data()
+{
+    QTest::addColumn<QString>("kind");  // what stands in the file's place
+    QTest::addColumn<bool>("userCopy"); // in the place of the per-user copy
+    QTest::newRow("a named pipe") << u"pipe"_s << false;
+    QTest::newRow("a named pipe for the per-user copy") << u"pipe"_s << true;
+    QTest::newRow("a folder") << u"folder"_s << false;
+    QTest::newRow("a link to a device") << u"device"_s << false;
+}
+
+void TestProfile::settingsThatAreNotARegularFileAreRefused()
+{
+    // Nothing waits on a pipe, nothing is read from it or written over it:
+    // the settings read as the defaults, writes fail, and the reason is told.
+    QFETCH(QString, kind);
+    QFETCH(bool, userCopy);
+    const QString path = newPath();
+    const QString overlayFolder = QFileInfo(path).absolutePath() + u"/usuario"_s;
+    // The per-user copy is there only where the folder cannot be written.
+    IniProfileFile profile(overlayFolder, [userCopy](const QString &) { return !userCopy; });
+    QVERIFY(QDir().mkpath(overlayFolder));
+    if (userCopy)
+        QVERIFY(writeAll(path, "[user]\r\nname=Instalado\r\n"));
+    const QString odd = userCopy ? profile.overlayPath(path) : path;
+    if (kind == u"pipe"_s)
+        QCOMPARE(::mkfifo(QFile::encodeName(odd).constData(), 0600), 0);
+    else if (kind == u"folder"_s)
+        QVERIFY(QDir().mkdir(odd));
+    else
+        QVERIFY(QFile::link(u"/dev/zero"_s, odd));
+    const QFileInfo before(odd);
+
+    FifoUnblocker unblocker(odd);
+    QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, path),
+             userCopy ? u"Instalado"_s : u"?"_s);
+    QVERIFY(!profile.writeString(u"user"_s, u"name"_s, u"Ana"_s, path));
+    QCOMPARE(unblocker.freed(), 0);
+    const QFileInfo after(odd);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.isFile(), false);
+    const QString problem = profile.readProblem(path);
+    QVERIFY2(problem.contains(u"no es un archivo común"_s), qPrintable(problem));
+    QVERIFY2(problem.contains(odd), qPrintable(problem));
+    QCOMPARE(unblocker.freed(), 0);
+    QVERIFY(profile.readProblem(newPath()).isEmpty()); // a missing file is no problem
 }
 
 void TestProfile::namesAndDefaultsOnTheFile()

@@ -314,6 +314,41 @@ private slots:
         QCOMPARE(chromiumProxySwitches(stored), expected);
     }
 
+    void theEngineFollowsTheSystemUntilTheReaderChooses_data()
+    {
+        QTest::addColumn<QStringList>("variables"); // the proxy variables of the environment
+        QTest::addColumn<QByteArray>("file");       // what is stored; empty: no file
+        QTest::addColumn<QStringList>("expected");
+        const QStringList none;
+        const QStringList http{s("http_proxy=envhost:3128")};
+        QTest::newRow("nothing stored, no variables") << none << QByteArray() << QStringList();
+        QTest::newRow("nothing stored, a proxy variable") << http << QByteArray() << QStringList();
+        QTest::newRow("a direct connection stored")
+            << http << QByteArray(R"({"accessType": 1, "proxy": "", "bypass": ""})")
+            << QStringList{s("--no-proxy-server")};
+        QTest::newRow("a proxy stored")
+            << none << QByteArray(R"({"accessType": 3, "proxy": "http=h:80", "bypass": "a"})")
+            << QStringList{s("--proxy-server=http=h:80"), s("--proxy-bypass-list=a")};
+        QTest::newRow("a damaged record") << http << QByteArray("{") << QStringList();
+    }
+
+    void theEngineFollowsTheSystemUntilTheReaderChooses()
+    {
+        // Without a choice of the reader's, the engine gets no switch and
+        // follows the system's own settings (the desktop's, a PAC file, the
+        // proxy variables); a choice stored with the dialog overrides them.
+        QFETCH(QStringList, variables);
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("proxy.json"));
+        if (!file.isEmpty()) {
+            writeAll(path, file);
+        }
+        const FileProxyStore store(path, environment(variables));
+        QCOMPARE(engineProxySwitches(store.storedRecord()), expected);
+    }
+
     void engineArguments()
     {
         const QStringList sw{s("--proxy-server=http=h:80"), s("--proxy-bypass-list=a;<local>")};

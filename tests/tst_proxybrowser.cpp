@@ -252,7 +252,7 @@ int main(int argc, char *argv[])
     // The start of the program: the stored record becomes switches before the
     // application object is made.
     const FileProxyStore store(path, QProcessEnvironment::systemEnvironment());
-    startup.switches = chromiumProxySwitches(store.query());
+    startup.switches = engineProxySwitches(store.storedRecord());
     // Not the program's: the engine may look up no name at all, so that
     // nothing here can reach beyond this machine even if the proxy is missed.
     QStringList switches = startup.switches;

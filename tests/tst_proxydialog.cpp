@@ -407,6 +407,21 @@ private slots:
         QCOMPARE(restart.restarts, 0);
     }
 
+    void aFirstChoiceOffersToRestart()
+    {
+        // Until the reader chooses, the engine follows the system's settings;
+        // storing the direct connection the dialog shows then is a change.
+        FakeProxyStore store;
+        store.chosen = false;
+        FakeMessageBoxes messages;
+        FakeProgramRestart restart;
+        frmProxyTest dialog(store, messages, nullptr, &restart);
+        dialog.show();
+        click(dialog.cmdOK);
+        QCOMPARE(store.sets, QList<ProxyRecord>{record(1, "", "")});
+        QCOMPARE(messages.asked.size(), 1);
+    }
+
     void enterInTheExceptionsIsOkAndNoLineBreakIsStored()
     {
         FakeProxyStore store;
@@ -463,7 +478,7 @@ private slots:
         }
         const FileProxyStore atStart(FileProxyStore::defaultPath(),
                                      QProcessEnvironment::systemEnvironment());
-        QCOMPARE(chromiumProxySwitches(atStart.query()),
+        QCOMPARE(engineProxySwitches(atStart.storedRecord()),
                  (QStringList{s("--proxy-server=http=10.0.0.1:8080"),
                               s("--proxy-bypass-list=intranet")}));
     }

@@ -117,7 +117,7 @@ int main(int argc, char *argv[])
     // only once it listens, which needs the application object, so the
     // variable is set before the engine starts (at the first page).
     const QStringList switches =
-        chromiumProxySwitches(FileProxyStore(path, QProcessEnvironment()).query());
+        engineProxySwitches(FileProxyStore(path, QProcessEnvironment()).storedRecord());
     QStringList engineSwitches = switches;
     engineSwitches.append(QStringLiteral(
         "--host-resolver-rules=MAP legisdisco-test.invalid 127.0.0.1, MAP * ~NOTFOUND"));

@@ -1,3 +1,4 @@
+#include "fifounblocker.h"
 #include "frmbrowser.h"
 #include "modalcloser.h"
 #include "testplatform.h"
@@ -9,6 +10,10 @@
 #include <QTest>
 
 #include <algorithm>
+
+#include <sys/stat.h>
+
+#include <utility>
 
 namespace {
 int navigations(const TestPlatform &p)
@@ -33,6 +38,70 @@ private slots:
         QVERIFY(p.lastFakeBrowser->navigations.isEmpty());
         QVERIFY(!window.isVisible());
         QVERIFY(p.messages.shown.isEmpty());
+        QCOMPARE(p.instanceChannel.listens, 0); // the running copy takes the requests
+    }
+
+    void anotherStartDuringTheStartWaitsForIt()
+    {
+        // The user-data form is up when a later start asks for a circular: the
+        // form stays in front, the window is not shown half made, and the
+        // circular opens over the home page once the start is done.
+        TestPlatform p;
+        p.writeSettings("[user]\r\nname=\r\n");
+        p.writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
+        bool asked = false;
+        ModalCloser closer([&p, &asked] {
+            if (!std::exchange(asked, true)) {
+                emit p.instanceChannel.requested(QStringLiteral("1001"));
+            }
+            return navigations(p);
+        });
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.Form_Load());
+        QVERIFY(asked);
+        QCOMPARE(closer.seen, QStringList{QStringLiteral("frmDatos before 0")});
+        QVERIFY(!window.isVisible());
+        QCOMPARE(p.lastFakeBrowser->navigations,
+                 (QStringList{QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm")),
+                              QDir(p.folder()).filePath(QStringLiteral("circulares/1001.pdf"))}));
+    }
+
+    void anotherStartBringsTheWindowToTheFront_data()
+    {
+        QTest::addColumn<QString>("document"); // as the other start asked for it
+        QTest::addColumn<QString>("opened");   // below the program folder; empty: nothing
+        QTest::newRow("nothing") << QString() << QString();
+        QTest::newRow("a circular")
+            << QStringLiteral("circulares/1001.pdf") << QStringLiteral("circulares/1001.pdf");
+        QTest::newRow("a circular's number")
+            << QStringLiteral("1001") << QStringLiteral("circulares/1001.pdf");
+        QTest::newRow("a way out") << QStringLiteral("circulares/../../x.pdf") << QString();
+        QTest::newRow("the settings file") << QStringLiteral("legisdis.ini") << QString();
+        QTest::newRow("a missing document") << QStringLiteral("circulares/9.pdf") << QString();
+    }
+
+    void anotherStartBringsTheWindowToTheFront()
+    {
+        QFETCH(QString, document);
+        QFETCH(QString, opened);
+        TestPlatform p;
+        p.writeSettings("[init]\r\nshow=0\r\n");
+        p.writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.Form_Load());
+        QCOMPARE(p.instanceChannel.listens, 1);
+        window.showMinimized();
+        const QStringList before = p.lastFakeBrowser->navigations;
+
+        emit p.instanceChannel.requested(document);
+        QVERIFY(!window.isMinimized());
+        QVERIFY(window.isVisible());
+        QStringList expected = before;
+        if (!opened.isEmpty()) {
+            expected.append(QDir(p.folder()).filePath(opened));
+        }
+        QCOMPARE(p.lastFakeBrowser->navigations, expected);
+        QVERIFY(p.messages.shown.isEmpty());
     }
 
     void withoutSettingsOnlyTheHomePageOpens()
@@ -44,6 +113,27 @@ private slots:
         QVERIFY(closer.seen.isEmpty());
         const QString home = QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"));
         QCOMPARE(p.lastFakeBrowser->navigations, QStringList{home});
+    }
+
+    void settingsThatCannotBeReadAreSaidAndTheStartGoesOn()
+    {
+        // A named pipe in the settings file's place: the start neither waits
+        // on it nor stays silent.
+        TestPlatform p;
+        QCOMPARE(::mkfifo(QFile::encodeName(p.settingsPath()).constData(), 0600), 0);
+        FifoUnblocker unblocker(p.settingsPath());
+        ModalCloser closer([&p] { return navigations(p); });
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.Form_Load());
+        QCOMPARE(unblocker.freed(), 0);
+        QCOMPARE(p.messages.shown.size(), 1);
+        const QString text = p.messages.shown.first().text;
+        QVERIFY2(text.contains(QStringLiteral("no es un archivo común")), qPrintable(text));
+        QVERIFY2(text.contains(p.settingsPath()), qPrintable(text));
+        QCOMPARE(p.messages.shown.first().icon, MessageIcon::Exclamation);
+        QVERIFY(closer.seen.isEmpty());
+        QCOMPARE(p.lastFakeBrowser->navigations,
+                 QStringList{QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"))});
     }
 
     void userDataFormThenPromptThenHomePage_data()

@@ -1,3 +1,4 @@
+#include "fakeprofilefile.h"
 #include "firstdialog.h"
 #include "frmbrowser.h"
 #include "mailaddresses.h"
@@ -174,6 +175,43 @@ private slots:
             QCOMPARE(call.directory, p.folder());
             QCOMPARE(call.show, 3);
         }
+    }
+
+    void aChoiceThatCannotBeStoredIsSaid_data()
+    {
+        QTest::addColumn<bool>("yes"); // "Si" with complete data, or "No"
+        QTest::newRow("si") << true;
+        QTest::newRow("no") << false;
+    }
+
+    void aChoiceThatCannotBeStoredIsSaid()
+    {
+        // The offer not to be shown again is a write like any other: when it
+        // fails, the user learns that the offer will come back.
+        QFETCH(bool, yes);
+        const QString folder = QStringLiteral("/opt/legisdisco");
+        const QString settings = QDir(folder).filePath(QStringLiteral("legisdis.ini"));
+        FakeProfileFile profile;
+        for (const auto &[key, value] :
+             {std::pair{"name", "Ana"}, {"lastname", "Mora"}, {"email", "ana@example.org"}}) {
+            profile.set(QStringLiteral("user"), QLatin1String(key), QLatin1String(value), settings);
+        }
+        profile.refuseWrites = true;
+        FakeShell shell;
+        FakeMessageBoxes messages;
+        firstDialog prompt(profile, shell, messages, folder, nullptr);
+        prompt.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&prompt));
+        prompt.chkmostrar->setChecked(true);
+        QTest::mouseClick(yes ? prompt.OKButton : prompt.CancelButton, Qt::LeftButton);
+        QVERIFY(!prompt.isVisible());
+        QCOMPARE(profile.writes, QStringList{QStringLiteral("init/show=0")});
+        QCOMPARE(messages.shown.size(), 1);
+        QCOMPARE(messages.shown.first().icon, MessageIcon::Critical);
+        QCOMPARE(messages.shown.first().owner, &prompt);
+        QVERIFY2(messages.shown.first().text.startsWith(QStringLiteral("No se pudo guardar")),
+                 qPrintable(messages.shown.first().text));
+        QCOMPARE(shell.calls.size(), yes ? 1 : 0);
     }
 
     void mailCommandsCheckTheUserData_data()

@@ -107,9 +107,11 @@ private slots:
 
     void checkOutcomesWithoutARequest()
     {
+        const QString listAddress = QStringLiteral("http://h/act/actualizacionesValores.asp");
         TestPlatform p;
         Window w(p);
-        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/actualizacionesValores.asp"));
+        w.form->show();
+        emit w.hidden->NavigateComplete2(listAddress);
 
         w.hidden->busy = true; // still loading: the click does nothing
         w.hidden->document = listPage({QStringLiteral("1")});
@@ -123,16 +125,27 @@ private slots:
         QCOMPARE(p.messages.texts(), QStringList{noList});
         QCOMPARE(p.messages.shown.last().icon, MessageIcon::Information);
         QVERIFY(w.form->btnOK->isEnabled());
-
-        w.hidden->document = listPage({QString()}); // a label without text
-        w.form->btnOK_Click();
-        QCOMPARE(p.messages.texts().last(), upToDate);
-        QVERIFY(!w.form->btnOK->isEnabled());
         QCOMPARE(w.hidden->navigations.size(), 1);
 
-        w.hidden->document = listPage({}); // a label without child nodes
-        w.form->btnOK_Click();
-        QCOMPARE(p.messages.texts().last(), upToDate);
+        // Each later press reads a fresh list page, once it has arrived.
+        const std::pair<const char *, HtmlDocument> pages[] = {
+            {"a label without text", listPage({QString()})},
+            {"a label without child nodes", listPage({})},
+        };
+        qsizetype navigations = 1;
+        for (const auto &[what, page] : pages) {
+            const qsizetype said = p.messages.shown.size();
+            w.form->btnOK_Click();
+            QVERIFY2(!w.form->btnOK->isEnabled(), what);
+            QCOMPARE(w.hidden->navigations.size(), ++navigations);
+            QCOMPARE(w.hidden->navigations.last(), listAddress);
+            QCOMPARE(p.messages.shown.size(), said); // nothing is said before it arrives
+            w.hidden->document = page;
+            emit w.hidden->NavigateComplete2(listAddress);
+            QTRY_COMPARE(p.messages.shown.size(), said + 1);
+            QCOMPARE(p.messages.texts().last(), upToDate);
+            QVERIFY2(!w.form->btnOK->isEnabled(), what);
+        }
     }
 
     void answerWithoutLinkStillEndsTheWindow()

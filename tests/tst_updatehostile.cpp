@@ -366,6 +366,52 @@ private:
     std::unique_ptr<TestPlatform> m_p;
     std::unique_ptr<TestHttpServer> m_server;
     QByteArray m_package;
+
+    void aCheckIsRetriedAfterAServerError_data()
+    {
+        QTest::addColumn<QString>("failing"); // the page that answers 503 at first
+        QTest::newRow("the list page") << QStringLiteral("actualizacionesValores.asp");
+        QTest::newRow("the request") << QStringLiteral("archivoValores.asp");
+    }
+
+    void aCheckIsRetriedAfterAServerError()
+    {
+        // The server is down for a while; once it is back, one more press of
+        // "Revisar Actualizaciones" lists what is missing and asks for it.
+        QFETCH(QString, failing);
+        const QString act = QStringLiteral("/act/");
+        const QByteArray list = "<html><body><label>1001,9001</label></body></html>";
+        const QByteArray request =
+            "<html><body><script>location.replace('archivo.asp?p=1')</script></body></html>";
+        TestHttpServer server;
+        QVERIFY(server.start());
+        server.serve(act + QStringLiteral("actualizacionesValores.asp"), list);
+        server.serve(act + QStringLiteral("archivoValores.asp"), request);
+        server.serve(act + QStringLiteral("archivo.asp"),
+                     "<html><body><a href='paq/p.zip'>Paquete</a></body></html>");
+        server.serve(act + failing, "<html><body><h1>Servicio no disponible</h1></body></html>",
+                     "text/html; charset=utf-8", 503);
+        TestPlatform p;
+        p.writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
+        p.writeSettings("[http]\r\nactualizacion=" + server.url(act).toUtf8() + "\r\n");
+        frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        // The error page is what the server answered; the press can be made again.
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled() && !form.wbrowserAct->Busy(), loadTimeout);
+        QVERIFY(!form.btnActualiza->isEnabled());
+
+        server.serve(act + failing,
+                     failing == QLatin1String("archivoValores.asp") ? request : list);
+        const QStringList messagesBefore = p.messages.texts();
+        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
+        QCOMPARE(form.listVersion->count(), 1);
+        QCOMPARE(form.listVersion->item(0)->text(), QStringLiteral("9001"));
+        QCOMPARE(form.actURL, server.url(act + QStringLiteral("archivoValores.asp?Numeros=9001")));
+        QCOMPARE(p.messages.texts(), messagesBefore);
+    }
 };
 
 QTEST_MAIN(TestUpdateHostile)

@@ -38,6 +38,36 @@ struct Options {
                        "coincide.")};
 };
 
+// The options the window toolkit takes for itself (QApplication removes them),
+// known here too, so that the arguments read before the toolkit has taken them
+// are read right: "-platform offscreen" is an option and its value, not a
+// document named "offscreen".
+struct ToolkitOption {
+    const char *name;
+    bool takesValue;
+};
+constexpr ToolkitOption toolkitOptions[] = {
+    {"platform", true},
+    {"platformpluginpath", true},
+    {"platformtheme", true},
+    {"plugin", true},
+    {"qwindowgeometry", true},
+    {"qwindowicon", true},
+    {"qwindowtitle", true},
+    {"reverse", false},
+    {"session", true},
+    {"display", true},
+    {"name", true},
+    {"geometry", true},
+    {"style", true},
+    {"stylesheet", true},
+    {"widgetcount", false},
+    {"nograb", false},
+    {"dograb", false},
+    {"sync", false},
+    {"qmljsdebugger", true},
+};
+
 QStringList ownArguments(const QStringList &arguments)
 {
     const qsizetype engine = arguments.indexOf(webEngineArguments);
@@ -52,50 +82,45 @@ void describe(QCommandLineParser &parser, const Options &options)
         QStringLiteral("Visor de la colección de normativa: páginas, manuales y circulares."));
     parser.addOptions({options.help, options.version, options.collection, options.installPackage,
                        options.search, options.verify});
+    parser.addPositionalArgument(
+        QStringLiteral("DOCUMENTO"),
+        QStringLiteral("Abre la circular de ese número (1003) o el documento de la colección de "
+                       "esa ruta (circulares/1003.pdf). Si el programa ya está abierto para la "
+                       "colección, lo abre en su ventana y la trae al frente."),
+        QStringLiteral("[DOCUMENTO]"));
+    for (const ToolkitOption &toolkit : toolkitOptions) {
+        QCommandLineOption option(QLatin1String(toolkit.name));
+        if (toolkit.takesValue) {
+            option.setValueName(QStringLiteral("VALOR"));
+        }
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
 }
-
-// The options the window toolkit takes for itself (QApplication removes them).
-const QStringList toolkitOptions = {
-    QStringLiteral("platform"),
-    QStringLiteral("platformpluginpath"),
-    QStringLiteral("platformtheme"),
-    QStringLiteral("plugin"),
-    QStringLiteral("qwindowgeometry"),
-    QStringLiteral("qwindowicon"),
-    QStringLiteral("qwindowtitle"),
-    QStringLiteral("reverse"),
-    QStringLiteral("session"),
-    QStringLiteral("display"),
-    QStringLiteral("name"),
-    QStringLiteral("geometry"),
-    QStringLiteral("style"),
-    QStringLiteral("stylesheet"),
-    QStringLiteral("widgetcount"),
-    QStringLiteral("nograb"),
-    QStringLiteral("dograb"),
-    QStringLiteral("sync"),
-    QStringLiteral("qmljsdebugger"),
-};
 
 } // namespace
 
 QString earlyProblem(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const Options options;
-    describe(parser, options);
-    parser.parse(ownArguments(arguments));
-    for (const QString &name : parser.unknownOptionNames()) {
-        if (!toolkitOptions.contains(name)) {
-            return QStringLiteral("Opción desconocida: %1").arg(name);
-        }
+    const CommandLine line = parseCommandLine(arguments);
+    if (line.mode == CommandLine::Mode::Error) {
+        return line.error;
     }
-    const QString collection = parser.value(options.collection);
-    if (parser.isSet(options.collection) && !QFileInfo(collection).isDir()) {
-        return QStringLiteral("La carpeta de la colección no existe: %1").arg(collection);
+    if (!line.collection.isEmpty() && !QFileInfo(line.collection).isDir()) {
+        return QStringLiteral("La carpeta de la colección no existe: %1").arg(line.collection);
     }
     return {};
 }
+
+namespace {
+// Whether the options ask for something that ends without a window.
+bool asksForCommand(const QCommandLineParser &parser, const Options &options)
+{
+    return parser.isSet(options.help) || parser.isSet(options.version) ||
+           parser.isSet(options.installPackage) || parser.isSet(options.search) ||
+           parser.isSet(options.verify);
+}
+} // namespace
 
 bool wantsCommandOnly(const QStringList &arguments)
 {
@@ -104,9 +129,7 @@ bool wantsCommandOnly(const QStringList &arguments)
     describe(parser, options);
     parser.parse(ownArguments(arguments));
     // Read the way parseCommandLine reads them, whatever else is wrong.
-    return parser.isSet(options.help) || parser.isSet(options.version) ||
-           parser.isSet(options.installPackage) || parser.isSet(options.search) ||
-           parser.isSet(options.verify);
+    return asksForCommand(parser, options);
 }
 
 CommandLine parseCommandLine(const QStringList &arguments)
@@ -122,15 +145,21 @@ CommandLine parseCommandLine(const QStringList &arguments)
     line.collection = parser.value(options.collection);
     if (!parsed) {
         line.mode = CommandLine::Mode::Error;
-        line.error = parser.errorText();
+        const QStringList unknown = parser.unknownOptionNames();
+        line.error = unknown.isEmpty()
+                         ? parser.errorText()
+                         : QStringLiteral("Opción desconocida: %1").arg(unknown.first());
         return line;
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    // One document, and only for the window.
+    const QStringList positional = parser.positionalArguments();
+    const bool command = asksForCommand(parser, options);
+    if (positional.size() > (command ? 0 : 1)) {
         line.mode = CommandLine::Mode::Error;
-        line.error =
-            QStringLiteral("Argumento inesperado: %1").arg(parser.positionalArguments().first());
+        line.error = QStringLiteral("Argumento inesperado: %1").arg(positional.at(command ? 0 : 1));
         return line;
     }
+    line.document = positional.value(0);
     line.packageFile = parser.value(options.installPackage);
     line.searchText = parser.value(options.search);
     if (parser.isSet(options.help)) {

@@ -18,6 +18,9 @@ struct CommandLine {
     QString collection; // the folder given with --collection; empty: the program's own
     QString packageFile;
     QString searchText;
+    // The document to open, as given (a circular number or a path within the
+    // collection); empty for the home page. In the window's mode alone.
+    QString document;
     QString error;
     QString helpText;
 };
@@ -31,7 +34,8 @@ bool wantsCommandOnly(const QStringList &arguments);
 // "--webEngineArgs" on belong to the browser engine and are not read.
 CommandLine parseCommandLine(const QStringList &arguments);
 
-// What stops the window from starting, said before any window is made: an
-// option that neither this program nor the window toolkit knows, or a
-// collection folder that does not exist. Empty when nothing does.
+// What stops the window from starting, said before any window is made: a
+// command line that cannot be read (an option that neither this program nor
+// the window toolkit knows, more than one document), or a collection folder
+// that does not exist. Empty when nothing does.
 QString earlyProblem(const QStringList &arguments);

@@ -9,6 +9,8 @@
 #include "frmbrowser.h"
 #include "iniprofilefile.h"
 #include "installcommand.h"
+#include "instancerequest.h"
+#include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
 #include "programfolder.h"
@@ -37,6 +39,11 @@
 #include <QWebEngineProfile>
 
 namespace {
+
+QString notADocument(const QString &argument)
+{
+    return QStringLiteral("«%1» no es un documento de la colección; no se abre.").arg(argument);
+}
 
 QStringList argumentList(int argc, char *argv[])
 {
@@ -107,6 +114,29 @@ int runCommand(int argc, char *argv[])
     return 0;
 }
 
+// A start for a collection that is open already: the running copy is asked to
+// come to the front, and to open the document named on the command line, if
+// any; then this start ends, before the browser engine or any window exists.
+int askRunningCopy(int argc, char *argv[], const Collection &collection, const QString &argument)
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+    QString document;
+    if (!argument.isEmpty()) {
+        document = collectionDocument(collection, argument);
+        if (document.isEmpty()) {
+            err << notADocument(argument) << Qt::endl;
+        }
+    }
+    LocalSocketInstanceChannel channel(collection.id());
+    if (!channel.send(document)) {
+        err << QStringLiteral("Legisdisco ya está abierto para esta colección, pero no respondió.")
+            << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -126,19 +156,20 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << problem << Qt::endl;
         return 2;
     }
-    // earlyProblem has made sure a folder given on the command line exists.
-    const Collection collection = userCollection(collectionFolder(parseCommandLine(arguments)));
-    // A second start ends here, before the browser engine or any window exists.
+    // earlyProblem has made sure the command line reads and a folder given on it exists.
+    const CommandLine line = parseCommandLine(arguments);
+    const Collection collection = userCollection(collectionFolder(line));
     LockFileInstanceGuard instance(collection.id());
     if (instance.previousInstance()) {
-        return 0;
+        return askRunningCopy(argc, argv, collection, line.document);
     }
     // A restart starts the program as it was started, before anything was
     // added for the browser engine.
     const QStringList startArguments = arguments.mid(1);
     const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
     FileProxyStore proxyStore(FileProxyStore::defaultPath(), startEnvironment);
-    BrowserEngineArguments engineArguments(argc, argv, chromiumProxySwitches(proxyStore.query()));
+    BrowserEngineArguments engineArguments(argc, argv,
+                                           engineProxySwitches(proxyStore.storedRecord()));
 
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(engineArguments.argc(), engineArguments.argv());
@@ -146,13 +177,6 @@ int main(int argc, char *argv[])
 
     // Before the browser engine starts, which takes its language from here.
     const SpanishLanguage spanish;
-
-    // What is left once the toolkit has taken its own options must be ours.
-    if (const CommandLine line = parseCommandLine(QCoreApplication::arguments());
-        line.mode == CommandLine::Mode::Error) {
-        QTextStream(stderr) << line.error << Qt::endl;
-        return 2;
-    }
 
     useClassicDialogFont();
 
@@ -179,9 +203,11 @@ int main(int argc, char *argv[])
     QtFileDownload fileDownload(engineProfile, downloadFolders);
     QtWindowService windows;
     ZipPackageInstaller packageInstaller;
+    LocalSocketInstanceChannel instanceChannel(collection.id());
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
-                       fileDownload, windows, proxyStore, packageInstaller, restart},
+                       fileDownload, windows, proxyStore, packageInstaller, restart,
+                       instanceChannel},
                       collection);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
@@ -192,6 +218,9 @@ int main(int argc, char *argv[])
     }
     if (!window.Form_Load()) {
         return 0;
+    }
+    if (!line.document.isEmpty() && !window.openDocument(line.document)) {
+        QTextStream(stderr) << notADocument(line.document) << Qt::endl;
     }
     // A roomier start than the design size, which is kept as the least.
     if (const QScreen *screen = window.screen()) {

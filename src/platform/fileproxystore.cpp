@@ -148,9 +148,19 @@ QString FileProxyStore::defaultPath()
 
 ProxyRecord FileProxyStore::query() const
 {
+    return storedRecord().value_or(proxyRecordFromEnvironment(m_environment));
+}
+
+std::optional<ProxyRecord> FileProxyStore::storedRecord() const
+{
+    const QFileInfo info(m_path);
+    if (!info.exists()) {
+        return std::nullopt;
+    }
+    // Anything but a regular file (a named pipe would keep the start waiting) holds no record.
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QFileInfo::exists(m_path) ? unreadable : proxyRecordFromEnvironment(m_environment);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        return unreadable;
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
@@ -170,7 +180,7 @@ ProxyRecord FileProxyStore::query() const
     if (type < 0 || type > 0xFFFFFFFF || type != static_cast<quint32>(type)) {
         return unreadable;
     }
-    return {static_cast<quint32>(type), proxy.toString(), bypass.toString()};
+    return ProxyRecord{static_cast<quint32>(type), proxy.toString(), bypass.toString()};
 }
 
 bool FileProxyStore::set(const ProxyRecord &record)

@@ -7,14 +7,17 @@
 
 // The proxy configuration of the user, kept as a small JSON file
 // ({"accessType": 3, "proxy": "...", "bypass": "..."}) that is replaced
-// atomically on every store. Until something has been stored, the record comes
-// from the proxy variables of the environment (proxyRecordFromEnvironment).
-// A file that exists but cannot be read or understood reads as {0, "", ""}.
+// atomically on every store. Until something has been stored, query() answers
+// with what the proxy variables of the environment describe
+// (proxyRecordFromEnvironment), for the dialog to start from. A file that
+// exists but cannot be read or understood, or is not a regular file, reads as
+// {0, "", ""}.
 class FileProxyStore final : public ProxyStore {
 public:
     FileProxyStore(const QString &path, const QProcessEnvironment &environment);
 
     ProxyRecord query() const override;
+    std::optional<ProxyRecord> storedRecord() const override;
     // Refused when the folder cannot be created or the file cannot be written
     // whole; the file stored before is then left as it was.
     bool set(const ProxyRecord &record) override;

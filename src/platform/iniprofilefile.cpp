@@ -3,9 +3,11 @@
 #include "collectionid.h"
 #include "profileformat.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cerrno>
 #include <utility>
@@ -19,15 +21,48 @@ namespace {
 
 const QLatin1String temporaryInfix(".tmp-");
 
-enum class ReadOutcome { Read, Missing, Failed };
+enum class ReadOutcome { Read, Missing, NotRegular, Failed };
 
+// Settings files are small; anything larger is not read as one.
+constexpr qint64 largestSettingsFile = 16 * 1024 * 1024;
+
+// Reads a settings file whole. Only a regular file is read: opening a named
+// pipe would wait for a writer for ever, and a device or a folder holds no
+// settings.
 ReadOutcome readBytes(const QString &path, QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QFileInfo::exists(path) ? ReadOutcome::Failed : ReadOutcome::Missing;
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError ? ReadOutcome::Read : ReadOutcome::Failed;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::Missing : ReadOutcome::Failed;
+    if (!S_ISREG(info.st_mode))
+        return ReadOutcome::NotRegular;
+    // Without waiting, in case the name was given to something else meanwhile.
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
+    const auto done = [descriptor](ReadOutcome outcome) {
+        ::close(descriptor);
+        return outcome;
+    };
+    if (::fstat(descriptor, &info) != 0)
+        return done(ReadOutcome::Failed);
+    if (!S_ISREG(info.st_mode))
+        return done(ReadOutcome::NotRegular);
+    QByteArray read;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || read.size() + got > largestSettingsFile)
+            return done(ReadOutcome::Failed);
+        if (got == 0)
+            break;
+        read.append(buffer, got);
+    }
+    bytes = std::move(read);
+    return done(ReadOutcome::Read);
 }
 
 // What fits a C buffer of bufferSize characters with its terminating zero. A
@@ -63,7 +98,12 @@ void removeStaleTemporaries(const QString &folder, const QString &name)
         const int descriptor = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (descriptor < 0)
             continue;
-        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+        // Removed only while the name still stands for the file locked here.
+        struct stat locked {};
+        struct stat named {};
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0 && ::fstat(descriptor, &locked) == 0 &&
+            ::lstat(path.constData(), &named) == 0 && locked.st_dev == named.st_dev &&
+            locked.st_ino == named.st_ino)
             ::unlink(path.constData());
         ::close(descriptor);
     }
@@ -84,12 +124,57 @@ bool writeWhole(int descriptor, const QByteArray &data)
     return true;
 }
 
+// The file that path names: the target of a symbolic link at path, else path.
+QFileInfo namedFile(const QString &path)
+{
+    const QFileInfo link(path);
+    return QFileInfo(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
+}
+
+// One write at a time in a folder, among the writers of this program: a
+// write reads the file, changes one line and replaces the file, so two at
+// once would each undo the other's line, and one's clearing of leftovers
+// could take the other's new temporary file for one. The lock is flock on
+// the folder itself, so no file is added for it, and the kernel drops it
+// when a writer dies. A writer that holds it for long makes the next one
+// give up rather than wait for ever.
+class FolderLock {
+public:
+    explicit FolderLock(const QString &folder)
+        : m_descriptor(
+              ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_descriptor < 0) {
+            // A folder that cannot be opened for reading (write and search
+            // permission only) is written without the lock, as it always was.
+            m_held = errno == EACCES;
+            return;
+        }
+        const QDeadlineTimer patience(10000);
+        while (!(m_held = ::flock(m_descriptor, LOCK_EX | LOCK_NB) == 0) &&
+               (errno == EWOULDBLOCK || errno == EINTR) && !patience.hasExpired())
+            QThread::msleep(2);
+    }
+    ~FolderLock()
+    {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor); // drops the lock
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+    bool held() const { return m_held; }
+
+private:
+    int m_descriptor = -1;
+    bool m_held = false;
+};
+
 // Replaces path (or the file a symbolic link at path names) with data, or
 // leaves it as it was and answers false.
 bool replaceFile(const QString &path, const QByteArray &data)
 {
-    const QFileInfo link(path);
-    const QFileInfo info(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
+    const QFileInfo info = namedFile(path);
     const QString folder = info.absolutePath();
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     removeStaleTemporaries(folder, info.fileName());
@@ -165,6 +250,32 @@ QString IniProfileFile::overlayPath(const QString &file) const
     return QDir(m_overlayFolder).filePath(name);
 }
 
+QString IniProfileFile::readProblem(const QString &file) const
+{
+    QStringList files{file};
+    if (!m_overlayFolder.isEmpty())
+        files.append(overlayPath(file));
+    for (const QString &path : files) {
+        QByteArray bytes;
+        switch (readBytes(path, bytes)) {
+        case ReadOutcome::Read:
+        case ReadOutcome::Missing:
+            break;
+        case ReadOutcome::NotRegular:
+            return QStringLiteral("No se leyó la configuración: «%1» no es un archivo común, sino "
+                                  "una carpeta, una tubería o un dispositivo. El programa sigue "
+                                  "con los valores predeterminados.")
+                .arg(QDir::toNativeSeparators(path));
+        case ReadOutcome::Failed:
+            return QStringLiteral("No se pudo leer la configuración de «%1». Revise que el "
+                                  "archivo se pueda leer; mientras tanto el programa sigue con "
+                                  "los valores predeterminados.")
+                .arg(QDir::toNativeSeparators(path));
+        }
+    }
+    return {};
+}
+
 QString IniProfileFile::getString(const QString &section, const QString &key,
                                   const QString &defaultValue, int bufferSize,
                                   const QString &file) const
@@ -196,10 +307,15 @@ bool IniProfileFile::writeString(const QString &section, const QString &key, con
         return false;
     const QString target = toOverlay ? overlay : file;
 
+    const FolderLock lock(namedFile(target).absolutePath());
+    if (!lock.held())
+        return false;
     // A file that exists but cannot be read is left alone: writing it from an
-    // empty text would throw away everything else it holds.
+    // empty text would throw away everything else it holds, and anything but a
+    // regular file is not the place for settings.
     QByteArray bytes;
-    if (readBytes(target, bytes) == ReadOutcome::Failed)
+    if (const ReadOutcome read = readBytes(target, bytes);
+        read == ReadOutcome::Failed || read == ReadOutcome::NotRegular)
         return false;
     // A per-user file made by an earlier version is a whole copy of the
     // installed file; what is not the user's goes, so the installed values

@@ -5,13 +5,16 @@
 #include <functional>
 
 // The settings file on disk. Every call reads the file afresh, so a read always
-// sees the last write. A write changes only the line it stores (profileformat.h
-// has the text rules) and replaces the file atomically: the new text goes to a
+// sees the last write. Only a regular file is read (a named pipe in its place
+// would keep the read waiting for ever); anything else reads like a missing
+// file, is never written, and readProblem says why. A write changes only the line it stores
+// (profileformat.h has the text rules) and replaces the file atomically: the new text goes to a
 // temporary file beside it, "<name>.tmp-XXXXXX", which is synced and renamed
 // over the old one, so a failed or killed write leaves the old file whole. The
 // writer holds a lock (flock) on its temporary file while it lives; a
 // temporary file that nobody holds is what a killed write left behind, and the
-// next write removes it.
+// next write removes it. Writes into one folder take turns (a lock on the
+// folder), so two writers of one file never undo each other's values.
 //
 // With a per-user overlay folder, a settings file that cannot be written where
 // it lies (a program folder installed read-only, such as /opt/legisdisco) gets
@@ -35,6 +38,7 @@ public:
     // writableInPlace.
     explicit IniProfileFile(const QString &overlayFolder, InPlaceTest canWriteInPlace = {});
 
+    QString readProblem(const QString &file) const override;
     QString getString(const QString &section, const QString &key, const QString &defaultValue,
                       int bufferSize, const QString &file) const override;
     bool writeString(const QString &section, const QString &key, const QString &value,

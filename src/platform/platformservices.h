@@ -5,6 +5,7 @@
 class ConnectivityProbe;
 class DownloadFolderStore;
 class FileDownload;
+class InstanceChannel;
 class InstanceGuard;
 class MessageBoxes;
 class PackageInstaller;
@@ -29,4 +30,5 @@ struct PlatformServices {
     ProxyStore &proxyStore;
     PackageInstaller &packageInstaller;
     ProgramRestart &restart;
+    InstanceChannel &instanceChannel;
 };

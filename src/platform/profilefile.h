@@ -16,8 +16,14 @@ public:
                               const QString &defaultValue, int bufferSize,
                               const QString &file) const = 0;
 
+    // What keeps the settings in file (or the user's own copy of them) from
+    // being read, in Spanish, for the user: a folder, a named pipe or a device
+    // in the file's place, or a file that cannot be read. Empty when nothing
+    // does; a missing file is none of these, it holds no settings yet.
+    virtual QString readProblem(const QString &file) const = 0;
+
     // Stores value under section/key in file, creating what is missing. Answers
     // false when the file could not be written.
-    virtual bool writeString(const QString &section, const QString &key, const QString &value,
-                             const QString &file) = 0;
+    [[nodiscard]] virtual bool writeString(const QString &section, const QString &key,
+                                           const QString &value, const QString &file) = 0;
 };

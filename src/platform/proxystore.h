@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Access types of a proxy configuration record.
 namespace ProxyAccess {
 constexpr quint32 Direct = 1; // connections go straight to the server
@@ -36,9 +38,15 @@ class ProxyStore {
 public:
     virtual ~ProxyStore() = default;
 
-    // The configuration in force. A record that cannot be read comes back as
-    // {0, "", ""}, which names no access type and no lists.
+    // The configuration the proxy dialog starts from: the stored record, or,
+    // until one is stored, a stand-in for it (see the implementation). A
+    // record that cannot be read comes back as {0, "", ""}, which names no
+    // access type and no lists.
     virtual ProxyRecord query() const = 0;
+
+    // The record the reader stored with the proxy dialog, as query() reads it;
+    // none until one was stored.
+    virtual std::optional<ProxyRecord> storedRecord() const = 0;
 
     // Stores record as the new configuration. Answers false when it was
     // refused and nothing was stored.

@@ -5,6 +5,7 @@
 #include "packagetrust.h"
 #include "updatecontract.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +15,10 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -40,6 +43,9 @@ struct Entry {
     QString name;
     EntryKind kind = EntryKind::Folder;
     quint64 size = 0;
+    // When the package says the file was last changed, in seconds since the
+    // epoch; none when it does not say.
+    std::optional<qint64> modified;
 };
 
 // A refusal on its way out of the checks.
@@ -122,7 +128,9 @@ std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
             throw Refusal{damaged};
         }
         *total += stat.size;
-        files.push_back(Entry{index, name, verdict.kind, stat.size});
+        files.push_back(Entry{index, name, verdict.kind, stat.size,
+                              (stat.valid & ZIP_STAT_MTIME) ? std::optional<qint64>(stat.mtime)
+                                                            : std::nullopt});
     }
     if (files.empty()) {
         throw Refusal{QStringLiteral("el paquete está vacío")};
@@ -186,6 +194,16 @@ void unpack(zip_t *archive, const Entry &entry, const QString &path)
     if (!out.flush()) {
         throw Refusal{
             QStringLiteral("no se pudo escribir en la colección: %1").arg(out.errorString())};
+    }
+    // Where a user's folder lies over the program folder the newer copy of a
+    // file wins, so the file is as new as the package says it is, not as its
+    // installation: a later upgrade of the program folder with a newer
+    // publication then shows. A time in the future would win for ever, so
+    // none is later than now. Without a time the file keeps the present one.
+    if (entry.modified) {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        out.setFileTime(QDateTime::fromSecsSinceEpoch(std::min(*entry.modified, now)),
+                        QFileDevice::FileModificationTime);
     }
 }
 

@@ -9,8 +9,8 @@ const QLatin1String noLoopback("<-loopback>");
 
 QStringList chromiumProxySwitches(const ProxyRecord &record)
 {
-    // Without a switch the engine would take the proxy variables of the
-    // environment, so a stored direct connection says so explicitly.
+    // Without a switch the engine would follow the system's settings, so a
+    // stored direct connection says so explicitly.
     if (record.accessType == ProxyAccess::Direct) {
         return {QStringLiteral("--no-proxy-server")};
     }
@@ -43,4 +43,9 @@ QStringList chromiumProxySwitches(const ProxyRecord &record)
         switches.append(QLatin1String("--proxy-bypass-list=") + bypass.join(u';'));
     }
     return switches;
+}
+
+QStringList engineProxySwitches(const std::optional<ProxyRecord> &stored)
+{
+    return stored ? chromiumProxySwitches(*stored) : QStringList();
 }

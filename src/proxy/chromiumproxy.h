@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 // The Chromium switches that make the browser engine follow a stored proxy
 // configuration, handed to the engine when the program starts.
 //
@@ -26,6 +28,13 @@
 // "<-loopback>" therefore goes first, so that loopback addresses listed
 // anywhere in the list still go direct.
 // Access type 1 (direct) gives --no-proxy-server: without any switch the engine
-// would fall back to the proxy variables of the environment. Any other access
-// type, or a proxy list without a usable entry, gives no switch.
+// would follow the system's proxy settings. Any other access type, or a proxy
+// list without a usable entry, gives no switch.
 QStringList chromiumProxySwitches(const ProxyRecord &record);
+
+// The switches the engine starts with: those of the record the reader stored
+// with the proxy dialog, and none while nothing is stored, so that the engine
+// follows the system's own proxy settings (the environment's proxy variables,
+// and what the desktop sets where the system's proxy libraries read it), which
+// is how organisations hand their proxies out.
+QStringList engineProxySwitches(const std::optional<ProxyRecord> &stored);

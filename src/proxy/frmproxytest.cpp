@@ -326,7 +326,7 @@ void frmProxyTest::cmdSetProxyInfo_Click()
 void frmProxyTest::ReadProxySettings()
 {
     const ProxyRecord record = m_store.query();
-    m_lastRecord = record;
+    m_lastSwitches = engineProxySwitches(m_store.storedRecord());
     showFields(readProxyRecord(fields(), record));
     if (record.accessType == ProxyAccess::Proxy) {
         chkUseProxy_Click();
@@ -341,8 +341,9 @@ bool frmProxyTest::ApplyProxySettings()
                         MessageIcon::Exclamation, outcomeTitle);
         return false;
     }
-    const bool engineChanged = chromiumProxySwitches(record) != chromiumProxySwitches(m_lastRecord);
-    m_lastRecord = record;
+    QStringList switches = engineProxySwitches(record);
+    const bool engineChanged = switches != m_lastSwitches;
+    m_lastSwitches = std::move(switches);
     m_messages.show(this, QStringLiteral("The IE proxy settings was updated sucsessfully."),
                     MessageIcon::Information, outcomeTitle);
     return engineChanged;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 #include "proxylists.h"
 
@@ -96,7 +97,8 @@ private:
     ProxyStore &m_store;
     MessageBoxes &m_messages;
     ProgramRestart *m_restart;
-    // The configuration as last read or stored, which the running engine's
-    // may differ from once something has been stored.
-    ProxyRecord m_lastRecord;
+    // The engine's switches for the configuration as last read or stored,
+    // which the running engine's may differ from once something has been
+    // stored: a change of them asks for a restart.
+    QStringList m_lastSwitches;
 };

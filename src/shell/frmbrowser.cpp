@@ -5,14 +5,19 @@
 #include "frmactualiza.h"
 #include "frmdatos.h"
 #include "frmproxytest.h"
+#include "instancechannel.h"
 #include "instanceguard.h"
+#include "instancerequest.h"
 #include "layoutrules.h"
+#include "messageboxes.h"
+#include "profilefile.h"
 #include "searchtools.h"
 #include "twips.h"
 #include "utility.h"
 #include "windowtexts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QEvent>
@@ -25,6 +30,8 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <utility>
 
 namespace {
 // Design sizes, in twips.
@@ -114,6 +121,8 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
 
     m_client->installEventFilter(this);
     connect(CoolBar1, &CoolBar::HeightChanged, this, &frmBrowser::CoolBar1_HeightChanged);
+    connect(&m_services.instanceChannel, &InstanceChannel::requested, this,
+            &frmBrowser::anotherStartAsked);
     connectBrowser();
 }
 
@@ -207,9 +216,16 @@ bool frmBrowser::Form_Load()
     if (m_services.instance.previousInstance()) {
         return false;
     }
+    // Later starts for this collection ask this window to come to the front instead.
+    m_services.instanceChannel.listen();
     m_helpFile = programPath(QStringLiteral("legisdis.hlp"));
     m_initPage = programPath(QStringLiteral("pagina/maincd.htm"));
     const QString settings = SettingsPath(m_programFolder);
+    // Settings that cannot be read read as the defaults; the user is told why.
+    if (const QString problem = m_services.profile.readProblem(settings); !problem.isEmpty()) {
+        m_services.messages.show(this, problem, MessageIcon::Exclamation,
+                                 WindowTexts::messageTitle());
+    }
     const QString name =
         ReadIniValue(m_services.profile, settings, sectionUser, QStringLiteral("name"), noValue);
     const QString lastname = ReadIniValue(m_services.profile, settings, sectionUser,
@@ -227,7 +243,42 @@ bool frmBrowser::Form_Load()
     }
     WebBrowser1->Navigate2(m_initPage);
     reindexCollection();
+    m_started = true;
+    if (!m_pendingDocument.isEmpty()) {
+        openDocument(std::exchange(m_pendingDocument, QString()));
+    }
     return true;
+}
+
+bool frmBrowser::openDocument(const QString &argument)
+{
+    const QString relative = collectionDocument(m_collection, argument);
+    if (relative.isEmpty()) {
+        return false;
+    }
+    WebBrowser1->Navigate2(programPath(relative));
+    return true;
+}
+
+void frmBrowser::anotherStartAsked(const QString &document)
+{
+    if (m_started) {
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        show();
+        raise();
+        activateWindow();
+    } else if (!document.isEmpty()) {
+        m_pendingDocument = document;
+    }
+    // A form that waits for the reader stays in front of the window.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+    // What another process asks for is checked like any other name from outside.
+    if (m_started) {
+        openDocument(document);
+    }
 }
 
 void frmBrowser::openFirstRunPrompt()

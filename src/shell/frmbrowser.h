@@ -24,6 +24,14 @@ public:
     // Start-up. Answers false when the program must end at once because
     // another instance runs; the window is then never shown.
     bool Form_Load();
+    // Shows the document of the collection that argument names (instancerequest.h: a
+    // circular number, or a path within the collection); false, and nothing opened, when
+    // it names none.
+    bool openDocument(const QString &argument);
+    // A later start of the program for this collection asked this window to come to the
+    // front and to open document (empty for none). While the start-up still waits for a
+    // form, that form comes to the front and the document opens once the start is done.
+    void anotherStartAsked(const QString &document);
     void Form_Resize();
     void CoolBar1_HeightChanged();
     void mnuClose_Click();
@@ -122,6 +130,10 @@ private:
     QString m_programFolder;
     QString m_helpFile;
     QString m_initPage;
+    // Form_Load is done: the window is the reader's.
+    bool m_started = false;
+    // What a later start asked to open while this one was still starting.
+    QString m_pendingDocument;
     QWidget *m_client;
     QLabel *m_statusPanel;
 };

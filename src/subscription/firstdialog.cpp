@@ -3,6 +3,7 @@
 #include "dialogkeys.h"
 #include "frmdatos.h"
 #include "mailaddresses.h"
+#include "messageboxes.h"
 #include "placement.h"
 #include "shell.h"
 #include "twips.h"
@@ -111,9 +112,14 @@ void firstDialog::CancelButton_Click()
 
 void firstDialog::Form_Unload()
 {
-    if (chkmostrar->isChecked()) {
-        WriteIniValue(m_profile, SettingsPath(m_programFolder), QStringLiteral("init"),
-                      QStringLiteral("show"), QStringLiteral("0"));
+    if (chkmostrar->isChecked() &&
+        !WriteIniValue(m_profile, SettingsPath(m_programFolder), QStringLiteral("init"),
+                       QStringLiteral("show"), QStringLiteral("0"))) {
+        m_messages.show(this,
+                        QStringLiteral("No se pudo guardar su elección: este mensaje volverá a "
+                                       "aparecer la próxima vez que inicie el programa. Revise "
+                                       "que haya espacio libre en el disco."),
+                        MessageIcon::Critical, WindowTexts::messageTitle());
     }
 }
 

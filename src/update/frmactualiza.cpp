@@ -23,6 +23,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include <utility>
+
 frmActualiza::frmActualiza(PlatformServices services, const Collection &collection, QWidget *owner)
     : QDialog(owner,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
@@ -96,10 +98,17 @@ void frmActualiza::Form_Load()
 {
     btnOK->setEnabled(false);
     btnActualiza->setEnabled(false);
-    actURL =
+    m_prefix =
         ReadIniValue(m_services.profile, SettingsPath(m_collection.programFolder()),
                      QStringLiteral("http"), QStringLiteral("actualizacion"), QStringLiteral("?"));
-    wbrowserAct->Navigate2(actURL + UpdateContract::listPage);
+    askForTheList();
+}
+
+void frmActualiza::askForTheList()
+{
+    actURL = m_prefix + UpdateContract::listPage;
+    m_listUnread = true;
+    wbrowserAct->Navigate2(actURL);
 }
 
 void frmActualiza::wbrowserAct_BeforeNavigate2(const QString &, bool *cancel)
@@ -108,6 +117,10 @@ void frmActualiza::wbrowserAct_BeforeNavigate2(const QString &, bool *cancel)
         return;
     }
     *cancel = true;
+    // A check that was waiting for the list page can be tried again later.
+    if (std::exchange(m_checkWhenListArrives, false)) {
+        btnOK->setEnabled(true);
+    }
     // The engine is inside its navigation callback: the box waits for it to return.
     QMetaObject::invokeMethod(
         this,
@@ -122,6 +135,19 @@ void frmActualiza::wbrowserAct_NavigateComplete2(const QString &address)
 {
     const bool packageOffered = address.contains(UpdateContract::answerPage);
     btnActualiza->setEnabled(packageOffered);
+    if (std::exchange(m_checkWhenListArrives, false)) {
+        btnOK->setEnabled(false);
+        // Out of the engine's callback first: the check may show a message.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isVisible()) {
+                    checkList();
+                }
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     btnOK->setEnabled(!packageOffered);
 }
 
@@ -130,8 +156,31 @@ void frmActualiza::btnOK_Click()
     if (wbrowserAct->Busy()) {
         return;
     }
+    if (!m_listUnread) {
+        // The hidden browser shows a list page an earlier check read, or what
+        // the server answered to the request (an error page, say): the check
+        // starts again from a fresh list page.
+        btnOK->setEnabled(false);
+        m_checkWhenListArrives = true;
+        askForTheList();
+        return;
+    }
+    checkList();
+}
+
+void frmActualiza::checkList()
+{
+    if (wbrowserAct->Busy()) {
+        // The list page moved on to another page meanwhile: that one is read.
+        m_checkWhenListArrives = true;
+        return;
+    }
+    m_listUnread = false;
+    listVersion->clear();
+    m_notRequested = 0;
     const HtmlDocument document = wbrowserAct->Document();
     if (!document.present || !document.hasBody || document.labelChildValues.isEmpty()) {
+        btnOK->setEnabled(true);
         inform(QStringLiteral("Revise que su conexión a Internet este funcionando"));
         return;
     }
@@ -156,14 +205,14 @@ void frmActualiza::btnOK_Click()
     }
     // A server takes addresses of a few kilobytes: the request carries the
     // first circulars that fit, and the next check asks for the rest.
-    const qsizetype fitting = identifiersThatFit(actURL, missing);
+    const qsizetype fitting = identifiersThatFit(m_prefix, missing);
     if (fitting == 0) {
         inform(QStringLiteral("Las circulares faltantes no caben en una solicitud al servidor."));
         return;
     }
     m_notRequested = missing.size() - fitting;
     missing.resize(fitting);
-    actURL = requestAddress(actURL, missing);
+    actURL = requestAddress(m_prefix, missing);
     wbrowserAct->Navigate2(actURL);
     wbrEjecutable->Navigate(actURL);
     wbrEjecutable->setVisible(true);

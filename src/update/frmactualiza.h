@@ -30,6 +30,8 @@ public:
     // Whether a package was installed into the collection while the window was open.
     bool installed() const { return m_installed; }
 
+    // The address the hidden browser was last sent to on the server: the list
+    // page, then the request.
     QString actURL;
 
     QGroupBox *Frame1;
@@ -45,6 +47,10 @@ protected:
     void done(int result) override;
 
 private:
+    // Sends the hidden browser to the list page afresh.
+    void askForTheList();
+    // Compares the list page on show with the collection and sends the request.
+    void checkList();
     void inform(const QString &text);
     QString firstLink() const;
     void downloadAndInstall(const QString &link);
@@ -52,6 +58,12 @@ private:
 
     PlatformServices m_services;
     Collection m_collection;
+    // The server's prefix, as the settings give it.
+    QString m_prefix;
+    // The hidden browser was sent to the list page and no check has read it yet.
+    bool m_listUnread = false;
+    // A press of "Revisar Actualizaciones" waits for the list page.
+    bool m_checkWhenListArrives = false;
     // Missing circulars that did not fit into the request: the next check asks for them.
     qsizetype m_notRequested = 0;
     bool m_installed = false;

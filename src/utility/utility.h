@@ -14,10 +14,10 @@ class ProfileFile;
 QString ReadIniValue(const ProfileFile &profile, const QString &file, const QString &section,
                      const QString &key, const QString &defaultValue);
 
-// Stores value under section/key; answers false when it could not be stored
-// (callers that do not care may ignore the answer).
-bool WriteIniValue(ProfileFile &profile, const QString &file, const QString &section,
-                   const QString &key, const QString &value);
+// Stores value under section/key; answers false when it could not be stored,
+// which the caller tells the user.
+[[nodiscard]] bool WriteIniValue(ProfileFile &profile, const QString &file, const QString &section,
+                                 const QString &key, const QString &value);
 
 // True when the system reports that an Internet connection can be attempted.
 bool IsConnected(ConnectivityProbe &probe);

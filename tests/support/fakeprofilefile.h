@@ -16,12 +16,16 @@ class FakeProfileFile final : public ProfileFile {
 public:
     QStringList writes;
     bool refuseWrites = false;
+    // What readProblem answers, for every file.
+    QString problem;
 
     // Stores a value without logging it, to prepare a test.
     void set(const QString &section, const QString &key, const QString &value, const QString &file)
     {
         m_values[slot(file, section, key)] = value;
     }
+
+    QString readProblem(const QString &) const override { return problem; }
 
     QString getString(const QString &section, const QString &key, const QString &defaultValue,
                       int bufferSize, const QString &file) const override

@@ -7,7 +7,8 @@
 
 // Keeps the record in memory. Every set() is logged in sets, refused ones
 // included; while refuse is set, nothing is stored and set() answers false.
-// query() hands back what was last stored, or stored as a test prepared it.
+// query() hands back what was last stored, or stored as a test prepared it;
+// storedRecord() the same, unless chosen says the reader stored nothing yet.
 class FakeProxyStore final : public ProxyStore {
 public:
     ProxyRecord query() const override
@@ -15,16 +16,22 @@ public:
         ++queries;
         return stored;
     }
+    std::optional<ProxyRecord> storedRecord() const override
+    {
+        return chosen ? std::optional<ProxyRecord>(stored) : std::nullopt;
+    }
     bool set(const ProxyRecord &record) override
     {
         sets.append(record);
         if (refuse)
             return false;
         stored = record;
+        chosen = true;
         return true;
     }
 
     ProxyRecord stored{ProxyAccess::Direct, QString(), QString()};
+    bool chosen = true;
     QList<ProxyRecord> sets;
     bool refuse = false;
     mutable int queries = 0;

@@ -16,7 +16,8 @@ bool TestHttpServer::start()
                                 QHttpServerResponder::StatusCode::NotFound);
                 return;
             }
-            responder.write(page->body, page->type);
+            responder.write(page->body, page->type,
+                            static_cast<QHttpServerResponder::StatusCode>(page->status));
         });
     m_port = m_server.listen(QHostAddress::LocalHost, 0);
     return m_port != 0;
@@ -27,7 +28,8 @@ QString TestHttpServer::url(const QString &path) const
     return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
 }
 
-void TestHttpServer::serve(const QString &path, const QByteArray &body, const QByteArray &type)
+void TestHttpServer::serve(const QString &path, const QByteArray &body, const QByteArray &type,
+                           int status)
 {
-    m_pages.insert(path, {body, type});
+    m_pages.insert(path, {body, type, status});
 }

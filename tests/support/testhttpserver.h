@@ -14,8 +14,11 @@ public:
     // The address of path on this server, such as "http://127.0.0.1:4711/x.htm".
     QString url(const QString &path) const;
 
+    // Serves body at path, with status as the HTTP status (200, or 503 for a
+    // server that is down for a while, say).
     void serve(const QString &path, const QByteArray &body,
-               const QByteArray &type = QByteArrayLiteral("text/html; charset=utf-8"));
+               const QByteArray &type = QByteArrayLiteral("text/html; charset=utf-8"),
+               int status = 200);
 
     QStringList requests;
 
@@ -23,6 +26,7 @@ private:
     struct Page {
         QByteArray body;
         QByteArray type;
+        int status = 200;
     };
     QHttpServer m_server;
     QHash<QString, Page> m_pages;

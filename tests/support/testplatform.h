@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fakedownloads.h"
+#include "fakeinstancechannel.h"
 #include "fakeplatform.h"
 #include "fakeprofilefile.h"
 #include "fakeproxystore.h"
@@ -47,6 +48,7 @@ struct TestPlatform {
     FakePackageInstaller packageInstaller;
     std::unique_ptr<PackageInstaller> realInstaller;
     FakeProgramRestart restart;
+    FakeInstanceChannel instanceChannel;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

@@ -34,6 +34,11 @@ bool writeTestZip(const QString &path, const QList<TestZipEntry> &entries)
             zip_discard(archive);
             return false;
         }
+        if (entry.modified.isValid() &&
+            zip_file_set_mtime(archive, index, time_t(entry.modified.toSecsSinceEpoch()), 0) != 0) {
+            zip_discard(archive);
+            return false;
+        }
         if (entry.unixMode != 0) {
             zip_file_set_external_attributes(archive, index, 0, ZIP_OPSYS_UNIX,
                                              static_cast<zip_uint32_t>(entry.unixMode) << 16);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -11,6 +12,8 @@ struct TestZipEntry {
     // The Unix mode stored with the entry (type and permissions); 0 stores none.
     unsigned int unixMode = 0100644;
     bool compress = false;
+    // The modification time stored with the entry; invalid stores the time of writing.
+    QDateTime modified = {};
 };
 
 // Writes a zip of the entries to path with libzip; false when it could not.

@@ -32,6 +32,7 @@
 #include "frmdatos.h"
 #include "frmproxytest.h"
 #include "iniprofilefile.h"
+#include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
 #include "qtdocumentdialogs.h"
@@ -310,13 +311,18 @@ int main(int argc, char *argv[])
     // The screenshots never restart anything.
     QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
     ZipPackageInstaller packageInstaller;
+    LocalSocketInstanceChannel instanceChannel(CollectionId::of(programFolder));
     const PlatformServices services{
-        profile,         probe,        shell,   messages,   instance,         newBrowser,
-        downloadFolders, fileDownload, windows, proxyStore, packageInstaller, restart};
+        profile,          probe,           shell,          messages, instance,
+        newBrowser,       downloadFolders, fileDownload,   windows,  proxyStore,
+        packageInstaller, restart,         instanceChannel};
 
     const QString settings = SettingsPath(programFolder);
+    bool stored = true;
     const auto store = [&](const char *section, const char *key, const QString &value) {
-        WriteIniValue(profile, settings, QLatin1String(section), QLatin1String(key), value);
+        stored =
+            WriteIniValue(profile, settings, QLatin1String(section), QLatin1String(key), value) &&
+            stored;
     };
     store("user", "name", QStringLiteral("Ana María"));
     store("user", "lastname", QStringLiteral("Pérez Núñez"));
@@ -324,6 +330,10 @@ int main(int argc, char *argv[])
     store("user", "job", QStringLiteral("Oficina de Valores de Ejemplo"));
     store("init", "show", QStringLiteral("0"));
     store("http", "actualizacion", parser.value(updateOption));
+    if (!stored) {
+        qCritical("cannot write the settings of %s", qPrintable(settings));
+        return 1;
+    }
 
     Camera camera(outFolder);
     MessageWatch watch(camera);
