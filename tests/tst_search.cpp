@@ -5,6 +5,7 @@
 #include "searchcommand.h"
 #include "searchindex.h"
 #include "searchquery.h"
+#include "searchservice.h"
 #include "searchtext.h"
 #include "testfiles.h"
 #include "testpdf.h"
@@ -83,6 +84,7 @@ private slots:
     void aStoppedPassGoesOnWhereItStopped();
     void aFailingIndexIsBuiltAgainOrSaysWhy_data();
     void aFailingIndexIsBuiltAgainOrSaysWhy();
+    void theNewestSearchWins();
     void namesWithTabsAndLineBreaksKeepTheirPlace_data();
     void namesWithTabsAndLineBreaksKeepTheirPlace();
 
@@ -651,6 +653,28 @@ void tst_Search::aFailingIndexIsBuiltAgainOrSaysWhy()
         QCOMPARE(paths(find(QStringLiteral("tokenizado"))),
                  QStringList{QStringLiteral("circulares/3019.pdf#2")});
     }
+}
+
+// Searches run on a thread of their own; of two asked for one after the other, only
+// the newer is answered, even when the older one's answer comes first.
+void tst_Search::theNewestSearchWins()
+{
+    writeCollection();
+    index();
+    SearchService service(m_collection, m_indexFolder);
+    QStringList answered;
+    std::vector<SearchHit> hits;
+    connect(&service, &SearchService::hitsFound, this,
+            [&](const QString &text, const std::vector<SearchHit> &found) {
+                answered.append(text);
+                hits = found;
+            });
+    service.search(QStringLiteral("custodia"));
+    service.search(QStringLiteral("tokenizado"));
+    QVERIFY(answered.isEmpty());
+    QTRY_VERIFY(!answered.isEmpty());
+    QCOMPARE(answered, QStringList{QStringLiteral("tokenizado")});
+    QCOMPARE(paths(hits), QStringList{QStringLiteral("circulares/3019.pdf#2")});
 }
 
 void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace_data()
