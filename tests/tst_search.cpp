@@ -87,6 +87,7 @@ private slots:
     void theNewestSearchWins();
     void namesWithTabsAndLineBreaksKeepTheirPlace_data();
     void namesWithTabsAndLineBreaksKeepTheirPlace();
+    void theCommandLineSaysWhatItCouldNotDo();
 
 private:
     void writeCollection();
@@ -680,17 +681,23 @@ void tst_Search::theNewestSearchWins()
 void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("tab") << QStringLiteral("circulares/30\t19.pdf");
-    QTest::newRow("line feed") << QStringLiteral("circulares/30\n19.pdf");
-    QTest::newRow("carriage return and backslash") << QStringLiteral("pagina/a\\b\r.htm");
-    QTest::newRow("escape") << QStringLiteral("pagina/\x1b[31mrojo.htm");
+    QTest::addColumn<QString>("printed");
+    QTest::newRow("tab") << QStringLiteral("circulares/30\t19.pdf")
+                         << QStringLiteral("circulares/30\\t19.pdf#page=1");
+    QTest::newRow("line feed") << QStringLiteral("circulares/30\n19.pdf")
+                               << QStringLiteral("circulares/30\\n19.pdf#page=1");
+    QTest::newRow("carriage return and backslash")
+        << QStringLiteral("pagina/a\\b\r.htm") << QStringLiteral("pagina/a\\\\b\\r.htm");
+    QTest::newRow("escape") << QStringLiteral("pagina/\x1b[31mrojo.htm")
+                            << QStringLiteral("pagina/\\x1b[31mrojo.htm");
 }
 
 // A file name may hold any character but "/": one with a tab or a line break is found
-// under its whole name, and read once.
+// under its whole name, read once, and printed on one line with its columns in place.
 void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace()
 {
     QFETCH(QString, name);
+    QFETCH(QString, printed);
     if (name.endsWith(QLatin1String(".pdf"))) {
         QVERIFY(writeTestPdf(file(name), {QStringLiteral("Texto sobre criptoactivos.")}));
     } else {
@@ -709,6 +716,57 @@ void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace()
     writer.update([&reports](const IndexProgress &p) { reports.append(p); });
     QCOMPARE(reports.front().done, 1);
     writer.close();
+
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    QCOMPARE(
+        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("criptoactivos"), out, err),
+        0);
+    QVERIFY(outText.endsWith(u'\n'));
+    const QStringList lines = outText.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    const QStringList fields = lines.front().split(u'\t');
+    QCOMPARE(fields.size(), 3);
+    QCOMPARE(fields[0], printed);
+}
+
+// The command line says, in Spanish on standard error, when it answers from an index not
+// complete yet, and refuses a folder that is not a collection.
+void tst_Search::theCommandLineSaysWhatItCouldNotDo()
+{
+    writeCollection();
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    // No time to index: the answer comes from what is there, which is nothing yet.
+    QCOMPARE(
+        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), out, err, 0),
+        0);
+    QVERIFY2(errText.contains(QStringLiteral("El índice de la colección está incompleto (0 de 7 "
+                                             "documentos)")),
+             qPrintable(errText));
+    QCOMPARE(outText, QString());
+    errText.clear();
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), out, err),
+             0);
+    QCOMPARE(errText, QString());
+    QVERIFY(outText.startsWith(QStringLiteral("circulares/3019.pdf#page=2\t")));
+
+    // A folder without pagina/ or circulares/.
+    QTemporaryDir other;
+    QVERIFY(writeTestPdf(QDir(other.path()).filePath(QStringLiteral("sistemas/manual.pdf")),
+                         {QStringLiteral("tokenizados")}));
+    outText.clear();
+    errText.clear();
+    const Collection notOne(other.path(), QString());
+    const QString folder = indexFolderFor(notOne, m_cache->path());
+    QCOMPARE(runSearchCommand(notOne, folder, QStringLiteral("tokenizado"), out, err), 2);
+    QCOMPARE(outText, QString());
+    QVERIFY2(errText.contains(QStringLiteral("no es una colección")), qPrintable(errText));
+    QVERIFY(!QFileInfo::exists(folder));
 }
 
 QTEST_MAIN(tst_Search)
