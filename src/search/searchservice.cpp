@@ -158,14 +158,9 @@ SearchService::SearchService(Collection collection, QString indexFolder, QObject
     m_searcher->moveToThread(m_searchThread);
     connect(m_indexThread, &QThread::finished, m_indexer, &QObject::deleteLater);
     connect(m_searchThread, &QThread::finished, m_searcher, &QObject::deleteLater);
-    connect(this, &SearchService::progressChanged, this, [this](int, int, int, bool finished) {
-        m_indexing = !finished;
-        m_unavailable.clear();
-    });
-    connect(this, &SearchService::indexUnavailable, this, [this](const QString &reason) {
-        m_indexing = false;
-        m_unavailable = reason;
-    });
+    connect(this, &SearchService::progressChanged, this,
+            [this](int, int, int, bool finished) { m_indexing = !finished; });
+    connect(this, &SearchService::indexUnavailable, this, [this] { m_indexing = false; });
     m_indexThread->start(QThread::LowPriority);
     m_searchThread->start();
 }

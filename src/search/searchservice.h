@@ -29,8 +29,6 @@ public:
     // is dropped, and so is an answer that arrives after a newer request.
     void search(const QString &text, int maxHits = 200);
     bool indexing() const { return m_indexing; }
-    // Why the index cannot be used (Spanish); empty while it can.
-    QString unavailableReason() const { return m_unavailable; }
 
 signals:
     // From the indexing thread, delivered on the caller's.
@@ -51,7 +49,6 @@ private:
     std::atomic_bool m_cancel{false};
     std::atomic<quint64> m_newestSearch{0};
     bool m_indexing = false;
-    QString m_unavailable;
 };
 
 // The status line of an index pass: "Indexando la colección: 1.234 de 5.000"
