@@ -1,3 +1,4 @@
+#include "heavypdf.h"
 #include "testfiles.h"
 #include "testpdf.h"
 #include "testzip.h"
@@ -22,7 +23,8 @@ class TestCommandLine : public QObject {
         QString err;
     };
 
-    Run run(const QStringList &arguments, const QString &home, const QString &asUser = QString())
+    Run run(const QStringList &arguments, const QString &home, const QString &asUser = QString(),
+            int waitMilliseconds = 30000)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -41,7 +43,7 @@ class TestCommandLine : public QObject {
                                       QStringLiteral(LEGISDISCO_PROGRAM)} +
                               arguments);
         }
-        if (!process.waitForFinished(30000)) {
+        if (!process.waitForFinished(waitMilliseconds)) {
             process.kill();
             return {};
         }
@@ -187,6 +189,46 @@ private slots:
                              home.path());
         QCOMPARE(none.exitCode, 0);
         QCOMPARE(none.out, QString());
+    }
+
+    void searchSaysWhatItCannotDo_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("printed");
+        // Thousands of pages, each slow to read: the answer comes from what was indexed
+        // in time, and says the index is not complete.
+        QTest::newRow("slow document")
+            << QStringLiteral("circulares") << 0
+            << QStringLiteral("El índice de la colección está incompleto (0 de 1 documentos)")
+            << QStringLiteral("circulares/5001.pdf#page=1\t");
+        // Neither pagina/ nor circulares/: nothing is indexed, not even the folder's PDFs.
+        QTest::newRow("not a collection") << QStringLiteral("sistemas") << 2
+                                          << QStringLiteral("no es una colección") << QString();
+    }
+
+    void searchSaysWhatItCannotDo()
+    {
+        QFETCH(QString, folder);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QFETCH(QString, printed);
+        QTemporaryDir home;
+        QTemporaryDir collection;
+        QVERIFY(QDir().mkpath(collection.filePath(folder)));
+        QVERIFY(writeAll(collection.filePath(folder + QStringLiteral("/5001.pdf")),
+                         heavyTestPdf(4000, 1000000, "inicio", "final")));
+        const Run found = run({QStringLiteral("--collection"), collection.path(),
+                               QStringLiteral("--search"), QStringLiteral("inicio")},
+                              home.path(), QString(), 60000);
+        QCOMPARE(found.exitCode, exitCode);
+        QVERIFY2(found.err.contains(said), qPrintable(found.err));
+        QVERIFY2(found.out.startsWith(printed), qPrintable(found.out));
+        if (exitCode != 0) {
+            QCOMPARE(found.out, QString());
+            QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral(".cache/Legisdisco"))));
+        }
     }
 
     void aReadOnlyCollectionGetsTheUsersOwnFolder()

@@ -1,8 +1,11 @@
 #include "collection.h"
 #include "documenttext.h"
+#include "filesizelimit.h"
+#include "heavypdf.h"
 #include "searchcommand.h"
 #include "searchindex.h"
 #include "searchquery.h"
+#include "searchservice.h"
 #include "searchtext.h"
 #include "testfiles.h"
 #include "testpdf.h"
@@ -14,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+
+Q_DECLARE_METATYPE(DocumentBounds)
 
 namespace {
 
@@ -35,6 +40,9 @@ QStringList paths(const std::vector<SearchHit> &hits)
     }
     return list;
 }
+
+// Pages of a heavy PDF cost its reader a long parse each.
+constexpr int heavyPage = 1000000;
 
 QString filler(int sentences)
 {
@@ -70,6 +78,16 @@ private slots:
     void aDamagedIndexIsBuiltAgain();
     void searchingWithoutAnIndexFindsNothing();
     void aCommandLineSearchWithoutRoomForItsIndexFails();
+
+    void aDocumentIsReadUpToItsBounds_data();
+    void aDocumentIsReadUpToItsBounds();
+    void aStoppedPassGoesOnWhereItStopped();
+    void aFailingIndexIsBuiltAgainOrSaysWhy_data();
+    void aFailingIndexIsBuiltAgainOrSaysWhy();
+    void theNewestSearchWins();
+    void namesWithTabsAndLineBreaksKeepTheirPlace_data();
+    void namesWithTabsAndLineBreaksKeepTheirPlace();
+    void theCommandLineSaysWhatItCouldNotDo();
 
 private:
     void writeCollection();
@@ -493,6 +511,243 @@ void tst_Search::aCommandLineSearchWithoutRoomForItsIndexFails()
     QCOMPARE(runSearchCommand(m_collection, blocked, QStringLiteral("tokenizado"), out, err), 1);
     QVERIFY(errText.contains(QStringLiteral("No se puede crear el índice")));
     QCOMPARE(outText, QString());
+}
+
+void tst_Search::aDocumentIsReadUpToItsBounds_data()
+{
+    QTest::addColumn<DocumentBounds>("bounds");
+    QTest::addColumn<int>("pages");
+    QTest::newRow("pages") << DocumentBounds{3, qint64(1) << 30, 3600000} << 3;
+    QTest::newRow("characters") << DocumentBounds{10000, 1, 3600000} << 1;
+    QTest::newRow("time") << DocumentBounds{10000, qint64(1) << 30, 0} << 1;
+}
+
+// A PDF whose pages are slow to read is read up to a bound, and recorded as read: the
+// next pass does not start it again.
+void tst_Search::aDocumentIsReadUpToItsBounds()
+{
+    QFETCH(DocumentBounds, bounds);
+    QFETCH(int, pages);
+    QVERIFY(QDir().mkpath(file(QStringLiteral("circulares"))));
+    QVERIFY(writeAll(file(QStringLiteral("circulares/5001.pdf")),
+                     heavyTestPdf(40, heavyPage, "inicio", "final")));
+    QVERIFY(writeTestPdf(file(QStringLiteral("circulares/5002.pdf")),
+                         {QStringLiteral("Circular siguiente.")}));
+    {
+        CollectionIndex index(m_collection, m_indexFolder, bounds);
+        QCOMPARE(index.open(), CollectionIndex::OpenResult::Opened);
+        const IndexProgress first = index.update();
+        QVERIFY(first.finished);
+        QCOMPARE(first.pages, pages + 1);
+        QCOMPARE(first.skipped, 0);
+    }
+    QCOMPARE(paths(find(QStringLiteral("inicio"))),
+             QStringList{QStringLiteral("circulares/5001.pdf#1")});
+    QVERIFY(find(QStringLiteral("final")).empty());
+    QCOMPARE(paths(find(QStringLiteral("siguiente"))),
+             QStringList{QStringLiteral("circulares/5002.pdf#1")});
+
+    CollectionIndex again(m_collection, m_indexFolder, bounds);
+    QCOMPARE(again.open(), CollectionIndex::OpenResult::Opened);
+    const IndexProgress second = again.update();
+    QVERIFY(second.finished);
+    QCOMPARE(second.pages, 0);
+}
+
+// A pass stopped inside a PDF of thousands of slow pages (the program quits) stops
+// between two pages; what it took in stays, and the next pass goes on from there.
+void tst_Search::aStoppedPassGoesOnWhereItStopped()
+{
+    QVERIFY(QDir().mkpath(file(QStringLiteral("circulares"))));
+    QVERIFY(writeAll(file(QStringLiteral("circulares/5001.pdf")),
+                     heavyTestPdf(4000, heavyPage, "inicio", "final")));
+    std::atomic_bool cancel{false};
+    {
+        CollectionIndex index(m_collection, m_indexFolder);
+        QCOMPARE(index.open(), CollectionIndex::OpenResult::Opened);
+        const IndexProgress stopped = index.update(
+            [&cancel](const IndexProgress &p) {
+                if (p.pages > 0) {
+                    cancel = true;
+                }
+            },
+            &cancel);
+        QVERIFY(!stopped.finished);
+        QCOMPARE(stopped.done, 0);
+        QCOMPARE(stopped.pages, 1);
+    }
+    QCOMPARE(paths(find(QStringLiteral("inicio"))),
+             QStringList{QStringLiteral("circulares/5001.pdf#1")});
+
+    CollectionIndex index(m_collection, m_indexFolder, DocumentBounds{3, qint64(1) << 30, 3600000});
+    QCOMPARE(index.open(), CollectionIndex::OpenResult::Opened);
+    const IndexProgress resumed = index.update();
+    QVERIFY(resumed.finished);
+    QCOMPARE(resumed.pages, 2);
+    QCOMPARE(paths(find(QStringLiteral("inicio"))),
+             QStringList{QStringLiteral("circulares/5001.pdf#1")});
+}
+
+void tst_Search::aFailingIndexIsBuiltAgainOrSaysWhy_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("damaged table") << QStringLiteral("table") << QString();
+    QTest::newRow("full disk") << QStringLiteral("disk")
+                               << QStringLiteral("no queda espacio en el disco para el índice");
+}
+
+// The index fails under a pass, where opening it did not: it is built anew, or the pass
+// says why it cannot be, and nothing is thrown at the caller.
+void tst_Search::aFailingIndexIsBuiltAgainOrSaysWhy()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, error);
+    writeCollection();
+    // Enough text for the tables to hold more than the blocks read at opening.
+    QVERIFY(writeTestPdf(file(QStringLiteral("circulares/3022.pdf")),
+                         {filler(300), filler(300), filler(300)}));
+    index();
+    QVERIFY(writeTestPdf(file(QStringLiteral("circulares/3023.pdf")),
+                         {QStringLiteral("Circular sobre criptoactivos.")}));
+    CollectionIndex writer(m_collection, m_indexFolder);
+    QCOMPARE(writer.open(), CollectionIndex::OpenResult::Opened);
+    IndexProgress progress;
+    if (damage == QLatin1String("table")) {
+        // The table of the terms, behind the back of the open index: the blocks it has
+        // not read yet read as nonsense.
+        QFile table(QDir(m_indexFolder).filePath(QStringLiteral("postlist.glass")));
+        QVERIFY(table.size() > 0 && table.open(QIODevice::ReadWrite));
+        QVERIFY(table.write(QByteArray(table.size(), '\x5A')) == table.size());
+        table.close();
+        progress = writer.update();
+    } else {
+        const FileSizeLimit full(4096);
+        QVERIFY(full.isSet());
+        progress = writer.update();
+    }
+    writer.close();
+    QCOMPARE(progress.error, error);
+    QCOMPARE(progress.finished, error.isEmpty());
+    if (error.isEmpty()) {
+        QCOMPARE(paths(find(QStringLiteral("criptoactivos"))),
+                 QStringList{QStringLiteral("circulares/3023.pdf#1")});
+        QCOMPARE(paths(find(QStringLiteral("tokenizado"))),
+                 QStringList{QStringLiteral("circulares/3019.pdf#2")});
+    }
+}
+
+// Searches run on a thread of their own; of two asked for one after the other, only
+// the newer is answered, even when the older one's answer comes first.
+void tst_Search::theNewestSearchWins()
+{
+    writeCollection();
+    index();
+    SearchService service(m_collection, m_indexFolder);
+    QStringList answered;
+    std::vector<SearchHit> hits;
+    connect(&service, &SearchService::hitsFound, this,
+            [&](const QString &text, const std::vector<SearchHit> &found) {
+                answered.append(text);
+                hits = found;
+            });
+    service.search(QStringLiteral("custodia"));
+    service.search(QStringLiteral("tokenizado"));
+    QVERIFY(answered.isEmpty());
+    QTRY_VERIFY(!answered.isEmpty());
+    QCOMPARE(answered, QStringList{QStringLiteral("tokenizado")});
+    QCOMPARE(paths(hits), QStringList{QStringLiteral("circulares/3019.pdf#2")});
+}
+
+void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("printed");
+    QTest::newRow("tab") << QStringLiteral("circulares/30\t19.pdf")
+                         << QStringLiteral("circulares/30\\t19.pdf#page=1");
+    QTest::newRow("line feed") << QStringLiteral("circulares/30\n19.pdf")
+                               << QStringLiteral("circulares/30\\n19.pdf#page=1");
+    QTest::newRow("carriage return and backslash")
+        << QStringLiteral("pagina/a\\b\r.htm") << QStringLiteral("pagina/a\\\\b\\r.htm");
+    QTest::newRow("escape") << QStringLiteral("pagina/\x1b[31mrojo.htm")
+                            << QStringLiteral("pagina/\\x1b[31mrojo.htm");
+}
+
+// A file name may hold any character but "/": one with a tab or a line break is found
+// under its whole name, read once, and printed on one line with its columns in place.
+void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, printed);
+    if (name.endsWith(QLatin1String(".pdf"))) {
+        QVERIFY(writeTestPdf(file(name), {QStringLiteral("Texto sobre criptoactivos.")}));
+    } else {
+        QVERIFY(QDir().mkpath(file(QStringLiteral("pagina"))));
+        QVERIFY(writeAll(file(name), "<p>Texto sobre criptoactivos.</p>"));
+    }
+    QVERIFY(index().finished);
+    const std::vector<SearchHit> hits = find(QStringLiteral("criptoactivos"));
+    QCOMPARE(hits.size(), size_t(1));
+    QCOMPARE(hits.front().relativePath, name);
+    QCOMPARE(hits.front().absolutePath, file(name));
+    // Its record is read back as written: the next pass has nothing to do.
+    QList<IndexProgress> reports;
+    CollectionIndex writer(m_collection, m_indexFolder);
+    QCOMPARE(writer.open(), CollectionIndex::OpenResult::Opened);
+    writer.update([&reports](const IndexProgress &p) { reports.append(p); });
+    QCOMPARE(reports.front().done, 1);
+    writer.close();
+
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    QCOMPARE(
+        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("criptoactivos"), out, err),
+        0);
+    QVERIFY(outText.endsWith(u'\n'));
+    const QStringList lines = outText.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    const QStringList fields = lines.front().split(u'\t');
+    QCOMPARE(fields.size(), 3);
+    QCOMPARE(fields[0], printed);
+}
+
+// The command line says, in Spanish on standard error, when it answers from an index not
+// complete yet, and refuses a folder that is not a collection.
+void tst_Search::theCommandLineSaysWhatItCouldNotDo()
+{
+    writeCollection();
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    // No time to index: the answer comes from what is there, which is nothing yet.
+    QCOMPARE(
+        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), out, err, 0),
+        0);
+    QVERIFY2(errText.contains(QStringLiteral("El índice de la colección está incompleto (0 de 7 "
+                                             "documentos)")),
+             qPrintable(errText));
+    QCOMPARE(outText, QString());
+    errText.clear();
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), out, err),
+             0);
+    QCOMPARE(errText, QString());
+    QVERIFY(outText.startsWith(QStringLiteral("circulares/3019.pdf#page=2\t")));
+
+    // A folder without pagina/ or circulares/.
+    QTemporaryDir other;
+    QVERIFY(writeTestPdf(QDir(other.path()).filePath(QStringLiteral("sistemas/manual.pdf")),
+                         {QStringLiteral("tokenizados")}));
+    outText.clear();
+    errText.clear();
+    const Collection notOne(other.path(), QString());
+    const QString folder = indexFolderFor(notOne, m_cache->path());
+    QCOMPARE(runSearchCommand(notOne, folder, QStringLiteral("tokenizado"), out, err), 2);
+    QCOMPARE(outText, QString());
+    QVERIFY2(errText.contains(QStringLiteral("no es una colección")), qPrintable(errText));
+    QVERIFY(!QFileInfo::exists(folder));
 }
 
 QTEST_MAIN(tst_Search)

@@ -1,9 +1,12 @@
+#include "filesizelimit.h"
 #include "findbar.h"
 #include "frmbrowser.h"
+#include "heavypdf.h"
 #include "qtwebbrowser.h"
 #include "searchpane.h"
 #include "searchservice.h"
 #include "searchtools.h"
+#include "testfiles.h"
 #include "testpdf.h"
 #include "testplatform.h"
 
@@ -179,9 +182,13 @@ private slots:
         QTest::keyClicks(window->search->txtSearch, QStringLiteral("tokenizado"));
         QTest::keyClick(window->search->txtSearch, Qt::Key_Return);
         SearchPane *pane = window->search->searchPane;
-        QTRY_VERIFY(pane->isVisible());
-        QCOMPARE(pane->lblSearchSummary->text(), QStringLiteral("2 resultados para «tokenizado»"));
+        // The search runs off the window's thread: the pane opens at once and says so.
+        QVERIFY(pane->isVisible());
+        QCOMPARE(pane->lblSearchSummary->text(), QStringLiteral("Buscando «tokenizado»…"));
+        QTRY_COMPARE(pane->lblSearchSummary->text(),
+                     QStringLiteral("2 resultados para «tokenizado»"));
         QCOMPARE(pane->lstResults->count(), 2);
+        QTRY_VERIFY(pane->lstResults->hasFocus());
         // Beside the browser, which gives up the room.
         QCOMPARE(window->WebBrowser1->width() + pane->width(), window->centralWidget()->width());
         QCOMPARE(pane->x(), window->WebBrowser1->width());
@@ -226,8 +233,8 @@ private slots:
         window->search->txtSearch->setText(QStringLiteral("inexistente"));
         QTest::keyClick(window->search->txtSearch, Qt::Key_Return);
         QTRY_VERIFY(pane->isVisible());
-        QCOMPARE(pane->lblSearchSummary->text(),
-                 QStringLiteral("Sin resultados para «inexistente»"));
+        QTRY_COMPARE(pane->lblSearchSummary->text(),
+                     QStringLiteral("Sin resultados para «inexistente»"));
         QCOMPARE(pane->lstResults->count(), 0);
     }
 
@@ -245,6 +252,60 @@ private slots:
         QTRY_COMPARE(window->search->searchPane->lstResults->count(), 1);
         QCOMPARE(window->search->searchPane->hits().front().relativePath,
                  QStringLiteral("circulares/3020.pdf"));
+    }
+
+    void searchSaysWhyItIsUnavailable_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("full disk") << QStringLiteral("disk")
+                                   << QStringLiteral("Búsqueda no disponible: no queda espacio en "
+                                                     "el disco para el índice");
+        QTest::newRow("not a collection") << QStringLiteral("folder")
+                                          << QStringLiteral("Búsqueda no disponible: la carpeta %1 "
+                                                            "no es una colección: no tiene pagina/ "
+                                                            "ni circulares/");
+    }
+
+    // The index fails under a pass, or the folder is no collection: the window goes on,
+    // and its status says why there is no search.
+    void searchSaysWhyItIsUnavailable()
+    {
+        QFETCH(QString, cause);
+        QFETCH(QString, status);
+        std::unique_ptr<FileSizeLimit> full;
+        if (cause == QLatin1String("disk")) {
+            open(false);
+            waitForIndex();
+            QVERIFY(writeTestPdf(local(QStringLiteral("circulares/3020.pdf")),
+                                 {QStringLiteral("Norma sobre criptoactivos.")}));
+            full = std::make_unique<FileSizeLimit>(4096);
+            QVERIFY(full->isSet());
+            window->reindexCollection();
+        } else {
+            QVERIFY(QDir(local(QStringLiteral("pagina"))).removeRecursively());
+            QVERIFY(QDir(local(QStringLiteral("circulares"))).removeRecursively());
+            status = status.arg(p->folder());
+            open(false);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(window->search->lblIndexStatus->text(), status, loadTimeout);
+        full.reset();
+        QVERIFY(window->isVisible());
+    }
+
+    // Quitting while the index reads a PDF whose thousands of pages are each slow to
+    // read: the window goes at once, without waiting for the rest of the document.
+    void quittingDoesNotWaitForASlowDocument()
+    {
+        QVERIFY(writeAll(local(QStringLiteral("circulares/5001.pdf")),
+                         heavyTestPdf(4000, 1000000, "inicio", "final")));
+        open(false);
+        // The circular before it is indexed: the slow one is being read.
+        QTRY_COMPARE_WITH_TIMEOUT(window->search->lblIndexStatus->text(),
+                                  QStringLiteral("Indexando la colección: 1 de 4"), loadTimeout);
+        window->mnuClose->trigger();
+        QTRY_VERIFY(!window->isVisible());
+        window.reset();
     }
 };
 

@@ -38,6 +38,9 @@
 #include <QTextStream>
 #include <QWebEngineProfile>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 
 QString notADocument(const QString &argument)
@@ -103,10 +106,18 @@ int runCommand(int argc, char *argv[])
             ZipPackageInstaller installer;
             return installPackageCommand(installer, collection, line.packageFile, out, err);
         }
-        return runSearchCommand(collection,
-                                indexFolderFor(collection, QStandardPaths::writableLocation(
-                                                               QStandardPaths::CacheLocation)),
-                                line.searchText, out, err);
+        const int status = runSearchCommand(
+            collection,
+            indexFolderFor(collection,
+                           QStandardPaths::writableLocation(QStandardPaths::CacheLocation)),
+            line.searchText, out, err);
+        out.flush();
+        err.flush();
+        std::fflush(nullptr);
+        // The index's reader may have been left inside a PDF page that takes minutes to
+        // read: the answer is out, and the process ends here rather than taking the PDF
+        // library down under that thread.
+        std::_Exit(status);
     }
     case CommandLine::Mode::Browse:
         break;

@@ -248,27 +248,61 @@ DocumentText readHtmlText(const QString &path)
     return htmlText(file.read(DocumentLimits::maxHtmlBytes));
 }
 
+PdfTextReader::PdfTextReader() = default;
+
+PdfTextReader::~PdfTextReader() = default;
+
+QString PdfTextReader::open(const QString &path)
+{
+    m_pdf = std::make_unique<QPdfDocument>();
+    const QPdfDocument::Error error = m_pdf->load(path);
+    if (error == QPdfDocument::Error::IncorrectPassword ||
+        error == QPdfDocument::Error::UnsupportedSecurityScheme) {
+        m_pdf.reset();
+        return QStringLiteral("protegido con contraseña");
+    }
+    if (error != QPdfDocument::Error::None || m_pdf->pageCount() <= 0) {
+        m_pdf.reset();
+        return QStringLiteral("dañado o vacío");
+    }
+    return {};
+}
+
+QString PdfTextReader::title() const
+{
+    return m_pdf ? oneLine(m_pdf->metaData(QPdfDocument::MetaDataField::Title).toString())
+                 : QString();
+}
+
+int PdfTextReader::pageCount() const
+{
+    return m_pdf ? m_pdf->pageCount() : 0;
+}
+
+QString PdfTextReader::pageText(int index)
+{
+    if (!m_pdf || index < 0 || index >= m_pdf->pageCount()) {
+        return {};
+    }
+    QString text = m_pdf->getAllText(index).text();
+    if (text.size() > DocumentLimits::maxPageText) {
+        text.truncate(DocumentLimits::maxPageText);
+    }
+    return text;
+}
+
 DocumentText readPdfText(const QString &path)
 {
     DocumentText doc;
-    QPdfDocument pdf;
-    const QPdfDocument::Error error = pdf.load(path);
-    if (error == QPdfDocument::Error::IncorrectPassword ||
-        error == QPdfDocument::Error::UnsupportedSecurityScheme) {
-        doc.skipReason = QStringLiteral("protegido con contraseña");
+    PdfTextReader pdf;
+    doc.skipReason = pdf.open(path);
+    if (!doc.skipReason.isEmpty()) {
         return doc;
     }
-    if (error != QPdfDocument::Error::None || pdf.pageCount() <= 0) {
-        doc.skipReason = QStringLiteral("dañado o vacío");
-        return doc;
-    }
-    doc.title = oneLine(pdf.metaData(QPdfDocument::MetaDataField::Title).toString());
+    doc.title = pdf.title();
     const int pages = pdf.pageCount();
     for (int page = 0; page < pages; ++page) {
-        QString text = pdf.getAllText(page).text();
-        if (text.size() > DocumentLimits::maxPageText) {
-            text.truncate(DocumentLimits::maxPageText);
-        }
+        QString text = pdf.pageText(page);
         if (!text.trimmed().isEmpty()) {
             doc.pages.push_back(DocumentText::Page{page + 1, std::move(text)});
         }

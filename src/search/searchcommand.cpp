@@ -2,22 +2,72 @@
 
 #include "searchindex.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QTextStream>
 
 namespace {
 // Every hit of any collection the program is meant for.
 constexpr int allHits = 1000000;
+
+QString sentence(const QString &text)
+{
+    return text.left(1).toUpper() + text.mid(1) + u'.';
+}
 } // namespace
 
-int runSearchCommand(const Collection &collection, const QString &indexFolder, const QString &text,
-                     QTextStream &out, QTextStream &err)
+QString escapeSearchField(const QString &field)
 {
+    QString out;
+    out.reserve(field.size());
+    for (const QChar c : field) {
+        const char16_t code = c.unicode();
+        if (code == u'\\') {
+            out += QLatin1String("\\\\");
+        } else if (code == u'\t') {
+            out += QLatin1String("\\t");
+        } else if (code == u'\n') {
+            out += QLatin1String("\\n");
+        } else if (code == u'\r') {
+            out += QLatin1String("\\r");
+        } else if (code < 0x20 || (code >= 0x7F && code < 0xA0)) {
+            out += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+int runSearchCommand(const Collection &collection, const QString &indexFolder, const QString &text,
+                     QTextStream &out, QTextStream &err, int indexMilliseconds)
+{
+    if (!hasCollectionLayout(collection)) {
+        err << sentence(notACollectionText(collection.programFolder())) << Qt::endl;
+        return 2;
+    }
     {
         CollectionIndex index(collection, indexFolder);
         switch (index.open()) {
-        case CollectionIndex::OpenResult::Opened:
-            index.update();
+        case CollectionIndex::OpenResult::Opened: {
+            const IndexProgress progress =
+                index.update({}, nullptr, QDeadlineTimer(qMax(0, indexMilliseconds)));
+            if (!progress.error.isEmpty()) {
+                err << QStringLiteral("No se puede usar el índice de la colección en %1: %2.")
+                           .arg(QDir::toNativeSeparators(indexFolder), progress.error)
+                    << Qt::endl;
+                return 1;
+            }
+            if (!progress.finished) {
+                err << QStringLiteral("El índice de la colección está incompleto (%1 de %2 "
+                                      "documentos): se busca en lo ya indexado, y cada búsqueda "
+                                      "sigue indexando.")
+                           .arg(progress.done)
+                           .arg(progress.total)
+                    << Qt::endl;
+            }
             break;
+        }
         case CollectionIndex::OpenResult::Busy:
             err << QStringLiteral("El índice de la colección se está actualizando en otra ventana; "
                                   "se busca en lo ya indexado.")
@@ -32,11 +82,12 @@ int runSearchCommand(const Collection &collection, const QString &indexFolder, c
     }
     CollectionSearch search(collection, indexFolder);
     for (const SearchHit &hit : search.search(text, allHits)) {
-        QString location = hit.relativePath;
+        QString location = escapeSearchField(hit.relativePath);
         if (hit.page > 0) {
             location += QStringLiteral("#page=%1").arg(hit.page);
         }
-        out << location << u'\t' << hit.title << u'\t' << hit.snippet << u'\n';
+        out << location << u'\t' << escapeSearchField(hit.title) << u'\t'
+            << escapeSearchField(hit.snippet) << u'\n';
     }
     out.flush();
     return 0;

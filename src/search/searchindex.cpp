@@ -6,16 +6,21 @@
 #include "documenttext.h"
 #include "searchquery.h"
 #include "searchtext.h"
+#include "updatecontract.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -28,7 +33,7 @@ namespace {
 
 // Raised whenever the terms or the stored data change meaning: an index of
 // another format is built anew.
-const std::string formatVersion = "3";
+const std::string formatVersion = "4";
 
 const QString kindCircular = QStringLiteral("circular");
 const QString kindManual = QStringLiteral("manual");
@@ -102,6 +107,35 @@ bool isBareStem(const std::string &stem, const std::string &folded)
     return stem.size() == folded.size() + 1 && stem.compare(1, std::string::npos, folded) == 0;
 }
 
+// Stored data holds its fields one after the other, separated by a NUL: no
+// file name, kind or number can hold one, so a name with a tab or a line
+// break in it comes back whole. A page's text comes last, and is all the rest.
+constexpr QChar fieldSeparator = u'\0';
+
+std::string joinFields(const QStringList &fields)
+{
+    return utf8(fields.join(fieldSeparator));
+}
+
+// The fields of stored data; the last one takes the rest when there are more
+// than count.
+QStringList splitFields(const std::string &data, int count)
+{
+    const QString all = fromUtf8(data);
+    QStringList fields;
+    qsizetype at = 0;
+    while (fields.size() < count - 1) {
+        const qsizetype end = all.indexOf(fieldSeparator, at);
+        if (end < 0) {
+            break;
+        }
+        fields.append(all.mid(at, end - at));
+        at = end + 1;
+    }
+    fields.append(all.mid(at));
+    return fields;
+}
+
 struct StoredPage {
     QString relativePath;
     int page = 0;
@@ -112,26 +146,17 @@ struct StoredPage {
 
 std::string storePage(const StoredPage &page)
 {
-    return utf8(page.relativePath + u'\n' + QString::number(page.page) + u'\n' + page.kind + u'\n' +
-                page.title + u'\n' + page.text);
+    return joinFields(
+        {page.relativePath, QString::number(page.page), page.kind, page.title, page.text});
 }
 
 StoredPage loadPage(const std::string &data)
 {
-    const QString all = fromUtf8(data);
+    const QStringList fields = splitFields(data, 5);
     StoredPage page;
-    qsizetype at = 0;
-    const auto field = [&all, &at]() {
-        const qsizetype end = all.indexOf(u'\n', at);
-        const QString value = all.mid(at, end < 0 ? -1 : end - at);
-        at = end < 0 ? all.size() : end + 1;
-        return value;
-    };
-    page.relativePath = field();
-    page.page = field().toInt();
-    page.kind = field();
-    page.title = field();
-    page.text = all.mid(at);
+    if (fields.size() == 5) {
+        page = {fields[0], fields[1].toInt(), fields[2], fields[3], fields[4]};
+    }
     return page;
 }
 
@@ -142,6 +167,54 @@ QString stampOf(const CollectionFile &file)
         .arg(file.size)
         .arg(file.modified.toMSecsSinceEpoch())
         .arg(file.absolutePath);
+}
+
+// The record of one file in the index: the stamp the file had when it was read, and how
+// far it was read. A file is read again only when its stamp changes, or to go on where a
+// pass stopped inside it.
+struct FileRecord {
+    enum class State {
+        Read,        // all of it
+        Unreadable,  // damaged, locked, empty or without text: nothing of it
+        Bounded,     // up to a bound of DocumentBounds: the rest is never read
+        Interrupted, // a pass stopped inside it: the next one goes on from nextPage
+    };
+    QString relativePath;
+    QString stamp;
+    State state = State::Read;
+    int nextPage = 0;        // the first page (from 0) not read yet
+    qint64 milliseconds = 0; // spent reading it, over all passes
+    qint64 characters = 0;   // of text read from it, over all passes
+};
+
+const QString stateNames[] = {QStringLiteral("ok"), QStringLiteral("skipped"),
+                              QStringLiteral("bounded"), QStringLiteral("resume")};
+
+std::string storeRecord(const FileRecord &record)
+{
+    return joinFields({record.relativePath, record.stamp,
+                       stateNames[static_cast<int>(record.state)], QString::number(record.nextPage),
+                       QString::number(record.milliseconds), QString::number(record.characters)});
+}
+
+std::optional<FileRecord> loadRecord(const std::string &data)
+{
+    const QStringList fields = splitFields(data, 6);
+    if (fields.size() != 6) {
+        return std::nullopt;
+    }
+    FileRecord record;
+    record.relativePath = fields[0];
+    record.stamp = fields[1];
+    const auto *name = std::find(std::begin(stateNames), std::end(stateNames), fields[2]);
+    if (name == std::end(stateNames)) {
+        return std::nullopt;
+    }
+    record.state = static_cast<FileRecord::State>(name - std::begin(stateNames));
+    record.nextPage = qMax(0, fields[3].toInt());
+    record.milliseconds = qMax<qint64>(0, fields[4].toLongLong());
+    record.characters = qMax<qint64>(0, fields[5].toLongLong());
+    return record;
 }
 
 QString circularTitle(const QString &relativePath, const QString &ownTitle)
@@ -155,89 +228,297 @@ QString circularTitle(const QString &relativePath, const QString &ownTitle)
     return ownTitle.isEmpty() ? title : title + QStringLiteral(": ") + ownTitle;
 }
 
-// Reads the files of a pass, in order, on a thread of its own, a few files
-// ahead of the one taking them.
+// One file a pass reads: from its first page, or from where an earlier pass stopped.
+struct WorkItem {
+    CollectionFile file;
+    bool html = false;
+    int fromPage = 0;
+    qint64 milliseconds = 0;
+    qint64 characters = 0;
+};
+
+// What the reader hands over, in order: a document begins (with its title), each of
+// its pages, and its end (how it ended).
+struct ReadEvent {
+    enum class Kind { Begin, Page, End };
+    enum class Ending { Read, Bounded, Unreadable };
+    Kind kind = Kind::Begin;
+    size_t item = 0;
+    QString title;           // Begin
+    int pageNumber = 0;      // Page: from 1 for a PDF, 0 for an HTML page
+    QString text;            // Page: empty when the page has no text
+    int nextPage = 0;        // Page: the index of the page after it
+    qint64 milliseconds = 0; // Page and End: spent reading the document, over all passes
+    qint64 characters = 0;   // Page and End: of text read from it, over all passes
+    Ending ending = Ending::Read;
+    QString skipReason; // End, when unreadable
+};
+
+// Reads the files of a pass, in order and page by page, on a thread of its own, a little
+// ahead of the one taking the pages in. The reader stops between two pages when asked to.
+// A page can take minutes to read and cannot be interrupted: when the one taking the pages
+// gives up, it does not wait for such a page, but leaves the thread to end it alone. The
+// thread's state is shared for that, and once left alone the thread touches nothing after
+// its page (not even the PDF library, which may be going away with the program): it waits
+// for the end of the process.
 class DocumentReader {
 public:
-    struct Read {
-        const CollectionFile *file = nullptr;
-        DocumentText text;
-    };
-
-    DocumentReader(const std::vector<const CollectionFile *> &files, const std::atomic_bool *cancel)
-        : m_files(files)
-        , m_cancel(cancel)
-        , m_thread([this] { run(); })
+    DocumentReader(std::vector<WorkItem> work, const DocumentBounds &bounds)
+        : m_state(std::make_shared<State>())
     {
+        m_state->work = std::move(work);
+        m_state->bounds = bounds;
+        std::thread(&DocumentReader::run, m_state).detach();
     }
 
     ~DocumentReader()
     {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
+        std::unique_lock<std::mutex> lock(m_state->mutex);
+        m_state->stop = true;
+        m_state->changed.notify_all();
+        // A page that ends soon is waited for; a slow one is left behind.
+        if (!m_state->changed.wait_for(lock, leaveAfter, [this] { return m_state->ended; })) {
+            m_state->leftAlone = true;
         }
-        m_changed.notify_all();
-        m_thread.join();
     }
 
-    // The next file read; none when all are, or the pass was cancelled.
-    std::optional<Read> next()
+    DocumentReader(const DocumentReader &) = delete;
+    DocumentReader &operator=(const DocumentReader &) = delete;
+
+    const WorkItem &item(size_t index) const { return m_state->work[index]; }
+
+    // The next event; none when everything is read, or once stop() answers true
+    // (asked while waiting for the reader).
+    std::optional<ReadEvent> next(const std::function<bool()> &stop)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished; });
-        if (m_ready.empty() || cancelled()) {
-            return std::nullopt;
+        std::unique_lock<std::mutex> lock(m_state->mutex);
+        for (;;) {
+            if (stop()) {
+                return std::nullopt;
+            }
+            if (!m_state->ready.empty()) {
+                break;
+            }
+            if (m_state->ended) {
+                return std::nullopt;
+            }
+            m_state->changed.wait_for(lock, askStopEvery);
         }
-        Read read = std::move(m_ready.front());
-        m_ready.pop_front();
-        lock.unlock();
-        m_changed.notify_all();
-        return read;
+        ReadEvent event = std::move(m_state->ready.front());
+        m_state->ready.pop_front();
+        m_state->queuedCharacters -= event.text.size();
+        m_state->changed.notify_all();
+        return event;
+    }
+
+    // How long the reader has been on page index of item, when that is the page it is
+    // reading now; 0 otherwise.
+    qint64 unfinishedPageMilliseconds(size_t item, int page) const
+    {
+        const std::lock_guard<std::mutex> lock(m_state->mutex);
+        if (!m_state->busy || m_state->currentItem != item || m_state->currentPage != page) {
+            return 0;
+        }
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                     m_state->busySince)
+            .count();
     }
 
 private:
-    static constexpr size_t readAhead = 8;
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto leaveAfter = std::chrono::milliseconds(200);
+    static constexpr auto askStopEvery = std::chrono::milliseconds(50);
+    // The reader keeps at most this much read and not yet taken.
+    static constexpr size_t maxQueued = 64;
+    static constexpr qint64 maxQueuedCharacters = 4 << 20;
 
-    bool cancelled() const { return m_cancel && m_cancel->load(); }
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<WorkItem> work;
+        DocumentBounds bounds;
+        std::deque<ReadEvent> ready;
+        qint64 queuedCharacters = 0;
+        bool stop = false;      // the one taking the pages wants no more
+        bool leftAlone = false; // and did not wait for the thread to end
+        bool ended = false;     // the thread has ended, or waits for the process to
+        // The page being read (-1: the document being opened), and since when.
+        bool busy = false;
+        size_t currentItem = 0;
+        int currentPage = -1;
+        Clock::time_point busySince;
+    };
+    using StatePtr = std::shared_ptr<State>;
 
-    void run()
+    // Waits for room for one more event; false when asked to stop.
+    static bool waitForRoom(const StatePtr &s, std::unique_lock<std::mutex> &lock)
     {
-        for (const CollectionFile *file : m_files) {
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [this] { return m_ready.size() < readAhead || m_stop; });
-                if (m_stop) {
-                    break;
-                }
-            }
-            if (cancelled()) {
-                break;
-            }
-            Read read{file, documentKind(file->relativePath) == kindPage
-                                ? readHtmlText(file->absolutePath)
-                                : readPdfText(file->absolutePath)};
-            {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                m_ready.push_back(std::move(read));
-            }
-            m_changed.notify_all();
-        }
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_finished = true;
-        }
-        m_changed.notify_all();
+        s->changed.wait(lock, [&s] {
+            return s->stop || s->ready.empty() ||
+                   (s->ready.size() < maxQueued && s->queuedCharacters < maxQueuedCharacters);
+        });
+        return !s->stop;
     }
 
-    const std::vector<const CollectionFile *> &m_files;
-    const std::atomic_bool *m_cancel;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Read> m_ready;
-    bool m_stop = false;
-    bool m_finished = false;
-    std::thread m_thread; // last: it starts once everything above is there
+    static void push(const StatePtr &s, ReadEvent event)
+    {
+        const std::lock_guard<std::mutex> lock(s->mutex);
+        s->queuedCharacters += event.text.size();
+        s->ready.push_back(std::move(event));
+        s->changed.notify_all();
+    }
+
+    // Once left alone, the thread waits for the end of the process (holding on to the
+    // document it has open).
+    static void stayIfLeftAlone(const StatePtr &s, std::unique_lock<std::mutex> &lock)
+    {
+        if (s->leftAlone) {
+            s->ended = true;
+            s->changed.notify_all();
+            s->changed.wait(lock, [] { return false; });
+        }
+    }
+
+    static void stayIfLeftAlone(const StatePtr &s)
+    {
+        std::unique_lock<std::mutex> lock(s->mutex);
+        stayIfLeftAlone(s, lock);
+    }
+
+    // Marks the start of a piece of work that cannot be interrupted; false when asked to
+    // stop first.
+    static bool begin(const StatePtr &s, size_t item, int page)
+    {
+        std::unique_lock<std::mutex> lock(s->mutex);
+        stayIfLeftAlone(s, lock);
+        if (!waitForRoom(s, lock)) {
+            return false;
+        }
+        s->busy = true;
+        s->currentItem = item;
+        s->currentPage = page;
+        s->busySince = Clock::now();
+        return true;
+    }
+
+    // Marks its end. The one taking the pages may have given up meanwhile: the program is
+    // ending, or the pass is, and the thread then touches nothing more.
+    static void finish(const StatePtr &s)
+    {
+        std::unique_lock<std::mutex> lock(s->mutex);
+        s->busy = false;
+        stayIfLeftAlone(s, lock);
+    }
+
+    static void readHtml(const StatePtr &s, size_t index)
+    {
+        const WorkItem &item = s->work[index];
+        if (!begin(s, index, 0)) {
+            return;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        DocumentText doc = readHtmlText(item.file.absolutePath);
+        finish(s);
+        ReadEvent event;
+        event.item = index;
+        event.title = doc.title;
+        push(s, event);
+        event.kind = ReadEvent::Kind::Page;
+        event.milliseconds = timer.elapsed();
+        if (!doc.pages.empty()) {
+            event.text = std::move(doc.pages.front().text);
+            event.characters = event.text.size();
+        }
+        event.nextPage = 1;
+        push(s, event);
+        event.kind = ReadEvent::Kind::End;
+        event.text.clear();
+        if (!doc.skipReason.isEmpty()) {
+            event.ending = ReadEvent::Ending::Unreadable;
+            event.skipReason = doc.skipReason;
+        }
+        push(s, event);
+    }
+
+    // False when asked to stop.
+    static bool readPdf(const StatePtr &s, size_t index)
+    {
+        const WorkItem &item = s->work[index];
+        const DocumentBounds &bounds = s->bounds;
+        PdfTextReader reader;
+        PdfTextReader *pdf = &reader;
+        // Closing the document calls the PDF library: not once the thread is left alone.
+        const auto beforeClosing = qScopeGuard([&s] { stayIfLeftAlone(s); });
+        if (!begin(s, index, -1)) {
+            return false;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const QString problem = pdf->open(item.file.absolutePath);
+        finish(s);
+        ReadEvent event;
+        event.item = index;
+        event.title = pdf->title();
+        event.milliseconds = item.milliseconds + timer.elapsed();
+        event.characters = item.characters;
+        push(s, event);
+        if (!problem.isEmpty()) {
+            event.kind = ReadEvent::Kind::End;
+            event.ending = ReadEvent::Ending::Unreadable;
+            event.skipReason = problem;
+            push(s, event);
+            return true;
+        }
+        const int pages = pdf->pageCount();
+        const int last = qMin(pages, bounds.maxPages);
+        event.kind = ReadEvent::Kind::Page;
+        event.ending = pages > last ? ReadEvent::Ending::Bounded : ReadEvent::Ending::Read;
+        for (int page = item.fromPage; page < last; ++page) {
+            // The first page is always read: it names the document.
+            if (page > 0 && (event.milliseconds >= bounds.maxReadMilliseconds ||
+                             event.characters >= bounds.maxCharacters)) {
+                event.ending = ReadEvent::Ending::Bounded;
+                break;
+            }
+            if (!begin(s, index, page)) {
+                return false;
+            }
+            timer.restart();
+            QString text = pdf->pageText(page);
+            finish(s);
+            event.milliseconds += timer.elapsed();
+            event.text = text.trimmed().isEmpty() ? QString() : std::move(text);
+            event.characters += event.text.size();
+            event.pageNumber = page + 1;
+            event.nextPage = page + 1;
+            push(s, event);
+        }
+        event.kind = ReadEvent::Kind::End;
+        event.text.clear();
+        push(s, event);
+        return true;
+    }
+
+    static void run(StatePtr s)
+    {
+        for (size_t index = 0; index < s->work.size(); ++index) {
+            if (s->work[index].html) {
+                readHtml(s, index);
+            } else if (!readPdf(s, index)) {
+                break;
+            }
+            const std::lock_guard<std::mutex> lock(s->mutex);
+            if (s->stop) {
+                break;
+            }
+        }
+        const std::lock_guard<std::mutex> lock(s->mutex);
+        s->ended = true;
+        s->changed.notify_all();
+    }
+
+    StatePtr m_state;
 };
 
 } // namespace
@@ -278,8 +559,67 @@ QString indexFolderFor(const Collection &collection, const QString &cacheFolder)
     return folder;
 }
 
+bool hasCollectionLayout(const Collection &collection)
+{
+    for (const QString &root : {collection.programFolder(), collection.userFolder()}) {
+        if (root.isEmpty()) {
+            continue;
+        }
+        for (const QLatin1String folder :
+             {UpdateContract::pagesFolder, UpdateContract::circularsFolder}) {
+            if (QFileInfo(QDir(root).filePath(folder)).isDir()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+QString notACollectionText(const QString &folder)
+{
+    return QStringLiteral("la carpeta %1 no es una colección: no tiene %2/ ni %3/")
+        .arg(QDir::toNativeSeparators(folder), UpdateContract::pagesFolder,
+             UpdateContract::circularsFolder);
+}
+
 // ---------------------------------------------------------------------------
 // Writing
+
+namespace {
+
+// Why the index failed, in Spanish, for the reader.
+QString indexErrorText(const Xapian::Error &error)
+{
+    // Xapian gives the system's error as text, on its own or within the message of an
+    // error that wraps it; compared with the system's own text, in the same language.
+    const char *system = error.get_error_string();
+    const std::string description = error.get_description();
+    const auto is = [system, &description](int code) {
+        const char *text = std::strerror(code);
+        return (system && std::strcmp(system, text) == 0) ||
+               description.find(std::string("(") + text + ")") != std::string::npos;
+    };
+    if (is(ENOSPC) || is(EDQUOT) || is(EFBIG)) {
+        return QStringLiteral("no queda espacio en el disco para el índice");
+    }
+    if (is(EACCES) || is(EPERM) || is(EROFS)) {
+        return QStringLiteral("no se puede escribir en la carpeta del índice");
+    }
+    if (is(EIO)) {
+        return QStringLiteral("error de lectura o escritura en el disco del índice");
+    }
+    const std::string type = error.get_type();
+    if (type == "DatabaseLockError") {
+        return QStringLiteral("otro programa está escribiendo en el índice");
+    }
+    if (type == "DatabaseCorruptError") {
+        return QStringLiteral("el índice está dañado y no se pudo crear de nuevo");
+    }
+    return QStringLiteral("error del índice (%1)")
+        .arg(QString::fromStdString(error.get_description()));
+}
+
+} // namespace
 
 struct CollectionIndex::Private {
     std::optional<Xapian::WritableDatabase> db;
@@ -326,9 +666,10 @@ struct CollectionIndex::Private {
     }
 };
 
-CollectionIndex::CollectionIndex(Collection collection, QString indexFolder)
+CollectionIndex::CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds)
     : m_collection(std::move(collection))
     , m_folder(std::move(indexFolder))
+    , m_bounds(bounds)
     , d(std::make_unique<Private>())
 {
 }
@@ -380,35 +721,71 @@ void CollectionIndex::close()
     d->db.reset();
 }
 
-IndexProgress CollectionIndex::update(const ProgressFn &progress, const std::atomic_bool *cancel)
+IndexProgress CollectionIndex::update(const ProgressFn &progress, const std::atomic_bool *cancel,
+                                      QDeadlineTimer deadline)
 {
     IndexProgress state;
+    if (!hasCollectionLayout(m_collection)) {
+        state.error = notACollectionText(m_collection.programFolder());
+        return state;
+    }
     if (!d->db) {
         state.finished = true;
         return state;
     }
+    const std::function<bool()> stop = [cancel, deadline] {
+        return (cancel && cancel->load()) || deadline.hasExpired();
+    };
+    try {
+        return pass(progress, stop);
+    } catch (const Xapian::Error &error) {
+        qWarning("Índice de la colección dañado o inutilizable, se crea de nuevo: %s",
+                 error.get_description().c_str());
+    }
+    // The index failed under the pass (damaged, a full disk): it is only a cache, so it is
+    // built anew, once.
+    try {
+        d->db.reset();
+        QDir(m_folder).removeRecursively();
+        QDir().mkpath(m_folder);
+        d->db.emplace(QFile::encodeName(m_folder).toStdString(), Xapian::DB_CREATE_OR_OVERWRITE);
+        d->db->set_metadata("format", formatVersion);
+        d->db->commit();
+        return pass(progress, stop);
+    } catch (const Xapian::Error &error) {
+        d->db.reset();
+        state.error = indexErrorText(error);
+    }
+    return state;
+}
+
+IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::function<bool()> &stop)
+{
+    IndexProgress state;
     Xapian::WritableDatabase &db = *d->db;
     d->synonymsAdded.clear();
 
-    // What the index holds: one record per file, with the stamp it had.
-    std::map<QString, std::pair<QString, bool>> recorded; // path -> stamp, skipped
+    // What the index holds: one record per file.
+    std::map<QString, FileRecord> recorded;
     for (auto it = db.allterms_begin("R"); it != db.allterms_end("R"); ++it) {
         Xapian::PostingIterator post = db.postlist_begin(*it);
         if (post == db.postlist_end(*it)) {
             continue;
         }
-        const std::string data = db.get_document(*post).get_data();
-        const QString text = fromUtf8(data);
-        const QStringList lines = text.split(u'\n');
-        if (lines.size() >= 3) {
-            recorded[lines.at(0)] = {lines.at(1), lines.at(2) == QLatin1String("skipped")};
+        if (std::optional<FileRecord> record = loadRecord(db.get_document(*post).get_data())) {
+            recorded[record->relativePath] = std::move(*record);
         }
     }
 
+    // The documents of the collection live in its three folders; nothing else of the
+    // folder is read.
     std::vector<CollectionFile> files;
-    for (CollectionFile &file : m_collection.files(QString())) {
-        if (!documentKind(file.relativePath).isEmpty()) {
-            files.push_back(std::move(file));
+    for (const QLatin1String folder : {UpdateContract::pagesFolder, UpdateContract::manualsFolder,
+                                       UpdateContract::circularsFolder}) {
+        for (CollectionFile &file : m_collection.files(folder)) {
+            if (!documentKind(file.relativePath).isEmpty()) {
+                files.push_back(std::move(file));
+            }
         }
     }
     std::sort(files.begin(), files.end(), [](const CollectionFile &a, const CollectionFile &b) {
@@ -429,15 +806,22 @@ IndexProgress CollectionIndex::update(const ProgressFn &progress, const std::ato
         }
     }
 
-    std::vector<const CollectionFile *> work;
+    std::vector<WorkItem> work;
     for (const CollectionFile &file : files) {
+        WorkItem item{file, documentKind(file.relativePath) == kindPage};
         const auto found = recorded.find(file.relativePath);
-        if (found != recorded.end() && found->second.first == stampOf(file)) {
-            ++state.done;
-            state.skipped += found->second.second ? 1 : 0;
-        } else {
-            work.push_back(&file);
+        if (found != recorded.end() && found->second.stamp == stampOf(file)) {
+            const FileRecord &record = found->second;
+            if (record.state != FileRecord::State::Interrupted) {
+                ++state.done;
+                state.skipped += record.state == FileRecord::State::Unreadable ? 1 : 0;
+                continue;
+            }
+            item.fromPage = record.nextPage;
+            item.milliseconds = record.milliseconds;
+            item.characters = record.characters;
         }
+        work.push_back(std::move(item));
     }
     if (changed) {
         db.commit();
@@ -446,56 +830,109 @@ IndexProgress CollectionIndex::update(const ProgressFn &progress, const std::ato
         progress(state);
     }
 
-    // The files are read on a thread of their own while the index takes in the
-    // ones read before: reading a PDF and indexing its words then overlap.
-    DocumentReader reader(work, cancel);
+    if (work.empty() || stop()) {
+        state.finished = state.done == state.total;
+        if (progress && !work.empty()) {
+            progress(state);
+        }
+        return state;
+    }
+    // The files are read on a thread of their own while the index takes in the pages
+    // read before: reading a PDF and indexing its words then overlap.
+    DocumentReader reader(std::move(work), m_bounds);
     QElapsedTimer sinceCommit;
     sinceCommit.start();
     int inBatch = 0;
-    for (;;) {
-        std::optional<DocumentReader::Read> next = reader.next();
-        if (!next) {
+    // The document whose pages are being taken in.
+    std::optional<FileRecord> current;
+    size_t currentItem = 0;
+    QString title;
+    const auto writeRecord = [&db](const FileRecord &record) {
+        db.delete_document(pathTerm('R', record.relativePath));
+        Xapian::Document doc;
+        doc.add_boolean_term(pathTerm('R', record.relativePath));
+        doc.add_boolean_term(pathTerm('F', record.relativePath));
+        doc.set_data(storeRecord(record));
+        db.add_document(doc);
+    };
+    while (std::optional<ReadEvent> event = reader.next(stop)) {
+        const WorkItem &item = reader.item(event->item);
+        const QString &relativePath = item.file.relativePath;
+        const QString kind = documentKind(relativePath);
+        switch (event->kind) {
+        case ReadEvent::Kind::Begin:
+            current = FileRecord{relativePath,  stampOf(item.file),  FileRecord::State::Interrupted,
+                                 item.fromPage, event->milliseconds, event->characters};
+            currentItem = event->item;
+            title = event->title;
+            if (kind == kindCircular) {
+                title = circularTitle(relativePath, title);
+            } else if (title.isEmpty()) {
+                title = QFileInfo(relativePath).completeBaseName();
+            }
+            title = oneLine(title);
+            // Going on inside a document keeps the pages read before; anything else
+            // starts it afresh.
+            db.delete_document(pathTerm(item.fromPage > 0 ? 'R' : 'F', relativePath));
             break;
-        }
-        const CollectionFile *file = next->file;
-        const DocumentText &text = next->text;
-        const QString kind = documentKind(file->relativePath);
-        QString title = text.title;
-        if (kind == kindCircular) {
-            title = circularTitle(file->relativePath, title);
-        } else if (title.isEmpty()) {
-            title = QFileInfo(file->relativePath).completeBaseName();
-        }
-        const std::string fileTerm = pathTerm('F', file->relativePath);
-        db.delete_document(fileTerm);
-        for (const DocumentText::Page &page : text.pages) {
-            Xapian::Document doc;
-            Xapian::termpos position = 0;
-            d->addWords(doc, title, nullptr);
-            d->addWords(doc, page.text, &position);
-            doc.add_boolean_term(fileTerm);
-            doc.add_value(pathSlot, utf8(file->relativePath));
-            doc.set_data(storePage({file->relativePath, page.number, kind, title, page.text}));
-            db.add_document(doc);
-        }
-        const bool skipped = !text.skipReason.isEmpty();
-        Xapian::Document record;
-        record.add_boolean_term(pathTerm('R', file->relativePath));
-        record.add_boolean_term(fileTerm);
-        record.set_data(utf8(file->relativePath + u'\n' + stampOf(*file) + u'\n' +
-                             (skipped ? QStringLiteral("skipped") : QStringLiteral("ok"))));
-        db.add_document(record);
-
-        ++state.done;
-        state.skipped += skipped ? 1 : 0;
-        if (++inBatch >= filesPerBatch || sinceCommit.elapsed() >= batchMilliseconds) {
-            db.commit();
-            inBatch = 0;
-            sinceCommit.restart();
+        case ReadEvent::Kind::Page:
+            if (!event->text.isEmpty()) {
+                Xapian::Document doc;
+                Xapian::termpos position = 0;
+                d->addWords(doc, title, nullptr);
+                d->addWords(doc, event->text, &position);
+                doc.add_boolean_term(pathTerm('F', relativePath));
+                doc.add_value(pathSlot, utf8(relativePath));
+                doc.set_data(
+                    storePage({relativePath, event->pageNumber, kind, title, event->text}));
+                db.add_document(doc);
+            }
+            current->nextPage = event->nextPage;
+            current->milliseconds = event->milliseconds;
+            current->characters = event->characters;
+            ++state.pages;
             if (progress) {
                 progress(state);
             }
+            break;
+        case ReadEvent::Kind::End: {
+            current->milliseconds = event->milliseconds;
+            current->characters = event->characters;
+            const bool unreadable =
+                event->ending == ReadEvent::Ending::Unreadable ||
+                (event->ending == ReadEvent::Ending::Read && current->characters == 0);
+            current->state = unreadable ? FileRecord::State::Unreadable
+                             : event->ending == ReadEvent::Ending::Bounded
+                                 ? FileRecord::State::Bounded
+                                 : FileRecord::State::Read;
+            writeRecord(*current);
+            current.reset();
+            ++state.done;
+            state.skipped += unreadable ? 1 : 0;
+            ++inBatch;
+            if (progress) {
+                progress(state);
+            }
+            break;
         }
+        }
+        if (inBatch >= filesPerBatch || sinceCommit.elapsed() >= batchMilliseconds) {
+            // Inside a long document, what is committed of it goes with a record of how far
+            // it came: a program killed now goes on from there, and a file removed meanwhile
+            // takes its pages out of the index.
+            if (current) {
+                writeRecord(*current);
+            }
+            db.commit();
+            inBatch = 0;
+            sinceCommit.restart();
+        }
+    }
+    // Stopped inside a document: what was taken in of it stays, and the next pass goes on
+    // from there, counting the time already spent on it (the page being read too).
+    if (current) {
+        current->milliseconds += reader.unfinishedPageMilliseconds(currentItem, current->nextPage);
+        writeRecord(*current);
     }
     db.commit();
     state.finished = state.done == state.total;
@@ -665,7 +1102,8 @@ CollectionSearch::CollectionSearch(Collection collection, QString indexFolder)
 
 CollectionSearch::~CollectionSearch() = default;
 
-std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits)
+std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits,
+                                                const std::function<bool()> &stop)
 {
     const ParsedQuery parsed = parseQuery(text);
     if (parsed.isEmpty() || maxHits <= 0) {
@@ -745,6 +1183,9 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
             std::vector<SearchHit> hits;
             hits.reserve(mset.size());
             for (auto it = mset.begin(); it != mset.end(); ++it) {
+                if (stop && stop()) {
+                    return {};
+                }
                 const StoredPage page = loadPage(it.get_document().get_data());
                 const Snippet snippet = makeSnippet(page.text, matcher, parsed);
                 SearchHit hit;
@@ -765,6 +1206,8 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
         } catch (const Xapian::Error &) {
             d->db.reset(); // rebuilt or removed under us; no index to read now
             return {};
+        } catch (const std::exception &) {
+            return {}; // out of memory for the answer
         }
     }
     return {};

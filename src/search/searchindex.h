@@ -2,6 +2,7 @@
 
 #include "collection.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -18,7 +19,21 @@ struct IndexProgress {
     int done = 0;
     int total = 0;
     int skipped = 0;
+    int pages = 0; // pages taken in by this pass
     bool finished = false;
+    // Why the index cannot be used, in Spanish ("no queda espacio en el disco"): it failed
+    // and could not be built again, or the folder is not a collection. Empty otherwise.
+    QString error;
+};
+
+// How much of one document the index reads at most, over all the passes that read it.
+// A PDF of thousands of pages, or one whose pages are slow to read (a page can cost its
+// reader seconds), is indexed up to there and recorded as read: later passes leave it
+// alone until the file changes.
+struct DocumentBounds {
+    int maxPages = 10000;
+    qint64 maxCharacters = qint64(16) << 20;
+    qint64 maxReadMilliseconds = 60000;
 };
 
 // One document found: a page of a PDF or an HTML page.
@@ -43,6 +58,13 @@ QString documentKind(const QString &relativePath);
 // versions gave it is moved there.
 QString indexFolderFor(const Collection &collection, const QString &cacheFolder);
 
+// Whether the collection has the layout of one: a pagina/ or a circulares/ folder, in
+// its program folder or its per-user folder. Anything else (the root of the file system,
+// a home folder) is not searched.
+bool hasCollectionLayout(const Collection &collection);
+// "La carpeta ... no es una colección ...", for a folder without that layout.
+QString notACollectionText(const QString &folder);
+
 // The writing side of the full-text index of a collection, kept in
 // indexFolder. One pass of update() brings it up to date with the collection:
 // files added or changed since the last pass (by size, modification time and
@@ -51,7 +73,7 @@ QString indexFolderFor(const Collection &collection, const QString &cacheFolder)
 // loses at most one batch. An index that cannot be opened is built anew.
 class CollectionIndex {
 public:
-    CollectionIndex(Collection collection, QString indexFolder);
+    CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds = {});
     ~CollectionIndex();
     CollectionIndex(const CollectionIndex &) = delete;
     CollectionIndex &operator=(const CollectionIndex &) = delete;
@@ -61,17 +83,26 @@ public:
     OpenResult open();
 
     using ProgressFn = std::function<void(const IndexProgress &)>;
-    // Requires open(). Calls progress after each batch and at the end; stops
-    // after the current file when *cancel becomes true.
-    IndexProgress update(const ProgressFn &progress = {}, const std::atomic_bool *cancel = nullptr);
+    // Requires open(). Calls progress before reading, after each page and each
+    // document taken in, and at the end. Stops between two pages when *cancel
+    // becomes true or the deadline passes, without waiting for a page being read
+    // (which can take minutes): what was taken in of the document stays, and the
+    // next pass goes on from there. Never throws: an index that fails under the
+    // pass (damaged, a full disk) is built anew once, and when that fails too,
+    // the answer's error says why.
+    IndexProgress update(const ProgressFn &progress = {}, const std::atomic_bool *cancel = nullptr,
+                         QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
     // Closes the index, committing what was done.
     void close();
 
 private:
+    IndexProgress pass(const ProgressFn &progress, const std::function<bool()> &stop);
+
     struct Private;
     Collection m_collection;
     QString m_folder;
+    DocumentBounds m_bounds;
     std::unique_ptr<Private> d;
 };
 
@@ -85,8 +116,11 @@ public:
     CollectionSearch &operator=(const CollectionSearch &) = delete;
 
     // The best hits first, one per document (the best page of a PDF). Empty
-    // when nothing matches, the text holds no word, or there is no index yet.
-    std::vector<SearchHit> search(const QString &text, int maxHits = 200);
+    // when nothing matches, the text holds no word, or there is no index yet,
+    // and when stop answers true (asked between hits: the answer is no longer
+    // wanted).
+    std::vector<SearchHit> search(const QString &text, int maxHits = 200,
+                                  const std::function<bool()> &stop = {});
 
 private:
     struct Private;

@@ -140,6 +140,14 @@ QString SearchPane::snippetHtml(const SearchHit &hit)
     return html;
 }
 
+void SearchPane::showSearching(const QString &query)
+{
+    m_query = query;
+    m_hits.clear();
+    lstResults->clear();
+    lblSearchSummary->setText(QStringLiteral("Buscando «%1»…").arg(query.trimmed()));
+}
+
 void SearchPane::showResults(const QString &query, std::vector<SearchHit> hits, bool indexing)
 {
     m_query = query;

@@ -20,6 +20,8 @@ public:
 
     // indexing: the index is still being built, so more may turn up later.
     void showResults(const QString &query, std::vector<SearchHit> hits, bool indexing);
+    // The search for query is under way: no results yet.
+    void showSearching(const QString &query);
     const std::vector<SearchHit> &hits() const { return m_hits; }
     QString query() const { return m_query; }
 

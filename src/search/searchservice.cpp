@@ -1,12 +1,18 @@
 #include "searchservice.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
+
+#include <exception>
 
 namespace {
 // A pass that finds the index held by another process (a command-line search)
 // tries again after this long.
 constexpr int busyRetryMilliseconds = 3000;
+// The status line hears of a pass's pages at most this often.
+constexpr qint64 progressMilliseconds = 250;
 
 QString grouped(int number)
 {
@@ -18,20 +24,45 @@ QString grouped(int number)
 }
 } // namespace
 
-class SearchService::Worker : public QObject {
+// Lives on the indexing thread: one pass at a time, in the order asked for.
+class SearchService::Indexer : public QObject {
 public:
-    Worker(Collection collection, QString indexFolder, SearchService *service)
-        : m_index(std::move(collection), std::move(indexFolder))
+    Indexer(Collection collection, QString indexFolder, SearchService *service)
+        : m_collection(collection)
+        , m_folder(indexFolder)
+        , m_index(std::move(collection), std::move(indexFolder))
         , m_service(service)
     {
     }
 
     void finish() { m_index.close(); }
 
-    // On the worker thread. Requests arrive as queued calls and a pass runs to its end,
-    // so passes never overlap.
+    // Requests arrive as queued calls and a pass runs to its end, so passes
+    // never overlap. Nothing the index throws gets past this point.
     void requestPass()
     {
+        if (m_service->m_cancel) {
+            return;
+        }
+        try {
+            pass();
+        } catch (const std::exception &error) {
+            emit m_service->indexUnavailable(QStringLiteral("error inesperado del índice (%1)")
+                                                 .arg(QString::fromLocal8Bit(error.what())));
+        } catch (...) {
+            emit m_service->indexUnavailable(QStringLiteral("error inesperado del índice"));
+        }
+    }
+
+private:
+    void pass()
+    {
+        // A folder that is not a collection (the root of the file system, say) gets no
+        // index at all.
+        if (!hasCollectionLayout(m_collection)) {
+            emit m_service->indexUnavailable(notACollectionText(m_collection.programFolder()));
+            return;
+        }
         if (!m_opened) {
             const CollectionIndex::OpenResult result = m_index.open();
             if (result == CollectionIndex::OpenResult::Busy) {
@@ -39,58 +70,127 @@ public:
                 return;
             }
             if (result == CollectionIndex::OpenResult::Failed) {
-                emit m_service->indexUnavailable();
+                emit m_service->indexUnavailable(QStringLiteral("no se puede crear el índice en %1")
+                                                     .arg(QDir::toNativeSeparators(m_folder)));
                 return;
             }
             m_opened = true;
         }
-        m_index.update(
-            [this](const IndexProgress &p) {
-                emit m_service->progressChanged(p.done, p.total, p.skipped, p.finished);
+        QElapsedTimer sinceReport;
+        int reportedDone = -1;
+        const IndexProgress result = m_index.update(
+            [&](const IndexProgress &p) {
+                // Every document counts; pages only now and then.
+                if (p.done != reportedDone || !sinceReport.isValid() ||
+                    sinceReport.elapsed() >= progressMilliseconds) {
+                    reportedDone = p.done;
+                    sinceReport.start();
+                    emit m_service->progressChanged(p.done, p.total, p.skipped, false);
+                }
             },
             &m_service->m_cancel);
+        if (!result.error.isEmpty()) {
+            emit m_service->indexUnavailable(result.error);
+        } else {
+            emit m_service->progressChanged(result.done, result.total, result.skipped,
+                                            result.finished);
+        }
     }
 
-private:
+    Collection m_collection;
+    QString m_folder;
     CollectionIndex m_index;
     SearchService *m_service;
     bool m_opened = false;
 };
 
+// Lives on the search thread, so that a slow query or the snippets of many hits never
+// hold up the window.
+class SearchService::Searcher : public QObject {
+public:
+    Searcher(Collection collection, QString indexFolder, SearchService *service)
+        : m_search(std::move(collection), std::move(indexFolder))
+        , m_service(service)
+    {
+    }
+
+    void run(quint64 serial, const QString &text, int maxHits)
+    {
+        SearchService *service = m_service;
+        const auto outdated = [service, serial] {
+            return service->m_newestSearch.load() != serial || service->m_cancel.load();
+        };
+        if (outdated()) {
+            return; // a newer request is on its way
+        }
+        std::vector<SearchHit> hits;
+        try {
+            hits = m_search.search(text, maxHits, outdated);
+        } catch (const std::exception &) {
+            hits.clear();
+        }
+        if (outdated()) {
+            return;
+        }
+        QMetaObject::invokeMethod(service, [service, serial, text, hits = std::move(hits)] {
+            // A newer request may have been made while this answer was on its way.
+            if (service->m_newestSearch.load() == serial) {
+                emit service->hitsFound(text, hits);
+            }
+        });
+    }
+
+private:
+    CollectionSearch m_search;
+    SearchService *m_service;
+};
+
 SearchService::SearchService(Collection collection, QString indexFolder, QObject *parent)
     : QObject(parent)
-    , m_search(collection, indexFolder)
-    , m_thread(new QThread(this))
-    , m_worker(new Worker(std::move(collection), std::move(indexFolder), this))
+    , m_indexThread(new QThread(this))
+    , m_searchThread(new QThread(this))
+    , m_indexer(new Indexer(collection, indexFolder, this))
+    , m_searcher(new Searcher(std::move(collection), std::move(indexFolder), this))
 {
-    m_thread->setObjectName(QStringLiteral("indexador"));
-    m_worker->moveToThread(m_thread);
-    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_indexThread->setObjectName(QStringLiteral("indexador"));
+    m_searchThread->setObjectName(QStringLiteral("buscador"));
+    m_indexer->moveToThread(m_indexThread);
+    m_searcher->moveToThread(m_searchThread);
+    connect(m_indexThread, &QThread::finished, m_indexer, &QObject::deleteLater);
+    connect(m_searchThread, &QThread::finished, m_searcher, &QObject::deleteLater);
     connect(this, &SearchService::progressChanged, this,
             [this](int, int, int, bool finished) { m_indexing = !finished; });
     connect(this, &SearchService::indexUnavailable, this, [this] { m_indexing = false; });
-    m_thread->start(QThread::LowPriority);
+    m_indexThread->start(QThread::LowPriority);
+    m_searchThread->start();
 }
 
 SearchService::~SearchService()
 {
+    // The pass and the search see this between two pages or two hits; the pass leaves
+    // a page being read to its reader.
     m_cancel = true;
-    Worker *worker = m_worker;
-    QMetaObject::invokeMethod(worker, [worker] { worker->finish(); });
-    m_thread->quit();
-    m_thread->wait();
+    Indexer *indexer = m_indexer;
+    QMetaObject::invokeMethod(indexer, [indexer] { indexer->finish(); });
+    m_indexThread->quit();
+    m_searchThread->quit();
+    m_indexThread->wait();
+    m_searchThread->wait();
 }
 
 void SearchService::reindex()
 {
     m_indexing = true;
-    Worker *worker = m_worker;
-    QMetaObject::invokeMethod(worker, [worker] { worker->requestPass(); });
+    Indexer *indexer = m_indexer;
+    QMetaObject::invokeMethod(indexer, [indexer] { indexer->requestPass(); });
 }
 
-std::vector<SearchHit> SearchService::search(const QString &text, int maxHits)
+void SearchService::search(const QString &text, int maxHits)
 {
-    return m_search.search(text, maxHits);
+    const quint64 serial = ++m_newestSearch;
+    Searcher *searcher = m_searcher;
+    QMetaObject::invokeMethod(
+        searcher, [searcher, serial, text, maxHits] { searcher->run(serial, text, maxHits); });
 }
 
 QString indexStatusText(int done, int total, int skipped, bool finished)

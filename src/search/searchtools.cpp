@@ -5,6 +5,7 @@
 #include "searchservice.h"
 #include "webbrowser.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
@@ -69,9 +70,10 @@ SearchService &SearchTools::service()
             m_collection, QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
         m_service = new SearchService(m_collection, indexFolder, this);
         connect(m_service, &SearchService::progressChanged, this, &SearchTools::showIndexProgress);
-        connect(m_service, &SearchService::indexUnavailable, this, [this] {
-            lblIndexStatus->setText(QStringLiteral("No se puede crear el índice de la colección"));
+        connect(m_service, &SearchService::indexUnavailable, this, [this](const QString &reason) {
+            lblIndexStatus->setText(QStringLiteral("Búsqueda no disponible: %1").arg(reason));
         });
+        connect(m_service, &SearchService::hitsFound, this, &SearchTools::showHits);
     }
     return *m_service;
 }
@@ -81,12 +83,22 @@ void SearchTools::showIndexProgress(int done, int total, int skipped, bool finis
     lblIndexStatus->setText(indexStatusText(done, total, skipped, finished));
     // Results asked for while indexing may have grown.
     if (finished && searchPane->isVisible() && !searchPane->query().isEmpty()) {
-        const int row = searchPane->lstResults->currentRow();
-        searchPane->showResults(searchPane->query(),
-                                m_service->search(searchPane->query(), paneHits), false);
-        if (row >= 0 && row < searchPane->lstResults->count()) {
-            searchPane->lstResults->setCurrentRow(row);
-        }
+        m_keepRow = searchPane->lstResults->currentRow();
+        m_service->search(searchPane->query(), paneHits);
+    }
+}
+
+void SearchTools::showHits(const QString &text, const std::vector<SearchHit> &hits)
+{
+    searchPane->showResults(text, hits, m_service->indexing());
+    if (m_keepRow >= 0 && m_keepRow < searchPane->lstResults->count()) {
+        searchPane->lstResults->setCurrentRow(m_keepRow);
+    }
+    m_keepRow = -1;
+    // The keyboard goes to the results, unless the reader has moved it meanwhile.
+    if (std::exchange(m_focusResults, false) && searchPane->lstResults->count() > 0 &&
+        QApplication::focusWidget() == m_focusAtSearch) {
+        searchPane->lstResults->setFocus(Qt::OtherFocusReason);
     }
 }
 
@@ -100,14 +112,14 @@ void SearchTools::search(const QString &text)
     if (text.trimmed().isEmpty()) {
         return;
     }
-    SearchService &index = service();
-    searchPane->showResults(text, index.search(text, paneHits), index.indexing());
+    m_keepRow = -1;
+    m_focusResults = true;
+    m_focusAtSearch = QApplication::focusWidget();
+    searchPane->showSearching(text);
+    service().search(text, paneHits);
     if (!searchPane->isVisible()) {
         searchPane->show();
         emit paneToggled();
-    }
-    if (searchPane->lstResults->count() > 0) {
-        searchPane->lstResults->setFocus(Qt::OtherFocusReason);
     }
 }
 

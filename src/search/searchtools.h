@@ -1,8 +1,12 @@
 #pragma once
 
 #include "collection.h"
+#include "searchindex.h"
 
 #include <QObject>
+#include <QPointer>
+
+#include <vector>
 
 class FindBar;
 class QLabel;
@@ -26,7 +30,8 @@ public:
     SearchTools(const Collection &collection, WebBrowser *browser, QWidget *client,
                 QLayout *addressBand, QStatusBar *statusBar, QObject *parent = nullptr);
 
-    // Shows the hits for text in the pane, opening it where it was closed.
+    // Asks for the hits for text and opens the pane, where they show once found (the
+    // search runs off the window's thread; a newer search replaces an older one).
     void search(const QString &text);
     // Opens hit index of the pane in the browser: a PDF at its page, a page with the
     // words found by the find bar once it has loaded.
@@ -52,6 +57,7 @@ signals:
 private:
     SearchService &service();
     void showIndexProgress(int done, int total, int skipped, bool finished);
+    void showHits(const QString &text, const std::vector<SearchHit> &hits);
     void browserDocumentComplete(const QString &address);
 
     Collection m_collection;
@@ -61,4 +67,10 @@ private:
     // A page opened from the results, and the words to find on it once loaded.
     QString m_findOnLoad;
     QString m_findOnLoadPath;
+    // What to do with the answer on its way: put the keyboard in the results (a search
+    // the reader asked for), or keep the chosen result (the same search asked again
+    // once the index was complete).
+    bool m_focusResults = false;
+    QPointer<QWidget> m_focusAtSearch;
+    int m_keepRow = -1;
 };
