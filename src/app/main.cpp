@@ -148,32 +148,10 @@ int askRunningCopy(int argc, char *argv[], const Collection &collection, const Q
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The window on collection, until it is closed.
+int runWindow(int argc, char *argv[], const QStringList &arguments, const CommandLine &line,
+              const Collection &collection, LockFileInstanceGuard &instance)
 {
-    // The names come first: the user's proxy record lives in the folder they
-    // name. The browser engine reads its proxy switches once, from the
-    // command line it starts with, so they are added before the application
-    // object exists; engineArguments must outlive app.
-    QCoreApplication::setApplicationName(QStringLiteral("Legisdisco"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Legisdisco"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(LEGISDISCO_VERSION));
-    const QStringList arguments = argumentList(argc, argv);
-    if (wantsCommandOnly(arguments)) {
-        return runCommand(argc, argv);
-    }
-    if (const QString problem = earlyProblem(arguments); !problem.isEmpty()) {
-        QTextStream(stderr) << problem << Qt::endl;
-        return 2;
-    }
-    // earlyProblem has made sure the command line reads and a folder given on it exists.
-    const CommandLine line = parseCommandLine(arguments);
-    const Collection collection = userCollection(collectionFolder(line));
-    LockFileInstanceGuard instance(collection.id());
-    if (instance.previousInstance()) {
-        return askRunningCopy(argc, argv, collection, line.document);
-    }
     // A restart starts the program as it was started, before anything was
     // added for the browser engine.
     const QStringList startArguments = arguments.mid(1);
@@ -240,4 +218,38 @@ int main(int argc, char *argv[])
     }
     window.show();
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The names come first: the user's proxy record lives in the folder they
+    // name. The browser engine reads its proxy switches once, from the
+    // command line it starts with, so they are added before the application
+    // object exists; engineArguments must outlive app.
+    QCoreApplication::setApplicationName(QStringLiteral("Legisdisco"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Legisdisco"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LEGISDISCO_VERSION));
+    const QStringList arguments = argumentList(argc, argv);
+    if (wantsCommandOnly(arguments)) {
+        return runCommand(argc, argv);
+    }
+    if (const QString problem = earlyProblem(arguments); !problem.isEmpty()) {
+        QTextStream(stderr) << problem << Qt::endl;
+        return 2;
+    }
+    // earlyProblem has made sure the command line reads and a folder given on it exists.
+    const CommandLine line = parseCommandLine(arguments);
+    const Collection collection = userCollection(collectionFolder(line));
+    LockFileInstanceGuard instance(collection.id());
+    if (instance.previousInstance()) {
+        return askRunningCopy(argc, argv, collection, line.document);
+    }
+    const int status = runWindow(argc, argv, arguments, line, collection, instance);
+    // The index's reader may have been left inside a PDF page that takes minutes to read:
+    // the window and everything it used are gone, and the process ends here rather than
+    // tearing the PDF library's globals down under that thread.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
