@@ -1,9 +1,13 @@
 #include "catalog.h"
 #include "collection.h"
 #include "collectioncheck.h"
+#include "downloadanswerer.h"
+#include "frmactualiza.h"
 #include "packagetrust.h"
 #include "testfiles.h"
+#include "testplatform.h"
 #include "testzip.h"
+#include "updateserver.h"
 #include "verifycommand.h"
 #include "zippackageinstaller.h"
 
@@ -11,6 +15,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -73,6 +78,8 @@ private slots:
     void withoutTheKeyPackagesInstallUnverified();
     void theCommandLineInstallsAndRefusesAlike();
     void verifyNamesWhatDiffersFromTheCatalog();
+    void theWindowTakesOnlyThePublishersPackages_data();
+    void theWindowTakesOnlyThePublishersPackages();
 
 private:
     QString program() const { return m_root->filePath(QStringLiteral("programa")); }
@@ -327,5 +334,71 @@ void TestSignedUpdates::verifyNamesWhatDiffersFromTheCatalog()
                           QStringLiteral("no figura en el catálogo\tcirculares/9999.pdf")}));
 }
 
-QTEST_GUILESS_MAIN(TestSignedUpdates)
+void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages_data()
+{
+    QTest::addColumn<QString>("signingKey");
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("the publisher's key") << QStringLiteral("editor") << true;
+    QTest::newRow("another key") << QStringLiteral("intruso") << false;
+}
+
+void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
+{
+    // The reference server carries its folder's signed catalog in every package; the
+    // update window, driven as a reader does, installs what the publisher signed only.
+    QFETCH(QString, signingKey);
+    QFETCH(bool, installs);
+    QTemporaryDir served;
+    Catalog catalog;
+    catalog.sequence = 3;
+    catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const char *number : {"1001", "1002"}) {
+        const QByteArray pdf = testPdf(QByteArray("servida ") + number);
+        QVERIFY(writeAll(served.filePath(QLatin1String(number) + QStringLiteral(".pdf")), pdf));
+        catalog.circulars.append(CatalogCircular{QString::fromLatin1(number),
+                                                 QDate(2024, 2, 1),
+                                                 sha256(pdf),
+                                                 pdf.size(),
+                                                 {},
+                                                 {},
+                                                 QString()});
+    }
+    QVERIFY(writeAll(served.filePath(QStringLiteral("catalogo.txt")), catalog.text()));
+    QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
+                      m_keys->filePath(signingKey + QStringLiteral(".key")), QStringLiteral("-m"),
+                      served.filePath(QStringLiteral("catalogo.txt"))},
+                     served.path()));
+    UpdateServer server(served.path());
+    QVERIFY(server.listen());
+
+    TestPlatform p;
+    p.writeFile(QStringLiteral("circulares/1001.pdf"), testPdf("servida 1001"));
+    QVERIFY(QFile::copy(m_keys->filePath(QStringLiteral("editor.pub")),
+                        QDir(p.folder()).filePath(QStringLiteral("legisdis.pub"))));
+    p.writeSettings("[http]\r\nactualizacion=" + server.baseUrl().toString().toUtf8() + "\r\n");
+    const QMap<QString, QByteArray> before = snapshot(p.folder());
+    frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
+    form.show();
+    QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), 30000);
+    QTest::mouseClick(form.btnOK, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), 30000);
+    DownloadAnswerer answerer("saveButton");
+    QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
+
+    QCOMPARE(p.messages.shown.size(), 1);
+    const QString message = p.messages.shown.first().text;
+    QCOMPARE(form.installed(), installs);
+    if (installs) {
+        QCOMPARE(message, QStringLiteral("Se instaló 1 circular nueva en la colección."));
+        QCOMPARE(readAll(QDir(p.folder()).filePath(QStringLiteral("circulares/1002.pdf"))),
+                 testPdf("servida 1002"));
+    } else {
+        QVERIFY2(message.contains(QStringLiteral("otra clave")), qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("La colección no se modificó")),
+                 qPrintable(message));
+        QCOMPARE(snapshot(p.folder()), before);
+    }
+}
+
+QTEST_MAIN(TestSignedUpdates)
 #include "tst_signedupdates.moc"
