@@ -13,7 +13,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -23,18 +22,6 @@
 #include <functional>
 
 namespace {
-
-// Every file below root with its bytes, hidden ones included.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> all;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        all.insert(QDir(root).relativeFilePath(path), readAll(path));
-    }
-    return all;
-}
 
 QByteArray sha256(const QByteArray &bytes)
 {
@@ -238,7 +225,7 @@ void TestSignedUpdates::onlyWhatTheCatalogVouchesForInstalls()
     change(package);
     const QString path = write(package);
     QVERIFY(!path.isEmpty());
-    const QMap<QString, QByteArray> before = snapshot(program());
+    const QMap<QString, QByteArray> before = filesBelow(program());
     const InstallOutcome outcome =
         installer.install(path, program(), trustFor(collection, QDate::currentDate()));
     if (refusal.isEmpty()) {
@@ -253,7 +240,7 @@ void TestSignedUpdates::onlyWhatTheCatalogVouchesForInstalls()
         QVERIFY(!outcome.installed);
         QVERIFY2(outcome.reason.contains(refusal), qPrintable(outcome.reason));
         QVERIFY(outcome.message.contains(QStringLiteral("La colección no se modificó")));
-        QCOMPARE(snapshot(program()), before);
+        QCOMPARE(filesBelow(program()), before);
     }
 }
 
@@ -291,11 +278,11 @@ void TestSignedUpdates::theCommandLineInstallsAndRefusesAlike()
     };
     Package forged = goodPackage();
     forged.signingKey = QStringLiteral("intruso");
-    const QMap<QString, QByteArray> before = snapshot(program());
+    const QMap<QString, QByteArray> before = filesBelow(program());
     const auto [refusedCode, refusedError] = install(write(forged));
     QCOMPARE(refusedCode, 1);
     QVERIFY2(refusedError.contains(QStringLiteral("otra clave")), qPrintable(refusedError));
-    QCOMPARE(snapshot(program()), before);
+    QCOMPARE(filesBelow(program()), before);
 
     const auto [code, error] = install(write(goodPackage()));
     QCOMPARE(code, 0);
@@ -376,7 +363,7 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
     QVERIFY(QFile::copy(m_keys->filePath(QStringLiteral("editor.pub")),
                         QDir(p.folder()).filePath(QStringLiteral("legisdis.pub"))));
     p.writeSettings("[http]\r\nactualizacion=" + server.baseUrl().toString().toUtf8() + "\r\n");
-    const QMap<QString, QByteArray> before = snapshot(p.folder());
+    const QMap<QString, QByteArray> before = filesBelow(p.folder());
     frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
     form.show();
     QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), 30000);
@@ -396,7 +383,7 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
         QVERIFY2(message.contains(QStringLiteral("otra clave")), qPrintable(message));
         QVERIFY2(message.contains(QStringLiteral("La colección no se modificó")),
                  qPrintable(message));
-        QCOMPARE(snapshot(p.folder()), before);
+        QCOMPARE(filesBelow(p.folder()), before);
     }
 }
 

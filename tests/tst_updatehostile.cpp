@@ -30,17 +30,6 @@ void untilPackageOffered(frmActualiza &form)
     QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
 }
 
-// Every file below root with its bytes.
-QMap<QString, QByteArray> filesBelow(const QString &root)
-{
-    QMap<QString, QByteArray> all;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        all.insert(QDir(root).relativeFilePath(path), readAll(path));
-    }
-    return all;
-}
 } // namespace
 
 // The update window against a server that misbehaves: hostile link names,

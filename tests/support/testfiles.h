@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QString>
 
 // The bytes of a file, or none when it cannot be read.
@@ -20,4 +23,16 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
+}
+
+// Every file below root with its bytes, hidden ones included, by path from root.
+inline QMap<QString, QByteArray> filesBelow(const QString &root)
+{
+    QMap<QString, QByteArray> all;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        all.insert(QDir(root).relativeFilePath(path), readAll(path));
+    }
+    return all;
 }
