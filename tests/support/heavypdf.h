@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testpdf.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -54,19 +56,5 @@ inline QByteArray heavyTestPdf(int pages, int glyphsPerPage, const QByteArray &f
         kids += QByteArray::number(qsizetype(objects.size())) + " 0 R ";
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
-    QByteArray pdf = "%PDF-1.4\n";
-    std::vector<qsizetype> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += QByteArray::number(qsizetype(i + 1)) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf +=
-        "xref\n0 " + QByteArray::number(qsizetype(objects.size() + 1)) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets) {
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    }
-    pdf += "trailer\n<< /Size " + QByteArray::number(qsizetype(objects.size() + 1)) +
-           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return pdfOfObjects(objects);
 }

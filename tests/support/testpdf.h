@@ -12,6 +12,27 @@
 
 #include <vector>
 
+// A PDF file of the objects, numbered from 1 in order (the catalog first), with its
+// cross-reference table and trailer.
+inline QByteArray pdfOfObjects(const std::vector<QByteArray> &objects)
+{
+    QByteArray pdf = "%PDF-1.4\n";
+    std::vector<qsizetype> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += QByteArray::number(qsizetype(i + 1)) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf +=
+        "xref\n0 " + QByteArray::number(qsizetype(objects.size() + 1)) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets) {
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + QByteArray::number(qsizetype(objects.size() + 1)) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 // Writes a PDF with one page per entry of pages, each holding that text; needs
 // a QGuiApplication. Answers false when the file could not be written.
 inline bool writeTestPdf(const QString &path, const QStringList &pages,
@@ -60,19 +81,5 @@ inline QByteArray plainTestPdf(const QStringList &pages)
     }
     objects[1] =
         "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
-    QByteArray pdf = "%PDF-1.4\n";
-    std::vector<qsizetype> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += QByteArray::number(qsizetype(i + 1)) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf +=
-        "xref\n0 " + QByteArray::number(qsizetype(objects.size() + 1)) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets) {
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    }
-    pdf += "trailer\n<< /Size " + QByteArray::number(qsizetype(objects.size() + 1)) +
-           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return pdfOfObjects(objects);
 }
