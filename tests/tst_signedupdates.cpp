@@ -193,6 +193,9 @@ void TestSignedUpdates::onlyWhatTheCatalogVouchesForInstalls_data()
             q.entries.append(TestZipEntry{"pagina/circulares.htm", "<html>falsa</html>"});
         };
     }) << QStringLiteral("«pagina/circulares.htm» no figura en el catálogo firmado");
+    QTest::newRow("a signature file too large to be one") << Change([](Package &p) {
+        p.afterSigning = [](Package &q) { q.signature += QByteArray(8192, '\n'); };
+    }) << QStringLiteral("«catalogo.txt.minisig» es demasiado grande");
     QTest::newRow("expired") << Change([](Package &p) {
         p.catalog.validUntil = QDate::currentDate().addDays(-1);
     }) << QStringLiteral("venció");

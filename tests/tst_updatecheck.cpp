@@ -177,7 +177,8 @@ private slots:
         QCOMPARE(DownloadNames::freshPath(dir.path(), QStringLiteral("carpeta")),
                  dir.filePath(QStringLiteral("carpeta (1)")));
         // The collection's own names are never taken, existing or not.
-        for (const char *own : {"legisdisco", "legisdis.ini", "circulares", "pagina", "sistemas"}) {
+        for (const char *own : {"legisdisco", "legisdis.ini", "circulares", "pagina", "sistemas",
+                                "legisdis.pub", "catalogo.txt", "CATALOGO.TXT.minisig"}) {
             const QString path = DownloadNames::freshPath(dir.path(), QLatin1String(own));
             QVERIFY2(path != dir.filePath(QLatin1String(own)), own);
         }

@@ -1,5 +1,7 @@
 #include "downloadnames.h"
 
+#include "updatecontract.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
@@ -10,11 +12,17 @@ namespace {
 constexpr int maxNameBytes = 255;
 constexpr int maxAttempts = 10000;
 
+// The collection's own names: a download saved under one would be taken for it, and the
+// package removed after its install would take the collection's file with it (the
+// catalog a package has just brought, say).
 bool isReserved(const QString &name)
 {
-    for (const char *reserved :
-         {"legisdisco", "legisdis.ini", "legisdis.hlp", "circulares", "sistemas", "pagina"}) {
-        if (name.compare(QLatin1String(reserved), Qt::CaseInsensitive) == 0) {
+    for (const QLatin1String reserved :
+         {QLatin1String("legisdisco"), QLatin1String("legisdis.ini"), QLatin1String("legisdis.hlp"),
+          QLatin1String("legisdis.pub"), UpdateContract::circularsFolder,
+          UpdateContract::manualsFolder, UpdateContract::pagesFolder, UpdateContract::catalogFile,
+          UpdateContract::catalogSignatureFile}) {
+        if (name.compare(reserved, Qt::CaseInsensitive) == 0) {
             return true;
         }
     }

@@ -10,8 +10,6 @@
 namespace {
 
 constexpr qint64 maxKeyBytes = 4096;
-constexpr qint64 maxCatalogBytes = 64 * 1024 * 1024;
-constexpr qint64 maxSignatureBytes = 4096;
 
 std::optional<QByteArray> readSmallFile(const QString &path, qint64 limit)
 {

@@ -12,6 +12,11 @@
 
 class Collection;
 
+// The largest catalog and signature file read, from a package or a collection: a few
+// hundred bytes a circular, and a signature of four short lines.
+constexpr qint64 maxCatalogBytes = 64 * 1024 * 1024;
+constexpr qint64 maxSignatureBytes = 4096;
+
 // What an update package must prove before it enters a collection. Where the program
 // folder holds the publisher's public key (legisdis.pub), the package must carry a catalog
 // signed with that key, no older than the newest one the collection accepted, still valid

@@ -119,6 +119,11 @@ std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
         if (verdict.kind == EntryKind::Folder) {
             continue;
         }
+        if (verdict.kind == EntryKind::Catalog &&
+            stat.size > quint64(name == UpdateContract::catalogFile ? maxCatalogBytes
+                                                                    : maxSignatureBytes)) {
+            throw Refusal{QStringLiteral("«%1» es demasiado grande").arg(shown)};
+        }
         if (isSuspiciousRatio(stat.comp_size, stat.size)) {
             throw Refusal{
                 QStringLiteral("«%1» se descomprime a un tamaño desmedido (posible bomba zip)")
