@@ -169,7 +169,9 @@ public:
     // connected, with no byte received or waiting in the socket.
     bool awaitsRequest()
     {
-        if (m_closed || !m_isWaiting || m_buffer.size() > 0)
+        // A request begun shows in the buffer, or, should the parser have taken what it read
+        // out of it, in the parser.
+        if (m_closed || !m_isWaiting || m_buffer.size() > 0 || (m_parser && m_parser->got_some()))
             return false;
         beast::error_code ec;
         const std::size_t pending = m_stream.socket().available(ec);

@@ -119,6 +119,7 @@ private slots:
     void idleKeptAliveConnectionIsClosed();
     void floodOfIdleConnections();
     void pipelinedRequestsAreAnswered();
+    void aRequestBegunIsNotTakenForAnIdleConnection();
 
 private:
     // A normal client: the list page, answered in full.
@@ -329,6 +330,24 @@ void TestUpdateServerLimits::pipelinedRequestsAreAnswered()
     QVERIFY(closed);
     QCOMPARE(replies.count("HTTP/1.1 200 OK"), 100);
     QCOMPARE(replies.count("1001,1002"), 99);
+}
+
+// A request whose line has come but whose header fields have not is under way: making room
+// for new connections takes the idle ones, never it.
+void TestUpdateServerLimits::aRequestBegunIsNotTakenForAnIdleConnection()
+{
+    RawClient begun(m_server->serverPort());
+    QVERIFY(begun.send("GET /Normativa/actualizacionesValores.asp HTTP/1.1\r\n"));
+    QTRY_COMPARE(m_server->openConnections(), 1);
+    QTest::qWait(50); // the line is read and parsed
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < connectionLimit; ++i)
+        idle.push_back(std::make_unique<RawClient>(m_server->serverPort()));
+    QTRY_VERIFY(m_server->openConnections() <= connectionLimit);
+    QVERIFY(begun.send("Host: x\r\nConnection: close\r\n\r\n"));
+    bool closed = false;
+    const QByteArray reply = begun.readUntilClosed(5000, &closed);
+    QVERIFY2(reply.startsWith("HTTP/1.1 200 OK"), reply.left(200).constData());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServerLimits)
