@@ -246,6 +246,14 @@ void tst_PackageInstaller::refusesHostilePackages_data()
     QByteArray duplicate = zipOf({good, {"circulares/4009.pdf", testPdf("otra")}});
     duplicate.replace("circulares/4009.pdf", "circulares/4001.pdf");
     // libzip takes a repeated name for a damaged archive
+    // One file on a file system that folds letter case or composes characters.
+    QTest::newRow("names differing in case")
+        << zipOf({{"circulares/7779.pdf", testPdf("a")}, {"circulares/7779.PDF", testPdf("b")}})
+        << QStringLiteral("son el mismo nombre escrito de dos maneras");
+    QTest::newRow("names differing in composition")
+        << zipOf({{"pagina/informaci\xc3\xb3n.htm", "<p>a</p>"},
+                  {"pagina/informacio\xcc\x81n.htm", "<p>b</p>"}})
+        << QStringLiteral("son el mismo nombre escrito de dos maneras");
     QTest::newRow("same name twice") << duplicate << QStringLiteral("no es un paquete zip válido");
 
     const QByteArray big = testPdf(QByteArray(1 << 20, 'a'));

@@ -9,7 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
@@ -81,7 +81,9 @@ std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
         throw Refusal{damaged};
     }
     std::vector<Entry> files;
-    QSet<QString> seen;
+    // Each name once, letter case and the composition of its characters aside: on a file
+    // system that folds either, two such entries would be one file.
+    QHash<QString, QString> seen;
     *total = 0;
     for (zip_int64_t i = 0; i < count; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
@@ -95,10 +97,18 @@ std::vector<Entry> checkEntries(zip_t *archive, quint64 *total)
             throw Refusal{verdict.reason};
         }
         const QString shown = printable(name);
-        if (seen.contains(name)) {
-            throw Refusal{QStringLiteral("el paquete repite «%1»").arg(shown)};
+        QString folded = name.normalized(QString::NormalizationForm_C).toCaseFolded();
+        if (folded.endsWith(u'/')) {
+            folded.chop(1);
         }
-        seen.insert(name);
+        if (const auto other = seen.constFind(folded); other != seen.constEnd()) {
+            throw Refusal{
+                *other == name
+                    ? QStringLiteral("el paquete repite «%1»").arg(shown)
+                    : QStringLiteral("«%1» y «%2» son el mismo nombre escrito de dos maneras")
+                          .arg(printable(*other), shown)};
+        }
+        seen.insert(folded, name);
         if (isSpecialFile(archive, index, verdict.kind == EntryKind::Folder)) {
             throw Refusal{QStringLiteral("«%1» es un enlace o un archivo especial, no un documento")
                               .arg(shown)};
