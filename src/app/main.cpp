@@ -9,6 +9,7 @@
 #include "frmbrowser.h"
 #include "iniprofilefile.h"
 #include "installcommand.h"
+#include "installrecovery.h"
 #include "instancerequest.h"
 #include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
@@ -71,6 +72,15 @@ Collection userCollection(const QString &programFolder)
                                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
+// Before anything reads the collection: an install cut short is finished or undone, so
+// that a reader sees a package whole or not at all.
+void recoverInterruptedInstall(const Collection &collection, QTextStream &err)
+{
+    for (const QString &problem : recoverInterruptedInstall(collection.installFolder()).problems) {
+        err << problem << Qt::endl;
+    }
+}
+
 // Help, version and the commands: no display, no browser engine.
 int runCommand(int argc, char *argv[])
 {
@@ -99,6 +109,10 @@ int runCommand(int argc, char *argv[])
             return 2;
         }
         const Collection collection = userCollection(collectionFolder(line));
+        if (line.mode != CommandLine::Mode::InstallPackage) {
+            // The install itself does this once it holds the collection.
+            recoverInterruptedInstall(collection, err);
+        }
         if (line.mode == CommandLine::Mode::Verify) {
             return verifyCommand(collection, QDate::currentDate(), out, err);
         }
@@ -245,6 +259,10 @@ int main(int argc, char *argv[])
     LockFileInstanceGuard instance(collection.id());
     if (instance.previousInstance()) {
         return askRunningCopy(argc, argv, collection, line.document);
+    }
+    {
+        QTextStream err(stderr);
+        recoverInterruptedInstall(collection, err);
     }
     const int status = runWindow(argc, argv, arguments, line, collection, instance);
     // The index's reader may have been left inside a PDF page that takes minutes to read:

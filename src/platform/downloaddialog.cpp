@@ -2,6 +2,7 @@
 
 #include "downloadfolderstore.h"
 #include "downloadnames.h"
+#include "packagesize.h"
 #include "windowservice.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
@@ -52,12 +54,15 @@ QString interruptionText(QWebEngineDownloadRequest::DownloadInterruptReason reas
 }
 } // namespace
 
-DownloadDialog::DownloadDialog(const QString &link, QWebEngineProfile *profile,
-                               DownloadFolderStore &folders, int stallTimeoutMs)
+DownloadDialog::DownloadDialog(const QString &link, std::optional<qint64> announcedBytes,
+                               QWebEngineProfile *profile, DownloadFolderStore &folders,
+                               int stallTimeoutMs)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint)
     , m_url(link)
     , m_name(DownloadNames::safeName(link))
+    , m_announced(announcedBytes)
+    , m_limit(PackageSize::limit(announcedBytes))
     , m_profile(profile)
     , m_folders(folders)
     , m_status(new QLabel(this))
@@ -133,6 +138,9 @@ void DownloadDialog::save()
                  .arg(QDir::toNativeSeparators(folder)));
         return;
     }
+    if (m_announced && !roomFor(*m_announced)) {
+        return;
+    }
     m_path = DownloadNames::freshPath(folder, m_name);
     if (m_path.isEmpty()) {
         fail(QStringLiteral("no se encontró un nombre libre para el archivo"));
@@ -161,8 +169,39 @@ void DownloadDialog::onDownloadRequested(QWebEngineDownloadRequest *download)
             &DownloadDialog::onProgress);
     connect(download, &QWebEngineDownloadRequest::stateChanged, this,
             &DownloadDialog::onStateChanged);
+    // A size the server declares for the file is judged before anything is written.
+    if (const qint64 total = download->totalBytes(); total > 0) {
+        if (total > m_limit) {
+            download->cancel();
+            failTooLarge();
+            return;
+        }
+        if (!roomFor(total)) {
+            download->cancel();
+            return;
+        }
+    }
     download->accept();
     m_stalled.start();
+}
+
+bool DownloadDialog::roomFor(qint64 bytes)
+{
+    const QStorageInfo disk(QFileInfo(m_path.isEmpty() ? targetFolder() : m_path).absolutePath());
+    if (disk.isValid() && disk.bytesAvailable() >= bytes) {
+        return true;
+    }
+    fail(QStringLiteral("no hay espacio libre suficiente en el disco para el paquete (se "
+                        "necesitan %1 MB)")
+             .arg(bytes / (1024 * 1024) + 1));
+    return false;
+}
+
+void DownloadDialog::failTooLarge()
+{
+    fail(m_announced ? QStringLiteral("el paquete es más grande de lo que anunció el servidor")
+                     : QStringLiteral("el paquete supera los %1 GB que admite una descarga")
+                           .arg(PackageSize::unannouncedLimit >> 30));
 }
 
 void DownloadDialog::onProgress()
@@ -170,6 +209,11 @@ void DownloadDialog::onProgress()
     m_stalled.start();
     const qint64 total = m_download->totalBytes();
     const qint64 received = m_download->receivedBytes();
+    // A server that sends more than it announced (or without end) is stopped there.
+    if (received > m_limit) {
+        failTooLarge();
+        return;
+    }
     if (total > 0) {
         m_progress->setRange(0, 1000);
         m_progress->setValue(static_cast<int>(received * 1000 / total));
@@ -208,8 +252,12 @@ void DownloadDialog::done(int result)
 {
     m_noAnswer.stop();
     m_stalled.stop();
-    if (m_download && !m_download->isFinished()) {
-        m_download->cancel();
+    if (m_download) {
+        // What the engine still reports of the download is not this dialog's any more.
+        disconnect(m_download, nullptr, this, nullptr);
+        if (!m_download->isFinished()) {
+            m_download->cancel();
+        }
     }
     if (m_result.status == DownloadResult::Status::Pending) {
         m_result.status = DownloadResult::Status::Cancelled;

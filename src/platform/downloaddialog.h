@@ -22,9 +22,10 @@ class DownloadDialog : public QDialog {
     Q_OBJECT
 public:
     // A download that receives nothing for stallTimeoutMs is taken for a
-    // dropped connection and ends.
-    DownloadDialog(const QString &link, QWebEngineProfile *profile, DownloadFolderStore &folders,
-                   int stallTimeoutMs);
+    // dropped connection and ends; one that brings more than announcedBytes
+    // (or, without it, PackageSize::unannouncedLimit) ends as failed.
+    DownloadDialog(const QString &link, std::optional<qint64> announcedBytes,
+                   QWebEngineProfile *profile, DownloadFolderStore &folders, int stallTimeoutMs);
 
 signals:
     void ended(const DownloadResult &result);
@@ -39,9 +40,14 @@ private:
     void onStateChanged();
     void fail(const QString &error);
     QString targetFolder() const;
+    // Whether bytes more fit on the disk of the target folder; fails the download when not.
+    bool roomFor(qint64 bytes);
+    void failTooLarge();
 
     QUrl m_url;
     QString m_name;
+    std::optional<qint64> m_announced;
+    qint64 m_limit;
     QWebEngineProfile *m_profile;
     DownloadFolderStore &m_folders;
     QWebEnginePage *m_page = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // What became of the last download: the file saved, the user's cancel, or a
 // failure with its reason in Spanish.
 struct DownloadResult {
@@ -15,12 +17,16 @@ struct DownloadResult {
 // of the window class below, titled "File Download", appears at once and lets
 // the user save the file into the default download folder or cancel; it shows
 // the progress and closes itself when the download has ended. The file is
-// always saved as a new file (DownloadNames), never over an existing one.
+// always saved as a new file (DownloadNames), never over an existing one. A
+// download never brings more than the size its page announced
+// (PackageSize::limit), nor starts without room for that size on the disk;
+// either failure leaves no part of the file.
 class FileDownload {
 public:
     virtual ~FileDownload() = default;
 
-    virtual void start(const QString &url) = 0;
+    // announcedBytes: the size the page offering the file announced, if any.
+    virtual void start(const QString &url, std::optional<qint64> announcedBytes) = 0;
     // The outcome of the download last started; Pending while its dialog is open.
     virtual DownloadResult result() const = 0;
 };

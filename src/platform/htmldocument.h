@@ -14,4 +14,6 @@ struct HtmlDocument {
     QList<QStringList> labelChildValues;
     // The href of each link (document.links), in document order.
     QStringList links;
+    // The text of the whole document (textContent): what it says, such as a file's size.
+    QString text = QString();
 };

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // What became of one package: installed, with how many files and circulars,
 // or refused, with the reason. message says it to the user, in Spanish.
 struct InstallOutcome {
@@ -20,10 +22,22 @@ struct InstallOutcome {
 // where trust holds the publisher's key, only what the package's signed
 // catalog vouches for; all or nothing. Nothing of the package is ever run. The
 // catalog of a package that passed is kept at the top of the folder.
+// Only one install into a collection runs at a time: while another holds the
+// collection, install() waits, calling wait every tenth of a second or so; when
+// wait answers false it stops waiting and refuses the package. Without a wait
+// it waits as long as it takes.
 class PackageInstaller {
 public:
+    using InstallWait = std::function<bool()>;
+
     virtual ~PackageInstaller() = default;
 
     virtual InstallOutcome install(const QString &packagePath, const QString &collectionFolder,
-                                   const PackageTrust &trust) = 0;
+                                   const PackageTrust &trust, const InstallWait &wait) = 0;
+
+    InstallOutcome install(const QString &packagePath, const QString &collectionFolder,
+                           const PackageTrust &trust)
+    {
+        return install(packagePath, collectionFolder, trust, {});
+    }
 };

@@ -10,11 +10,11 @@ QtFileDownload::QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &
 {
 }
 
-void QtFileDownload::start(const QString &url)
+void QtFileDownload::start(const QString &url, std::optional<qint64> announcedBytes)
 {
     m_result = DownloadResult();
     const int generation = ++m_generation;
-    auto *dialog = new DownloadDialog(url, m_profile, m_folders, m_stallTimeoutMs);
+    auto *dialog = new DownloadDialog(url, announcedBytes, m_profile, m_folders, m_stallTimeoutMs);
     QObject::connect(dialog, &DownloadDialog::ended, dialog,
                      [this, generation](const DownloadResult &result) {
                          if (generation == m_generation) {

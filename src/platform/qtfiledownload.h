@@ -12,7 +12,7 @@ public:
     QtFileDownload(QWebEngineProfile *profile, DownloadFolderStore &folders,
                    int stallTimeoutMs = 30000);
 
-    void start(const QString &url) override;
+    void start(const QString &url, std::optional<qint64> announcedBytes) override;
     DownloadResult result() const override { return m_result; }
 
 private:

@@ -36,7 +36,8 @@ const QString documentScript = QStringLiteral(R"JS(
     }
     var links = [];
     for (var k = 0; k < doc.links.length; ++k) { links.push(String(doc.links[k].href)); }
-    return { present: true, hasBody: !!doc.body, labels: labels, links: links };
+    return { present: true, hasBody: !!doc.body, labels: labels, links: links,
+             text: String(doc.documentElement.textContent || '') };
 })()
 )JS");
 
@@ -62,6 +63,7 @@ HtmlDocument documentFromScriptResult(const QVariant &result)
     for (const QVariant &link : links) {
         doc.links.append(link.toString());
     }
+    doc.text = map.value(QStringLiteral("text")).toString();
     return doc;
 }
 } // namespace

@@ -1,6 +1,9 @@
 #include "zippackageinstaller.h"
 
 #include "filedigests.h"
+#include "installjournal.h"
+#include "installlock.h"
+#include "installrecovery.h"
 #include "packagerules.h"
 #include "packagetrust.h"
 #include "updatecontract.h"
@@ -10,13 +13,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <zip.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -50,6 +56,10 @@ struct Entry {
 
 // A refusal on its way out of the checks.
 struct Refusal {
+    QString reason;
+};
+// A refusal after files had moved, some of which could not be put back.
+struct UndoFailed {
     QString reason;
 };
 
@@ -222,94 +232,127 @@ void unpack(zip_t *archive, const Entry &entry, const QString &path)
     }
 }
 
-// The moves of one installation, so that they can be undone.
-class InstallMoves {
+bool renameFile(const QString &from, const QString &to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+// The placement of one installation: the journal first, then the moves, then
+// the commit point; cut short anywhere, it is undone from the journal, here or
+// by the next reader of the collection.
+class Placement {
 public:
-    InstallMoves(QString collection, QString staging, ZipPackageInstaller::Move move)
+    Placement(QString collection, QString staging, const ZipPackageInstaller::Seams &seams)
         : m_collection(std::move(collection))
         , m_staging(std::move(staging))
-        , m_move(std::move(move))
+        , m_seams(seams)
     {
     }
 
-    bool place(const QString &name)
+    // Notes what the install is about to do and puts the note on the disk with the staged
+    // files, before anything moves; false when it could not be written.
+    bool begin(const std::vector<QString> &names)
     {
-        const QString target = QDir(m_collection).filePath(name);
-        const QString staged = QDir(m_staging).filePath(name);
-        if (!makeFolders(QFileInfo(target).absolutePath())) {
+        const QDir collection(m_collection);
+        QSet<QString> planned;
+        for (const QString &name : names) {
+            QStringList missing;
+            for (QString folder = QFileInfo(name).path(); folder != QLatin1String(".");
+                 folder = QFileInfo(folder).path()) {
+                if (!planned.contains(folder) && !pathPresent(collection.filePath(folder))) {
+                    missing.prepend(folder);
+                }
+            }
+            for (const QString &folder : std::as_const(missing)) {
+                planned.insert(folder);
+                m_journal.folders.append(folder);
+            }
+            m_journal.files.push_back(
+                InstallJournal::PlacedFile{name, pathPresent(collection.filePath(name))});
+        }
+        // The staged files and their folders reach the disk before the journal names them:
+        // one flush of the whole file system is far cheaper than one per file.
+        const int staging =
+            ::open(QFile::encodeName(m_staging).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (staging < 0) {
             return false;
         }
-        const QFileInfo existing(target);
-        QString backup;
-        if (existing.exists() || existing.isSymLink()) {
-            if (existing.isDir() && !existing.isSymLink()) {
-                return false;
-            }
-            backup = QDir(m_staging).filePath(QStringLiteral(".respaldo/") + name);
-            if (!QDir().mkpath(QFileInfo(backup).absolutePath()) ||
-                ::link(QFile::encodeName(target).constData(),
-                       QFile::encodeName(backup).constData()) != 0) {
-                return false;
-            }
-        }
-        if (!m_move(staged, target)) {
-            if (!backup.isEmpty()) {
-                QFile::remove(backup);
-            }
-            return false;
-        }
-        m_done.push_back({target, backup});
-        return true;
+        const bool flushed = ::syncfs(staging) == 0;
+        ::close(staging);
+        const QString journal = QDir(m_staging).filePath(InstallJournal::journalFile());
+        return flushed &&
+               writeSynced(journal + QStringLiteral(".nuevo"), InstallJournal::format(m_journal)) &&
+               std::rename(QFile::encodeName(journal + QStringLiteral(".nuevo")).constData(),
+                           QFile::encodeName(journal).constData()) == 0 &&
+               syncToDisk(m_staging);
     }
 
-    // Puts back what was there before, newest move first.
-    void undo()
+    bool place(std::size_t index)
     {
-        for (auto it = m_done.rbegin(); it != m_done.rend(); ++it) {
-            if (it->backup.isEmpty()) {
-                QFile::remove(it->target);
-            } else {
-                std::rename(QFile::encodeName(it->backup).constData(),
-                            QFile::encodeName(it->target).constData());
+        const InstallJournal::PlacedFile &file = m_journal.files[index];
+        const QString target = QDir(m_collection).filePath(file.name);
+        const QString staged = QDir(m_staging).filePath(file.name);
+        const QString folder = QFileInfo(target).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            return false;
+        }
+        m_folders.insert(folder);
+        if (file.replaces) {
+            if (QFileInfo(target).isDir() && !QFileInfo(target).isSymLink()) {
+                return false;
+            }
+            const QString backup =
+                QDir(m_staging).filePath(InstallJournal::backupFolder() + u'/' + file.name);
+            if (!QDir().mkpath(QFileInfo(backup).absolutePath())) {
+                return false;
+            }
+            // A second name for the old file keeps it in place for readers meanwhile. A file
+            // system without links (FAT, exFAT) moves it aside instead: until the new one
+            // follows, the name is missing, never half written.
+            if (!m_seams.link(target, backup) && !renameFile(target, backup)) {
+                return false;
             }
         }
-        m_done.clear();
-        for (auto it = m_madeFolders.rbegin(); it != m_madeFolders.rend(); ++it) {
-            QDir().rmdir(*it);
-        }
-        m_madeFolders.clear();
+        return m_seams.move(staged, target);
     }
+
+    // The commit point: every placed file and the folders naming it are on the disk,
+    // and then the mark that says so. From here on the install is finished, never undone.
+    bool commit()
+    {
+        QSet<QString> folders = m_folders;
+        for (const QString &made : std::as_const(m_journal.folders)) {
+            folders.insert(QFileInfo(QDir(m_collection).filePath(made)).absolutePath());
+        }
+        // The files' data went to the disk before the journal was written; what the moves
+        // changed are the folders' entries.
+        bool synced = true;
+        for (const QString &folder : std::as_const(folders)) {
+            synced = syncToDisk(folder) && synced;
+        }
+        return synced &&
+               writeSynced(QDir(m_staging).filePath(InstallJournal::committedFile()), "1\n") &&
+               syncToDisk(m_staging);
+    }
+
+    // Puts back what was there before; false when something could not be.
+    bool undo() { return rollBackInstall(m_collection, m_staging, m_journal); }
+
+    std::size_t size() const { return m_journal.files.size(); }
 
 private:
-    bool makeFolders(const QString &folder)
+    static bool writeSynced(const QString &path, const QByteArray &bytes)
     {
-        QStringList missing;
-        QString current = QDir::cleanPath(folder);
-        while (!QFileInfo::exists(current)) {
-            missing.prepend(current);
-            current = QFileInfo(current).absolutePath();
-        }
-        if (!QFileInfo(current).isDir()) {
-            return false;
-        }
-        for (const QString &path : missing) {
-            if (!QDir().mkdir(path)) {
-                return false;
-            }
-            m_madeFolders.push_back(path);
-        }
-        return true;
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(bytes) == bytes.size() && file.flush() && ::fsync(file.handle()) == 0;
     }
 
-    struct Done {
-        QString target;
-        QString backup;
-    };
     QString m_collection;
     QString m_staging;
-    ZipPackageInstaller::Move m_move;
-    std::vector<Done> m_done;
-    std::vector<QString> m_madeFolders;
+    const ZipPackageInstaller::Seams &m_seams;
+    InstallJournal::Journal m_journal;
+    QSet<QString> m_folders;
 };
 
 quint64 fileSystemFreeSpace(const QString &folder)
@@ -318,16 +361,19 @@ quint64 fileSystemFreeSpace(const QString &folder)
     return storage.isValid() ? static_cast<quint64>(storage.bytesAvailable()) : 0;
 }
 
-bool renameFile(const QString &from, const QString &to)
+bool linkFile(const QString &existing, const QString &link)
 {
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    return ::link(QFile::encodeName(existing).constData(), QFile::encodeName(link).constData()) ==
+           0;
 }
 
 } // namespace
 
-ZipPackageInstaller::ZipPackageInstaller(FreeSpace freeSpace, Move move)
-    : m_freeSpace(freeSpace ? std::move(freeSpace) : FreeSpace(fileSystemFreeSpace))
-    , m_move(move ? std::move(move) : Move(renameFile))
+ZipPackageInstaller::ZipPackageInstaller(FreeSpace freeSpace, Move move, Link link,
+                                         Checkpoint checkpoint)
+    : m_seams{freeSpace ? std::move(freeSpace) : FreeSpace(fileSystemFreeSpace),
+              move ? std::move(move) : Move(renameFile), link ? std::move(link) : Link(linkFile),
+              checkpoint ? std::move(checkpoint) : Checkpoint([](int) {})}
 {
 }
 
@@ -356,11 +402,21 @@ QString ZipPackageInstaller::refusedMessage(const QString &reason)
         .arg(reason);
 }
 
+QString ZipPackageInstaller::undoFailedMessage(const QString &reason)
+{
+    return QStringLiteral("No se instaló el paquete de actualización: %1. No se pudieron "
+                          "devolver a su lugar todos los archivos que ya se habían colocado, así "
+                          "que la colección quedó a medias; se volverá a intentar la próxima vez "
+                          "que se abra.")
+        .arg(reason);
+}
+
 InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
                                             const QString &collectionFolder,
-                                            const PackageTrust &trust)
+                                            const PackageTrust &trust, const InstallWait &wait)
 {
     InstallOutcome outcome;
+    int step = 0;
     try {
         const QFileInfo package(packagePath);
         if (!package.isFile()) {
@@ -379,7 +435,31 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
         if (!QDir().mkpath(collectionFolder)) {
             throw Refusal{QStringLiteral("no se pudo crear la carpeta de la colección")};
         }
-        if (!fitsInFreeSpace(total, m_freeSpace(collectionFolder))) {
+        // One install at a time, and none over the remains of one cut short.
+        InstallLock lock(collectionFolder);
+        for (;;) {
+            const InstallLock::Attempt attempt = lock.tryLock();
+            if (attempt == InstallLock::Attempt::Held) {
+                break;
+            }
+            if (attempt == InstallLock::Attempt::Failed) {
+                throw Refusal{
+                    QStringLiteral("no se pudo reservar la colección para instalar (%1)")
+                        .arg(QDir::toNativeSeparators(InstallLock::lockPathFor(collectionFolder)))};
+            }
+            if (wait && !wait()) {
+                throw Refusal{QStringLiteral("otra instalación en esta colección sigue en curso")};
+            }
+            if (!wait) {
+                QThread::msleep(100);
+            }
+        }
+        if (const InstallRecovery earlier = recoverStagingFolders(collectionFolder);
+            !earlier.problems.isEmpty()) {
+            throw Refusal{QStringLiteral("una instalación anterior quedó a medias y no se pudo "
+                                         "deshacer")};
+        }
+        if (!fitsInFreeSpace(total, m_seams.freeSpace(collectionFolder))) {
             throw Refusal{QStringLiteral("no hay espacio libre suficiente en el disco (se "
                                          "necesitan %1 MB)")
                               .arg((total + total / 10) / (1024 * 1024) + 1)};
@@ -399,6 +479,7 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
         for (const Entry &entry : files) {
             const QString staged = QDir(staging.path()).filePath(entry.name);
             unpack(archive.get(), entry, staged);
+            m_seams.checkpoint(++step);
             if (entry.kind != EntryKind::Catalog) {
                 if (digests) {
                     digests->add(staged);
@@ -442,16 +523,39 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
                 placed.push_back(entry);
             }
         }
-        InstallMoves placement(collectionFolder, staging.path(), m_move);
+        std::vector<QString> names;
         for (const Entry &entry : placed) {
-            if (!placement.place(entry.name)) {
-                placement.undo();
-                throw Refusal{QStringLiteral("no se pudo colocar «%1» en la colección")
-                                  .arg(printable(entry.name))};
-            }
-            outcome.files += entry.kind == EntryKind::Catalog ? 0 : 1;
-            outcome.circulars += entry.kind == EntryKind::Circular ? 1 : 0;
+            names.push_back(entry.name);
         }
+        Placement placement(collectionFolder, staging.path(), m_seams);
+        if (!placement.begin(names)) {
+            throw Refusal{QStringLiteral("no se pudo escribir en la colección")};
+        }
+        m_seams.checkpoint(++step);
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            if (!placement.place(i)) {
+                const QString reason = QStringLiteral("no se pudo colocar «%1» en la colección")
+                                           .arg(printable(placed[i].name));
+                if (!placement.undo()) {
+                    // The journal and the backups stay for the next reader to try again.
+                    staging.setAutoRemove(false);
+                    throw UndoFailed{reason};
+                }
+                throw Refusal{reason};
+            }
+            m_seams.checkpoint(++step);
+            outcome.files += placed[i].kind == EntryKind::Catalog ? 0 : 1;
+            outcome.circulars += placed[i].kind == EntryKind::Circular ? 1 : 0;
+        }
+        if (!placement.commit()) {
+            const QString reason = QStringLiteral("no se pudo guardar en el disco lo instalado");
+            if (!placement.undo()) {
+                staging.setAutoRemove(false);
+                throw UndoFailed{reason};
+            }
+            throw Refusal{reason};
+        }
+        m_seams.checkpoint(++step);
         outcome.installed = true;
         outcome.verified = trust.keyed;
         outcome.message = installedMessage(outcome.circulars, outcome.files);
@@ -462,6 +566,10 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
         outcome = InstallOutcome();
         outcome.reason = refusal.reason;
         outcome.message = refusedMessage(refusal.reason);
+    } catch (const UndoFailed &failure) {
+        outcome = InstallOutcome();
+        outcome.reason = failure.reason;
+        outcome.message = undoFailedMessage(failure.reason);
     }
     return outcome;
 }

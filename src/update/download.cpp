@@ -58,7 +58,7 @@ DownloadResult DownloadFile(DownloadServices services, const DownloadRequest &re
                                   : QStringLiteral("el enlace del paquete no es una dirección "
                                                    "web (http o https)")};
     }
-    services.download.start(request.url);
+    services.download.start(request.url, request.announcedBytes);
     WindowHandle dialog;
     if (!request.title.isEmpty()) {
         for (int attempt = 0; attempt < dialogSearchAttempts && !dialog; ++attempt) {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class DownloadFolderStore;
 class FileDownload;
 class WindowService;
@@ -14,6 +16,8 @@ struct DownloadRequest {
     QString title;
     QString folder;
     QString url;
+    // The size the page offering the file announced, if any: the most the download may bring.
+    std::optional<qint64> announcedBytes = std::nullopt;
 };
 
 // text up to its first NUL character, or all of it.

@@ -5,6 +5,7 @@
 #include "download.h"
 #include "messageboxes.h"
 #include "packageinstaller.h"
+#include "packagesize.h"
 #include "packagetrust.h"
 #include "placement.h"
 #include "twips.h"
@@ -12,6 +13,7 @@
 #include "updatecontract.h"
 #include "utility.h"
 #include "widgetnames.h"
+#include "windowservice.h"
 #include "windowtexts.h"
 #include "wrappingbutton.h"
 
@@ -55,6 +57,13 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
                    "Label1");
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Shown in Label1's place while the package waits for another install to end.
+    lblEspera =
+        named(new QLabel(QStringLiteral("Esperando a que termine otra instalación..."), this),
+              "lblEspera");
+    lblEspera->setWordWrap(true);
+    lblEspera->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblEspera->setVisible(false);
 
     Twips::setFixedClientSize(this, 6330, 4440);
     Twips::place(Frame1, 1440, 240, 3255, 2175);
@@ -64,6 +73,7 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     Twips::place(wbrowserAct, 1320, 360, 3015, 2175);
     Twips::place(wbrEjecutable, 120, 3360, 6135, 975);
     Twips::place(Label1, 120, 2760, 6135, 735);
+    Twips::place(lblEspera, 120, 2760, 6135, 735);
     wbrowserAct->setVisible(false);
     wbrEjecutable->setVisible(false);
 
@@ -241,7 +251,9 @@ void frmActualiza::downloadAndInstall(const QString &link)
     // Where the program folder cannot be written, the user's own collection takes the package.
     const QString folder = m_collection.installFolder();
     QDir().mkpath(folder);
-    const DownloadRequest request{WindowTexts::messageTitle(), folder, link};
+    // The answer page says how big the package is: the download brings no more than that.
+    const DownloadRequest request{WindowTexts::messageTitle(), folder, link,
+                                  PackageSize::announced(wbrowserAct->Document().text)};
     btnActualiza->setEnabled(false);
     hide();
     const DownloadResult download = DownloadFile(
@@ -250,7 +262,8 @@ void frmActualiza::downloadAndInstall(const QString &link)
     switch (download.status) {
     case DownloadResult::Status::Saved: {
         const InstallOutcome outcome = m_services.packageInstaller.install(
-            download.path, folder, trustFor(m_collection, QDate::currentDate()));
+            download.path, folder, trustFor(m_collection, QDate::currentDate()),
+            [this] { return waitForOtherInstall(); });
         // The package was saved only to be installed; it is not part of the collection.
         QFile::remove(download.path);
         m_installed = outcome.installed;
@@ -267,6 +280,18 @@ void frmActualiza::downloadAndInstall(const QString &link)
         break;
     }
     close();
+}
+
+bool frmActualiza::waitForOtherInstall()
+{
+    // The window comes back to say why nothing happens yet; closing it gives up.
+    if (!lblEspera->isVisible()) {
+        Label1->setVisible(false);
+        lblEspera->setVisible(true);
+        show();
+    }
+    m_services.windows.sleep(100, true);
+    return isVisible();
 }
 
 QString frmActualiza::remainingText() const

@@ -41,6 +41,8 @@ public:
     WebBrowser *wbrowserAct;
     WebBrowser *wbrEjecutable;
     QLabel *Label1;
+    // Says that the package waits for another install into the collection to end.
+    QLabel *lblEspera;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -55,6 +57,8 @@ private:
     QString firstLink() const;
     void downloadAndInstall(const QString &link);
     QString remainingText() const;
+    // One pause of the wait for another install; false once the user closed the window.
+    bool waitForOtherInstall();
 
     PlatformServices m_services;
     Collection m_collection;

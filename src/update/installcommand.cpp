@@ -6,13 +6,26 @@
 
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTextStream>
+#include <QThread>
 
 int installPackageCommand(PackageInstaller &installer, const Collection &collection,
-                          const QString &packageFile, QTextStream &out, QTextStream &err)
+                          const QString &packageFile, QTextStream &out, QTextStream &err,
+                          std::chrono::milliseconds patience)
 {
-    const InstallOutcome outcome = installer.install(packageFile, collection.installFolder(),
-                                                     trustFor(collection, QDate::currentDate()));
+    // Another install into the collection is waited for, a while; the wait is said at once.
+    QElapsedTimer waited;
+    const auto wait = [&] {
+        if (!waited.isValid()) {
+            waited.start();
+            err << QStringLiteral("Esperando a que termine otra instalación...") << Qt::endl;
+        }
+        QThread::msleep(100);
+        return waited.elapsed() < patience.count();
+    };
+    const InstallOutcome outcome = installer.install(
+        packageFile, collection.installFolder(), trustFor(collection, QDate::currentDate()), wait);
     if (!outcome.installed) {
         err << outcome.message << Qt::endl;
         return 1;

@@ -29,9 +29,14 @@ public:
 // set beforehand; opens no dialog.
 class FakeFileDownload final : public FileDownload {
 public:
-    void start(const QString &url) override { started.append(url); }
+    void start(const QString &url, std::optional<qint64> announcedBytes) override
+    {
+        started.append(url);
+        announced.append(announcedBytes);
+    }
     DownloadResult result() const override { return answer; }
     QStringList started;
+    QList<std::optional<qint64>> announced;
     DownloadResult answer{DownloadResult::Status::Cancelled, {}, {}};
 };
 
@@ -44,12 +49,21 @@ public:
         QString folder;
         PackageTrust trust;
     };
+    using PackageInstaller::install;
     InstallOutcome install(const QString &packagePath, const QString &collectionFolder,
-                           const PackageTrust &trust) override
+                           const PackageTrust &trust, const InstallWait &wait) override
     {
         calls.append({packagePath, collectionFolder, trust});
+        // Another install holds the collection for busyPauses pauses of the wait.
+        for (int pause = 0; pause < busyPauses; ++pause) {
+            if (!wait || !wait()) {
+                return InstallOutcome{
+                    false, false, 0, 0, QStringLiteral("ocupada"), QStringLiteral("ocupada")};
+            }
+        }
         return answer;
     }
+    int busyPauses = 0;
     QList<Call> calls;
     InstallOutcome answer{
         true, false, 1, 1, {}, QStringLiteral("Se instaló 1 circular nueva en la colección.")};
