@@ -1,11 +1,14 @@
 #include "downloadanswerer.h"
 #include "frmactualiza.h"
 #include "frmbrowser.h"
+#include "packagesize.h"
+#include "serverpages.h"
 #include "testplatform.h"
 #include "updateserver.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -188,6 +191,58 @@ private slots:
                  QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")});
         QVERIFY(w.form->installed());
         QVERIFY(p.shell.calls.isEmpty());
+    }
+
+    // The package's download brings no more than the answer page announces, and its install
+    // says in the window that it waits while another install into the collection runs.
+    void aPackageKeepsToItsSizeAndWaitsItsTurn()
+    {
+        TestPlatform p;
+        Window w(p);
+        w.form->show();
+        w.hidden->document = HtmlDocument{true, true, {}, {QStringLiteral("http://h/p/a.zip")}};
+        w.hidden->document.text = QString::fromUtf8(
+            ServerPages::answerPage(QStringLiteral("http://h/p/a.zip"), QStringLiteral("a.zip"),
+                                    {QStringLiteral("9001")}, 2048));
+        emit w.hidden->NavigateComplete2(QStringLiteral("http://h/act/archivo.asp?p=1"));
+        p.writeFile(QStringLiteral("a.zip"), "PK");
+        p.fileDownload.answer = {
+            DownloadResult::Status::Saved, p.folder() + QStringLiteral("/a.zip"), {}};
+        p.packageInstaller.busyPauses = 2;
+        QTest::mouseClick(w.form->btnActualiza, Qt::LeftButton);
+        QCOMPARE(p.fileDownload.announced.size(), 1);
+        QVERIFY(p.fileDownload.announced.first() >= 2048);
+        QVERIFY(p.fileDownload.announced.first() < 2048 + 103);
+        QVERIFY(w.form->lblEspera->isVisibleTo(w.form.get()));
+        QVERIFY(!w.form->Label1->isVisibleTo(w.form.get()));
+        QCOMPARE(p.messages.texts(),
+                 QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")});
+    }
+
+    // What the update server announces always covers its package, and by no more than its
+    // figure's last digit: the announced size is the most a download may bring.
+    void theAnnouncedSizeCoversThePackage_data()
+    {
+        QTest::addColumn<qint64>("size");
+        for (const qint64 size :
+             {qint64(0), qint64(1023), qint64(1024), qint64(1076), qint64(1048575), qint64(1048576),
+              qint64(1289748481), qint64(5) << 32}) {
+            QTest::addRow("%lld", size) << size;
+        }
+    }
+
+    void theAnnouncedSizeCoversThePackage()
+    {
+        QFETCH(qint64, size);
+        const std::optional<qint64> announced = PackageSize::announced(QString::fromUtf8(
+            ServerPages::answerPage(QStringLiteral("http://h/p.zip"), QStringLiteral("p.zip"),
+                                    {QStringLiteral("9001")}, size)));
+        QVERIFY(announced);
+        const qint64 digit = size < 1024 ? 0 : size < 1048576 ? 1024 / 10 : 1048576 / 10;
+        QVERIFY2(*announced >= size && *announced <= size + digit,
+                 qPrintable(QString::number(*announced)));
+        QCOMPARE(PackageSize::announced(QStringLiteral("<p>Paquete de 3 circulares</p>")),
+                 std::nullopt);
     }
 
     void theMainWindowReloadsAfterAnInstall_data()

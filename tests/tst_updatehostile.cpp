@@ -350,6 +350,60 @@ private slots:
         QCOMPARE(filesBelow(m_p->folder()), before); // no part of the file is left
     }
 
+    void aPackageLargerThanAnnouncedIsStopped_data()
+    {
+        QTest::addColumn<bool>("endless"); // streams without end, or declares its excess
+        QTest::newRow("endless stream") << true;
+        QTest::newRow("declares 10 MB") << false;
+    }
+
+    void aPackageLargerThanAnnouncedIsStopped()
+    {
+        QFETCH(bool, endless);
+        QTcpServer packages;
+        QVERIFY(packages.listen(QHostAddress::LocalHost));
+        QTimer feeder;
+        QList<QTcpSocket *> open;
+        connect(&packages, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *socket = packages.nextPendingConnection();
+            open.append(socket);
+            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                socket->readAll();
+                socket->write(endless ? QByteArray("HTTP/1.1 200 OK\r\nContent-Type: "
+                                                   "application/zip\r\nConnection: close\r\n\r\n")
+                                      : QByteArray("HTTP/1.1 200 OK\r\nContent-Type: "
+                                                   "application/zip\r\nContent-Length: "
+                                                   "10485760\r\n\r\n"));
+                connect(&feeder, &QTimer::timeout, socket,
+                        [socket] { socket->write(QByteArray(64 * 1024, 'x')); });
+                feeder.start(5);
+            });
+        });
+        const QByteArray link =
+            QStringLiteral("http://127.0.0.1:%1/paquete.zip").arg(packages.serverPort()).toUtf8();
+        m_server->serve(QStringLiteral("/act/archivo.asp"),
+                        "<html><body><p><a href='" + link +
+                            "'>paquete.zip</a></p><p>El paquete de actualización contiene 1 "
+                            "circular (20,0 KB).</p></body></html>");
+        const QMap<QString, QByteArray> before = filesBelow(m_p->folder());
+
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
+        untilPackageOffered(form);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        DownloadAnswerer answerer("saveButton");
+        QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
+        feeder.stop();
+        QCOMPARE(m_p->messages.texts(),
+                 QStringList{QStringLiteral("No se descargó el paquete de actualización: el "
+                                            "paquete es más grande de lo que anunció el "
+                                            "servidor.")});
+        QVERIFY(!form.installed());
+        QTest::qWait(200);
+        QCOMPARE(filesBelow(m_p->folder()), before); // no part of the file is left
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_outside;
     std::unique_ptr<TestPlatform> m_p;
