@@ -264,6 +264,8 @@ void frmActualiza::downloadAndInstall(const QString &link)
         const InstallOutcome outcome = m_services.packageInstaller.install(
             download.path, folder, trustFor(m_collection, QDate::currentDate()),
             [this] { return waitForOtherInstall(); });
+        lblEspera->setVisible(false);
+        Label1->setVisible(true);
         // The package was saved only to be installed; it is not part of the collection.
         QFile::remove(download.path);
         m_installed = outcome.installed;

@@ -6,6 +6,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class FakeDownloadFolderStore final : public DownloadFolderStore {
@@ -56,7 +57,11 @@ public:
         calls.append({packagePath, collectionFolder, trust});
         // Another install holds the collection for busyPauses pauses of the wait.
         for (int pause = 0; pause < busyPauses; ++pause) {
-            if (!wait || !wait()) {
+            const bool goOn = wait && wait();
+            if (whileWaiting) {
+                whileWaiting();
+            }
+            if (!goOn) {
                 return InstallOutcome{
                     false, false, 0, 0, QStringLiteral("ocupada"), QStringLiteral("ocupada")};
             }
@@ -64,6 +69,8 @@ public:
         return answer;
     }
     int busyPauses = 0;
+    std::function<void()> whileWaiting; // called at each pause of the wait
+
     QList<Call> calls;
     InstallOutcome answer{
         true, false, 1, 1, {}, QStringLiteral("Se instaló 1 circular nueva en la colección.")};
