@@ -12,8 +12,24 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace {
+
+// Locks descriptor without waiting; closes it unless the lock is now held.
+InstallLock::Attempt lockOrClose(int descriptor, int *held)
+{
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
+        *held = descriptor;
+        return InstallLock::Attempt::Held;
+    }
+    const bool busy = errno == EWOULDBLOCK;
+    ::close(descriptor);
+    return busy ? InstallLock::Attempt::Busy : InstallLock::Attempt::Failed;
+}
+
+} // namespace
+
 InstallLock::InstallLock(const QString &collectionFolder)
-    : m_path(lockPathFor(collectionFolder))
+    : m_folder(collectionFolder)
 {
 }
 
@@ -28,18 +44,19 @@ InstallLock::Attempt InstallLock::tryLock()
         return Attempt::Held;
     }
     // Close-on-exec: a program started meanwhile must not keep the lock alive.
-    const int descriptor =
-        ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
+    const int folder =
+        ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
         return Attempt::Failed;
     }
-    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        const bool busy = errno == EWOULDBLOCK;
-        ::close(descriptor);
-        return busy ? Attempt::Busy : Attempt::Failed;
+    const Attempt attempt = lockOrClose(folder, &m_descriptor);
+    if (attempt != Attempt::Failed) {
+        return attempt;
     }
-    m_descriptor = descriptor;
-    return Attempt::Held;
+    // A file system that locks no folders (some network ones) locks a file all the same.
+    const int file = ::open(QFile::encodeName(lockPathFor(m_folder)).constData(),
+                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    return file < 0 ? Attempt::Failed : lockOrClose(file, &m_descriptor);
 }
 
 void InstallLock::unlock()

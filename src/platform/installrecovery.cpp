@@ -125,7 +125,9 @@ InstallRecovery recoverStagingFolders(const QString &collectionFolder)
 
 InstallRecovery recoverInterruptedInstall(const QString &collectionFolder)
 {
-    if (collectionFolder.isEmpty() || !QFileInfo(collectionFolder).isDir()) {
+    // A reader that cannot change the folder can neither finish nor undo anything in it.
+    const QFileInfo folder(collectionFolder);
+    if (collectionFolder.isEmpty() || !folder.isDir() || !folder.isWritable()) {
         return {};
     }
     InstallLock lock(collectionFolder);

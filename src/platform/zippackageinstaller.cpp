@@ -443,9 +443,7 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
                 break;
             }
             if (attempt == InstallLock::Attempt::Failed) {
-                throw Refusal{
-                    QStringLiteral("no se pudo reservar la colección para instalar (%1)")
-                        .arg(QDir::toNativeSeparators(InstallLock::lockPathFor(collectionFolder)))};
+                throw Refusal{QStringLiteral("no se pudo reservar la colección para instalar")};
             }
             if (wait && !wait()) {
                 throw Refusal{QStringLiteral("otra instalación en esta colección sigue en curso")};
