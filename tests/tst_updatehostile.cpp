@@ -352,14 +352,25 @@ private slots:
 
     void aPackageLargerThanAnnouncedIsStopped_data()
     {
-        QTest::addColumn<bool>("endless"); // streams without end, or declares its excess
-        QTest::newRow("endless stream") << true;
-        QTest::newRow("declares 10 MB") << false;
+        QTest::addColumn<bool>("endless"); // streams without end, or declares 10 MB
+        QTest::addColumn<QByteArray>("announced");
+        QTest::addColumn<QString>("reason");
+        const QString larger = QStringLiteral("el paquete es más grande de lo que anunció el "
+                                              "servidor");
+        QTest::newRow("endless stream") << true << QByteArray("20,0 KB") << larger;
+        QTest::newRow("declares 10 MB") << false << QByteArray("20,0 KB") << larger;
+        // More than any disk holds: nothing is asked of the server.
+        QTest::newRow("no room for it")
+            << true << QByteArray("8.000.000.000,0 MB")
+            << QStringLiteral("no hay espacio libre suficiente en el disco para el paquete (se "
+                              "necesitan 8000000001 MB)");
     }
 
     void aPackageLargerThanAnnouncedIsStopped()
     {
         QFETCH(bool, endless);
+        QFETCH(QByteArray, announced);
+        QFETCH(QString, reason);
         QTcpServer packages;
         QVERIFY(packages.listen(QHostAddress::LocalHost));
         QTimer feeder;
@@ -384,7 +395,8 @@ private slots:
         m_server->serve(QStringLiteral("/act/archivo.asp"),
                         "<html><body><p><a href='" + link +
                             "'>paquete.zip</a></p><p>El paquete de actualización contiene 1 "
-                            "circular (20,0 KB).</p></body></html>");
+                            "circular (" +
+                            announced + ").</p></body></html>");
         const QMap<QString, QByteArray> before = filesBelow(m_p->folder());
 
         frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
@@ -395,10 +407,10 @@ private slots:
         DownloadAnswerer answerer("saveButton");
         QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
         feeder.stop();
-        QCOMPARE(m_p->messages.texts(),
-                 QStringList{QStringLiteral("No se descargó el paquete de actualización: el "
-                                            "paquete es más grande de lo que anunció el "
-                                            "servidor.")});
+        QCOMPARE(
+            m_p->messages.texts(),
+            QStringList{
+                QStringLiteral("No se descargó el paquete de actualización: %1.").arg(reason)});
         QVERIFY(!form.installed());
         QTest::qWait(200);
         QCOMPARE(filesBelow(m_p->folder()), before); // no part of the file is left

@@ -187,13 +187,13 @@ void DownloadDialog::onDownloadRequested(QWebEngineDownloadRequest *download)
 
 bool DownloadDialog::roomFor(qint64 bytes)
 {
-    const QStorageInfo disk(QFileInfo(m_path.isEmpty() ? targetFolder() : m_path).absolutePath());
+    const QStorageInfo disk(m_path.isEmpty() ? targetFolder() : QFileInfo(m_path).absolutePath());
     if (disk.isValid() && disk.bytesAvailable() >= bytes) {
         return true;
     }
     fail(QStringLiteral("no hay espacio libre suficiente en el disco para el paquete (se "
                         "necesitan %1 MB)")
-             .arg(bytes / (1024 * 1024) + 1));
+             .arg((bytes + (1024 * 1024 - 1)) / (1024 * 1024)));
     return false;
 }
 
