@@ -18,6 +18,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
+#include <algorithm>
+
 namespace {
 // How long the server may take to start sending the file.
 constexpr int answerTimeoutMs = 60000;
@@ -114,6 +116,14 @@ DownloadDialog::DownloadDialog(const QString &link, std::optional<qint64> announ
     connect(&m_stalled, &QTimer::timeout, this, [this] {
         fail(QStringLiteral("se cortó la conexión con el servidor durante la descarga"));
     });
+    // The engine reports progress about once a second; from a near server that is hundreds
+    // of megabytes, so the file it writes is measured in between as well.
+    m_growth.setInterval(50);
+    connect(&m_growth, &QTimer::timeout, this, [this] {
+        if (broughtSoFar() > m_limit) {
+            failTooLarge();
+        }
+    });
     connect(m_save, &QPushButton::clicked, this, &DownloadDialog::save);
     connect(m_cancel, &QPushButton::clicked, this, &DownloadDialog::reject);
     connect(m_profile, &QWebEngineProfile::downloadRequested, this,
@@ -183,6 +193,18 @@ void DownloadDialog::onDownloadRequested(QWebEngineDownloadRequest *download)
     }
     download->accept();
     m_stalled.start();
+    m_growth.start();
+}
+
+qint64 DownloadDialog::broughtSoFar() const
+{
+    qint64 most = m_download ? m_download->receivedBytes() : 0;
+    // The engine writes under a name of its own until the download is complete.
+    for (const QString &path :
+         {m_path, m_path + QStringLiteral(".download"), m_path + QStringLiteral(".crdownload")}) {
+        most = std::max(most, QFileInfo(path).size());
+    }
+    return most;
 }
 
 bool DownloadDialog::roomFor(qint64 bytes)
@@ -252,6 +274,7 @@ void DownloadDialog::done(int result)
 {
     m_noAnswer.stop();
     m_stalled.stop();
+    m_growth.stop();
     if (m_download) {
         // What the engine still reports of the download is not this dialog's any more.
         disconnect(m_download, nullptr, this, nullptr);

@@ -43,6 +43,8 @@ private:
     // Whether bytes more fit on the disk of the target folder; fails the download when not.
     bool roomFor(qint64 bytes);
     void failTooLarge();
+    // The most the download has brought so far, by the engine's word or by the disk's.
+    qint64 broughtSoFar() const;
 
     QUrl m_url;
     QString m_name;
@@ -56,6 +58,8 @@ private:
     DownloadResult m_result;
     QTimer m_noAnswer;
     QTimer m_stalled;
+    // Watches the size of the file on the disk between the engine's reports.
+    QTimer m_growth;
     QLabel *m_status;
     QProgressBar *m_progress;
     QPushButton *m_save;
