@@ -335,10 +335,15 @@ public:
                syncToDisk(m_staging);
     }
 
-    // Puts back what was there before; false when something could not be.
-    bool undo() { return rollBackInstall(m_collection, m_staging, m_journal); }
-
-    std::size_t size() const { return m_journal.files.size(); }
+    // Puts back what was there before; false when something could not be. A commit mark
+    // goes first, so that a reader finding what is left never takes it for a finished install.
+    bool undo()
+    {
+        const QString mark = QDir(m_staging).filePath(InstallJournal::committedFile());
+        const bool unmarked = !pathPresent(mark) || QFile::remove(mark);
+        const bool putBack = rollBackInstall(m_collection, m_staging, m_journal);
+        return unmarked && putBack;
+    }
 
 private:
     static bool writeSynced(const QString &path, const QByteArray &bytes)
@@ -454,8 +459,9 @@ InstallOutcome ZipPackageInstaller::install(const QString &packagePath,
         }
         if (const InstallRecovery earlier = recoverStagingFolders(collectionFolder);
             !earlier.problems.isEmpty()) {
-            throw Refusal{QStringLiteral("una instalación anterior quedó a medias y no se pudo "
-                                         "deshacer")};
+            // The collection is not as it was before either: that is said.
+            throw UndoFailed{QStringLiteral("una instalación anterior quedó a medias y no se "
+                                            "pudo deshacer")};
         }
         if (!fitsInFreeSpace(total, m_seams.freeSpace(collectionFolder))) {
             throw Refusal{QStringLiteral("no hay espacio libre suficiente en el disco (se "
