@@ -1,5 +1,19 @@
 #include "collectioninterceptor.h"
 
+#include "pageconfinement.h"
+
+namespace {
+// Schemes the engine serves from itself (the PDF viewer's pages among them):
+// nothing of them leaves the machine.
+bool servedByEngine(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return scheme == QLatin1String("data") || scheme == QLatin1String("blob") ||
+           scheme == QLatin1String("about") || scheme == QLatin1String("chrome") ||
+           scheme == QLatin1String("chrome-extension") || scheme == QLatin1String("qrc");
+}
+} // namespace
+
 CollectionInterceptor::CollectionInterceptor(const Collection &collection, QObject *parent)
     : QWebEngineUrlRequestInterceptor(parent)
     , m_collection(collection)
@@ -28,8 +42,23 @@ QUrl CollectionInterceptor::resolve(const QUrl &url) const
 
 void CollectionInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
 {
-    const QUrl target = resolve(info.requestUrl());
-    if (target != info.requestUrl()) {
-        info.redirect(target);
+    const QUrl url = info.requestUrl();
+    if (url.scheme() == QLatin1String("file")) {
+        const QUrl target = resolve(url);
+        if (!collectionMayServe(m_collection, target)) {
+            info.block(true);
+        } else if (target != url) {
+            info.redirect(target);
+        }
+        return;
+    }
+    // A page's initiator is its origin ("file://" for every local page); the
+    // first party is the page on screen, which a frame's or a worker's
+    // request carries too.
+    const bool fromCollection =
+        info.initiator().scheme() == QLatin1String("file") || info.firstPartyUrl().isLocalFile();
+    if (fromCollection && !servedByEngine(url) &&
+        info.resourceType() != QWebEngineUrlRequestInfo::ResourceTypeMainFrame) {
+        info.block(true);
     }
 }

@@ -81,6 +81,14 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
 
     m_page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
     m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+    // Pages of the collection read its files and nothing of the network; the
+    // request interceptor keeps the files to the collection's folders. A script
+    // opens no window unless the reader just clicked, and then the page's
+    // navigation rules decide.
+    m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    m_page->watchReaderInput(m_view);
     m_view->setPage(m_page);
 
     connect(m_page, &BrowserPage::navigationRequested, this,
