@@ -108,8 +108,9 @@ private slots:
         QCOMPARE(installed.exitCode, 0);
         // Without the publisher's key nothing vouches for the package, and the outcome says so.
         QCOMPARE(installed.out.trimmed(),
-                 QStringLiteral("Se instalaron 2 circulares nuevas en la colección. No se pudo "
-                                "verificar que el paquete sea del publicador: esta instalación "
+                 QStringLiteral("Se instalaron 2 circulares nuevas en la colección:\n"
+                                "• Circular 4001\n• Circular 4002\n\nNo se pudo verificar que el "
+                                "paquete sea del publicador: esta instalación "
                                 "no tiene su clave pública (legisdis.pub)."));
         QCOMPARE(readAll(collection.filePath(QStringLiteral("circulares/4002.pdf"))),
                  testPdf("4002"));

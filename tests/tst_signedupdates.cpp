@@ -3,18 +3,24 @@
 #include "collectioncheck.h"
 #include "downloadanswerer.h"
 #include "frmactualiza.h"
+#include "frmbrowser.h"
 #include "packagetrust.h"
+#include "qtupdatefeed.h"
+#include "startupcheck.h"
 #include "testfiles.h"
 #include "testplatform.h"
 #include "testzip.h"
+#include "updatenotice.h"
 #include "updateserver.h"
 #include "verifycommand.h"
 #include "zippackageinstaller.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -67,6 +73,8 @@ private slots:
     void verifyNamesWhatDiffersFromTheCatalog();
     void theWindowTakesOnlyThePublishersPackages_data();
     void theWindowTakesOnlyThePublishersPackages();
+    void theStartupCheckTellsOfSignedNewsOnly_data();
+    void theStartupCheckTellsOfSignedNewsOnly();
 
 private:
     QString program() const { return m_root->filePath(QStringLiteral("programa")); }
@@ -379,7 +387,8 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
     const QString message = p.messages.shown.first().text;
     QCOMPARE(form.installed(), installs);
     if (installs) {
-        QCOMPARE(message, QStringLiteral("Se instaló 1 circular nueva en la colección."));
+        QCOMPARE(message,
+                 QStringLiteral("Se instaló 1 circular nueva en la colección:\n• Circular 1002"));
         QCOMPARE(readAll(QDir(p.folder()).filePath(QStringLiteral("circulares/1002.pdf"))),
                  testPdf("servida 1002"));
     } else {
@@ -388,6 +397,88 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
                  qPrintable(message));
         QCOMPARE(filesBelow(p.folder()), before);
     }
+}
+
+void TestSignedUpdates::theStartupCheckTellsOfSignedNewsOnly_data()
+{
+    QTest::addColumn<QStringList>("served"); // the circulars the server's catalog lists
+    QTest::addColumn<QString>("signingKey");
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<QString>("notice"); // empty: none shown
+    QTest::newRow("two new") << QStringList{QStringLiteral("1001"), QStringLiteral("1002"),
+                                            QStringLiteral("1003")}
+                             << QStringLiteral("editor") << true
+                             << QStringLiteral("Hay 2 circulares nuevas.");
+    QTest::newRow("nothing new") << QStringList{QStringLiteral("1001")} << QStringLiteral("editor")
+                                 << true << QString();
+    QTest::newRow("signed by another key")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("1002")} << QStringLiteral("intruso")
+        << true << QString();
+    QTest::newRow("server not there") << QStringList{QStringLiteral("1001"), QStringLiteral("1002")}
+                                      << QStringLiteral("editor") << false << QString();
+}
+
+void TestSignedUpdates::theStartupCheckTellsOfSignedNewsOnly()
+{
+    // The main window, started as a reader starts it, asks the reference server in the
+    // background and says so only for circulars the publisher signed and the reader lacks.
+    QFETCH(QStringList, served);
+    QFETCH(QString, signingKey);
+    QFETCH(bool, serverUp);
+    QFETCH(QString, notice);
+    QTemporaryDir folder;
+    Catalog catalog;
+    catalog.sequence = 4;
+    catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const QString &number : served) {
+        const QByteArray pdf = testPdf("servida " + number.toLatin1());
+        QVERIFY(writeAll(folder.filePath(number + QStringLiteral(".pdf")), pdf));
+        catalog.circulars.append(
+            CatalogCircular{number, QDate(2024, 2, 1), sha256(pdf), pdf.size(), {}, {}, number});
+    }
+    QVERIFY(writeAll(folder.filePath(QStringLiteral("catalogo.txt")), catalog.text()));
+    QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
+                      m_keys->filePath(signingKey + QStringLiteral(".key")), QStringLiteral("-m"),
+                      folder.filePath(QStringLiteral("catalogo.txt"))},
+                     folder.path()));
+    auto server = std::make_unique<UpdateServer>(folder.path());
+    QVERIFY(server->listen());
+    const QUrl base = server->baseUrl();
+    if (!serverUp) {
+        server.reset(); // nothing listens at its address any more
+    }
+
+    TestPlatform p;
+    p.writeFile(QStringLiteral("circulares/1001.pdf"), testPdf("servida 1001"));
+    QVERIFY(QFile::copy(m_keys->filePath(QStringLiteral("editor.pub")),
+                        QDir(p.folder()).filePath(QStringLiteral("legisdis.pub"))));
+    p.writeSettings("[http]\r\nactualizacion=" + base.toString().toUtf8() + "\r\n");
+    QtUpdateFeed feed(ProxyRecord{ProxyAccess::Direct, {}, {}});
+    p.updateFeed = &feed;
+    const QMap<QString, QByteArray> before = filesBelow(p.folder());
+
+    for (int start = 0; start < 2; ++start) {
+        frmBrowser window(p.withFakeBrowser(), Collection(p.folder()));
+        QSignalSpy finished(window.findChild<StartupCheck *>(), &StartupCheck::finished);
+        QVERIFY(window.Form_Load());
+        window.show();
+        // The start-up waits for nothing: the check runs once the window is up.
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(window.notice->isVisible(), !notice.isEmpty() && start == 0);
+        if (start == 0 && !notice.isEmpty()) {
+            QCOMPARE(window.notice->lblAviso->text(), notice);
+        }
+        // Once a day: the second start of the day tells nothing more.
+        QVERIFY2(p.messages.shown.isEmpty(), qPrintable(p.messages.texts().join(u'\n')));
+    }
+    // A check installs nothing.
+    QMap<QString, QByteArray> after = filesBelow(p.folder());
+    after.remove(QStringLiteral("legisdis.ini"));
+    after.remove(QStringLiteral("pagina/circulares.htm"));
+    QMap<QString, QByteArray> expected = before;
+    expected.remove(QStringLiteral("legisdis.ini"));
+    QCOMPARE(after.keys(), expected.keys());
 }
 
 QTEST_MAIN(TestSignedUpdates)

@@ -2,7 +2,9 @@
 #include "frmbrowser.h"
 
 #include "connectivityprobe.h"
+#include "indexrefresh.h"
 #include "messageboxes.h"
+#include "updatecontract.h"
 #include "utility.h"
 #include "windowtexts.h"
 
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolBar>
+#include <QUrl>
 
 namespace {
 constexpr int keyEnter = 13;
@@ -76,6 +79,12 @@ void frmBrowser::WebBrowser1_CommandStateChange(int command, bool enable)
 void frmBrowser::WebBrowser1_DocumentComplete(const QString &address)
 {
     txtURL->setText(address);
+    // The reader has now seen what the index lists: the next one marks only later arrivals.
+    const QUrl url = QUrl::fromUserInput(address);
+    if (url.isLocalFile() &&
+        m_collection.relativePathOf(url.toLocalFile()) == UpdateContract::indexPage) {
+        markCircularsSeen(m_collection);
+    }
 }
 
 void frmBrowser::WebBrowser1_StatusTextChange(const QString &text)

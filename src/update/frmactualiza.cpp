@@ -1,5 +1,7 @@
 #include "frmactualiza.h"
 
+#include "indexrefresh.h"
+
 #include "connectivityprobe.h"
 #include "dialogkeys.h"
 #include "download.h"
@@ -7,6 +9,7 @@
 #include "packageinstaller.h"
 #include "packagetrust.h"
 #include "placement.h"
+#include "startupcheck.h"
 #include "twips.h"
 #include "updatecheck.h"
 #include "updatecontract.h"
@@ -15,6 +18,7 @@
 #include "windowtexts.h"
 #include "wrappingbutton.h"
 
+#include <QCheckBox>
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -55,6 +59,10 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
                    "Label1");
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    chkAviso =
+        named(new QCheckBox(QStringLiteral("A&visar al iniciar si hay circulares nuevas"), this),
+              "chkAviso");
+    chkAviso->setChecked(StartupCheck::enabled(m_services.profile, m_collection.programFolder()));
 
     Twips::setFixedClientSize(this, 6330, 4440);
     Twips::place(Frame1, 1440, 240, 3255, 2175);
@@ -64,6 +72,7 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     Twips::place(wbrowserAct, 1320, 360, 3015, 2175);
     Twips::place(wbrEjecutable, 120, 3360, 6135, 975);
     Twips::place(Label1, 120, 2760, 6135, 735);
+    Twips::place(chkAviso, 1440, 2430, 4815, 315);
     wbrowserAct->setVisible(false);
     wbrEjecutable->setVisible(false);
 
@@ -80,6 +89,7 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     setTabOrder(wbrEjecutable, btnActualiza);
     setTabOrder(btnActualiza, btnOK);
     setTabOrder(btnOK, listVersion);
+    setTabOrder(listVersion, chkAviso);
     DialogKeys::install(this); // no cancel button: Escape leaves the window open
 
     connect(wbrowserAct, &WebBrowser::BeforeNavigate2, this,
@@ -88,6 +98,12 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
             &frmActualiza::wbrowserAct_NavigateComplete2);
     connect(btnOK, &QPushButton::clicked, this, &frmActualiza::btnOK_Click);
     connect(btnActualiza, &QPushButton::clicked, this, &frmActualiza::btnActualiza_Click);
+    connect(chkAviso, &QCheckBox::toggled, this, [this](bool on) {
+        if (!StartupCheck::setEnabled(m_services.profile, m_collection.programFolder(), on)) {
+            inform(QStringLiteral("No se pudo guardar esta preferencia en el archivo de "
+                                  "configuración."));
+        }
+    });
     connect(wbrEjecutable, &WebBrowser::DownloadRequested, this,
             &frmActualiza::wbrEjecutable_DownloadRequested);
 
@@ -249,12 +265,20 @@ void frmActualiza::downloadAndInstall(const QString &link)
     // The package is installed, never run: it may carry only documents of the collection.
     switch (download.status) {
     case DownloadResult::Status::Saved: {
+        const QSet<QString> before = collectionCirculars(m_collection);
         const InstallOutcome outcome = m_services.packageInstaller.install(
             download.path, folder, trustFor(m_collection, QDate::currentDate()));
         // The package was saved only to be installed; it is not part of the collection.
         QFile::remove(download.path);
         m_installed = outcome.installed;
-        inform(outcome.message + remainingText());
+        const InstallNews news = installNews(m_collection, before, outcome);
+        if (news.circulars.isEmpty()) {
+            inform(news.message + remainingText());
+        } else {
+            m_openIndex = m_services.messages.offer(
+                this, news.message + remainingText(), MessageIcon::Information,
+                WindowTexts::messageTitle(), QStringLiteral("Ver circulares nuevas"));
+        }
         break;
     }
     case DownloadResult::Status::Cancelled:

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -29,6 +30,8 @@ public:
 
     // Whether a package was installed into the collection while the window was open.
     bool installed() const { return m_installed; }
+    // Whether the reader asked to see the circulars the install brought.
+    bool openIndexRequested() const { return m_openIndex; }
 
     // The address the hidden browser was last sent to on the server: the list
     // page, then the request.
@@ -41,6 +44,8 @@ public:
     WebBrowser *wbrowserAct;
     WebBrowser *wbrEjecutable;
     QLabel *Label1;
+    // Whether the program asks the server for new circulars when it starts.
+    QCheckBox *chkAviso;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -67,4 +72,5 @@ private:
     // Missing circulars that did not fit into the request: the next check asks for them.
     qsizetype m_notRequested = 0;
     bool m_installed = false;
+    bool m_openIndex = false;
 };
