@@ -162,7 +162,7 @@ private slots:
         QStringList locations;
         for (const QString &line : lines) {
             const QStringList fields = line.split(u'\t');
-            QCOMPARE(fields.size(), 3);
+            QCOMPARE(fields.size(), 4);
             locations.append(fields[0]);
             QVERIFY2(fields[2].contains(QStringLiteral("tokenizados")), qPrintable(line));
         }

@@ -6,8 +6,10 @@
 #include "frmbrowser.h"
 #include "packagetrust.h"
 #include "qtupdatefeed.h"
+#include "searchcommand.h"
 #include "startupcheck.h"
 #include "testfiles.h"
+#include "testpdf.h"
 #include "testplatform.h"
 #include "testzip.h"
 #include "updatenotice.h"
@@ -75,6 +77,7 @@ private slots:
     void theWindowTakesOnlyThePublishersPackages();
     void theStartupCheckTellsOfSignedNewsOnly_data();
     void theStartupCheckTellsOfSignedNewsOnly();
+    void aSearchSaysWhenACircularWasRepealed();
 
 private:
     QString program() const { return m_root->filePath(QStringLiteral("programa")); }
@@ -479,6 +482,57 @@ void TestSignedUpdates::theStartupCheckTellsOfSignedNewsOnly()
     QMap<QString, QByteArray> expected = before;
     expected.remove(QStringLiteral("legisdis.ini"));
     QCOMPARE(after.keys(), expected.keys());
+}
+
+void TestSignedUpdates::aSearchSaysWhenACircularWasRepealed()
+{
+    // The collection's signed catalog says that 1006 repeals 1002 and 1004 amends 1003.
+    Catalog catalog;
+    catalog.sequence = 5;
+    catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const char *number : {"1002", "1003", "1004", "1006"}) {
+        const QString name = QString::fromLatin1(number);
+        const QString path =
+            program() + QStringLiteral("/circulares/") + name + QStringLiteral(".pdf");
+        QVERIFY(writeTestPdf(path, {QStringLiteral("Horario de negociación, circular ") + name}));
+        const QByteArray pdf = readAll(path);
+        catalog.circulars.append(CatalogCircular{name,
+                                                 QDate(2024, 3, 4),
+                                                 sha256(pdf),
+                                                 pdf.size(),
+                                                 {},
+                                                 {},
+                                                 QStringLiteral("Circular ") + name});
+    }
+    catalog.circulars[2].amends = QStringList{QStringLiteral("1003")};
+    catalog.circulars[3].repeals = QStringList{QStringLiteral("1002")};
+    QVERIFY(writeAll(program() + QStringLiteral("/catalogo.txt"), catalog.text()));
+    QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
+                      m_keys->filePath(QStringLiteral("editor.key")), QStringLiteral("-m"),
+                      program() + QStringLiteral("/catalogo.txt")},
+                     program()));
+    QVERIFY(QFile::remove(program() + QStringLiteral("/circulares/1001.pdf")));
+
+    QString text;
+    QString errors;
+    QTextStream out(&text);
+    QTextStream err(&errors);
+    QCOMPARE(runSearchCommand(Collection(program()), m_root->filePath(QStringLiteral("indice")),
+                              QStringLiteral("negociación"), out, err),
+             0);
+    QMap<QString, QString> status; // by circular
+    for (const QString &line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(u'\t');
+        QCOMPARE(fields.size(), 4);
+        status.insert(fields[0].section(u'#', 0, 0), fields[3]);
+    }
+    const QMap<QString, QString> expected{
+        {QStringLiteral("circulares/1002.pdf"), QStringLiteral("Derogada por la Circular 1006")},
+        {QStringLiteral("circulares/1003.pdf"), QStringLiteral("Modificada por la Circular 1004")},
+        {QStringLiteral("circulares/1004.pdf"), QStringLiteral("Vigente")},
+        {QStringLiteral("circulares/1006.pdf"), QStringLiteral("Vigente")},
+    };
+    QCOMPARE(status, expected);
 }
 
 QTEST_MAIN(TestSignedUpdates)

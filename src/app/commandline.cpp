@@ -27,8 +27,9 @@ struct Options {
     QCommandLineOption search{
         QStringList{QStringLiteral("search")},
         QStringLiteral("Busca TEXTO en la colección, sin ventana: una línea por resultado, los "
-                       "mejores primero (ruta[#page=N], título y fragmento, separados por "
-                       "tabuladores), y termina."),
+                       "mejores primero (ruta[#page=N], título, fragmento y el estado de la "
+                       "circular según el catálogo firmado, separados por tabuladores), y "
+                       "termina."),
         QStringLiteral("TEXTO")};
     QCommandLineOption verify{
         QStringList{QStringLiteral("verify")},

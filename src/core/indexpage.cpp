@@ -1,5 +1,8 @@
 #include "indexpage.h"
 
+#include "packagetrust.h"
+#include "updatecontract.h"
+
 #include <QHash>
 #include <QUrl>
 
@@ -248,4 +251,30 @@ QString newCircularsText(const QStringList &numbers, const QHash<QString, QStrin
         text += QStringLiteral("\ny %1 más").arg(sorted.size() - named);
     }
     return text;
+}
+
+QHash<QString, QString> collectionStatuses(const Collection &collection)
+{
+    QHash<QString, QString> statuses;
+    const PackageTrust trust = trustFor(collection, QDate::currentDate());
+    if (!trust.key) {
+        return statuses;
+    }
+    if (const std::optional<Catalog> catalog = acceptedCatalog(collection, *trust.key)) {
+        for (const CatalogCircular &circular : catalog->circulars) {
+            statuses.insert(circular.number, statusText(circularStatus(*catalog, circular.number)));
+        }
+    }
+    return statuses;
+}
+
+QString circularNumberOf(const QString &relativePath)
+{
+    const QString folder = UpdateContract::circularsFolder + u'/';
+    if (!relativePath.startsWith(folder) ||
+        !relativePath.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive) ||
+        relativePath.indexOf(u'/', folder.size()) >= 0) {
+        return {};
+    }
+    return relativePath.mid(folder.size(), relativePath.size() - folder.size() - 4);
 }

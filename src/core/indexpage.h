@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog.h"
+#include "collection.h"
 
 #include <QDate>
 #include <QList>
@@ -41,6 +42,14 @@ QString statusText(const CircularStatus &status);
 QString circularIndexPage(const std::optional<Catalog> &catalog,
                           const QList<PresentCircular> &present,
                           const std::optional<QSet<QString>> &seen);
+
+// The status of every circular the newest catalog collection accepted lists, as
+// statusText says it, by number; empty without the publisher's key or an accepted catalog.
+QHash<QString, QString> collectionStatuses(const Collection &collection);
+
+// The number of the circular at relativePath ("circulares/1002.pdf" gives "1002"); empty
+// for any other file.
+QString circularNumberOf(const QString &relativePath);
 
 // The outcome's opening for circulars that were not in the collection before: number and
 // title of up to ten, then how many more; titles holds what is known by number.
