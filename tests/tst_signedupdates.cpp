@@ -20,6 +20,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -356,13 +357,14 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
     for (const char *number : {"1001", "1002"}) {
         const QByteArray pdf = testPdf(QByteArray("servida ") + number);
         QVERIFY(writeAll(served.filePath(QLatin1String(number) + QStringLiteral(".pdf")), pdf));
-        catalog.circulars.append(CatalogCircular{QString::fromLatin1(number),
-                                                 QDate(2024, 2, 1),
-                                                 sha256(pdf),
-                                                 pdf.size(),
-                                                 {},
-                                                 {},
-                                                 QString()});
+        catalog.circulars.append(
+            CatalogCircular{QString::fromLatin1(number),
+                            QDate(2024, 2, 1),
+                            sha256(pdf),
+                            pdf.size(),
+                            {},
+                            {},
+                            QStringLiteral("Título de ") + QLatin1String(number)});
     }
     QVERIFY(writeAll(served.filePath(QStringLiteral("catalogo.txt")), catalog.text()));
     QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
@@ -378,11 +380,19 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
                         QDir(p.folder()).filePath(QStringLiteral("legisdis.pub"))));
     p.writeSettings("[http]\r\nactualizacion=" + server.baseUrl().toString().toUtf8() + "\r\n");
     const QMap<QString, QByteArray> before = filesBelow(p.folder());
+    QtUpdateFeed feed(ProxyRecord{ProxyAccess::Direct, {}, {}});
+    p.updateFeed = &feed;
     frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
     form.show();
     QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), 30000);
     QTest::mouseClick(form.btnOK, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), 30000);
+    // The list names what the publisher signed; the request asks by number all the same.
+    QCOMPARE(form.listVersion->count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        form.listVersion->item(0)->text(),
+        installs ? QStringLiteral("1002 — Título de 1002") : QStringLiteral("1002"), 30000);
+    QVERIFY(form.actURL.endsWith(QLatin1String("Numeros=1002")));
     DownloadAnswerer answerer("saveButton");
     QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
 
@@ -391,7 +401,8 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
     QCOMPARE(form.installed(), installs);
     if (installs) {
         QCOMPARE(message,
-                 QStringLiteral("Se instaló 1 circular nueva en la colección:\n• Circular 1002"));
+                 QStringLiteral("Se instaló 1 circular nueva en la colección:\n• Circular 1002: "
+                                "Título de 1002"));
         QCOMPARE(readAll(QDir(p.folder()).filePath(QStringLiteral("circulares/1002.pdf"))),
                  testPdf("servida 1002"));
     } else {

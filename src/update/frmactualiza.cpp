@@ -13,6 +13,7 @@
 #include "twips.h"
 #include "updatecheck.h"
 #include "updatecontract.h"
+#include "updatefeed.h"
 #include "utility.h"
 #include "widgetnames.h"
 #include "windowtexts.h"
@@ -25,9 +26,16 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
+#include <QUrl>
 
 #include <utility>
+
+namespace {
+// Where a list item keeps the identifier the server gave, its text being for the reader.
+constexpr int identifierRole = Qt::UserRole;
+} // namespace
 
 frmActualiza::frmActualiza(PlatformServices services, const Collection &collection, QWidget *owner)
     : QDialog(owner,
@@ -118,6 +126,54 @@ void frmActualiza::Form_Load()
         ReadIniValue(m_services.profile, SettingsPath(m_collection.programFolder()),
                      QStringLiteral("http"), QStringLiteral("actualizacion"), QStringLiteral("?"));
     askForTheList();
+    askForTheTitles();
+}
+
+void frmActualiza::askForTheTitles()
+{
+    const QUrl address(m_prefix + UpdateContract::catalogFile);
+    if (!address.isValid() ||
+        (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https"))) {
+        return;
+    }
+    QPointer<frmActualiza> self(this);
+    m_services.updateFeed.fetch(address, maxCatalogBytes, [self](std::optional<QByteArray> text) {
+        if (!self || !text) {
+            return;
+        }
+        self->m_services.updateFeed.fetch(
+            QUrl(self->m_prefix + UpdateContract::catalogSignatureFile), maxSignatureBytes,
+            [self, text](std::optional<QByteArray> signature) {
+                if (self && signature) {
+                    self->catalogArrived(*text, *signature);
+                }
+            });
+    });
+}
+
+void frmActualiza::catalogArrived(const QByteArray &text, const QByteArray &signature)
+{
+    // Only what the publisher signed names a circular.
+    const PackageTrust trust = trustFor(m_collection, QDate::currentDate());
+    QString reason;
+    const std::optional<Catalog> catalog =
+        trust.key ? vouchedCatalog(trust, text, signature, {}, &reason) : std::nullopt;
+    if (!catalog) {
+        return;
+    }
+    for (const CatalogCircular &circular : catalog->circulars) {
+        m_titles.insert(circular.number, circular.title.simplified());
+    }
+    for (int row = 0; row < listVersion->count(); ++row) {
+        QListWidgetItem *item = listVersion->item(row);
+        item->setText(itemText(item->data(identifierRole).toString()));
+    }
+}
+
+QString frmActualiza::itemText(const QString &identifier) const
+{
+    const QString title = m_titles.value(identifier.trimmed());
+    return title.isEmpty() ? identifier : identifier + QStringLiteral(" — ") + title;
 }
 
 void frmActualiza::askForTheList()
@@ -209,7 +265,11 @@ void frmActualiza::checkList()
             local += localCircularNames(QDir(folder).filePath(UpdateContract::circularsFolder));
         }
     }
-    listVersion->addItems(missingCirculars(splitServerList(listText), local));
+    for (const QString &identifier : missingCirculars(splitServerList(listText), local)) {
+        auto *item = new QListWidgetItem(listVersion);
+        item->setData(identifierRole, identifier);
+        item->setText(itemText(identifier));
+    }
     btnOK->setEnabled(false);
     if (listVersion->count() == 0) {
         inform(QStringLiteral("A la fecha su programa está actualizado"));
@@ -217,7 +277,7 @@ void frmActualiza::checkList()
     }
     QStringList missing;
     for (int row = 0; row < listVersion->count(); ++row) {
-        missing.append(listVersion->item(row)->text());
+        missing.append(listVersion->item(row)->data(identifierRole).toString());
     }
     // A server takes addresses of a few kilobytes: the request carries the
     // first circulars that fit, and the next check asks for the rest.

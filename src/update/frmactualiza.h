@@ -4,6 +4,7 @@
 #include "platformservices.h"
 
 #include <QDialog>
+#include <QHash>
 
 class QCheckBox;
 class QGroupBox;
@@ -57,6 +58,11 @@ private:
     // Compares the list page on show with the collection and sends the request.
     void checkList();
     void inform(const QString &text);
+    // Fetches the server's signed catalog for the titles of the circulars listed.
+    void askForTheTitles();
+    void catalogArrived(const QByteArray &text, const QByteArray &signature);
+    // An identifier, with its title where the server's catalog gives one.
+    QString itemText(const QString &identifier) const;
     QString firstLink() const;
     void downloadAndInstall(const QString &link);
     QString remainingText() const;
@@ -73,4 +79,5 @@ private:
     qsizetype m_notRequested = 0;
     bool m_installed = false;
     bool m_openIndex = false;
+    QHash<QString, QString> m_titles; // by circular, from the server's signed catalog
 };
