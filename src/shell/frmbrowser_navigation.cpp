@@ -9,6 +9,7 @@
 #include "windowtexts.h"
 
 #include <QAction>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolBar>
@@ -64,6 +65,14 @@ void frmBrowser::WebBrowser1_BeforeNavigate2(const QString &address, bool *cance
             Qt::QueuedConnection);
     }
     mnuSave->setEnabled(address.right(3) != QLatin1String("pdf"));
+    // The reader opens the circular index: what it lists now counts as seen, so that the
+    // next one marks only what arrives later.
+    const QUrl url = QUrl::fromUserInput(address);
+    if (!*cancel && url.isLocalFile() &&
+        m_collection.relativePathOf(QDir::cleanPath(url.toLocalFile())) ==
+            UpdateContract::indexPage) {
+        markCircularsSeen(m_collection);
+    }
 }
 
 void frmBrowser::WebBrowser1_CommandStateChange(int command, bool enable)
@@ -79,12 +88,6 @@ void frmBrowser::WebBrowser1_CommandStateChange(int command, bool enable)
 void frmBrowser::WebBrowser1_DocumentComplete(const QString &address)
 {
     txtURL->setText(address);
-    // The reader has now seen what the index lists: the next one marks only later arrivals.
-    const QUrl url = QUrl::fromUserInput(address);
-    if (url.isLocalFile() &&
-        m_collection.relativePathOf(url.toLocalFile()) == UpdateContract::indexPage) {
-        markCircularsSeen(m_collection);
-    }
 }
 
 void frmBrowser::WebBrowser1_StatusTextChange(const QString &text)
