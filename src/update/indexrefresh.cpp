@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QPdfDocument>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -128,6 +129,9 @@ QSet<QString> collectionCirculars(const Collection &collection)
 
 bool writeCircularIndex(const Collection &collection)
 {
+    // The start-up's refresh and an install may both write the page; one at a time.
+    static QMutex writing;
+    const QMutexLocker lock(&writing);
     const std::optional<Catalog> catalog = collectionCatalog(collection);
     const QString html =
         circularIndexPage(catalog, presentCirculars(collection, catalog), readSeen(collection));
@@ -145,8 +149,9 @@ void refreshCircularIndex(const Collection &collection)
         writeSeen(collection, collectionCirculars(collection));
     }
     const QFileInfo page(pagePath(collection));
+    // A change in the same instant as the page counts as after it.
     bool stale =
-        !page.isFile() || QFileInfo(seenPath(collection)).lastModified() > page.lastModified();
+        !page.isFile() || QFileInfo(seenPath(collection)).lastModified() >= page.lastModified();
     for (const QString &folder : {collection.programFolder(), collection.userFolder()}) {
         if (stale || folder.isEmpty()) {
             continue;
@@ -155,7 +160,7 @@ void refreshCircularIndex(const Collection &collection)
         for (const QString &name :
              {QString(UpdateContract::catalogFile), QString(UpdateContract::circularsFolder)}) {
             const QFileInfo source(dir.filePath(name));
-            stale = stale || (source.exists() && source.lastModified() > page.lastModified());
+            stale = stale || (source.exists() && source.lastModified() >= page.lastModified());
         }
     }
     if (stale) {
