@@ -167,6 +167,7 @@ void frmActualiza::catalogArrived(const QByteArray &text, const QByteArray &sign
     for (int row = 0; row < listVersion->count(); ++row) {
         QListWidgetItem *item = listVersion->item(row);
         item->setText(itemText(item->data(identifierRole).toString()));
+        item->setToolTip(item->text());
     }
 }
 
@@ -269,6 +270,7 @@ void frmActualiza::checkList()
         auto *item = new QListWidgetItem(listVersion);
         item->setData(identifierRole, identifier);
         item->setText(itemText(identifier));
+        item->setToolTip(item->text()); // the list is narrow; a title is read whole here
     }
     btnOK->setEnabled(false);
     if (listVersion->count() == 0) {

@@ -342,6 +342,7 @@ int main(int argc, char *argv[])
 
     // --- The main window ---------------------------------------------------------------
     frmBrowser window(services, programFolder);
+    window.setStartupCheck(false);
     if (!window.Form_Load()) {
         say(QStringLiteral("another instance runs on %1").arg(programFolder));
         return 1;
