@@ -229,43 +229,6 @@ private slots:
         const QString index = folder.filePath(QStringLiteral("pagina/circulares.htm"));
         QVERIFY(QFile::exists(index));
     }
-
-    // "Nueva" stays on what an install brought until the reader opens the index.
-    void newUntilTheIndexIsOpened()
-    {
-        QTemporaryDir folder;
-        QTemporaryDir work;
-        QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("circulares"))));
-        QFile old(folder.filePath(QStringLiteral("circulares/1001.pdf")));
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write(testPdf("1001")) > 0);
-        old.close();
-        const Collection collection(folder.path());
-        const auto page = [&folder] {
-            QFile file(folder.filePath(QStringLiteral("pagina/circulares.htm")));
-            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-        };
-
-        refreshCircularIndex(collection); // the first start: what is there is known
-        QVERIFY(!rowOf(page(), QStringLiteral("1001")).isEmpty());
-        QVERIFY(!page().contains(QStringLiteral("Nueva")));
-
-        const QString package = work.filePath(QStringLiteral("p.zip"));
-        QVERIFY(writeTestZip(package, {{"circulares/1002.pdf", testPdf("1002")}}));
-        const QSet<QString> before = collectionCirculars(collection);
-        ZipPackageInstaller installer;
-        PackageTrust trust;
-        trust.today = QDate::currentDate();
-        installNews(collection, before, installer.install(package, folder.path(), trust));
-        QVERIFY(rowOf(page(), QStringLiteral("1002")).contains(QStringLiteral("Nueva")));
-        QVERIFY(!rowOf(page(), QStringLiteral("1001")).contains(QStringLiteral("Nueva")));
-
-        refreshCircularIndex(collection); // a later start, the index not opened yet
-        QVERIFY(rowOf(page(), QStringLiteral("1002")).contains(QStringLiteral("Nueva")));
-
-        markCircularsSeen(collection);
-        refreshCircularIndex(collection);
-        QVERIFY2(!page().contains(QStringLiteral("Nueva")), qPrintable(page()));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestIndexPage)

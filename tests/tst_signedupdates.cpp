@@ -4,6 +4,7 @@
 #include "downloadanswerer.h"
 #include "frmactualiza.h"
 #include "frmbrowser.h"
+#include "indexrefresh.h"
 #include "packagetrust.h"
 #include "qtupdatefeed.h"
 #include "searchcommand.h"
@@ -79,6 +80,7 @@ private slots:
     void theStartupCheckTellsOfSignedNewsOnly_data();
     void theStartupCheckTellsOfSignedNewsOnly();
     void aSearchSaysWhenACircularWasRepealed();
+    void newUntilTheIndexIsOpened();
 
 private:
     QString program() const { return m_root->filePath(QStringLiteral("programa")); }
@@ -544,6 +546,55 @@ void TestSignedUpdates::aSearchSaysWhenACircularWasRepealed()
         {QStringLiteral("circulares/1006.pdf"), QStringLiteral("Vigente")},
     };
     QCOMPARE(status, expected);
+}
+
+// "Nueva" stays on a circular that arrived until the reader opens the index, start after
+// start, as the collection's signed catalog describes it.
+void TestSignedUpdates::newUntilTheIndexIsOpened()
+{
+    Catalog catalog;
+    catalog.sequence = 2;
+    catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const char *number : {"1001", "1002"}) {
+        catalog.circulars.append(
+            CatalogCircular{QString::fromLatin1(number),
+                            QDate(2024, 1, 15),
+                            sha256(testPdf(number)),
+                            10,
+                            {},
+                            {},
+                            QStringLiteral("Título %1").arg(QLatin1String(number))});
+    }
+    QVERIFY(writeAll(program() + QStringLiteral("/catalogo.txt"), catalog.text()));
+    QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
+                      m_keys->filePath(QStringLiteral("editor.key")), QStringLiteral("-m"),
+                      program() + QStringLiteral("/catalogo.txt")},
+                     program()));
+    const Collection collection(program());
+    const auto row = [this](const char *number) {
+        const QString page =
+            QString::fromUtf8(readAll(program() + QStringLiteral("/pagina/circulares.htm")));
+        const qsizetype at = page.indexOf(
+            QStringLiteral("<tr><td><a href=\"../circulares/%1.pdf\">").arg(QLatin1String(number)));
+        return at < 0 ? QString() : page.mid(at, page.indexOf(QLatin1String("</tr>"), at) - at);
+    };
+
+    refreshCircularIndex(collection); // the first start: what is there is known
+    QVERIFY(row("1001").contains(QStringLiteral("Título 1001")));
+    QVERIFY(!row("1001").contains(QStringLiteral("Nueva")));
+    QVERIFY(row("1002").isEmpty());
+
+    QVERIFY(writeAll(program() + QStringLiteral("/circulares/1002.pdf"), testPdf("1002")));
+    refreshCircularIndex(collection); // a later start: 1002 arrived meanwhile
+    QVERIFY(row("1002").contains(QStringLiteral("Nueva")));
+    QVERIFY(!row("1001").contains(QStringLiteral("Nueva")));
+    refreshCircularIndex(collection); // and another, the index not opened yet
+    QVERIFY(row("1002").contains(QStringLiteral("Nueva")));
+
+    markCircularsSeen(collection);
+    refreshCircularIndex(collection);
+    QVERIFY(!row("1002").isEmpty());
+    QVERIFY(!row("1002").contains(QStringLiteral("Nueva")));
 }
 
 QTEST_MAIN(TestSignedUpdates)

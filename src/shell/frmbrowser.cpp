@@ -30,7 +30,6 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
-#include <QThreadPool>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -245,11 +244,8 @@ bool frmBrowser::Form_Load()
     if (show == QLatin1String("1")) {
         openFirstRunPrompt();
     }
-    // The index page follows the catalog and the circulars the collection holds. Without
-    // a catalog each circular's title is read from its file, which takes a while for a
-    // large collection: the start does not wait for it.
-    QThreadPool::globalInstance()->start(
-        [collection = m_collection] { refreshCircularIndex(collection); });
+    // The index page follows the catalog and the circulars the collection holds.
+    refreshCircularIndex(m_collection);
     WebBrowser1->Navigate2(m_initPage);
     reindexCollection();
     startQuietCheck();

@@ -96,8 +96,10 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     setTabOrder(wbrowserAct, wbrEjecutable);
     setTabOrder(wbrEjecutable, btnActualiza);
     setTabOrder(btnActualiza, btnOK);
-    setTabOrder(btnOK, listVersion);
-    setTabOrder(listVersion, chkAviso);
+    // The check box lies below the frame: it is reached after the buttons and before the
+    // list, which reads first, so that the keyboard follows the reading order round.
+    setTabOrder(btnOK, chkAviso);
+    setTabOrder(chkAviso, listVersion);
     DialogKeys::install(this); // no cancel button: Escape leaves the window open
 
     connect(wbrowserAct, &WebBrowser::BeforeNavigate2, this,

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QPdfDocument>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -127,12 +126,10 @@ QSet<QString> collectionCirculars(const Collection &collection)
     return numbers;
 }
 
-bool writeCircularIndex(const Collection &collection)
+namespace {
+
+bool writePage(const Collection &collection, const std::optional<Catalog> &catalog)
 {
-    // The start-up's refresh and an install may both write the page; one at a time.
-    static QMutex writing;
-    const QMutexLocker lock(&writing);
-    const std::optional<Catalog> catalog = collectionCatalog(collection);
     const QString html =
         circularIndexPage(catalog, presentCirculars(collection, catalog), readSeen(collection));
     const QString path = pagePath(collection);
@@ -141,6 +138,13 @@ bool writeCircularIndex(const Collection &collection)
     }
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(html.toUtf8()) >= 0 && file.commit();
+}
+
+} // namespace
+
+bool writeCircularIndex(const Collection &collection)
+{
+    return writePage(collection, collectionCatalog(collection));
 }
 
 void refreshCircularIndex(const Collection &collection)
@@ -163,8 +167,14 @@ void refreshCircularIndex(const Collection &collection)
             stale = stale || (source.exists() && source.lastModified() >= page.lastModified());
         }
     }
-    if (stale) {
-        writeCircularIndex(collection);
+    if (!stale) {
+        return;
+    }
+    // Only the publisher's catalog is rewritten at start-up: it names every circular, so no
+    // file need be read for its title. Without one the page is the one the last install
+    // wrote.
+    if (const std::optional<Catalog> catalog = collectionCatalog(collection)) {
+        writePage(collection, catalog);
     }
 }
 

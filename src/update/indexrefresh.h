@@ -19,9 +19,10 @@ QSet<QString> collectionCirculars(const Collection &collection);
 // Writes the index page; false when it could not be written.
 bool writeCircularIndex(const Collection &collection);
 
-// At start-up: rewrites the page when the install folder has none yet, or when a catalog,
-// the circulars or what the reader has seen changed after it was written. Remembers the
-// circulars present as seen the first time, so that what later installs bring is new.
+// At start-up, where the collection has accepted a catalog: rewrites the page when the
+// install folder has none yet, or when a catalog, the circulars or what the reader has seen
+// changed after it was written. Remembers the circulars present as seen the first time, so
+// that what later installs bring is new.
 void refreshCircularIndex(const Collection &collection);
 
 // The reader opened the index: what the collection holds now counts as seen.
