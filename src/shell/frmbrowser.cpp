@@ -15,6 +15,7 @@
 #include "searchtools.h"
 #include "twips.h"
 #include "updatecontract.h"
+#include "updatenotice.h"
 #include "utility.h"
 #include "windowtexts.h"
 
@@ -345,6 +346,7 @@ void frmBrowser::mnuCirculares_Click()
     updates.exec();
     // New circulars and an updated index show at once.
     if (updates.installed()) {
+        notice->hide(); // what it announced may have come now; tomorrow's check tells again
         if (updates.openIndexRequested()) {
             WebBrowser1->Navigate2(programPath(UpdateContract::indexPage));
         } else {
