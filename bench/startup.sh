@@ -85,7 +85,9 @@ run_once() {
     echo "${line% rss_kb=*} ${line#* rss_kb=}" >>"$work/$name"
 }
 
-run_viewer() { LEGISDISCO_STARTUP_PROBE=1 run_once viewer "$viewer"; }
+# Without the check for new circulars, which would only add a request to a server that is
+# not there.
+run_viewer() { LEGISDISCO_STARTUP_PROBE=1 run_once viewer "$viewer" --no-update-check; }
 run_bare() { run_once bare "$bare" "$work/program"; }
 
 log "Start-up: $runs runs of each program, alternating, on the $display"

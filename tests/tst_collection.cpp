@@ -274,11 +274,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
         DownloadAnswerer answerer("saveButton");
         QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
-        QCOMPARE(p.messages.texts(),
-                 QStringList{
-                     QStringLiteral("Se instaló 1 circular nueva en la colección."
-                                    " No se pudo verificar que el paquete sea del publicador: esta "
-                                    "instalación no tiene su clave pública (legisdis.pub).")});
+        QCOMPARE(
+            p.messages.texts(),
+            QStringList{QStringLiteral(
+                "Se instaló 1 circular nueva en la colección:\n"
+                "• Circular 4002\n\nNo se pudo verificar que el paquete sea del publicador: esta "
+                "instalación no tiene su clave pública (legisdis.pub).")});
         QCOMPARE(readAll(m_user + QStringLiteral("/circulares/4002.pdf")), testPdf("4002"));
         QMap<QString, QByteArray> installedAfter;
         for (const CollectionFile &f : Collection(m_program).files(QString())) {

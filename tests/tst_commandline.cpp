@@ -108,8 +108,9 @@ private slots:
         QCOMPARE(installed.exitCode, 0);
         // Without the publisher's key nothing vouches for the package, and the outcome says so.
         QCOMPARE(installed.out.trimmed(),
-                 QStringLiteral("Se instalaron 2 circulares nuevas en la colección. No se pudo "
-                                "verificar que el paquete sea del publicador: esta instalación "
+                 QStringLiteral("Se instalaron 2 circulares nuevas en la colección:\n"
+                                "• Circular 4001\n• Circular 4002\n\nNo se pudo verificar que el "
+                                "paquete sea del publicador: esta instalación "
                                 "no tiene su clave pública (legisdis.pub)."));
         QCOMPARE(readAll(collection.filePath(QStringLiteral("circulares/4002.pdf"))),
                  testPdf("4002"));
@@ -161,7 +162,7 @@ private slots:
         QStringList locations;
         for (const QString &line : lines) {
             const QStringList fields = line.split(u'\t');
-            QCOMPARE(fields.size(), 3);
+            QCOMPARE(fields.size(), 4);
             locations.append(fields[0]);
             QVERIFY2(fields[2].contains(QStringLiteral("tokenizados")), qPrintable(line));
         }

@@ -2,6 +2,7 @@
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
 #include "qtprogramrestart.h"
+#include "qtupdatefeed.h"
 #include "testfiles.h"
 #include "xdgshell.h"
 
@@ -23,6 +24,65 @@ class TestPlatformServices : public QObject {
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // The start-up check goes through the proxy the reader gave the browser engine.
+    void theUpdateFeedTakesTheBrowsersProxy_data()
+    {
+        QTest::addColumn<quint32>("access");
+        QTest::addColumn<QString>("proxy");
+        QTest::addColumn<QString>("bypass");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("expected"); // "host:port", "directo", or "sistema"
+        const QString server =
+            QStringLiteral("http://actualiza.example.org/Normativa/catalogo.txt");
+        const quint32 proxied = ProxyAccess::Proxy;
+        QTest::newRow("none stored: the system's")
+            << 0u << QString() << QString() << server << QStringLiteral("sistema");
+        QTest::newRow("direct") << ProxyAccess::Direct << QStringLiteral("http=p:8080") << QString()
+                                << server << QStringLiteral("directo");
+        QTest::newRow("the http entry")
+            << proxied << QStringLiteral("ftp=f:21 http=p.example.org:8080 https=s:443")
+            << QString() << server << QStringLiteral("p.example.org:8080");
+        QTest::newRow("the https entry for https")
+            << proxied << QStringLiteral("http=p:8080 https=s:443") << QString()
+            << QStringLiteral("https://actualiza.example.org/x") << QStringLiteral("s:443");
+        QTest::newRow("one entry for every protocol")
+            << proxied << QStringLiteral("p:3128") << QString() << server
+            << QStringLiteral("p:3128");
+        QTest::newRow("bypassed by pattern")
+            << proxied << QStringLiteral("http=p:8080") << QStringLiteral("*.example.org") << server
+            << QStringLiteral("directo");
+        QTest::newRow("<local> leaves dotted names to the proxy")
+            << proxied << QStringLiteral("http=p:8080") << QStringLiteral("<local>") << server
+            << QStringLiteral("p:8080");
+        QTest::newRow("<local> takes a name without a dot")
+            << proxied << QStringLiteral("http=p:8080") << QStringLiteral("<local>")
+            << QStringLiteral("http://intranet/x") << QStringLiteral("directo");
+        QTest::newRow("a port that is no port") << proxied << QStringLiteral("http=p:80a")
+                                                << QString() << server << QStringLiteral("directo");
+        QTest::newRow("no entry for the protocol")
+            << proxied << QStringLiteral("ftp=f:21") << QString() << server
+            << QStringLiteral("directo");
+    }
+
+    void theUpdateFeedTakesTheBrowsersProxy()
+    {
+        QFETCH(quint32, access);
+        QFETCH(QString, proxy);
+        QFETCH(QString, bypass);
+        QFETCH(QString, address);
+        QFETCH(QString, expected);
+        const std::optional<ProxyRecord> record =
+            access == 0 ? std::nullopt : std::optional(ProxyRecord{access, proxy, bypass});
+        const std::optional<QNetworkProxy> chosen = QtUpdateFeed::proxyFor(record, QUrl(address));
+        QString got = QStringLiteral("sistema");
+        if (chosen) {
+            got = chosen->type() == QNetworkProxy::NoProxy
+                      ? QStringLiteral("directo")
+                      : chosen->hostName() + u':' + QString::number(chosen->port());
+        }
+        QCOMPARE(got, expected);
+    }
 
     // The probe against real interface states: a private network namespace
     // of its own, where the test makes the interfaces, and this program run

@@ -709,7 +709,7 @@ void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace()
     const QStringList lines = outText.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
     const QStringList fields = lines.front().split(u'\t');
-    QCOMPARE(fields.size(), 3);
+    QCOMPARE(fields.size(), 4);
     QCOMPARE(fields[0], printed);
 }
 

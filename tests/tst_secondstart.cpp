@@ -69,8 +69,9 @@ private slots:
             env.insert(QLatin1String(name), m_root->filePath(QLatin1String(name)));
         }
         process.setProcessEnvironment(env);
-        process.start(program,
-                      QStringList{QStringLiteral("--collection"), m_collection} + arguments);
+        process.start(program, QStringList{QStringLiteral("--collection"), m_collection,
+                                           QStringLiteral("--no-update-check")} +
+                                   arguments);
     }
 
     void theEngineAnnouncesItselfOnAFreeStart()

@@ -156,8 +156,11 @@ void SettingsOverlayTest::onlyTheUsersSettingsGoToTheCopy()
     QVERIFY(!QFileInfo::exists(profile.overlayPath(m_settings)));
     QVERIFY(profile.writeString(u" USER "_s, u"job"_s, u"Banco"_s, m_settings));
     QVERIFY(profile.writeString(u"Init"_s, u"Show"_s, u"0"_s, m_settings));
+    // The reader's choice about the check for new circulars is theirs too.
+    QVERIFY(profile.writeString(u"actualizacion"_s, u"aviso"_s, u"0"_s, m_settings));
     QCOMPARE(readAll(profile.overlayPath(m_settings)),
-             QByteArray("[USER]\r\njob=Banco\r\n[Init]\r\nShow=0\r\n"));
+             QByteArray("[USER]\r\njob=Banco\r\n[Init]\r\nShow=0\r\n[actualizacion]\r\n"
+                        "aviso=0\r\n"));
     QCOMPARE(readAll(m_settings), installedSettings);
 }
 

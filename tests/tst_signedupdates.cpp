@@ -3,18 +3,28 @@
 #include "collectioncheck.h"
 #include "downloadanswerer.h"
 #include "frmactualiza.h"
+#include "frmbrowser.h"
+#include "indexrefresh.h"
 #include "packagetrust.h"
+#include "qtupdatefeed.h"
+#include "searchcommand.h"
+#include "startupcheck.h"
 #include "testfiles.h"
+#include "testpdf.h"
 #include "testplatform.h"
 #include "testzip.h"
+#include "updatenotice.h"
 #include "updateserver.h"
 #include "verifycommand.h"
 #include "zippackageinstaller.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QLabel>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -67,6 +77,10 @@ private slots:
     void verifyNamesWhatDiffersFromTheCatalog();
     void theWindowTakesOnlyThePublishersPackages_data();
     void theWindowTakesOnlyThePublishersPackages();
+    void theStartupCheckTellsOfSignedNewsOnly_data();
+    void theStartupCheckTellsOfSignedNewsOnly();
+    void aSearchSaysWhenACircularWasRepealed();
+    void newUntilTheIndexIsOpened();
 
 private:
     QString program() const { return m_root->filePath(QStringLiteral("programa")); }
@@ -345,13 +359,14 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
     for (const char *number : {"1001", "1002"}) {
         const QByteArray pdf = testPdf(QByteArray("servida ") + number);
         QVERIFY(writeAll(served.filePath(QLatin1String(number) + QStringLiteral(".pdf")), pdf));
-        catalog.circulars.append(CatalogCircular{QString::fromLatin1(number),
-                                                 QDate(2024, 2, 1),
-                                                 sha256(pdf),
-                                                 pdf.size(),
-                                                 {},
-                                                 {},
-                                                 QString()});
+        catalog.circulars.append(
+            CatalogCircular{QString::fromLatin1(number),
+                            QDate(2024, 2, 1),
+                            sha256(pdf),
+                            pdf.size(),
+                            {},
+                            {},
+                            QStringLiteral("Título de ") + QLatin1String(number)});
     }
     QVERIFY(writeAll(served.filePath(QStringLiteral("catalogo.txt")), catalog.text()));
     QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
@@ -367,11 +382,19 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
                         QDir(p.folder()).filePath(QStringLiteral("legisdis.pub"))));
     p.writeSettings("[http]\r\nactualizacion=" + server.baseUrl().toString().toUtf8() + "\r\n");
     const QMap<QString, QByteArray> before = filesBelow(p.folder());
+    QtUpdateFeed feed(ProxyRecord{ProxyAccess::Direct, {}, {}});
+    p.updateFeed = &feed;
     frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
     form.show();
     QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), 30000);
     QTest::mouseClick(form.btnOK, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), 30000);
+    // The list names what the publisher signed; the request asks by number all the same.
+    QCOMPARE(form.listVersion->count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        form.listVersion->item(0)->text(),
+        installs ? QStringLiteral("1002 — Título de 1002") : QStringLiteral("1002"), 30000);
+    QVERIFY(form.actURL.endsWith(QLatin1String("Numeros=1002")));
     DownloadAnswerer answerer("saveButton");
     QTest::mouseClick(form.btnActualiza, Qt::LeftButton);
 
@@ -379,7 +402,9 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
     const QString message = p.messages.shown.first().text;
     QCOMPARE(form.installed(), installs);
     if (installs) {
-        QCOMPARE(message, QStringLiteral("Se instaló 1 circular nueva en la colección."));
+        QCOMPARE(message,
+                 QStringLiteral("Se instaló 1 circular nueva en la colección:\n• Circular 1002: "
+                                "Título de 1002"));
         QCOMPARE(readAll(QDir(p.folder()).filePath(QStringLiteral("circulares/1002.pdf"))),
                  testPdf("servida 1002"));
     } else {
@@ -388,6 +413,188 @@ void TestSignedUpdates::theWindowTakesOnlyThePublishersPackages()
                  qPrintable(message));
         QCOMPARE(filesBelow(p.folder()), before);
     }
+}
+
+void TestSignedUpdates::theStartupCheckTellsOfSignedNewsOnly_data()
+{
+    QTest::addColumn<QStringList>("served"); // the circulars the server's catalog lists
+    QTest::addColumn<QString>("signingKey");
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<QString>("notice"); // empty: none shown
+    QTest::newRow("two new") << QStringList{QStringLiteral("1001"), QStringLiteral("1002"),
+                                            QStringLiteral("1003")}
+                             << QStringLiteral("editor") << true
+                             << QStringLiteral("Hay 2 circulares nuevas.");
+    QTest::newRow("nothing new") << QStringList{QStringLiteral("1001")} << QStringLiteral("editor")
+                                 << true << QString();
+    QTest::newRow("signed by another key")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("1002")} << QStringLiteral("intruso")
+        << true << QString();
+    QTest::newRow("server not there") << QStringList{QStringLiteral("1001"), QStringLiteral("1002")}
+                                      << QStringLiteral("editor") << false << QString();
+}
+
+void TestSignedUpdates::theStartupCheckTellsOfSignedNewsOnly()
+{
+    // The main window, started as a reader starts it, asks the reference server in the
+    // background and says so only for circulars the publisher signed and the reader lacks.
+    QFETCH(QStringList, served);
+    QFETCH(QString, signingKey);
+    QFETCH(bool, serverUp);
+    QFETCH(QString, notice);
+    QTemporaryDir folder;
+    Catalog catalog;
+    catalog.sequence = 4;
+    catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const QString &number : served) {
+        const QByteArray pdf = testPdf("servida " + number.toLatin1());
+        QVERIFY(writeAll(folder.filePath(number + QStringLiteral(".pdf")), pdf));
+        catalog.circulars.append(
+            CatalogCircular{number, QDate(2024, 2, 1), sha256(pdf), pdf.size(), {}, {}, number});
+    }
+    QVERIFY(writeAll(folder.filePath(QStringLiteral("catalogo.txt")), catalog.text()));
+    QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
+                      m_keys->filePath(signingKey + QStringLiteral(".key")), QStringLiteral("-m"),
+                      folder.filePath(QStringLiteral("catalogo.txt"))},
+                     folder.path()));
+    auto server = std::make_unique<UpdateServer>(folder.path());
+    QVERIFY(server->listen());
+    const QUrl base = server->baseUrl();
+    if (!serverUp) {
+        server.reset(); // nothing listens at its address any more
+    }
+
+    TestPlatform p;
+    p.writeFile(QStringLiteral("circulares/1001.pdf"), testPdf("servida 1001"));
+    QVERIFY(QFile::copy(m_keys->filePath(QStringLiteral("editor.pub")),
+                        QDir(p.folder()).filePath(QStringLiteral("legisdis.pub"))));
+    p.writeSettings("[http]\r\nactualizacion=" + base.toString().toUtf8() + "\r\n");
+    QtUpdateFeed feed(ProxyRecord{ProxyAccess::Direct, {}, {}});
+    p.updateFeed = &feed;
+    const QMap<QString, QByteArray> before = filesBelow(p.folder());
+
+    for (int start = 0; start < 2; ++start) {
+        frmBrowser window(p.withFakeBrowser(), Collection(p.folder()));
+        QSignalSpy finished(window.findChild<StartupCheck *>(), &StartupCheck::finished);
+        QVERIFY(window.Form_Load());
+        window.show();
+        // The start-up waits for nothing: the check runs once the window is up.
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(window.notice->isVisible(), !notice.isEmpty() && start == 0);
+        if (start == 0 && !notice.isEmpty()) {
+            QCOMPARE(window.notice->lblAviso->text(), notice);
+        }
+        // Once a day: the second start of the day tells nothing more.
+        QVERIFY2(p.messages.shown.isEmpty(), qPrintable(p.messages.texts().join(u'\n')));
+    }
+    // A check installs nothing.
+    QMap<QString, QByteArray> after = filesBelow(p.folder());
+    after.remove(QStringLiteral("legisdis.ini"));
+    after.remove(QStringLiteral("pagina/circulares.htm"));
+    QMap<QString, QByteArray> expected = before;
+    expected.remove(QStringLiteral("legisdis.ini"));
+    QCOMPARE(after.keys(), expected.keys());
+}
+
+void TestSignedUpdates::aSearchSaysWhenACircularWasRepealed()
+{
+    // The collection's signed catalog says that 1006 repeals 1002 and 1004 amends 1003.
+    Catalog catalog;
+    catalog.sequence = 5;
+    catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const char *number : {"1002", "1003", "1004", "1006"}) {
+        const QString name = QString::fromLatin1(number);
+        const QString path =
+            program() + QStringLiteral("/circulares/") + name + QStringLiteral(".pdf");
+        QVERIFY(writeTestPdf(path, {QStringLiteral("Horario de negociación, circular ") + name}));
+        const QByteArray pdf = readAll(path);
+        catalog.circulars.append(CatalogCircular{name,
+                                                 QDate(2024, 3, 4),
+                                                 sha256(pdf),
+                                                 pdf.size(),
+                                                 {},
+                                                 {},
+                                                 QStringLiteral("Circular ") + name});
+    }
+    catalog.circulars[2].amends = QStringList{QStringLiteral("1003")};
+    catalog.circulars[3].repeals = QStringList{QStringLiteral("1002")};
+    QVERIFY(writeAll(program() + QStringLiteral("/catalogo.txt"), catalog.text()));
+    QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
+                      m_keys->filePath(QStringLiteral("editor.key")), QStringLiteral("-m"),
+                      program() + QStringLiteral("/catalogo.txt")},
+                     program()));
+    QVERIFY(QFile::remove(program() + QStringLiteral("/circulares/1001.pdf")));
+
+    QString text;
+    QString errors;
+    QTextStream out(&text);
+    QTextStream err(&errors);
+    QCOMPARE(runSearchCommand(Collection(program()), m_root->filePath(QStringLiteral("indice")),
+                              QStringLiteral("negociación"), out, err),
+             0);
+    QMap<QString, QString> status; // by circular
+    for (const QString &line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(u'\t');
+        QCOMPARE(fields.size(), 4);
+        status.insert(fields[0].section(u'#', 0, 0), fields[3]);
+    }
+    const QMap<QString, QString> expected{
+        {QStringLiteral("circulares/1002.pdf"), QStringLiteral("Derogada por la Circular 1006")},
+        {QStringLiteral("circulares/1003.pdf"), QStringLiteral("Modificada por la Circular 1004")},
+        {QStringLiteral("circulares/1004.pdf"), QStringLiteral("Vigente")},
+        {QStringLiteral("circulares/1006.pdf"), QStringLiteral("Vigente")},
+    };
+    QCOMPARE(status, expected);
+}
+
+// "Nueva" stays on a circular that arrived until the reader opens the index, start after
+// start, as the collection's signed catalog describes it.
+void TestSignedUpdates::newUntilTheIndexIsOpened()
+{
+    Catalog catalog;
+    catalog.sequence = 2;
+    catalog.validUntil = QDate::currentDate().addDays(30);
+    for (const char *number : {"1001", "1002"}) {
+        catalog.circulars.append(
+            CatalogCircular{QString::fromLatin1(number),
+                            QDate(2024, 1, 15),
+                            sha256(testPdf(number)),
+                            10,
+                            {},
+                            {},
+                            QStringLiteral("Título %1").arg(QLatin1String(number))});
+    }
+    QVERIFY(writeAll(program() + QStringLiteral("/catalogo.txt"), catalog.text()));
+    QVERIFY(minisign({QStringLiteral("-S"), QStringLiteral("-s"),
+                      m_keys->filePath(QStringLiteral("editor.key")), QStringLiteral("-m"),
+                      program() + QStringLiteral("/catalogo.txt")},
+                     program()));
+    const Collection collection(program());
+    const auto row = [this](const char *number) {
+        const QString page =
+            QString::fromUtf8(readAll(program() + QStringLiteral("/pagina/circulares.htm")));
+        const qsizetype at = page.indexOf(
+            QStringLiteral("<tr><td><a href=\"../circulares/%1.pdf\">").arg(QLatin1String(number)));
+        return at < 0 ? QString() : page.mid(at, page.indexOf(QLatin1String("</tr>"), at) - at);
+    };
+
+    refreshCircularIndex(collection); // the first start: what is there is known
+    QVERIFY(row("1001").contains(QStringLiteral("Título 1001")));
+    QVERIFY(!row("1001").contains(QStringLiteral("Nueva")));
+    QVERIFY(row("1002").isEmpty());
+
+    QVERIFY(writeAll(program() + QStringLiteral("/circulares/1002.pdf"), testPdf("1002")));
+    refreshCircularIndex(collection); // a later start: 1002 arrived meanwhile
+    QVERIFY(row("1002").contains(QStringLiteral("Nueva")));
+    QVERIFY(!row("1001").contains(QStringLiteral("Nueva")));
+    refreshCircularIndex(collection); // and another, the index not opened yet
+    QVERIFY(row("1002").contains(QStringLiteral("Nueva")));
+
+    markCircularsSeen(collection);
+    refreshCircularIndex(collection);
+    QVERIFY(!row("1002").isEmpty());
+    QVERIFY(!row("1002").contains(QStringLiteral("Nueva")));
 }
 
 QTEST_MAIN(TestSignedUpdates)

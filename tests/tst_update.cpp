@@ -187,8 +187,10 @@ private slots:
         QCOMPARE(p.packageInstaller.calls.first().package, saved);
         QCOMPARE(p.packageInstaller.calls.first().folder, p.folder());
         QVERIFY(!QFile::exists(saved)); // only saved to be installed
+        // The fake installer placed no file: nothing new is in the collection.
         QCOMPARE(p.messages.texts(),
-                 QStringList{QStringLiteral("Se instaló 1 circular nueva en la colección.")});
+                 QStringList{QStringLiteral("Se instaló la actualización (1 archivos); no trae "
+                                            "circulares nuevas.")});
         QVERIFY(w.form->installed());
         QVERIFY(p.shell.calls.isEmpty());
     }
@@ -347,10 +349,11 @@ private slots:
         QCOMPARE(form.installed(), saved);
         if (saved) {
             QCOMPARE(p.messages.texts(),
-                     QStringList{QStringLiteral(
-                         "Se instalaron 2 circulares nuevas en la colección."
-                         " No se pudo verificar que el paquete sea del publicador: esta "
-                         "instalación no tiene su clave pública (legisdis.pub).")});
+                     QStringList{
+                         QStringLiteral("Se instalaron 2 circulares nuevas en la colección:\n"
+                                        "• Circular 1002\n• Circular 1003\n\nNo se pudo verificar "
+                                        "que el paquete sea del publicador: esta "
+                                        "instalación no tiene su clave pública (legisdis.pub).")});
         } else {
             QVERIFY(p.messages.shown.isEmpty());
         }

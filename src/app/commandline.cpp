@@ -27,8 +27,9 @@ struct Options {
     QCommandLineOption search{
         QStringList{QStringLiteral("search")},
         QStringLiteral("Busca TEXTO en la colección, sin ventana: una línea por resultado, los "
-                       "mejores primero (ruta[#page=N], título y fragmento, separados por "
-                       "tabuladores), y termina."),
+                       "mejores primero (ruta[#page=N], título, fragmento y el estado de la "
+                       "circular según el catálogo firmado, separados por tabuladores), y "
+                       "termina."),
         QStringLiteral("TEXTO")};
     QCommandLineOption verify{
         QStringList{QStringLiteral("verify")},
@@ -36,6 +37,10 @@ struct Options {
                        "el catálogo firmado por el publicador: una línea por archivo "
                        "modificado, ausente o que no figura en él; termina con 0 si todo "
                        "coincide.")};
+    QCommandLineOption noUpdateCheck{
+        QStringList{QStringLiteral("no-update-check")},
+        QStringLiteral("No consulta al servidor de actualizaciones al iniciar si hay "
+                       "circulares nuevas (solo en esta ejecución).")};
 };
 
 // The options the window toolkit takes for itself (QApplication removes them),
@@ -81,7 +86,7 @@ void describe(QCommandLineParser &parser, const Options &options)
     parser.setApplicationDescription(
         QStringLiteral("Visor de la colección de normativa: páginas, manuales y circulares."));
     parser.addOptions({options.help, options.version, options.collection, options.installPackage,
-                       options.search, options.verify});
+                       options.search, options.verify, options.noUpdateCheck});
     parser.addPositionalArgument(
         QStringLiteral("DOCUMENTO"),
         QStringLiteral("Abre la circular de ese número (1003) o el documento de la colección de "
@@ -162,6 +167,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     line.document = positional.value(0);
     line.packageFile = parser.value(options.installPackage);
     line.searchText = parser.value(options.search);
+    line.noUpdateCheck = parser.isSet(options.noUpdateCheck);
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::Help;
         line.helpText = parser.helpText();

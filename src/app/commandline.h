@@ -21,6 +21,8 @@ struct CommandLine {
     // The document to open, as given (a circular number or a path within the
     // collection); empty for the home page. In the window's mode alone.
     QString document;
+    // The window asks the update server for new circulars at start-up unless this is set.
+    bool noUpdateCheck = false;
     QString error;
     QString helpText;
 };

@@ -19,6 +19,7 @@
 #include "qtfiledownload.h"
 #include "qtmessageboxes.h"
 #include "qtprogramrestart.h"
+#include "qtupdatefeed.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
 #include "searchcommand.h"
@@ -207,11 +208,14 @@ int runWindow(int argc, char *argv[], const QStringList &arguments, const Comman
     QtWindowService windows;
     ZipPackageInstaller packageInstaller;
     LocalSocketInstanceChannel instanceChannel(collection.id());
+    // The quiet check at start-up goes through the proxy the browser engine was given.
+    QtUpdateFeed updateFeed(proxyStore.storedRecord());
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore, packageInstaller, restart,
-                       instanceChannel},
+                       instanceChannel, updateFeed},
                       collection);
+    window.setStartupCheck(!line.noUpdateCheck);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
         QObject::connect(window.WebBrowser1, &WebBrowser::DocumentComplete, &app, [] {

@@ -231,7 +231,8 @@ bool IniProfileFile::writableInPlace(const QString &file)
 
 bool IniProfileFile::isUserSetting(const QString &section, const QString &key)
 {
-    if (sameName(section, "user"))
+    // The reader's choices about the check for new circulars at start-up.
+    if (sameName(section, "user") || sameName(section, "actualizacion"))
         return true;
     return sameName(section, "init") && (key.isEmpty() || sameName(key, "show"));
 }

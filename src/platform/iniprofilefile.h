@@ -19,7 +19,8 @@
 // With a per-user overlay folder, a settings file that cannot be written where
 // it lies (a program folder installed read-only, such as /opt/legisdisco) gets
 // a per-user file instead that holds only what the user sets: the section
-// `user` and the key `init`/`show` (isUserSetting). Reads of those take the
+// `user`, the key `init`/`show` and the section `actualizacion` (the check for new
+// circulars at start-up; isUserSetting). Reads of those take the
 // per-user value where there is one and the installed file's otherwise; every
 // other key always comes from the installed file, so what an administrator
 // changes there reaches every user. Each file gets a per-user file of its own,

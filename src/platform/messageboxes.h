@@ -15,6 +15,11 @@ public:
     virtual void show(QWidget *owner, const QString &text, MessageIcon icon,
                       const QString &title) = 0;
 
+    // A box with an OK button and a second one captioned action; true when the reader
+    // chose action.
+    virtual bool offer(QWidget *owner, const QString &text, MessageIcon icon, const QString &title,
+                       const QString &action) = 0;
+
     // A question with the buttons Yes and No; true for Yes.
     virtual bool ask(QWidget *owner, const QString &text, const QString &title) = 0;
 };

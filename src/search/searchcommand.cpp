@@ -1,5 +1,6 @@
 #include "searchcommand.h"
 
+#include "indexpage.h"
 #include "searchindex.h"
 
 #include <QDeadlineTimer>
@@ -81,13 +82,15 @@ int runSearchCommand(const Collection &collection, const QString &indexFolder, c
         }
     }
     CollectionSearch search(collection, indexFolder);
+    const QHash<QString, QString> statuses = collectionStatuses(collection);
     for (const SearchHit &hit : search.search(text, allHits)) {
         QString location = escapeSearchField(hit.relativePath);
         if (hit.page > 0) {
             location += QStringLiteral("#page=%1").arg(hit.page);
         }
         out << location << u'\t' << escapeSearchField(hit.title) << u'\t'
-            << escapeSearchField(hit.snippet) << u'\n';
+            << escapeSearchField(hit.snippet) << u'\t'
+            << escapeSearchField(statuses.value(circularNumberOf(hit.relativePath))) << u'\n';
     }
     out.flush();
     return 0;

@@ -47,6 +47,7 @@ struct SearchHit {
     QList<QPair<int, int>> marks; // start and length of each word found in snippet
     QString findText;             // the words as they stand on the page, for finding them there
     int morePages = 0;            // other pages of the same PDF that match too
+    QString status;               // a circular's standing in the catalog ("Vigente", ...)
 };
 
 // The kind of a file of the collection as the reader sees it ("circular",

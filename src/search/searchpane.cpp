@@ -123,6 +123,10 @@ QString SearchPane::describe(const SearchHit &hit)
     } else if (hit.morePages > 1) {
         line += QStringLiteral(" (y %1 páginas más)").arg(hit.morePages);
     }
+    // A circular no longer in force says so; one in force needs no word.
+    if (!hit.status.isEmpty() && hit.status != QLatin1String("Vigente")) {
+        line += QStringLiteral(" · ") + hit.status;
+    }
     return line;
 }
 
@@ -164,7 +168,8 @@ void SearchPane::showResults(const QString &query, std::vector<SearchHit> hits, 
     lblSearchSummary->setText(summary);
     for (const SearchHit &hit : m_hits) {
         auto *item = new QListWidgetItem(lstResults);
-        item->setText(hit.title + u' ' + hit.snippet); // for assistive technologies
+        // For assistive technologies.
+        item->setText(hit.title + u' ' + describe(hit) + u' ' + hit.snippet);
         item->setData(htmlRole, QStringLiteral("<b>%1</b><br><small>%2</small><br>%3")
                                     .arg(hit.title.toHtmlEscaped(), describe(hit).toHtmlEscaped(),
                                          snippetHtml(hit)));

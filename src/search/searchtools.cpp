@@ -1,6 +1,7 @@
 #include "searchtools.h"
 
 #include "findbar.h"
+#include "indexpage.h"
 #include "searchpane.h"
 #include "searchservice.h"
 #include "webbrowser.h"
@@ -88,9 +89,14 @@ void SearchTools::showIndexProgress(int done, int total, int skipped, bool finis
     }
 }
 
-void SearchTools::showHits(const QString &text, const std::vector<SearchHit> &hits)
+void SearchTools::showHits(const QString &text, const std::vector<SearchHit> &found)
 {
-    searchPane->showResults(text, hits, m_service->indexing());
+    std::vector<SearchHit> hits = found;
+    const QHash<QString, QString> statuses = collectionStatuses(m_collection);
+    for (SearchHit &hit : hits) {
+        hit.status = statuses.value(circularNumberOf(hit.relativePath));
+    }
+    searchPane->showResults(text, std::move(hits), m_service->indexing());
     if (m_keepRow >= 0 && m_keepRow < searchPane->lstResults->count()) {
         searchPane->lstResults->setCurrentRow(m_keepRow);
     }

@@ -5,6 +5,7 @@
 #include "frmactualiza.h"
 #include "frmdatos.h"
 #include "frmproxytest.h"
+#include "indexrefresh.h"
 #include "instancechannel.h"
 #include "instanceguard.h"
 #include "instancerequest.h"
@@ -13,6 +14,8 @@
 #include "profilefile.h"
 #include "searchtools.h"
 #include "twips.h"
+#include "updatecontract.h"
+#include "updatenotice.h"
 #include "utility.h"
 #include "windowtexts.h"
 
@@ -99,6 +102,7 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
 
     buildMenus();
     buildSearch();
+    buildNotice();
 
     // Names for assistive technologies; the menu entries and the toolbar's
     // buttons are named by their captions and tooltips.
@@ -241,8 +245,11 @@ bool frmBrowser::Form_Load()
     if (show == QLatin1String("1")) {
         openFirstRunPrompt();
     }
+    // The index page follows the catalog and the circulars the collection holds.
+    refreshCircularIndex(m_collection);
     WebBrowser1->Navigate2(m_initPage);
     reindexCollection();
+    startQuietCheck();
     m_started = true;
     if (!m_pendingDocument.isEmpty()) {
         openDocument(std::exchange(m_pendingDocument, QString()));
@@ -339,7 +346,12 @@ void frmBrowser::mnuCirculares_Click()
     updates.exec();
     // New circulars and an updated index show at once.
     if (updates.installed()) {
-        WebBrowser1->Refresh();
+        notice->hide(); // what it announced may have come now; tomorrow's check tells again
+        if (updates.openIndexRequested()) {
+            WebBrowser1->Navigate2(programPath(UpdateContract::indexPage));
+        } else {
+            WebBrowser1->Refresh();
+        }
         reindexCollection();
     }
 }

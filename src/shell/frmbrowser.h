@@ -13,6 +13,8 @@ class QMenu;
 class QStatusBar;
 class QToolBar;
 class SearchTools;
+class StartupCheck;
+class UpdateNotice;
 
 // The main window: a browser with a cool bar (toolbar and address bar), a
 // status bar and the menu from which every other window opens.
@@ -56,6 +58,13 @@ public:
 
     // Circular updates.
     void mnuCirculares_Click();
+    // Whether Form_Load asks the update server for new circulars once the window shows
+    // (frmbrowser_notice.cpp); on unless turned off before Form_Load.
+    void setStartupCheck(bool on) { m_checkAtStart = on; }
+    // The server offers circulars the collection lacks: the notice says how many.
+    void startupCheck_NewCirculars(const QStringList &numbers);
+    // The notice of new circulars; hidden until there are some.
+    UpdateNotice *notice = nullptr;
 
     // Subscription and page sending.
     void mnSuscribir_Click();
@@ -124,6 +133,8 @@ private:
     void openSubscriptionPage();
     void openMail(const QString &address);
     void buildSearch();
+    void buildNotice();
+    void startQuietCheck();
 
     PlatformServices m_services;
     Collection m_collection;
@@ -134,6 +145,8 @@ private:
     bool m_started = false;
     // What a later start asked to open while this one was still starting.
     QString m_pendingDocument;
+    bool m_checkAtStart = true;
+    StartupCheck *m_check = nullptr;
     QWidget *m_client;
     QLabel *m_statusPanel;
 };

@@ -2,14 +2,18 @@
 #include "frmbrowser.h"
 
 #include "connectivityprobe.h"
+#include "indexrefresh.h"
 #include "messageboxes.h"
+#include "updatecontract.h"
 #include "utility.h"
 #include "windowtexts.h"
 
 #include <QAction>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolBar>
+#include <QUrl>
 
 namespace {
 constexpr int keyEnter = 13;
@@ -61,6 +65,14 @@ void frmBrowser::WebBrowser1_BeforeNavigate2(const QString &address, bool *cance
             Qt::QueuedConnection);
     }
     mnuSave->setEnabled(address.right(3) != QLatin1String("pdf"));
+    // The reader opens the circular index: what it lists now counts as seen, so that the
+    // next one marks only what arrives later.
+    const QUrl url = QUrl::fromUserInput(address);
+    if (!*cancel && url.isLocalFile() &&
+        m_collection.relativePathOf(QDir::cleanPath(url.toLocalFile())) ==
+            UpdateContract::indexPage) {
+        markCircularsSeen(m_collection);
+    }
 }
 
 void frmBrowser::WebBrowser1_CommandStateChange(int command, bool enable)

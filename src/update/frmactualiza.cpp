@@ -1,5 +1,7 @@
 #include "frmactualiza.h"
 
+#include "indexrefresh.h"
+
 #include "connectivityprobe.h"
 #include "dialogkeys.h"
 #include "download.h"
@@ -8,24 +10,34 @@
 #include "packagesize.h"
 #include "packagetrust.h"
 #include "placement.h"
+#include "startupcheck.h"
 #include "twips.h"
 #include "updatecheck.h"
 #include "updatecontract.h"
+#include "updatefeed.h"
 #include "utility.h"
 #include "widgetnames.h"
 #include "windowservice.h"
 #include "windowtexts.h"
 #include "wrappingbutton.h"
 
+#include <QCheckBox>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
+#include <QUrl>
 
 #include <utility>
+
+namespace {
+// Where a list item keeps the identifier the server gave, its text being for the reader.
+constexpr int identifierRole = Qt::UserRole;
+} // namespace
 
 frmActualiza::frmActualiza(PlatformServices services, const Collection &collection, QWidget *owner)
     : QDialog(owner,
@@ -64,6 +76,10 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     lblEspera->setWordWrap(true);
     lblEspera->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblEspera->setVisible(false);
+    chkAviso =
+        named(new QCheckBox(QStringLiteral("A&visar al iniciar si hay circulares nuevas"), this),
+              "chkAviso");
+    chkAviso->setChecked(StartupCheck::enabled(m_services.profile, m_collection.programFolder()));
 
     Twips::setFixedClientSize(this, 6330, 4440);
     Twips::place(Frame1, 1440, 240, 3255, 2175);
@@ -74,6 +90,7 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     Twips::place(wbrEjecutable, 120, 3360, 6135, 975);
     Twips::place(Label1, 120, 2760, 6135, 735);
     Twips::place(lblEspera, 120, 2760, 6135, 735);
+    Twips::place(chkAviso, 1440, 2430, 4815, 315);
     wbrowserAct->setVisible(false);
     wbrEjecutable->setVisible(false);
 
@@ -89,7 +106,10 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
     setTabOrder(wbrowserAct, wbrEjecutable);
     setTabOrder(wbrEjecutable, btnActualiza);
     setTabOrder(btnActualiza, btnOK);
-    setTabOrder(btnOK, listVersion);
+    // The check box lies below the frame: it is reached after the buttons and before the
+    // list, which reads first, so that the keyboard follows the reading order round.
+    setTabOrder(btnOK, chkAviso);
+    setTabOrder(chkAviso, listVersion);
     DialogKeys::install(this); // no cancel button: Escape leaves the window open
 
     connect(wbrowserAct, &WebBrowser::BeforeNavigate2, this,
@@ -98,6 +118,12 @@ frmActualiza::frmActualiza(PlatformServices services, const Collection &collecti
             &frmActualiza::wbrowserAct_NavigateComplete2);
     connect(btnOK, &QPushButton::clicked, this, &frmActualiza::btnOK_Click);
     connect(btnActualiza, &QPushButton::clicked, this, &frmActualiza::btnActualiza_Click);
+    connect(chkAviso, &QCheckBox::toggled, this, [this](bool on) {
+        if (!StartupCheck::setEnabled(m_services.profile, m_collection.programFolder(), on)) {
+            inform(QStringLiteral("No se pudo guardar esta preferencia en el archivo de "
+                                  "configuración."));
+        }
+    });
     connect(wbrEjecutable, &WebBrowser::DownloadRequested, this,
             &frmActualiza::wbrEjecutable_DownloadRequested);
 
@@ -112,6 +138,55 @@ void frmActualiza::Form_Load()
         ReadIniValue(m_services.profile, SettingsPath(m_collection.programFolder()),
                      QStringLiteral("http"), QStringLiteral("actualizacion"), QStringLiteral("?"));
     askForTheList();
+    askForTheTitles();
+}
+
+void frmActualiza::askForTheTitles()
+{
+    const QUrl address(m_prefix + UpdateContract::catalogFile);
+    if (!address.isValid() ||
+        (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https"))) {
+        return;
+    }
+    QPointer<frmActualiza> self(this);
+    m_services.updateFeed.fetch(address, maxCatalogBytes, [self](std::optional<QByteArray> text) {
+        if (!self || !text) {
+            return;
+        }
+        self->m_services.updateFeed.fetch(
+            QUrl(self->m_prefix + UpdateContract::catalogSignatureFile), maxSignatureBytes,
+            [self, text](std::optional<QByteArray> signature) {
+                if (self && signature) {
+                    self->catalogArrived(*text, *signature);
+                }
+            });
+    });
+}
+
+void frmActualiza::catalogArrived(const QByteArray &text, const QByteArray &signature)
+{
+    // Only what the publisher signed names a circular.
+    const PackageTrust trust = trustFor(m_collection, QDate::currentDate());
+    QString reason;
+    const std::optional<Catalog> catalog =
+        trust.key ? vouchedCatalog(trust, text, signature, {}, &reason) : std::nullopt;
+    if (!catalog) {
+        return;
+    }
+    for (const CatalogCircular &circular : catalog->circulars) {
+        m_titles.insert(circular.number, circular.title.simplified());
+    }
+    for (int row = 0; row < listVersion->count(); ++row) {
+        QListWidgetItem *item = listVersion->item(row);
+        item->setText(itemText(item->data(identifierRole).toString()));
+        item->setToolTip(item->text());
+    }
+}
+
+QString frmActualiza::itemText(const QString &identifier) const
+{
+    const QString title = m_titles.value(identifier.trimmed());
+    return title.isEmpty() ? identifier : identifier + QStringLiteral(" — ") + title;
 }
 
 void frmActualiza::askForTheList()
@@ -203,7 +278,12 @@ void frmActualiza::checkList()
             local += localCircularNames(QDir(folder).filePath(UpdateContract::circularsFolder));
         }
     }
-    listVersion->addItems(missingCirculars(splitServerList(listText), local));
+    for (const QString &identifier : missingCirculars(splitServerList(listText), local)) {
+        auto *item = new QListWidgetItem(listVersion);
+        item->setData(identifierRole, identifier);
+        item->setText(itemText(identifier));
+        item->setToolTip(item->text()); // the list is narrow; a title is read whole here
+    }
     btnOK->setEnabled(false);
     if (listVersion->count() == 0) {
         inform(QStringLiteral("A la fecha su programa está actualizado"));
@@ -211,7 +291,7 @@ void frmActualiza::checkList()
     }
     QStringList missing;
     for (int row = 0; row < listVersion->count(); ++row) {
-        missing.append(listVersion->item(row)->text());
+        missing.append(listVersion->item(row)->data(identifierRole).toString());
     }
     // A server takes addresses of a few kilobytes: the request carries the
     // first circulars that fit, and the next check asks for the rest.
@@ -261,6 +341,7 @@ void frmActualiza::downloadAndInstall(const QString &link)
     // The package is installed, never run: it may carry only documents of the collection.
     switch (download.status) {
     case DownloadResult::Status::Saved: {
+        const QSet<QString> before = collectionCirculars(m_collection);
         const InstallOutcome outcome = m_services.packageInstaller.install(
             download.path, folder, trustFor(m_collection, QDate::currentDate()),
             [this] { return waitForOtherInstall(); });
@@ -269,7 +350,14 @@ void frmActualiza::downloadAndInstall(const QString &link)
         // The package was saved only to be installed; it is not part of the collection.
         QFile::remove(download.path);
         m_installed = outcome.installed;
-        inform(outcome.message + remainingText());
+        const InstallNews news = installNews(m_collection, before, outcome);
+        if (news.circulars.isEmpty()) {
+            inform(news.message + remainingText());
+        } else {
+            m_openIndex = m_services.messages.offer(
+                this, news.message + remainingText(), MessageIcon::Information,
+                WindowTexts::messageTitle(), QStringLiteral("Ver circulares nuevas"));
+        }
         break;
     }
     case DownloadResult::Status::Cancelled:

@@ -4,7 +4,9 @@
 #include "platformservices.h"
 
 #include <QDialog>
+#include <QHash>
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -29,6 +31,8 @@ public:
 
     // Whether a package was installed into the collection while the window was open.
     bool installed() const { return m_installed; }
+    // Whether the reader asked to see the circulars the install brought.
+    bool openIndexRequested() const { return m_openIndex; }
 
     // The address the hidden browser was last sent to on the server: the list
     // page, then the request.
@@ -43,6 +47,8 @@ public:
     QLabel *Label1;
     // Says that the package waits for another install into the collection to end.
     QLabel *lblEspera;
+    // Whether the program asks the server for new circulars when it starts.
+    QCheckBox *chkAviso;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -54,6 +60,11 @@ private:
     // Compares the list page on show with the collection and sends the request.
     void checkList();
     void inform(const QString &text);
+    // Fetches the server's signed catalog for the titles of the circulars listed.
+    void askForTheTitles();
+    void catalogArrived(const QByteArray &text, const QByteArray &signature);
+    // An identifier, with its title where the server's catalog gives one.
+    QString itemText(const QString &identifier) const;
     QString firstLink() const;
     void downloadAndInstall(const QString &link);
     QString remainingText() const;
@@ -71,4 +82,6 @@ private:
     // Missing circulars that did not fit into the request: the next check asks for them.
     qsizetype m_notRequested = 0;
     bool m_installed = false;
+    bool m_openIndex = false;
+    QHash<QString, QString> m_titles; // by circular, from the server's signed catalog
 };

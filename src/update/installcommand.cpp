@@ -1,6 +1,7 @@
 #include "installcommand.h"
 
 #include "collection.h"
+#include "indexrefresh.h"
 #include "packageinstaller.h"
 #include "packagetrust.h"
 
@@ -24,13 +25,14 @@ int installPackageCommand(PackageInstaller &installer, const Collection &collect
         QThread::msleep(100);
         return waited.elapsed() < patience.count();
     };
+    const QSet<QString> before = collectionCirculars(collection);
     const InstallOutcome outcome = installer.install(
         packageFile, collection.installFolder(), trustFor(collection, QDate::currentDate()), wait);
     if (!outcome.installed) {
         err << outcome.message << Qt::endl;
         return 1;
     }
-    out << outcome.message << Qt::endl;
+    out << installNews(collection, before, outcome).message << Qt::endl;
     if (!collection.userFolder().isEmpty()) {
         out << QStringLiteral("Instalado en la colección personal %1")
                    .arg(QDir::toNativeSeparators(collection.userFolder()))

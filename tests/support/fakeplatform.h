@@ -6,10 +6,13 @@
 #include "messageboxes.h"
 #include "programrestart.h"
 #include "shell.h"
+#include "updatefeed.h"
 
+#include <QHash>
 #include <QList>
 #include <QPrinter>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 
@@ -66,6 +69,18 @@ public:
     QList<Shown> shown;
     std::function<void()> onShow;
 
+    // Boxes with a second button: recorded with the others, that button chosen when
+    // takeOffer says so.
+    bool offer(QWidget *owner, const QString &text, MessageIcon icon, const QString &title,
+               const QString &action) override
+    {
+        offered.append(action);
+        show(owner, text, icon, title);
+        return takeOffer;
+    }
+    QStringList offered;
+    bool takeOffer = false;
+
     // Questions, answered with answer.
     bool ask(QWidget *owner, const QString &text, const QString &title) override
     {
@@ -116,4 +131,19 @@ public:
     QStringList suggested;
     QString printFile; // where an accepted print goes; empty: the user cancels
     int printAsked = 0;
+};
+
+// An update server that is never there unless answers says otherwise; records what was
+// asked.
+class FakeUpdateFeed final : public UpdateFeed {
+public:
+    void fetch(const QUrl &address, qint64,
+               std::function<void(std::optional<QByteArray>)> done) override
+    {
+        asked.append(address);
+        const auto answer = answers.constFind(address.toString());
+        done(answer == answers.constEnd() ? std::nullopt : std::optional<QByteArray>(*answer));
+    }
+    QHash<QString, QByteArray> answers;
+    QList<QUrl> asked;
 };

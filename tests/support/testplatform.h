@@ -49,6 +49,9 @@ struct TestPlatform {
     std::unique_ptr<PackageInstaller> realInstaller;
     FakeProgramRestart restart;
     FakeInstanceChannel instanceChannel;
+    FakeUpdateFeed fakeFeed;
+    // What the windows fetch from the update server with: the fake unless a test sets another.
+    UpdateFeed *updateFeed = &fakeFeed;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

@@ -39,6 +39,7 @@
 #include "qtfiledownload.h"
 #include "qtmessageboxes.h"
 #include "qtprogramrestart.h"
+#include "qtupdatefeed.h"
 #include "qtwebbrowser.h"
 #include "qtwindowservice.h"
 #include "twips.h"
@@ -312,10 +313,11 @@ int main(int argc, char *argv[])
     QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
     ZipPackageInstaller packageInstaller;
     LocalSocketInstanceChannel instanceChannel(CollectionId::of(programFolder));
+    QtUpdateFeed updateFeed(proxyStore.storedRecord());
     const PlatformServices services{
-        profile,          probe,           shell,          messages, instance,
-        newBrowser,       downloadFolders, fileDownload,   windows,  proxyStore,
-        packageInstaller, restart,         instanceChannel};
+        profile,          probe,           shell,           messages,  instance,
+        newBrowser,       downloadFolders, fileDownload,    windows,   proxyStore,
+        packageInstaller, restart,         instanceChannel, updateFeed};
 
     const QString settings = SettingsPath(programFolder);
     bool stored = true;
@@ -340,6 +342,7 @@ int main(int argc, char *argv[])
 
     // --- The main window ---------------------------------------------------------------
     frmBrowser window(services, programFolder);
+    window.setStartupCheck(false);
     if (!window.Form_Load()) {
         say(QStringLiteral("another instance runs on %1").arg(programFolder));
         return 1;
