@@ -73,11 +73,12 @@ private slots:
         choose();
         QCOMPARE(p.lastFakeBrowser->navigations, QStringList{QDir(p.folder()).filePath(document)});
         QCOMPARE(p.messages.shown.size(), 1);
-        // The document is local: its navigation makes no second check, and it disables saving.
+        // The document is local: its navigation makes no second check, and saving it
+        // stays possible (it is saved as itself).
         const int calls = p.probe.calls;
         QVERIFY(!p.lastFakeBrowser->offerNavigation(p.lastFakeBrowser->navigations.first()));
         QCOMPARE(p.probe.calls, calls);
-        QVERIFY(!window.mnuSave->isEnabled());
+        QVERIFY(window.mnuSave->isEnabled());
     }
 
     void saveAndPrintThroughTheHostDialogs()

@@ -6,6 +6,7 @@
 #include "enginearguments.h"
 #include "filedownloadfolderstore.h"
 #include "fileproxystore.h"
+#include "filewindowplacementstore.h"
 #include "frmbrowser.h"
 #include "iniprofilefile.h"
 #include "installcommand.h"
@@ -193,10 +194,11 @@ int runWindow(int argc, char *argv[], const QStringList &arguments, const Comman
     QtWindowService windows;
     ZipPackageInstaller packageInstaller;
     LocalSocketInstanceChannel instanceChannel(collection.id());
+    FileWindowPlacementStore placement(FileWindowPlacementStore::defaultPath());
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore, packageInstaller, restart,
-                       instanceChannel},
+                       instanceChannel, placement},
                       collection);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
@@ -211,8 +213,10 @@ int runWindow(int argc, char *argv[], const QStringList &arguments, const Comman
     if (!line.document.isEmpty() && !window.openDocument(line.document)) {
         QTextStream(stderr) << notADocument(line.document) << Qt::endl;
     }
-    // A roomier start than the design size, which is kept as the least.
-    if (const QScreen *screen = window.screen()) {
+    // Where the reader left the window last time; else a roomier start than the design
+    // size, which is kept as the least.
+    if (window.restorePlacement()) {
+    } else if (const QScreen *screen = window.screen()) {
         const QSize room = screen->availableGeometry().size() * 3 / 4;
         window.resize(window.size().expandedTo(room));
     }

@@ -13,6 +13,7 @@ class ProgramRestart;
 class ProfileFile;
 class ProxyStore;
 class Shell;
+class WindowPlacementStore;
 class WindowService;
 
 // The services of the host that the windows use, handed to each window by its
@@ -31,4 +32,5 @@ struct PlatformServices {
     PackageInstaller &packageInstaller;
     ProgramRestart &restart;
     InstanceChannel &instanceChannel;
+    WindowPlacementStore &placement;
 };

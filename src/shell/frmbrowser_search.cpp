@@ -58,10 +58,8 @@ void frmBrowser::reindexCollection()
 void frmBrowser::mnuBuscar_Click()
 {
     search->txtSearch->setFocus(Qt::ShortcutFocusReason);
+    // The earlier query stays, selected, so that typing replaces it; Enter searches.
     search->txtSearch->selectAll();
-    if (!search->txtSearch->text().trimmed().isEmpty() && !search->searchPane->isVisible()) {
-        txtSearch_Return();
-    }
 }
 
 void frmBrowser::mnuFindInPage_Click()

@@ -23,9 +23,9 @@ PlatformServices TestPlatform::withFakeBrowser()
         fakeBrowsers.append(browser);
         return browser;
     };
-    return {profile,          probe,           shell,          messages, instance,
-            newBrowser,       downloadFolders, fileDownload,   windows,  proxyStore,
-            packageInstaller, restart,         instanceChannel};
+    return {profile,          probe,           shell,           messages, instance,
+            newBrowser,       downloadFolders, fileDownload,    windows,  proxyStore,
+            packageInstaller, restart,         instanceChannel, placement};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
@@ -36,9 +36,9 @@ PlatformServices TestPlatform::withRealBrowser()
     // A dropped connection is noticed after three silent seconds.
     realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders, 3000);
     realInstaller = std::make_unique<ZipPackageInstaller>();
-    return {profile,        probe,           shell,          messages, instance,
-            newBrowser,     downloadFolders, *realDownload,  windows,  proxyStore,
-            *realInstaller, restart,         instanceChannel};
+    return {profile,        probe,           shell,           messages, instance,
+            newBrowser,     downloadFolders, *realDownload,   windows,  proxyStore,
+            *realInstaller, restart,         instanceChannel, placement};
 }
 
 QString TestPlatform::settingsPath() const

@@ -49,6 +49,7 @@ struct TestPlatform {
     std::unique_ptr<PackageInstaller> realInstaller;
     FakeProgramRestart restart;
     FakeInstanceChannel instanceChannel;
+    FakeWindowPlacementStore placement;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made
