@@ -3,6 +3,7 @@
 #include "collection.h"
 #include "collectioninterceptor.h"
 #include "commandline.h"
+#include "desktopaccessibility.h"
 #include "enginearguments.h"
 #include "filedownloadfolderstore.h"
 #include "fileproxystore.h"
@@ -179,6 +180,11 @@ int runWindow(int argc, char *argv[], const QStringList &arguments, const Comman
     QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
                              startEnvironment);
     QtDocumentDialogs dialogs;
+    // A screen reader reads the pages too; the engine's accessibility costs start-up time
+    // (some 150 ms), so it is on only when the desktop's is.
+    if (desktopAccessibilityOn()) {
+        enableEngineAccessibility();
+    }
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
     SpanishLanguage::applyTo(engineProfile);
     // Files the user's updates installed show in place of the program folder's.

@@ -1,6 +1,7 @@
 #include "findbar.h"
 
 #include "webbrowser.h"
+#include "widgetnames.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -37,7 +38,7 @@ FindBar::FindBar(WebBrowser *browser, QWidget *parent)
     txtFind->setObjectName(QStringLiteral("txtFind"));
     txtFind->setPlaceholderText(QStringLiteral("Buscar en la página"));
     txtFind->setAccessibleName(QStringLiteral("Texto a buscar en la página"));
-    txtFind->setClearButtonEnabled(true);
+    enableNamedClearButton(txtFind);
     txtFind->setMinimumWidth(180);
     lblFindCount->setObjectName(QStringLiteral("lblFindCount"));
     lblFindCount->setAccessibleName(QStringLiteral("Coincidencias"));

@@ -4,6 +4,7 @@
 #include "searchpane.h"
 #include "searchservice.h"
 #include "webbrowser.h"
+#include "widgetnames.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,7 +38,7 @@ SearchTools::SearchTools(const Collection &collection, WebBrowser *browser, QWid
     txtSearch->setObjectName(QStringLiteral("txtSearch"));
     txtSearch->setPlaceholderText(QStringLiteral("Buscar en la colección"));
     txtSearch->setAccessibleName(QStringLiteral("Buscar en la colección"));
-    txtSearch->setClearButtonEnabled(true);
+    enableNamedClearButton(txtSearch);
     txtSearch->setMinimumWidth(160);
     txtSearch->setMaximumWidth(280);
     if (addressBand) {

@@ -165,6 +165,10 @@ void frmBrowser::buildToolbar()
         // Reachable with Tab and pressed with Space, as any button.
         widget->setFocusPolicy(Qt::TabFocus);
     }
+    // The button that shows the buttons a narrow band hides.
+    if (auto *more = Toolbar1->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("Más botones"));
+    }
     // The buttons keep to the band's height: no margin around them.
     Toolbar1->layout()->setContentsMargins(0, 0, 0, 0);
     Toolbar1->setFocusPolicy(Qt::NoFocus);
