@@ -118,6 +118,7 @@ void FindBar::find(bool backward)
 
 void FindBar::showCount(int active, int total)
 {
+    emit counted(active, total);
     lblFindCount->setText(total == 0 ? QStringLiteral("Sin resultados")
                                      : QStringLiteral("%1 de %2").arg(active).arg(total));
 }

@@ -110,6 +110,7 @@ public:
     QAction *mnuConfig;
     QAction *mnuHelp;
     QAction *mnuBuscar;
+    QAction *mnuResults;
     QAction *mnuFindInPage; // Ctrl+F, in no menu
     // The keys of a browser, in no menu: the address bar (Ctrl+L, Alt+D, F6), back
     // (Alt+Left), forward (Alt+Right), reload (F5, Ctrl+R), stop (Escape), home

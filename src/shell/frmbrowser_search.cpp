@@ -28,6 +28,12 @@ void frmBrowser::buildSearch()
     mnuBuscar->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     connect(mnuBuscar, &QAction::triggered, this, &frmBrowser::mnuBuscar_Click);
 
+    // F9 hides the results pane and brings it back.
+    mnuResults = mnuActualiza->addAction(QStringLiteral("Mostrar u ocultar los resultados"));
+    mnuResults->setObjectName(QStringLiteral("mnuResults"));
+    mnuResults->setShortcut(QKeySequence(Qt::Key_F9));
+    connect(mnuResults, &QAction::triggered, search, &SearchTools::togglePane);
+
     mnuFindInPage = new QAction(QStringLiteral("Buscar en la página"), this);
     mnuFindInPage->setObjectName(QStringLiteral("mnuFindInPage"));
     mnuFindInPage->setShortcut(QKeySequence::Find);
