@@ -323,11 +323,15 @@ void QtWebBrowser::showContextMenu(const QPoint &position)
         return;
     }
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    // Everything here opens in this one window: no tabs, no other windows.
+    // Everything here opens in this one window: no tabs, no other windows. Nor does the
+    // browser save anything behind the window's back (its downloads are cancelled): the
+    // entries that would seem to do so go too.
     for (const QWebEnginePage::WebAction unwanted :
          {QWebEnginePage::OpenLinkInNewTab, QWebEnginePage::OpenLinkInNewWindow,
           QWebEnginePage::OpenLinkInNewBackgroundTab, QWebEnginePage::ViewSource,
-          QWebEnginePage::SavePage, QWebEnginePage::InspectElement}) {
+          QWebEnginePage::SavePage, QWebEnginePage::InspectElement,
+          QWebEnginePage::DownloadLinkToDisk, QWebEnginePage::DownloadImageToDisk,
+          QWebEnginePage::DownloadMediaToDisk}) {
         menu->removeAction(m_page->action(unwanted));
     }
     QList<QAction *> own;
