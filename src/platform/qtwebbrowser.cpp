@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSaveFile>
+#include <QTimer>
 #include <QUrlQuery>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
@@ -25,6 +27,8 @@
 #include <utility>
 
 namespace {
+constexpr int printEndWaitMs = 5000;
+
 // Reads what the program needs of a loaded page in one go.
 const QString documentScript = QStringLiteral(R"JS(
 (function () {
@@ -108,6 +112,8 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
             &QtWebBrowser::reportCommandStates);
     connect(profile, &QWebEngineProfile::downloadRequested, this,
             &QtWebBrowser::onDownloadRequested);
+    connect(m_page, &QWebEnginePage::pdfPrintingFinished, this,
+            [this] { m_printsUnderWay = qMax(0, m_printsUnderWay - 1); });
 }
 
 QtWebBrowser::~QtWebBrowser()
@@ -116,6 +122,18 @@ QtWebBrowser::~QtWebBrowser()
     // the window holding this browser may be half gone by then: nothing is
     // delivered from here on.
     m_closing = true;
+    // The engine fails when the page goes while it still writes a print to a file: the
+    // print is given a few seconds to end.
+    if (m_printsUnderWay > 0) {
+        QEventLoop wait;
+        connect(m_page, &QWebEnginePage::pdfPrintingFinished, &wait, [this, &wait] {
+            if (m_printsUnderWay == 0) {
+                wait.quit();
+            }
+        });
+        QTimer::singleShot(printEndWaitMs, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
     blockSignals(true);
     disconnect(m_page, nullptr, this, nullptr);
     delete m_view;
@@ -451,6 +469,7 @@ bool QtWebBrowser::printPage()
     }
     // To a PDF file the page goes as the engine lays it out for print, its text kept.
     if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+        ++m_printsUnderWay;
         m_page->printToPdf(printer->outputFileName(), printer->pageLayout(), printer->pageRanges());
         return true;
     }

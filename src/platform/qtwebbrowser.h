@@ -74,5 +74,7 @@ private:
     int m_reportedBack = -1;
     int m_reportedForward = -1;
     double m_zoom = 1.0;
+    // Prints to a PDF file the engine is still writing.
+    int m_printsUnderWay = 0;
     QList<QAction *> m_contextActions;
 };

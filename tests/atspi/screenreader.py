@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """What a screen reader gets of the viewer, read through AT-SPI.
 
-Run inside a private session bus and X display (dbus-run-session, xvfb-run): turns the
-desktop's accessibility on as a screen reader does, starts the viewer on a collection,
+Run inside a private session bus (dbus-run-session); starts a private X display of its own,
+turns the desktop's accessibility on as a screen reader does, starts the viewer on a collection,
 and checks that the home page's headings and links reach the reader and that every
 control of the window has a name. Arguments: the program and the collection folder.
 """
@@ -30,9 +30,21 @@ def turn_accessibility_on():
                    check=True, stdout=subprocess.DEVNULL)
 
 
-def find_application(name, timeout):
+def start_display():
+    """A private Xvfb on a display number it picks itself; answers the process and the name."""
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1366x768x24",
+                               "-nolisten", "tcp"], pass_fds=(write,),
+                              stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as numbers:
+        number = numbers.readline().strip()
+    return server, ":" + number
+
+
+def find_application(name, timeout, viewer):
     end = time.monotonic() + timeout
-    while time.monotonic() < end:
+    while time.monotonic() < end and viewer.poll() is None:
         desktop = pyatspi.Registry.getDesktop(0)
         for app in desktop:
             if app is not None and (app.name or "").lower() == name:
@@ -62,6 +74,8 @@ def walk(node, depth=0, inside_document=False):
 
 def main():
     program, demo = sys.argv[1], sys.argv[2]
+    display, display_name = start_display()
+    os.environ["DISPLAY"] = display_name
     turn_accessibility_on()
     env = dict(os.environ)
     home = tempfile.mkdtemp()
@@ -76,9 +90,9 @@ def main():
                XDG_CACHE_HOME=os.path.join(home, "cache"))
     viewer = subprocess.Popen([program, "--collection", collection], env=env)
     try:
-        app = find_application("legisdisco", 90)
+        app = find_application("legisdisco", 90, viewer)
         if app is None:
-            print("the viewer never showed itself to AT-SPI")
+            print("the viewer never showed itself to AT-SPI (exit status %s)" % viewer.poll())
             return 1
         headings, links, unnamed = [], [], []
         end = time.monotonic() + 60
@@ -118,6 +132,8 @@ def main():
             viewer.wait(10)
         except subprocess.TimeoutExpired:
             viewer.kill()
+        display.terminate()
+        display.wait()
 
 
 if __name__ == "__main__":
