@@ -251,6 +251,11 @@ void QtWebBrowser::FindText(const QString &text, bool backward, const FindTextDo
 
 void QtWebBrowser::SetZoomFactor(double factor)
 {
+    // The PDF viewer keeps a zoom of its own (its + and - buttons) and ignores the
+    // page's: a step asked there would only show up on the next page.
+    if (m_page->url().path().endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+        return;
+    }
     m_zoom = factor;
     m_view->setZoomFactor(factor);
 }

@@ -52,7 +52,8 @@ public:
     // when there is none. An empty text takes the marks away.
     using FindTextDone = std::function<void(int active, int total)>;
     virtual void FindText(const QString &text, bool backward, const FindTextDone &done) = 0;
-    // The zoom of every document shown from now on (1 is the document's own size).
+    // The zoom of every page shown from now on (1 is the page's own size); a PDF
+    // document keeps the zoom of its viewer, which this leaves alone.
     virtual void SetZoomFactor(double factor) = 0;
     virtual double ZoomFactor() const = 0;
     // The page (from 1) of the PDF document on screen that its address named; 0 when
