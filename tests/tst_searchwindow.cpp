@@ -215,7 +215,7 @@ private slots:
         QUrl expected = QUrl::fromLocalFile(local(QStringLiteral("circulares/3019.pdf")));
         expected.setFragment(QStringLiteral("page=2&view=FitH"));
         QTRY_COMPARE_WITH_TIMEOUT(page()->url(), expected, loadTimeout);
-        QTRY_VERIFY(window->search->findBar->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(window->search->findBar->isVisible(), loadTimeout);
         QCOMPARE(window->search->findBar->txtFind->text(), QStringLiteral("tokenizados"));
         QTRY_VERIFY_WITH_TIMEOUT(
             window->search->findBar->lblFindCount->text().contains(QLatin1String(" de ")),
