@@ -48,6 +48,9 @@ DEPENDENCIES=(
     time
     unzip
     qpdf
+    libqpdf-dev
+    at-spi2-core
+    python3-pyatspi
 )
 
 log() {

@@ -192,6 +192,7 @@ private slots:
         // Beside the browser, which gives up the room.
         QCOMPARE(window->WebBrowser1->width() + pane->width(), window->centralWidget()->width());
         QCOMPARE(pane->x(), window->WebBrowser1->width());
+        QVERIFY(pane->width() <= window->centralWidget()->width() / 3);
 
         // Best first: the circular's words are the words typed's forms both.
         int pdfRow = -1;
@@ -206,13 +207,19 @@ private slots:
         QVERIFY(SearchPane::snippetHtml(pane->hits()[pdfRow])
                     .contains(QStringLiteral("<b>tokenizados</b>")));
 
-        // Enter on the PDF opens it at its page.
+        // Enter on the PDF opens it at its page, as wide as the browser, with the words
+        // found by the find bar once the viewer has its text.
         pane->lstResults->setFocus();
         pane->lstResults->setCurrentRow(pdfRow);
         QTest::keyClick(pane->lstResults, Qt::Key_Return);
         QUrl expected = QUrl::fromLocalFile(local(QStringLiteral("circulares/3019.pdf")));
-        expected.setFragment(QStringLiteral("page=2"));
+        expected.setFragment(QStringLiteral("page=2&view=FitH"));
         QTRY_COMPARE_WITH_TIMEOUT(page()->url(), expected, loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(window->search->findBar->isVisible(), loadTimeout);
+        QCOMPARE(window->search->findBar->txtFind->text(), QStringLiteral("tokenizados"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            window->search->findBar->lblFindCount->text().contains(QLatin1String(" de ")),
+            loadTimeout);
 
         // A click on the page opens it with the words found by the find bar.
         const QRect rect = pane->lstResults->visualItemRect(pane->lstResults->item(pageRow));
@@ -224,10 +231,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->search->findBar->lblFindCount->text(),
                                   QStringLiteral("1 de 1"), loadTimeout);
 
-        // Closing the pane gives the browser its width back.
+        // Closing the pane gives the browser its width back; F9 shows the results again.
         QTest::mouseClick(pane->cmdSearchClose, Qt::LeftButton);
         QVERIFY(!pane->isVisible());
         QCOMPARE(window->WebBrowser1->width(), window->centralWidget()->width());
+        window->mnuResults->trigger();
+        QVERIFY(pane->isVisible());
+        QCOMPARE(pane->lstResults->count(), 2);
+        window->mnuResults->trigger();
+        QVERIFY(!pane->isVisible());
 
         // Nothing found.
         window->search->txtSearch->setText(QStringLiteral("inexistente"));

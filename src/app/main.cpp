@@ -3,9 +3,11 @@
 #include "collection.h"
 #include "collectioninterceptor.h"
 #include "commandline.h"
+#include "desktopaccessibility.h"
 #include "enginearguments.h"
 #include "filedownloadfolderstore.h"
 #include "fileproxystore.h"
+#include "filewindowplacementstore.h"
 #include "frmbrowser.h"
 #include "iniprofilefile.h"
 #include "installcommand.h"
@@ -193,6 +195,11 @@ int runWindow(int argc, char *argv[], const QStringList &arguments, const Comman
     QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
                              startEnvironment);
     QtDocumentDialogs dialogs;
+    // A screen reader reads the pages too; the engine's accessibility costs start-up time
+    // (some 150 ms), so it is on only when the desktop's is.
+    if (desktopAccessibilityOn()) {
+        enableEngineAccessibility();
+    }
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
     SpanishLanguage::applyTo(engineProfile);
     // Files the user's updates installed show in place of the program folder's.
@@ -208,12 +215,14 @@ int runWindow(int argc, char *argv[], const QStringList &arguments, const Comman
     QtWindowService windows;
     ZipPackageInstaller packageInstaller;
     LocalSocketInstanceChannel instanceChannel(collection.id());
+    FileWindowPlacementStore placement(FileWindowPlacementStore::defaultPath());
+
     // The quiet check at start-up goes through the proxy the browser engine was given.
     QtUpdateFeed updateFeed(proxyStore.storedRecord());
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore, packageInstaller, restart,
-                       instanceChannel, updateFeed},
+                       instanceChannel, updateFeed, placement},
                       collection);
     window.setStartupCheck(!line.noUpdateCheck);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
@@ -229,8 +238,10 @@ int runWindow(int argc, char *argv[], const QStringList &arguments, const Comman
     if (!line.document.isEmpty() && !window.openDocument(line.document)) {
         QTextStream(stderr) << notADocument(line.document) << Qt::endl;
     }
-    // A roomier start than the design size, which is kept as the least.
-    if (const QScreen *screen = window.screen()) {
+    // Where the reader left the window last time; else a roomier start than the design
+    // size, which is kept as the least.
+    if (window.restorePlacement()) {
+    } else if (const QScreen *screen = window.screen()) {
         const QSize room = screen->availableGeometry().size() * 3 / 4;
         window.resize(window.size().expandedTo(room));
     }

@@ -12,6 +12,7 @@ public:
 
     // The path chosen to save a page under, or an empty text when cancelled.
     virtual QString askSavePath(QWidget *parent, const QString &suggestedName) = 0;
-    // Sets up printer with the user's choices; false when cancelled.
-    virtual bool askPrinter(QWidget *parent, QPrinter *printer) = 0;
+    // Sets up printer with the user's choices; false when cancelled. A document of
+    // pageCount pages (0 when unknown) offers that range to choose from.
+    virtual bool askPrinter(QWidget *parent, QPrinter *printer, int pageCount) = 0;
 };

@@ -14,6 +14,7 @@ class ProfileFile;
 class ProxyStore;
 class Shell;
 class UpdateFeed;
+class WindowPlacementStore;
 class WindowService;
 
 // The services of the host that the windows use, handed to each window by its
@@ -33,4 +34,5 @@ struct PlatformServices {
     ProgramRestart &restart;
     InstanceChannel &instanceChannel;
     UpdateFeed &updateFeed;
+    WindowPlacementStore &placement;
 };

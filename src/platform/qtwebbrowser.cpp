@@ -2,12 +2,20 @@
 
 #include "browserpage.h"
 #include "documentdialogs.h"
+#include "pdfprinting.h"
 
 #include <QAction>
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QPointer>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrlQuery>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFindTextResult>
@@ -19,6 +27,8 @@
 #include <utility>
 
 namespace {
+constexpr int printEndWaitMs = 5000;
+
 // Reads what the program needs of a loaded page in one go.
 const QString documentScript = QStringLiteral(R"JS(
 (function () {
@@ -90,6 +100,8 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
     m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     m_page->watchReaderInput(m_view);
     m_view->setPage(m_page);
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_view, &QWidget::customContextMenuRequested, this, &QtWebBrowser::showContextMenu);
 
     connect(m_page, &BrowserPage::navigationRequested, this,
             [this](const QUrl &url, bool isMainFrame, bool *cancel) {
@@ -110,6 +122,8 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
             &QtWebBrowser::reportCommandStates);
     connect(profile, &QWebEngineProfile::downloadRequested, this,
             &QtWebBrowser::onDownloadRequested);
+    connect(m_page, &QWebEnginePage::pdfPrintingFinished, this,
+            [this] { m_printsUnderWay = qMax(0, m_printsUnderWay - 1); });
 }
 
 QtWebBrowser::~QtWebBrowser()
@@ -118,6 +132,18 @@ QtWebBrowser::~QtWebBrowser()
     // the window holding this browser may be half gone by then: nothing is
     // delivered from here on.
     m_closing = true;
+    // The engine fails when the page goes while it still writes a print to a file: the
+    // print is given a few seconds to end.
+    if (m_printsUnderWay > 0) {
+        QEventLoop wait;
+        connect(m_page, &QWebEnginePage::pdfPrintingFinished, &wait, [this, &wait] {
+            if (m_printsUnderWay == 0) {
+                wait.quit();
+            }
+        });
+        QTimer::singleShot(printEndWaitMs, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
     blockSignals(true);
     disconnect(m_page, nullptr, this, nullptr);
     delete m_view;
@@ -233,6 +259,145 @@ void QtWebBrowser::FindText(const QString &text, bool backward, const FindTextDo
     });
 }
 
+void QtWebBrowser::SetZoomFactor(double factor)
+{
+    // The PDF viewer keeps a zoom of its own (its + and - buttons) and ignores the
+    // page's: a step asked there would only show up on the next page.
+    if (m_page->url().path().endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+        return;
+    }
+    m_zoom = factor;
+    m_view->setZoomFactor(factor);
+}
+
+double QtWebBrowser::ZoomFactor() const
+{
+    return m_zoom;
+}
+
+int QtWebBrowser::PdfPage() const
+{
+    // The viewer opens at the page the address's fragment names ("#page=3").
+    const QUrlQuery fragment(m_page->url().fragment());
+    bool ok = false;
+    const int page = fragment.queryItemValue(QStringLiteral("page")).toInt(&ok);
+    return ok && page > 0 ? page : 0;
+}
+
+QString QtWebBrowser::PrintPdfFile(const QString &path)
+{
+    const int pages = pdfPageCount(path);
+    if (pages < 1) {
+        return QStringLiteral("No se pudo leer el documento PDF para imprimirlo.");
+    }
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QFileInfo(path).completeBaseName());
+    if (!m_dialogs.askPrinter(window(), &printer, pages)) {
+        return {};
+    }
+    // A long document shows how far printing has come, and may be stopped.
+    QProgressDialog progress(QStringLiteral("Imprimiendo %1…").arg(QFileInfo(path).fileName()),
+                             QStringLiteral("Cancelar"), 0, pages, window());
+    progress.setObjectName(QStringLiteral("printProgress"));
+    progress.setWindowTitle(QStringLiteral("Imprimir"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    return printPdfDocument(path, printer, [&progress](int done, int total) {
+        progress.setMaximum(total);
+        progress.setValue(done);
+        return !progress.wasCanceled();
+    });
+}
+
+QString QtWebBrowser::SavePdfFile(const QString &path)
+{
+    const QString target = m_dialogs.askSavePath(window(), QFileInfo(path).fileName());
+    if (target.isEmpty()) {
+        return {};
+    }
+    const QString problem = QStringLiteral("No se pudo guardar el documento en %1: %2");
+    if (QFileInfo(target).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
+        return {}; // the document itself: there is nothing to copy
+    }
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly)) {
+        return problem.arg(target, source.errorString());
+    }
+    QSaveFile copy(target);
+    if (!copy.open(QIODevice::WriteOnly)) {
+        return problem.arg(target, copy.errorString());
+    }
+    char buffer[64 * 1024];
+    for (qint64 read; (read = source.read(buffer, sizeof buffer)) > 0;) {
+        if (copy.write(buffer, read) != read) {
+            copy.cancelWriting();
+            return problem.arg(target, copy.errorString());
+        }
+    }
+    if (source.error() != QFileDevice::NoError) {
+        copy.cancelWriting();
+        return problem.arg(target, source.errorString());
+    }
+    if (!copy.commit()) {
+        return problem.arg(target, copy.errorString());
+    }
+    return {};
+}
+
+void QtWebBrowser::SetContextActions(const QList<QAction *> &actions)
+{
+    m_contextActions = actions;
+}
+
+void QtWebBrowser::showContextMenu(const QPoint &position)
+{
+    QMenu *menu = m_view->createStandardContextMenu();
+    if (!menu) {
+        return;
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Everything here opens in this one window: no tabs, no other windows. Nor does the
+    // browser save anything behind the window's back (its downloads are cancelled): the
+    // entries that would seem to do so go too.
+    for (const QWebEnginePage::WebAction unwanted :
+         {QWebEnginePage::OpenLinkInNewTab, QWebEnginePage::OpenLinkInNewWindow,
+          QWebEnginePage::OpenLinkInNewBackgroundTab, QWebEnginePage::ViewSource,
+          QWebEnginePage::SavePage, QWebEnginePage::InspectElement,
+          QWebEnginePage::DownloadLinkToDisk, QWebEnginePage::DownloadImageToDisk,
+          QWebEnginePage::DownloadMediaToDisk}) {
+        menu->removeAction(m_page->action(unwanted));
+    }
+    QList<QAction *> own;
+    for (QAction *action : std::as_const(m_contextActions)) {
+        if (action->isEnabled()) {
+            own.append(action);
+        }
+    }
+    if (!own.isEmpty()) {
+        if (!menu->isEmpty()) {
+            menu->addSeparator();
+        }
+        menu->addActions(own);
+    }
+    // No two separators in a row, none at either end, once entries were taken away.
+    QAction *previous = nullptr;
+    for (QAction *action : menu->actions()) {
+        if (action->isSeparator() && (!previous || previous->isSeparator())) {
+            menu->removeAction(action);
+            continue;
+        }
+        previous = action;
+    }
+    if (previous && previous->isSeparator()) {
+        menu->removeAction(previous);
+    }
+    if (menu->isEmpty()) {
+        delete menu;
+        return;
+    }
+    menu->popup(m_view->mapToGlobal(position));
+}
+
 void QtWebBrowser::onLoadStarted()
 {
     m_busy = true;
@@ -243,6 +408,10 @@ void QtWebBrowser::onLoadStarted()
 
 void QtWebBrowser::onLoadFinished(bool)
 {
+    // The reader's zoom holds for every document, not only the one it was set on.
+    if (!qFuzzyCompare(m_view->zoomFactor(), m_zoom)) {
+        m_view->setZoomFactor(m_zoom);
+    }
     // The page is read before completion is reported, so that handlers of the
     // completion events see the document they were told about.
     const int generation = m_loadGeneration;
@@ -310,8 +479,14 @@ bool QtWebBrowser::savePage()
 bool QtWebBrowser::printPage()
 {
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
-    if (!m_dialogs.askPrinter(window(), printer.get())) {
+    if (!m_dialogs.askPrinter(window(), printer.get(), 0)) {
         return false;
+    }
+    // To a PDF file the page goes as the engine lays it out for print, its text kept.
+    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+        ++m_printsUnderWay;
+        m_page->printToPdf(printer->outputFileName(), printer->pageLayout(), printer->pageRanges());
+        return true;
     }
     // Printing runs in the background; the printer must live until it ends.
     auto connection = std::make_shared<QMetaObject::Connection>();

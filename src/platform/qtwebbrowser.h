@@ -27,6 +27,12 @@ public:
     bool Busy() const override;
     HtmlDocument Document() const override;
     void FindText(const QString &text, bool backward, const FindTextDone &done) override;
+    void SetZoomFactor(double factor) override;
+    double ZoomFactor() const override;
+    int PdfPage() const override;
+    QString PrintPdfFile(const QString &path) override;
+    QString SavePdfFile(const QString &path) override;
+    void SetContextActions(const QList<QAction *> &actions) override;
 
     QWebEngineView *view() const { return m_view; }
 
@@ -45,6 +51,7 @@ private:
     void onDownloadRequested(QWebEngineDownloadRequest *download);
     bool savePage();
     bool printPage();
+    void showContextMenu(const QPoint &position);
 
     QWebEngineView *m_view;
     BrowserPage *m_page;
@@ -66,4 +73,8 @@ private:
     int m_loadGeneration = 0;
     int m_reportedBack = -1;
     int m_reportedForward = -1;
+    double m_zoom = 1.0;
+    // Prints to a PDF file the engine is still writing.
+    int m_printsUnderWay = 0;
+    QList<QAction *> m_contextActions;
 };

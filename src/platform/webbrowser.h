@@ -2,9 +2,12 @@
 
 #include "htmldocument.h"
 
+#include <QList>
 #include <QWidget>
 
 #include <functional>
+
+class QAction;
 
 // ExecWB commands and options.
 namespace BrowserCommand {
@@ -49,6 +52,21 @@ public:
     // when there is none. An empty text takes the marks away.
     using FindTextDone = std::function<void(int active, int total)>;
     virtual void FindText(const QString &text, bool backward, const FindTextDone &done) = 0;
+    // The zoom of every page shown from now on (1 is the page's own size); a PDF
+    // document keeps the zoom of its viewer, which this leaves alone.
+    virtual void SetZoomFactor(double factor) = 0;
+    virtual double ZoomFactor() const = 0;
+    // The page (from 1) of the PDF document on screen that its address named; 0 when
+    // none is known.
+    virtual int PdfPage() const = 0;
+    // Prints the PDF document on screen, whose file is path, as its own pages, asking
+    // the user. An empty text when printed or cancelled, otherwise why it failed.
+    virtual QString PrintPdfFile(const QString &path) = 0;
+    // Saves a copy of the PDF document on screen, whose file is path, where the user
+    // chooses. An empty text when saved or cancelled, otherwise why it failed.
+    virtual QString SavePdfFile(const QString &path) = 0;
+    // The window's own commands, offered after the browser's own in its right-click menu.
+    virtual void SetContextActions(const QList<QAction *> &actions) = 0;
 
 signals:
     // Raised before a navigation starts; setting *cancel stops it.

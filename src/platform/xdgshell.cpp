@@ -8,6 +8,9 @@ bool XdgShell::execute(QWidget *, const QString &verb, const QString &document, 
     if (verb.compare(QLatin1String("Open"), Qt::CaseInsensitive) != 0 || document.isEmpty()) {
         return false;
     }
+    if (document.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) && !hasMailProgram()) {
+        return false;
+    }
     QStringList command = commandFor(document);
     const QString program = command.takeFirst();
     return QProcess::startDetached(program, command, directory);
@@ -22,4 +25,18 @@ QStringList XdgShell::commandFor(const QString &document)
         target.prepend(QLatin1String("./"));
     }
     return {QStringLiteral("xdg-open"), target};
+}
+
+bool XdgShell::hasMailProgram()
+{
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
+                                             QStringLiteral("x-scheme-handler/mailto")});
+    if (!query.waitForFinished(5000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return false;
+    }
+    return query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
+           !query.readAllStandardOutput().trimmed().isEmpty();
 }

@@ -13,4 +13,9 @@ public:
 
     // The command line that opens document: program first, then its arguments.
     static QStringList commandFor(const QString &document);
+
+private:
+    // Whether the desktop names a program for mail addresses: without one, xdg-open
+    // would fail after the caller was told the message had been handed over.
+    static bool hasMailProgram();
 };

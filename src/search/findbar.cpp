@@ -1,6 +1,7 @@
 #include "findbar.h"
 
 #include "webbrowser.h"
+#include "widgetnames.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -37,7 +38,7 @@ FindBar::FindBar(WebBrowser *browser, QWidget *parent)
     txtFind->setObjectName(QStringLiteral("txtFind"));
     txtFind->setPlaceholderText(QStringLiteral("Buscar en la página"));
     txtFind->setAccessibleName(QStringLiteral("Texto a buscar en la página"));
-    txtFind->setClearButtonEnabled(true);
+    enableNamedClearButton(txtFind);
     txtFind->setMinimumWidth(180);
     lblFindCount->setObjectName(QStringLiteral("lblFindCount"));
     lblFindCount->setAccessibleName(QStringLiteral("Coincidencias"));
@@ -117,6 +118,7 @@ void FindBar::find(bool backward)
 
 void FindBar::showCount(int active, int total)
 {
+    emit counted(active, total);
     lblFindCount->setText(total == 0 ? QStringLiteral("Sin resultados")
                                      : QStringLiteral("%1 de %2").arg(active).arg(total));
 }

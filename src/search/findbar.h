@@ -31,6 +31,10 @@ public:
     QToolButton *cmdFindClose;
     QLabel *lblFindCount;
 
+signals:
+    // The browser counted the matches of the text in the field.
+    void counted(int active, int total);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

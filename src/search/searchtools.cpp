@@ -5,6 +5,7 @@
 #include "searchpane.h"
 #include "searchservice.h"
 #include "webbrowser.h"
+#include "widgetnames.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,15 +15,19 @@
 #include <QListWidget>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
 
 namespace {
 // The results pane takes this share of the window's width, within bounds.
-constexpr int paneShare = 3; // a third
-constexpr int paneMinWidth = 260;
-constexpr int paneMaxWidth = 520;
+constexpr int paneShare = 3; // a third at most
+constexpr int paneMaxWidth = 420;
+// How often, and how far apart, the words of a hit are looked for in a PDF document
+// whose text is not there yet.
+constexpr int pdfFindRetries = 12;
+constexpr int pdfFindRetryMs = 400;
 // Results shown in the pane.
 constexpr int paneHits = 200;
 } // namespace
@@ -38,7 +43,7 @@ SearchTools::SearchTools(const Collection &collection, WebBrowser *browser, QWid
     txtSearch->setObjectName(QStringLiteral("txtSearch"));
     txtSearch->setPlaceholderText(QStringLiteral("Buscar en la colección"));
     txtSearch->setAccessibleName(QStringLiteral("Buscar en la colección"));
-    txtSearch->setClearButtonEnabled(true);
+    enableNamedClearButton(txtSearch);
     txtSearch->setMinimumWidth(160);
     txtSearch->setMaximumWidth(280);
     if (addressBand) {
@@ -60,6 +65,21 @@ SearchTools::SearchTools(const Collection &collection, WebBrowser *browser, QWid
     statusBar->addPermanentWidget(lblIndexStatus);
 
     connect(browser, &WebBrowser::DocumentComplete, this, &SearchTools::browserDocumentComplete);
+    connect(findBar, &FindBar::counted, this, [this](int, int total) {
+        if (total > 0 || !findBar->isVisible()) {
+            m_pdfFindRetries = 0;
+        } else if (m_pdfFindRetries > 0) {
+            --m_pdfFindRetries;
+            QTimer::singleShot(pdfFindRetryMs, findBar, [this] {
+                if (findBar->isVisible()) {
+                    // A fresh search: the engine does not look again for a text it
+                    // has just not found.
+                    m_browser->FindText(QString(), false, {});
+                    findBar->findNext();
+                }
+            });
+        }
+    });
 }
 
 SearchService &SearchTools::service()
@@ -138,10 +158,13 @@ void SearchTools::openHit(int index)
     const SearchHit &hit = hits[static_cast<size_t>(index)];
     findBar->closeBar();
     if (hit.page > 0) {
-        // The browser's PDF viewer opens at the page the address names.
+        // The browser's PDF viewer opens at the page the address names, as wide as the
+        // browser allows (not the whole page squeezed into its height), with the words
+        // found.
         QUrl url = QUrl::fromLocalFile(hit.absolutePath);
-        url.setFragment(QStringLiteral("page=%1").arg(hit.page));
-        m_findOnLoad.clear();
+        url.setFragment(QStringLiteral("page=%1&view=FitH").arg(hit.page));
+        m_findOnLoad = hit.findText;
+        m_findOnLoadPath = hit.absolutePath;
         m_browser->Navigate2(url.toString(QUrl::FullyEncoded));
         return;
     }
@@ -154,11 +177,31 @@ void SearchTools::browserDocumentComplete(const QString &address)
 {
     // A page opened from the results shows the words found once it is there;
     // an open find bar counts again on each new page.
+    m_pdfFindRetries = 0;
     if (!m_findOnLoad.isEmpty() && QDir::cleanPath(address) == QDir::cleanPath(m_findOnLoadPath)) {
+        if (address.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+            m_pdfFindRetries = pdfFindRetries;
+        }
         findBar->openBar(std::exchange(m_findOnLoad, QString()));
     } else if (findBar->isVisible() && !findBar->txtFind->text().isEmpty()) {
         findBar->findNext();
     }
+}
+
+void SearchTools::togglePane()
+{
+    if (searchPane->isVisible()) {
+        searchPane->hide();
+        if (searchPane->isAncestorOf(QApplication::focusWidget())) {
+            m_browser->setFocus(Qt::OtherFocusReason);
+        }
+    } else if (!searchPane->query().isEmpty()) {
+        searchPane->show();
+        searchPane->lstResults->setFocus(Qt::OtherFocusReason);
+    } else {
+        return;
+    }
+    emit paneToggled();
 }
 
 int SearchTools::paneWidth() const
@@ -166,8 +209,7 @@ int SearchTools::paneWidth() const
     if (!searchPane->isVisible()) {
         return 0;
     }
-    return qBound(paneMinWidth, m_client->width() / paneShare,
-                  qMax(paneMinWidth, qMin(paneMaxWidth, m_client->width() / 2)));
+    return qMin(paneMaxWidth, m_client->width() / paneShare);
 }
 
 void SearchTools::place()

@@ -39,6 +39,9 @@ public:
     // Brings the index up to date with the collection on disk.
     void reindex();
 
+    // Hides the pane, or shows it again with the results it had.
+    void togglePane();
+
     // The width the pane takes of the client area; 0 while it is closed.
     int paneWidth() const;
     // Places the pane at the right of the browser and the find bar over the page's top
@@ -73,4 +76,7 @@ private:
     bool m_focusResults = false;
     QPointer<QWidget> m_focusAtSearch;
     int m_keepRow = -1;
+    // A PDF document opened from the results shows its text a moment after it has
+    // loaded: the words are looked for again this many more times until found.
+    int m_pdfFindRetries = 0;
 };

@@ -17,11 +17,13 @@
 #include "updatecontract.h"
 #include "updatenotice.h"
 #include "utility.h"
+#include "windowplacementstore.h"
 #include "windowtexts.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDir>
 #include <QEvent>
 #include <QLabel>
@@ -103,6 +105,9 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
     buildMenus();
     buildSearch();
     buildNotice();
+    buildKeys();
+    // The page's right-click menu offers the window's commands on the page as well.
+    WebBrowser1->SetContextActions({mnuCopyAddress, mnuSave, mnuPrint});
 
     // Names for assistive technologies; the menu entries and the toolbar's
     // buttons are named by their captions and tooltips.
@@ -114,8 +119,14 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
     m_statusPanel->setAccessibleName(QStringLiteral("Estado"));
     menuBar()->setAccessibleName(QStringLiteral("Menú"));
 
-    setTabOrder(txtURL, Toolbar1);
-    setTabOrder(Toolbar1, WebBrowser1);
+    // Tab goes from the address bar through the toolbar's buttons to the page.
+    QWidget *previous = txtURL;
+    for (QAction *button : Toolbar1->actions()) {
+        QWidget *widget = Toolbar1->widgetForAction(button);
+        setTabOrder(previous, widget);
+        previous = widget;
+    }
+    setTabOrder(previous, WebBrowser1);
     setTabOrder(WebBrowser1, StatusBar1);
 
     const double dpi = Twips::logicalDpi(this);
@@ -152,11 +163,19 @@ void frmBrowser::buildToolbar()
         action->setObjectName(QLatin1String(button.key));
         action->setData(QLatin1String(button.key));
         action->setToolTip(button.tooltip);
-        Toolbar1->widgetForAction(action)->setAccessibleName(button.tooltip);
+        QWidget *widget = Toolbar1->widgetForAction(action);
+        widget->setAccessibleName(button.tooltip);
+        widget->setObjectName(QLatin1String(button.key) + QLatin1String("Button"));
+        // Reachable with Tab and pressed with Space, as any button.
+        widget->setFocusPolicy(Qt::TabFocus);
+    }
+    // The button that shows the buttons a narrow band hides.
+    if (auto *more = Toolbar1->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("Más botones"));
     }
     // The buttons keep to the band's height: no margin around them.
     Toolbar1->layout()->setContentsMargins(0, 0, 0, 0);
-    Toolbar1->setFocusPolicy(Qt::TabFocus);
+    Toolbar1->setFocusPolicy(Qt::NoFocus);
     connect(Toolbar1, &QToolBar::actionTriggered, this, &frmBrowser::Toolbar1_ButtonClick);
 }
 
@@ -166,6 +185,10 @@ void frmBrowser::buildMenus()
     mnuSave = entry(mnuFile, "mnuSave", QStringLiteral("&Guardar..."));
     mnuPrint = entry(mnuFile, "mnuPrint", QStringLiteral("&Imprimir"));
     mnuSendto = entry(mnuFile, "mnuSendto", QStringLiteral("Enviar página por email..."));
+    mnuCopyAddress = entry(mnuFile, "mnuCopyAddress", QStringLiteral("Copiar dirección"));
+    mnuPrint->setShortcut(QKeySequence::Print);
+    // Ctrl+P prints wherever the keyboard is in the window, the page's viewer included.
+    mnuPrint->setShortcutContext(Qt::WindowShortcut);
     sep1 = mnuFile->addSeparator();
     sep1->setObjectName(QStringLiteral("sep1"));
     mnuClose = entry(mnuFile, "mnuClose", QStringLiteral("&Salir"));
@@ -204,6 +227,7 @@ void frmBrowser::buildMenus()
     connect(mnuCirculares, &QAction::triggered, this, &frmBrowser::mnuCirculares_Click);
     connect(mnuConfig, &QAction::triggered, this, &frmBrowser::mnuConfig_Click);
     connect(mnuSendto, &QAction::triggered, this, &frmBrowser::mnuSendto_Click);
+    connect(mnuCopyAddress, &QAction::triggered, this, &frmBrowser::mnuCopyAddress_Click);
     connect(mnSuscribir, &QAction::triggered, this, &frmBrowser::mnSuscribir_Click);
     connect(mnSuscribirWeb, &QAction::triggered, this, &frmBrowser::mnSuscribirWeb_Click);
     connect(mnuDessucri, &QAction::triggered, this, &frmBrowser::mnuDessucri_Click);
@@ -365,6 +389,22 @@ void frmBrowser::mnuConfig_Click()
 void frmBrowser::mnuClose_Click()
 {
     close();
+}
+
+void frmBrowser::closeEvent(QCloseEvent *event)
+{
+    // The place is kept only for a window the reader has seen.
+    if (m_started && isVisible()) {
+        m_services.placement.save(saveGeometry());
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool frmBrowser::restorePlacement()
+{
+    const QByteArray placement = m_services.placement.load();
+    // restoreGeometry brings a window saved on a screen that is gone back onto this one.
+    return !placement.isEmpty() && restoreGeometry(placement);
 }
 
 QString frmBrowser::statusText() const

@@ -37,6 +37,9 @@ public:
     void Form_Resize();
     void CoolBar1_HeightChanged();
     void mnuClose_Click();
+    // Puts the window where the reader left it in the last run; false when there is no
+    // such place kept.
+    bool restorePlacement();
 
     // Navigation.
     void Toolbar1_ButtonClick(QAction *button);
@@ -72,6 +75,11 @@ public:
     void mnSuscribirWeb_Click();
     void mnuDessucriWeb_Click();
     void mnuSendto_Click();
+    // Puts the address mnuSendto_Click would send on the clipboard.
+    void mnuCopyAddress_Click();
+    // The web address of the page on screen (or of what the address bar holds), as
+    // sent and copied.
+    QString sharedAddress() const;
 
     // Search of the collection and find in page (frmbrowser_search.cpp).
     void mnuBuscar_Click();
@@ -95,6 +103,7 @@ public:
     QAction *mnuSave;
     QAction *mnuPrint;
     QAction *mnuSendto;
+    QAction *mnuCopyAddress;
     QAction *sep1;
     QAction *mnuClose;
     QMenu *mnConsulta;
@@ -110,16 +119,34 @@ public:
     QAction *mnuConfig;
     QAction *mnuHelp;
     QAction *mnuBuscar;
+    QAction *mnuResults;
     QAction *mnuFindInPage; // Ctrl+F, in no menu
+    // The keys of a browser, in no menu: the address bar (Ctrl+L, Alt+D, F6), back
+    // (Alt+Left), forward (Alt+Right), reload (F5, Ctrl+R), stop (Escape), home
+    // (Alt+Home), and zoom in, out and back (Ctrl+plus, Ctrl+minus, Ctrl+0).
+    QAction *keyAddress;
+    QAction *keyBack;
+    QAction *keyForward;
+    QAction *keyRefresh;
+    QAction *keyStop;
+    QAction *keyHome;
+    QAction *keyZoomIn;
+    QAction *keyZoomOut;
+    QAction *keyZoomReset;
     // The search field, the results pane, the index status and the find bar.
     SearchTools *search = nullptr;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildToolbar();
     void buildMenus();
+    void buildKeys();
+    // The file of the local PDF document on screen (the copy the reader sees); empty
+    // when the page on screen is none.
+    QString shownLocalPdf() const;
     void connectBrowser();
     void layoutAlignedControls();
     void applyBrowserSize(float allowanceTwips);
@@ -131,7 +158,8 @@ private:
     bool checkUserData();
     QString readHttpSetting(const QString &key) const;
     void openSubscriptionPage();
-    void openMail(const QString &address);
+    // False, with the reader told, when the desktop has no mail program.
+    bool openMail(const QString &address);
     void buildSearch();
     void buildNotice();
     void startQuietCheck();
@@ -147,6 +175,8 @@ private:
     QString m_pendingDocument;
     bool m_checkAtStart = true;
     StartupCheck *m_check = nullptr;
+    // The address of the document on screen, as last completed.
+    QString m_shownAddress;
     QWidget *m_client;
     QLabel *m_statusPanel;
 };

@@ -4,13 +4,44 @@
 #include "shell.h"
 #include "utility.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+QString frmBrowser::shownLocalPdf() const
+{
+    const QString address = m_shownAddress;
+    if (!address.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive) ||
+        !QDir::isAbsolutePath(address)) {
+        return {};
+    }
+    // The browser shows the copy of the collection that wins, wherever the address
+    // points (the program folder or the per-user one).
+    const QString relative = m_collection.relativePathOf(address);
+    const QString file = relative.isEmpty() ? address : m_collection.resolve(relative);
+    return QFileInfo(file).isFile() ? file : QString();
+}
+
 void frmBrowser::mnuSave_Click()
 {
+    // A PDF document is saved as itself, not as the viewer that shows it.
+    if (const QString pdf = shownLocalPdf(); !pdf.isEmpty()) {
+        if (const QString problem = WebBrowser1->SavePdfFile(pdf); !problem.isEmpty()) {
+            showCritical(problem);
+        }
+        return;
+    }
     WebBrowser1->ExecWB(BrowserCommand::SaveAs, BrowserCommand::PromptUser);
 }
 
 void frmBrowser::mnuPrint_Click()
 {
+    // A PDF document prints as its own pages, not as the viewer that shows it.
+    if (const QString pdf = shownLocalPdf(); !pdf.isEmpty()) {
+        if (const QString problem = WebBrowser1->PrintPdfFile(pdf); !problem.isEmpty()) {
+            showCritical(problem);
+        }
+        return;
+    }
     WebBrowser1->ExecWB(BrowserCommand::Print, BrowserCommand::PromptUser);
 }
 

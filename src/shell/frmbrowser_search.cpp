@@ -28,6 +28,12 @@ void frmBrowser::buildSearch()
     mnuBuscar->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     connect(mnuBuscar, &QAction::triggered, this, &frmBrowser::mnuBuscar_Click);
 
+    // F9 hides the results pane and brings it back.
+    mnuResults = mnuActualiza->addAction(QStringLiteral("Mostrar u ocultar los resultados"));
+    mnuResults->setObjectName(QStringLiteral("mnuResults"));
+    mnuResults->setShortcut(QKeySequence(Qt::Key_F9));
+    connect(mnuResults, &QAction::triggered, search, &SearchTools::togglePane);
+
     mnuFindInPage = new QAction(QStringLiteral("Buscar en la página"), this);
     mnuFindInPage->setObjectName(QStringLiteral("mnuFindInPage"));
     mnuFindInPage->setShortcut(QKeySequence::Find);
@@ -58,10 +64,8 @@ void frmBrowser::reindexCollection()
 void frmBrowser::mnuBuscar_Click()
 {
     search->txtSearch->setFocus(Qt::ShortcutFocusReason);
+    // The earlier query stays, selected, so that typing replaces it; Enter searches.
     search->txtSearch->selectAll();
-    if (!search->txtSearch->text().trimmed().isEmpty() && !search->searchPane->isVisible()) {
-        txtSearch_Return();
-    }
 }
 
 void frmBrowser::mnuFindInPage_Click()

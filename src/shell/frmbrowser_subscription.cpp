@@ -3,13 +3,20 @@
 
 #include "frmdatos.h"
 #include "mailaddresses.h"
+#include "messageboxes.h"
+#include "readeraddress.h"
 #include "shell.h"
 #include "utility.h"
+#include "windowtexts.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 
 namespace {
 const QString noValue = QStringLiteral("?");
+const QString noMailProgram =
+    QStringLiteral("No se encontró un programa de correo electrónico para escribir el mensaje.");
 } // namespace
 
 bool frmBrowser::checkUserData()
@@ -37,23 +44,23 @@ QString frmBrowser::readHttpSetting(const QString &key) const
                         key, noValue);
 }
 
-void frmBrowser::openMail(const QString &address)
+bool frmBrowser::openMail(const QString &address)
 {
-    m_services.shell.execute(this, QStringLiteral("Open"), address, QString(), m_programFolder,
-                             ShowCommand::ShowMaximized);
+    return m_services.shell.execute(this, QStringLiteral("Open"), address, QString(),
+                                    m_programFolder, ShowCommand::ShowMaximized);
 }
 
 void frmBrowser::mnSuscribir_Click()
 {
-    if (checkUserData()) {
-        openMail(subscribeMail(readHttpSetting(QStringLiteral("cemail"))));
+    if (checkUserData() && !openMail(subscribeMail(readHttpSetting(QStringLiteral("cemail"))))) {
+        showCritical(noMailProgram);
     }
 }
 
 void frmBrowser::mnuDessucri_Click()
 {
-    if (checkUserData()) {
-        openMail(unsubscribeMail(readHttpSetting(QStringLiteral("cemail"))));
+    if (checkUserData() && !openMail(unsubscribeMail(readHttpSetting(QStringLiteral("cemail"))))) {
+        showCritical(noMailProgram);
     }
 }
 
@@ -82,7 +89,26 @@ void frmBrowser::mnuSendto_Click()
     if (!checkUserData()) {
         return;
     }
-    const QString page =
-        pageAddress(txtURL->text(), readHttpSetting(QStringLiteral("web")), m_programFolder);
-    openMail(sendPageMail(page));
+    const QString page = sharedAddress();
+    if (!openMail(sendPageMail(page))) {
+        // Nothing is lost: the reader can paste the address into any mail.
+        QGuiApplication::clipboard()->setText(page);
+        showCritical(noMailProgram +
+                     QStringLiteral("\r\nLa dirección de la página se copió al portapapeles:\r\n") +
+                     page);
+    }
+}
+
+QString frmBrowser::sharedAddress() const
+{
+    // The page of a PDF document goes with it while the address bar shows that document.
+    const QString text = txtURL->text();
+    const int page = text == m_shownAddress ? WebBrowser1->PdfPage() : 0;
+    return sharedPageAddress(text, readHttpSetting(QStringLiteral("web")), m_programFolder,
+                             m_collection.userFolder(), page);
+}
+
+void frmBrowser::mnuCopyAddress_Click()
+{
+    QGuiApplication::clipboard()->setText(sharedAddress());
 }

@@ -1,43 +1,13 @@
 #include "mailaddresses.h"
 
-#include <QDir>
+#include "readeraddress.h"
+
 #include <QUrl>
 
 namespace {
-const QString webPrefix = QStringLiteral("http://");
-constexpr int localPrefixLength = 12;
-
 QString mailTo(const QString &recipient, const QString &subject)
 {
     return QStringLiteral("mailto:") + recipient + QStringLiteral("?subject=") + subject;
-}
-
-// The local file an address-bar text names, or an empty text when it names none.
-QString localPathOf(const QString &text)
-{
-    if (text.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        const QUrl url(text);
-        return url.isLocalFile() ? url.toLocalFile() : QString();
-    }
-    return QDir::isAbsolutePath(text) ? text : QString();
-}
-
-// The path of file below folder with "/" separators, or a null text when
-// file does not lie inside folder.
-QString pathBelow(const QString &file, const QString &folder)
-{
-    if (file.isEmpty() || folder.isEmpty()) {
-        return QString();
-    }
-    const QString cleanFile = QDir::cleanPath(QDir::fromNativeSeparators(file));
-    QString cleanFolder = QDir::cleanPath(QDir::fromNativeSeparators(folder));
-    if (!cleanFolder.endsWith(QLatin1Char('/'))) {
-        cleanFolder += QLatin1Char('/');
-    }
-    if (!cleanFile.startsWith(cleanFolder)) {
-        return QString();
-    }
-    return cleanFile.mid(cleanFolder.size());
 }
 } // namespace
 
@@ -59,24 +29,7 @@ QString unsubscribeMail(const QString &recipient)
 QString pageAddress(const QString &addressBarText, const QString &webBase,
                     const QString &programFolder)
 {
-    if (addressBarText.left(webPrefix.size()) == webPrefix) {
-        return addressBarText;
-    }
-    // The fixed cut below only fits a program folder whose path is 11
-    // characters long; a page of the collection is placed by its real path.
-    const QString below = pathBelow(localPathOf(addressBarText), programFolder);
-    if (!below.isNull()) {
-        return webBase + below;
-    }
-    QString text = addressBarText;
-    text.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    qsizetype cut = localPrefixLength;
-    // A character outside the BMP is two UTF-16 units: the cut takes both, so
-    // that no half of a surrogate pair is left to be sent as "?".
-    if (cut < text.size() && text.at(cut).isLowSurrogate() && text.at(cut - 1).isHighSurrogate()) {
-        ++cut;
-    }
-    return webBase + text.mid(cut);
+    return sharedPageAddress(addressBarText, webBase, programFolder);
 }
 
 QString sendPageMail(const QString &pageAddress)

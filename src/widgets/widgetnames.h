@@ -3,6 +3,8 @@
 #include <QLatin1String>
 #include <QString>
 
+class QLineEdit;
+
 // Gives widget the object name the code and the tests know it by, and hands it back.
 template <typename W> W *named(W *widget, const char *name)
 {
@@ -15,3 +17,7 @@ inline QString spokenCaption(QString caption)
 {
     return caption.remove(QLatin1Char('&'));
 }
+
+// Turns on field's button that clears its text, under a name a screen reader can say
+// (the toolkit leaves it without one).
+void enableNamedClearButton(QLineEdit *field);

@@ -7,6 +7,7 @@
 #include "programrestart.h"
 #include "shell.h"
 #include "updatefeed.h"
+#include "windowplacementstore.h"
 
 #include <QHash>
 #include <QList>
@@ -38,9 +39,10 @@ public:
                  const QString &parameters, const QString &directory, int show) override
     {
         calls.append({owner, verb, document, parameters, directory, show});
-        return true;
+        return handlerFound;
     }
     QList<Call> calls;
+    bool handlerFound = true; // false: the desktop has no program for the document
 };
 
 class FakeMessageBoxes final : public MessageBoxes {
@@ -110,6 +112,17 @@ public:
     bool running = false;
 };
 
+class FakeWindowPlacementStore final : public WindowPlacementStore {
+public:
+    QByteArray load() const override { return stored; }
+    bool save(const QByteArray &placement) override
+    {
+        stored = placement;
+        return true;
+    }
+    QByteArray stored;
+};
+
 class FakeDocumentDialogs final : public DocumentDialogs {
 public:
     QString askSavePath(QWidget *, const QString &suggestedName) override
@@ -117,20 +130,27 @@ public:
         suggested.append(suggestedName);
         return savePath;
     }
-    bool askPrinter(QWidget *, QPrinter *printer) override
+    bool askPrinter(QWidget *, QPrinter *printer, int pageCount) override
     {
         ++printAsked;
+        offeredPages = pageCount;
         if (printFile.isEmpty()) {
             return false;
         }
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(printFile);
+        if (fromPage > 0) {
+            printer->setPrintRange(QPrinter::PageRange);
+            printer->setFromTo(fromPage, toPage);
+        }
         return true;
     }
     QString savePath;
     QStringList suggested;
-    QString printFile; // where an accepted print goes; empty: the user cancels
+    QString printFile;            // where an accepted print goes; empty: the user cancels
+    int fromPage = 0, toPage = 0; // the range chosen; 0: every page
     int printAsked = 0;
+    int offeredPages = 0;
 };
 
 // An update server that is never there unless answers says otherwise; records what was

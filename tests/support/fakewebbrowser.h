@@ -40,6 +40,21 @@ public:
         }
     }
 
+    void SetZoomFactor(double factor) override { zoom = factor; }
+    double ZoomFactor() const override { return zoom; }
+    int PdfPage() const override { return pdfPage; }
+    QString PrintPdfFile(const QString &path) override
+    {
+        record(QStringLiteral("PrintPdfFile ") + path);
+        return pdfProblem;
+    }
+    QString SavePdfFile(const QString &path) override
+    {
+        record(QStringLiteral("SavePdfFile ") + path);
+        return pdfProblem;
+    }
+    void SetContextActions(const QList<QAction *> &actions) override { contextActions = actions; }
+
     // Raises BeforeNavigate2 and answers whether the navigation was cancelled.
     bool offerNavigation(const QString &address)
     {
@@ -56,6 +71,10 @@ public:
     QStringList operations;
     bool busy = false;
     HtmlDocument document;
+    double zoom = 1.0;
+    int pdfPage = 0;
+    QString pdfProblem; // what PrintPdfFile and SavePdfFile answer
+    QList<QAction *> contextActions;
 
 private:
     bool record(const QString &operation)

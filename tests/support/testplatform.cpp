@@ -25,7 +25,7 @@ PlatformServices TestPlatform::withFakeBrowser()
     };
     return {profile,          probe,           shell,           messages,   instance,
             newBrowser,       downloadFolders, fileDownload,    windows,    proxyStore,
-            packageInstaller, restart,         instanceChannel, *updateFeed};
+            packageInstaller, restart,         instanceChannel, *updateFeed, placement};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
@@ -38,7 +38,7 @@ PlatformServices TestPlatform::withRealBrowser()
     realInstaller = std::make_unique<ZipPackageInstaller>();
     return {profile,        probe,           shell,           messages,   instance,
             newBrowser,     downloadFolders, *realDownload,   windows,    proxyStore,
-            *realInstaller, restart,         instanceChannel, *updateFeed};
+            *realInstaller, restart,         instanceChannel, *updateFeed, placement};
 }
 
 QString TestPlatform::settingsPath() const

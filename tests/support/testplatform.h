@@ -52,6 +52,7 @@ struct TestPlatform {
     FakeUpdateFeed fakeFeed;
     // What the windows fetch from the update server with: the fake unless a test sets another.
     UpdateFeed *updateFeed = &fakeFeed;
+    FakeWindowPlacementStore placement;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

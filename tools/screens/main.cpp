@@ -26,6 +26,7 @@
 #include "coolbar.h"
 #include "filedownloadfolderstore.h"
 #include "fileproxystore.h"
+#include "filewindowplacementstore.h"
 #include "firstdialog.h"
 #include "frmactualiza.h"
 #include "frmbrowser.h"
@@ -313,11 +314,12 @@ int main(int argc, char *argv[])
     QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
     ZipPackageInstaller packageInstaller;
     LocalSocketInstanceChannel instanceChannel(CollectionId::of(programFolder));
+    FileWindowPlacementStore placement(QDir(scratch).filePath(QStringLiteral("ventana.dat")));
     QtUpdateFeed updateFeed(proxyStore.storedRecord());
     const PlatformServices services{
         profile,          probe,           shell,           messages,  instance,
         newBrowser,       downloadFolders, fileDownload,    windows,   proxyStore,
-        packageInstaller, restart,         instanceChannel, updateFeed};
+        packageInstaller, restart,         instanceChannel, updateFeed, placement};
 
     const QString settings = SettingsPath(programFolder);
     bool stored = true;

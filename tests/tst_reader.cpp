@@ -1,0 +1,339 @@
+// What a reader does with the documents: the address typed, the address shared, the
+// browser's keys, and a circular printed and saved as itself.
+#include "collection.h"
+#include "frmbrowser.h"
+#include "qtwebbrowser.h"
+#include "readeraddress.h"
+#include "searchpane.h"
+#include "searchtools.h"
+#include "testpdf.h"
+#include "testplatform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+constexpr int loadTimeout = 30000;
+const QString web = QStringLiteral("https://example.org/legisdisco/");
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The output of a poppler tool on file.
+QString poppler(const char *tool, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QLatin1String(tool), arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        return QStringLiteral("(%1 failed)").arg(QLatin1String(tool));
+    }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+int pageCount(const QString &pdf)
+{
+    const QString info = poppler("pdfinfo", {pdf});
+    const qsizetype at = info.indexOf(QLatin1String("Pages:"));
+    return at < 0 ? -1 : info.mid(at + 6).section(u'\n', 0, 0).trimmed().toInt();
+}
+
+// A collection whose per-user folder holds circular 1007, as an installed program's does
+// once an update came.
+struct OverlaidCollection {
+    QTemporaryDir program;
+    QTemporaryDir user;
+    Collection collection;
+
+    OverlaidCollection()
+        : collection(program.path(), user.path())
+    {
+        write(program.path(), QStringLiteral("pagina/maincd.htm"), "<html></html>");
+        write(program.path(), QStringLiteral("circulares/1001.pdf"), "%PDF-1.4\n");
+        write(user.path(), QStringLiteral("circulares/1007.pdf"), "%PDF-1.4\n");
+        write(program.path(), QStringLiteral("legisdis.ini"), "[http]\r\nweb=" + web.toUtf8());
+    }
+    static void write(const QString &folder, const QString &relative, const QByteArray &bytes)
+    {
+        const QString path = QDir(folder).filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+};
+} // namespace
+
+class TestReader : public QObject {
+    Q_OBJECT
+
+private slots:
+    void typedAddresses_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("opened"); // "P/" for the program folder
+        QTest::newRow("path in the collection") << "circulares/1001.pdf"
+                                                << "P/circulares/1001.pdf";
+        QTest::newRow("path of the per-user copy") << "circulares/1007.pdf"
+                                                   << "P/circulares/1007.pdf";
+        QTest::newRow("number of a circular") << "1001"
+                                              << "P/circulares/1001.pdf";
+        QTest::newRow("number, spaces around") << " 1007 "
+                                               << "P/circulares/1007.pdf";
+        QTest::newRow("number of no circular") << "1003"
+                                               << "1003";
+        QTest::newRow("missing file") << "circulares/9999.pdf"
+                                      << "circulares/9999.pdf";
+        QTest::newRow("leaves the collection") << "circulares/../legisdis.ini"
+                                               << "circulares/../legisdis.ini";
+        QTest::newRow("hidden part") << "circulares/.x/1001.pdf"
+                                     << "circulares/.x/1001.pdf";
+        QTest::newRow("web address") << "http://h/1001"
+                                     << "http://h/1001";
+        QTest::newRow("host without scheme") << "ejemplo.org/a.htm"
+                                             << "ejemplo.org/a.htm";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+
+    void typedAddresses()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, opened);
+        const OverlaidCollection c;
+        opened.replace(QLatin1String("P/"), c.program.path() + u'/');
+        QCOMPARE(typedAddress(c.collection, typed), opened);
+    }
+
+    void sharedAddresses_data()
+    {
+        QTest::addColumn<QString>("text"); // "P/" the program folder, "U/" the per-user one
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("circular of the program folder")
+            << "P/circulares/1001.pdf" << 0 << web + QStringLiteral("circulares/1001.pdf");
+        QTest::newRow("circular of the per-user copy")
+            << "U/circulares/1007.pdf" << 0 << web + QStringLiteral("circulares/1007.pdf");
+        QTest::newRow("file URL of the per-user copy")
+            << "file://U/circulares/1007.pdf" << 0 << web + QStringLiteral("circulares/1007.pdf");
+        QTest::newRow("at a page")
+            << "U/circulares/1007.pdf" << 3 << web + QStringLiteral("circulares/1007.pdf#page=3");
+        QTest::newRow("a page is for PDF documents only")
+            << "P/pagina/maincd.htm" << 3 << web + QStringLiteral("pagina/maincd.htm");
+        QTest::newRow("web address as it is") << "http://h/a.pdf" << 2 << "http://h/a.pdf";
+        QTest::newRow("outside both folders is cut")
+            << "/otro/lugar/pagina/a.htm" << 0 << web + QStringLiteral("pagina/a.htm");
+    }
+
+    void sharedAddresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, page);
+        QFETCH(QString, expected);
+        const QString program = QStringLiteral("/opt/legisdisco");
+        const QString user = QStringLiteral("/home/ana/.local/share/Legisdisco/Legisdisco/ab12");
+        text.replace(QLatin1String("P/"), program + u'/').replace(QLatin1String("U/"), user + u'/');
+        QCOMPARE(sharedPageAddress(text, web, program, user, page), expected);
+    }
+
+    // The keys act wherever the keyboard is in the window.
+    void keys_data()
+    {
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("Ctrl+L") << QKeySequence(Qt::CTRL | Qt::Key_L) << "focus txtURL";
+        QTest::newRow("Alt+D") << QKeySequence(Qt::ALT | Qt::Key_D) << "focus txtURL";
+        QTest::newRow("F6") << QKeySequence(Qt::Key_F6) << "focus txtURL";
+        QTest::newRow("Alt+Left") << QKeySequence(Qt::ALT | Qt::Key_Left) << "GoBack";
+        QTest::newRow("Alt+Right") << QKeySequence(Qt::ALT | Qt::Key_Right) << "GoForward";
+        QTest::newRow("F5") << QKeySequence(Qt::Key_F5) << "Refresh";
+        QTest::newRow("Ctrl+R") << QKeySequence(Qt::CTRL | Qt::Key_R) << "Refresh";
+        QTest::newRow("Escape") << QKeySequence(Qt::Key_Escape) << "Stop";
+        QTest::newRow("Alt+Home") << QKeySequence(Qt::ALT | Qt::Key_Home) << "home";
+        QTest::newRow("Ctrl+plus") << QKeySequence(Qt::CTRL | Qt::Key_Plus) << "zoom 1.1";
+        QTest::newRow("Ctrl+=") << QKeySequence(Qt::CTRL | Qt::Key_Equal) << "zoom 1.1";
+        QTest::newRow("Ctrl+minus") << QKeySequence(Qt::CTRL | Qt::Key_Minus) << "zoom 0.9";
+        QTest::newRow("Ctrl+0") << QKeySequence(Qt::CTRL | Qt::Key_0) << "zoom 1";
+        QTest::newRow("Ctrl+P") << QKeySequence(Qt::CTRL | Qt::Key_P) << "ExecWB 6 1";
+        QTest::newRow("Ctrl+Shift+F")
+            << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F) << "focus txtSearch";
+    }
+
+    void keys()
+    {
+        QFETCH(QKeySequence, key);
+        QFETCH(QString, expected);
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        FakeWebBrowser *browser = p.lastFakeBrowser;
+        emit browser->CommandStateChange(1, true);
+        emit browser->CommandStateChange(2, true);
+        browser->zoom = 1.5;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.search->txtSearch->setText(QStringLiteral("circular"));
+        window.txtURL->setText(QStringLiteral("escrita"));
+        // The keyboard starts on a toolbar button, the other end of the window.
+        QWidget *home = window.Toolbar1->widgetForAction(window.Toolbar1->actions().at(4));
+        home->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), home);
+        if (expected.startsWith(QLatin1String("zoom")) && expected != QLatin1String("zoom 1")) {
+            browser->zoom = 1.0;
+        }
+        QTest::keySequence(&window, key);
+
+        if (expected.startsWith(QLatin1String("focus "))) {
+            QLineEdit *field = expected.endsWith(QLatin1String("txtURL"))
+                                   ? window.txtURL
+                                   : window.search->txtSearch;
+            QCOMPARE(QApplication::focusWidget(), field);
+            QCOMPARE(field->selectedText(), field->text());
+            // The field is only reached: nothing is opened or searched.
+            QVERIFY(browser->navigations.isEmpty());
+            QVERIFY(!window.search->searchPane->isVisible());
+        } else if (expected == QLatin1String("home")) {
+            QCOMPARE(browser->navigations,
+                     QStringList{QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"))});
+        } else if (expected.startsWith(QLatin1String("zoom "))) {
+            QCOMPARE(browser->zoom, expected.mid(5).toDouble());
+        } else {
+            QCOMPARE(browser->operations, QStringList{expected});
+        }
+    }
+
+    void zoomStaysWithinTheScale()
+    {
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        for (int i = 0; i < 30; ++i) {
+            window.keyZoomIn->trigger();
+        }
+        QCOMPARE(p.lastFakeBrowser->zoom, 5.0);
+        for (int i = 0; i < 30; ++i) {
+            window.keyZoomOut->trigger();
+        }
+        QCOMPARE(p.lastFakeBrowser->zoom, 0.25);
+    }
+
+    // Tab goes from the address bar to the toolbar's buttons, which Space presses.
+    void toolbarButtonsTakeTheKeyboard()
+    {
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.txtURL->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), window.txtURL);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto *button = qobject_cast<QToolButton *>(QApplication::focusWidget());
+        QVERIFY(button);
+        QCOMPARE(button->defaultAction(), window.Toolbar1->actions().at(0));
+        QTest::keyClick(button, Qt::Key_Space);
+        QCOMPARE(p.lastFakeBrowser->operations, QStringList{QStringLiteral("GoBack")});
+    }
+
+    void windowPlaceIsKept()
+    {
+        TestPlatform p;
+        QRect kept;
+        {
+            frmBrowser window(p.withFakeBrowser(), p.folder());
+            QVERIFY(!window.restorePlacement());
+            QVERIFY(window.Form_Load());
+            window.setGeometry(40, 50, 700, 500);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            kept = window.geometry();
+            window.close();
+        }
+        QVERIFY(!p.placement.stored.isEmpty());
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        QVERIFY(window.restorePlacement());
+        QCOMPARE(window.geometry().size(), kept.size());
+    }
+
+    void sendingWithoutAMailProgramSaysSoAndCopies()
+    {
+        TestPlatform p;
+        const OverlaidCollection c;
+        p.shell.handlerFound = false;
+        p.writeSettings("[http]\r\nweb=" + web.toUtf8());
+        frmBrowser window(p.withFakeBrowser(), Collection(p.folder(), c.user.path()));
+        const QString shown = QDir(c.user.path()).filePath(QStringLiteral("circulares/1007.pdf"));
+        emit p.lastFakeBrowser->DocumentComplete(shown);
+        p.lastFakeBrowser->pdfPage = 2;
+        window.mnuSendto_Click();
+        const QString expected = web + QStringLiteral("circulares/1007.pdf#page=2");
+        QCOMPARE(p.messages.shown.size(), 1);
+        QVERIFY(p.messages.shown.first().text.contains(QLatin1String("programa de correo")));
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        QGuiApplication::clipboard()->clear();
+        window.mnuCopyAddress->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    }
+
+    // A three-page circular of the per-user copy, on the real browser, printed to a PDF
+    // file (all of it, then a range) and saved.
+    void circularPrintsAndSavesAsItself()
+    {
+        TestPlatform p;
+        QTemporaryDir user;
+        const QString circular = QDir(user.path()).filePath(QStringLiteral("circulares/1007.pdf"));
+        QVERIFY(writeTestPdf(circular, {QStringLiteral("Primera hoja de la circular"),
+                                        QStringLiteral("Segunda hoja de la circular"),
+                                        QStringLiteral("Tercera hoja de la circular")}));
+        p.writeFile(QStringLiteral("pagina/maincd.htm"), "<html><body>Inicio</body></html>");
+        frmBrowser window(p.withRealBrowser(), Collection(p.folder(), user.path()));
+        window.resize(800, 600);
+        QVERIFY(window.Form_Load());
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.txtURL->text().isEmpty(), loadTimeout);
+        window.WebBrowser1->Navigate2(circular);
+        QTRY_COMPARE_WITH_TIMEOUT(window.txtURL->text(), circular, loadTimeout);
+        QVERIFY(window.mnuSave->isEnabled());
+
+        const QString whole = QDir(p.folder()).filePath(QStringLiteral("entera.pdf"));
+        p.dialogs.printFile = whole;
+        window.mnuPrint->trigger();
+        QCOMPARE(p.dialogs.offeredPages, 3);
+        QCOMPARE(pageCount(whole), 3);
+        const QString text = poppler("pdftotext", {whole, QStringLiteral("-")});
+        QVERIFY2(text.contains(QLatin1String("Primera hoja")) &&
+                     text.contains(QLatin1String("Tercera hoja")),
+                 qPrintable(text));
+
+        const QString range = QDir(p.folder()).filePath(QStringLiteral("parte.pdf"));
+        p.dialogs.printFile = range;
+        p.dialogs.fromPage = 2;
+        p.dialogs.toPage = 3;
+        window.mnuPrint->trigger();
+        QCOMPARE(pageCount(range), 2);
+        const QString part = poppler("pdftotext", {range, QStringLiteral("-")});
+        QVERIFY2(!part.contains(QLatin1String("Primera")) &&
+                     part.contains(QLatin1String("Segunda")),
+                 qPrintable(part));
+
+        const QString saved = QDir(p.folder()).filePath(QStringLiteral("guardada.pdf"));
+        p.dialogs.savePath = saved;
+        window.mnuSave->trigger();
+        QCOMPARE(p.dialogs.suggested.last(), QStringLiteral("1007.pdf"));
+        QCOMPARE(readAll(saved), readAll(circular));
+        QVERIFY(p.messages.shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestReader)
+#include "tst_reader.moc"
