@@ -36,7 +36,8 @@ public:
     // Opens hit index of the pane in the browser: a PDF at its page, a page with the
     // words found by the find bar once it has loaded.
     void openHit(int index);
-    // Brings the index up to date with the collection on disk.
+    // Brings the index up to date with the collection on disk. Before the browser's first
+    // page has completed, the pass waits for it (or for a while, when it never completes).
     void reindex();
 
     // The width the pane takes of the client area; 0 while it is closed.
@@ -59,6 +60,7 @@ private:
     void showIndexProgress(int done, int total, int skipped, bool finished);
     void showHits(const QString &text, const std::vector<SearchHit> &hits);
     void browserDocumentComplete(const QString &address);
+    void firstPageShown();
 
     Collection m_collection;
     WebBrowser *m_browser;
@@ -73,4 +75,7 @@ private:
     bool m_focusResults = false;
     QPointer<QWidget> m_focusAtSearch;
     int m_keepRow = -1;
+    // The browser's first page has completed; a pass asked for before waits for it.
+    bool m_firstPageShown = false;
+    bool m_reindexWaiting = false;
 };
