@@ -110,7 +110,7 @@ int runCommand(int argc, char *argv[])
             collection,
             indexFolderFor(collection,
                            QStandardPaths::writableLocation(QStandardPaths::CacheLocation)),
-            line.searchText, out, err);
+            line.searchText, line.searchLimit, out, err);
         out.flush();
         err.flush();
         std::fflush(nullptr);
