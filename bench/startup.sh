@@ -60,9 +60,9 @@ sed -i -e 's/^name=.*/name=Ana/' -e 's/^lastname=.*/lastname=Torres/' \
 viewer="$work/program/legisdisco"
 circulars="${BENCH_CIRCULARS:-0}"
 if [ "$circulars" -gt 0 ]; then
-    cp -a "$work/program" "$work/large"
-    "$build_dir/bench/bench-gen-collection" "$work/large" "$circulars" 2 0 5001
-    large="$work/large/legisdisco"
+    cp -a "$work/program" "$work/program-large"
+    "$build_dir/bench/bench-gen-collection" "$work/program-large" "$circulars" 2 0 5001
+    large="$work/program-large/legisdisco"
 fi
 
 mkdir -p "$work/config" "$work/cache" "$work/data" "$work/runtime"

@@ -162,7 +162,8 @@ int main(int argc, char *argv[])
     }
     // The window and the browser engine come from their module, loaded now: a command never
     // loads them.
-    void *module = dlopen(QFile::encodeName(windowModulePath()).constData(), RTLD_NOW | RTLD_LOCAL);
+    void *module =
+        dlopen(QFile::encodeName(windowModulePath()).constData(), RTLD_LAZY | RTLD_LOCAL);
     const auto runWindow =
         module ? reinterpret_cast<RunWindow>(dlsym(module, runWindowSymbol)) : nullptr;
     if (!runWindow) {
