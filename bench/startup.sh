@@ -111,7 +111,7 @@ run_large() {
 
 if [ "$circulars" -gt 0 ] && [ "${BENCH_INDEX:-cold}" = warm ]; then
     log "Indexing the $circulars circulars once (warm index)"
-    while "$large" --search custodia --limit 1 2>&1 >/dev/null | grep -q incompleto; do :; done
+    while "$large" --search custodia --limit 1 2>&1 >/dev/null | grep incompleto >/dev/null; do :; done
 fi
 
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"

@@ -34,7 +34,7 @@ namespace {
 
 // Raised whenever the terms or the stored data change meaning: an index of
 // another format is built anew.
-const std::string formatVersion = "5";
+const std::string formatVersion = "6";
 
 const QString kindCircular = QStringLiteral("circular");
 const QString kindManual = QStringLiteral("manual");
@@ -149,19 +149,18 @@ struct StoredPage {
     QString text;
 };
 
-// A page's path, number and title, then its text compressed: the text is there for the
-// snippets of the few hits shown, and read back for those alone. The kind follows from
-// the path.
+// A page's path, number and title, then its text, which is there for the snippets of the
+// few hits shown and read back for those alone. The kind follows from the path. The index
+// compresses stored data itself.
 std::string storePage(const StoredPage &page)
 {
     std::string data = joinFields({page.relativePath, QString::number(page.page), page.title});
     data += '\0';
-    const QByteArray packed = qCompress(page.text.toUtf8());
-    data.append(packed.constData(), static_cast<size_t>(packed.size()));
+    data += utf8(page.text);
     return data;
 }
 
-// The page without its text, which textOf unpacks.
+// The page without its text, which textOf reads.
 StoredPage loadPage(const std::string &data)
 {
     StoredPage page;
@@ -191,9 +190,7 @@ QString textOf(const std::string &data)
         }
         ++at;
     }
-    // qUncompress answers nothing for damaged data, and refuses a size it cannot hold.
-    return QString::fromUtf8(qUncompress(reinterpret_cast<const uchar *>(data.data() + at),
-                                         static_cast<qsizetype>(data.size() - at)));
+    return QString::fromUtf8(data.data() + at, static_cast<qsizetype>(data.size() - at));
 }
 
 // What a file was when it was last indexed.
