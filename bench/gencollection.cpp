@@ -56,7 +56,8 @@ const QStringList vocabulary =
         "dicha dichos dichas respecto conformidad acuerdo forma manera caso casos efecto")
         .split(u' ', Qt::SkipEmptyParts);
 
-// Rare words: each stands on one known page of a few circulars.
+// Rare words: each stands on one known page of a few circulars. The words are UTF-8, as
+// this file is.
 struct Marker {
     const char *word;
     int every; // on circulars whose index is a multiple of this
@@ -80,7 +81,7 @@ QString pageText(QRandomGenerator &random, int circularIndex, int page, int numb
     for (const Marker &marker : markers) {
         if (circularIndex % marker.every == 0 && page == marker.page) {
             text += QStringLiteral("Activos %1 en el artículo %2. ")
-                        .arg(QLatin1String(marker.word))
+                        .arg(QString::fromUtf8(marker.word))
                         .arg(page + 10);
         }
     }

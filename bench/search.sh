@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The search benchmark: indexes a generated collection and times it against
 # pdftotext (reading the same PDFs once) and pdfgrep (searching them without an
-# index), in the same run.
+# index), in the same run, then times the command line's search, one process per query.
 #
 #   bench/search.sh BUILD_DIR [CIRCULARS] [PAGES] [HTMLPAGES]
 #
@@ -27,6 +27,7 @@ INDEX="$WORK/indice"
 seconds() { date +%s.%N; }
 elapsed_ms() { echo "($(seconds) - $1) * 1000 / 1" | bc; }
 
+echo "== Load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "== Generating $CIRCULARS circulars of $PAGES pages and $HTMLPAGES pages"
 start=$(seconds)
 "$GEN" ${BENCH_SEARCH_GENERATOR:-} "$COLLECTION" "$CIRCULARS" "$PAGES" "$HTMLPAGES"
@@ -51,6 +52,12 @@ for round in $(seq 1 "$ROUNDS"); do
     /usr/bin/time -f "index cpu: %U user %S sys" "$SEARCH" index "$COLLECTION" "$INDEX"
 done
 
+echo "== Size of the extracted text (pdftotext, UTF-8) against the index"
+text_bytes=$(find "$COLLECTION/circulares" -name '*.pdf' -exec pdftotext -q {} - \; | wc -c)
+index_bytes=$(du -sb "$INDEX" | cut -f1)
+awk -v t="$text_bytes" -v i="$index_bytes" 'BEGIN {
+    printf "text %.1f MB, index %.1f MB: %.2f times the text\n", t / 1e6, i / 1e6, i / t }'
+
 echo "== Incremental index after 10 new circulars"
 "$GEN" ${BENCH_SEARCH_GENERATOR:-} "$COLLECTION" 10 "$PAGES" 0 9001 >/dev/null
 "$SEARCH" index "$COLLECTION" "$INDEX"
@@ -60,6 +67,34 @@ echo "== Up-to-date pass (nothing changed)"
 
 echo "== Queries through the index"
 "$SEARCH" query "$COLLECTION" "$INDEX"
+
+# The command line as a script runs it: a whole process per query, on the program's own
+# index of the collection (in a private cache folder, built first by the command itself).
+VIEWER="$BUILD_DIR/bin/legisdisco"
+export XDG_CACHE_HOME="$WORK/cache" XDG_DATA_HOME="$WORK/data" XDG_CONFIG_HOME="$WORK/config"
+echo "== legisdisco --search: building its index"
+# grep reads every line: cut short by grep -q, the command would end on a broken pipe, which
+# pipefail takes for the end of the loop.
+while "$VIEWER" --collection "$COLLECTION" --search custodia 2>&1 >/dev/null |
+    grep incompleto >/dev/null; do :; done
+echo "== legisdisco --search: 20 queries x 5, one process each, best 20 hits (the default)"
+: >"$WORK/command-times"
+for round in 1 2 3 4 5; do
+    for query in custodia regulacion tokenizado criptoactivos '"hecho esencial"' \
+        'artículo 15' 4321 'sostenibilidad fondos' ciberseguridad 'fintech riesgo' taxonomia \
+        blockchain 'auditoria externa' inversionista '"gestión de riesgos"' 'sanciones multa' \
+        'pólizas seguros' comisión 5999 'derivados compensación'; do
+        start=$(date +%s%N)
+        "$VIEWER" --collection "$COLLECTION" --search "$query" >/dev/null 2>&1
+        echo $((($(date +%s%N) - start) / 1000)) >>"$WORK/command-times"
+    done
+done
+sort -n "$WORK/command-times" | awk '{ v[NR] = $1 } END {
+    printf "legisdisco --search: %d processes, p50 %.1f ms, p95 %.1f ms, max %.1f ms\n",
+        NR, v[int(NR * 0.5) + 1] / 1000, v[int(NR * 0.95) + 1] / 1000, v[NR] / 1000 }'
+start=$(date +%s%N)
+lines=$("$VIEWER" --collection "$COLLECTION" --search custodia --limit 0 2>/dev/null | wc -l)
+echo "legisdisco --search custodia --limit 0: $lines lines in $((($(date +%s%N) - start) / 1000000)) ms"
 
 echo "== The same collection and queries in SQLite FTS5"
 /usr/bin/time -f "fts5 cpu: %U user %S sys" "$SEARCH" fts5 "$COLLECTION" "$WORK/fts5.db"

@@ -20,6 +20,13 @@
 #
 # Display: a private Xvfb screen (the default), or Qt's offscreen platform with
 # BENCH_QPA=offscreen.
+#
+# BENCH_CIRCULARS=N adds a third program to the alternation: the viewer on a copy of
+# the program folder with N more circulars (bench-gen-collection, 2 pages each), so that
+# the start with the demo's few circulars and with N can be compared run by run. Its
+# index is cold (removed before each run) unless BENCH_INDEX=warm, which builds it once
+# first. The CPU time (user + system of the process and the helpers it waited for) is
+# recorded beside the time of each run.
 set -euo pipefail
 
 # shellcheck source=scripts/common.sh
@@ -51,6 +58,12 @@ sed -i -e 's/^name=.*/name=Ana/' -e 's/^lastname=.*/lastname=Torres/' \
     -e 's/^email=.*/email=ana@example.org/' -e 's/^job=.*/job=Analista/' \
     -e 's/^show=.*/show=0/' "$work/program/legisdis.ini"
 viewer="$work/program/legisdisco"
+circulars="${BENCH_CIRCULARS:-0}"
+if [ "$circulars" -gt 0 ]; then
+    cp -a "$work/program" "$work/program-large"
+    "$build_dir/bench/bench-gen-collection" "$work/program-large" "$circulars" 2 0 5001
+    large="$work/program-large/legisdisco"
+fi
 
 mkdir -p "$work/config" "$work/cache" "$work/data" "$work/runtime"
 chmod 700 "$work/runtime"
@@ -71,33 +84,52 @@ else
     display="Xvfb 1280x800x24"
 fi
 
-# run_once NAME COMMAND... : appends "ms kb" to $work/NAME.
+# run_once NAME COMMAND... : appends "ms kb cpu_ms" to $work/NAME.
 run_once() {
-    local name="$1" line
+    local name="$1" line cpu
     shift
-    line="$(timeout 120 "$@" 2>>"$work/$name.log" | grep -m1 '^startup_ms=' || true)"
+    line="$(timeout 120 /usr/bin/time -f '%U %S' -o "$work/time" "$@" 2>>"$work/$name.log" |
+        grep -m1 '^startup_ms=' || true)"
     if [ -z "$line" ]; then
         log "$name printed no measurement; its messages:"
         tail -20 "$work/$name.log" >&2
         exit 1
     fi
+    cpu="$(awk '{ printf "%d", ($1 + $2) * 1000 }' "$work/time")"
     line="${line#startup_ms=}"
-    echo "${line% rss_kb=*} ${line#* rss_kb=}" >>"$work/$name"
+    echo "${line% rss_kb=*} ${line#* rss_kb=} $cpu" >>"$work/$name"
 }
 
 # Without the check for new circulars, which would only add a request to a server that is
 # not there.
 run_viewer() { LEGISDISCO_STARTUP_PROBE=1 run_once viewer "$viewer" --no-update-check; }
 run_bare() { run_once bare "$bare" "$work/program"; }
+run_large() {
+    if [ "${BENCH_INDEX:-cold}" != warm ]; then
+        rm -rf "$work/cache/Legisdisco"
+    fi
+    LEGISDISCO_STARTUP_PROBE=1 run_once large "$large"
+}
 
+if [ "$circulars" -gt 0 ] && [ "${BENCH_INDEX:-cold}" = warm ]; then
+    log "Indexing the $circulars circulars once (warm index)"
+    while "$large" --search custodia --limit 1 2>&1 >/dev/null | grep incompleto >/dev/null; do :; done
+fi
+
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 log "Start-up: $runs runs of each program, alternating, on the $display"
 run_viewer
 run_bare
+[ "$circulars" -gt 0 ] && run_large
 : >"$work/viewer"
 : >"$work/bare"
+: >"$work/large"
 for _ in $(seq 1 "$runs"); do
     run_viewer
     run_bare
+    if [ "$circulars" -gt 0 ]; then
+        run_large
+    fi
 done
 
 # median FILE COLUMN
@@ -108,19 +140,39 @@ median() {
 
 viewer_ms="$(median "$work/viewer" 1)"
 viewer_kb="$(median "$work/viewer" 2)"
+viewer_cpu="$(median "$work/viewer" 3)"
 bare_ms="$(median "$work/bare" 1)"
 bare_kb="$(median "$work/bare" 2)"
+bare_cpu="$(median "$work/bare" 3)"
 
 echo
 echo "Start-up to the home page, median of $runs runs each ($display):"
 echo
-echo "| Program | Time to first page (ms) | Resident memory then (MiB) |"
-echo "|---|---:|---:|"
-awk -v vm="$viewer_ms" -v vk="$viewer_kb" -v bm="$bare_ms" -v bk="$bare_kb" 'BEGIN {
-    printf "| legisdisco (DocumentComplete) | %d | %.1f |\n", vm, vk / 1024
-    printf "| bench-bare-webview (loadFinished) | %d | %.1f |\n", bm, bk / 1024
-    printf "| ratio legisdisco / bare | %.3f | %.3f |\n", vm / bm, vk / bk
+echo "Load average before: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "| Program | Time to first page (ms) | Resident memory then (MiB) | CPU (ms) |"
+echo "|---|---:|---:|---:|"
+awk -v vm="$viewer_ms" -v vk="$viewer_kb" -v vc="$viewer_cpu" -v bm="$bare_ms" \
+    -v bk="$bare_kb" -v bc="$bare_cpu" 'BEGIN {
+    printf "| legisdisco (DocumentComplete) | %d | %.1f | %d |\n", vm, vk / 1024, vc
+    printf "| bench-bare-webview (loadFinished) | %d | %.1f | %d |\n", bm, bk / 1024, bc
+    printf "| ratio legisdisco / bare | %.3f | %.3f | %.3f |\n", vm / bm, vk / bk, vc / bc
 }'
+if [ "$circulars" -gt 0 ]; then
+    large_ms="$(median "$work/large" 1)"
+    large_kb="$(median "$work/large" 2)"
+    large_cpu="$(median "$work/large" 3)"
+    awk -v lm="$large_ms" -v lk="$large_kb" -v lc="$large_cpu" -v vm="$viewer_ms" \
+        -v vk="$viewer_kb" -v vc="$viewer_cpu" -v n="$circulars" \
+        -v idx="${BENCH_INDEX:-cold}" 'BEGIN {
+        printf "| legisdisco, %d more circulars, %s index | %d | %.1f | %d |\n", n, idx, lm,
+            lk / 1024, lc
+        printf "| ratio %d more / demo | %.3f | %.3f | %.3f |\n", n, lm / vm, lk / vk, lc / vc
+    }'
+    echo
+    echo "Every run with $circulars more circulars (ms, KiB, CPU ms): $(tr '\n' ';' <"$work/large" |
+        sed 's/;$//;s/;/; /g')"
+fi
 echo
 echo "Every run (ms, KiB): legisdisco: $(tr '\n' ';' <"$work/viewer" | sed 's/;$//;s/;/; /g')"
 echo "                     bare:       $(tr '\n' ';' <"$work/bare" | sed 's/;$//;s/;/; /g')"

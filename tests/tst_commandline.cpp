@@ -92,6 +92,27 @@ private slots:
             QVERIFY2(twice.err.contains(QStringLiteral("Argumento inesperado: 1002")),
                      qPrintable(twice.err));
         }
+        // A number of hits that is none, and a number of hits for no search.
+        QVERIFY(help.out.contains(QStringLiteral("--limit <N>")));
+        const struct {
+            QStringList arguments;
+            QString said;
+        } wrongLimits[] = {
+            {{QStringLiteral("--search"), QStringLiteral("x"), QStringLiteral("--limit"),
+              QStringLiteral("-1")},
+             QStringLiteral("Número de resultados no válido para --limit (0: todos): -1")},
+            {{QStringLiteral("--search"), QStringLiteral("x"), QStringLiteral("--limit"),
+              QStringLiteral("veinte")},
+             QStringLiteral("Número de resultados no válido para --limit (0: todos): veinte")},
+            {{QStringLiteral("--limit"), QStringLiteral("5")},
+             QStringLiteral("La opción --limit solo sirve con --search")},
+        };
+        for (const auto &wrong : wrongLimits) {
+            const Run limited = run(wrong.arguments, home.path());
+            QCOMPARE(limited.exitCode, 2);
+            QVERIFY2(limited.err.contains(wrong.said), qPrintable(limited.err));
+            QCOMPARE(limited.out, QString());
+        }
     }
 
     void installsAPackageIntoTheCollection()

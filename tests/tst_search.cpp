@@ -88,6 +88,8 @@ private slots:
     void namesWithTabsAndLineBreaksKeepTheirPlace_data();
     void namesWithTabsAndLineBreaksKeepTheirPlace();
     void theCommandLineSaysWhatItCouldNotDo();
+    void theCommandLinePrintsTheBestAndCountsTheRest_data();
+    void theCommandLinePrintsTheBestAndCountsTheRest();
 
 private:
     void writeCollection();
@@ -508,7 +510,8 @@ void tst_Search::aCommandLineSearchWithoutRoomForItsIndexFails()
     QTextStream err(&errText);
     QVERIFY(writeAll(QDir(m_cache->path()).filePath(QStringLiteral("archivo")), "x"));
     const QString blocked = QDir(m_cache->path()).filePath(QStringLiteral("archivo/indice"));
-    QCOMPARE(runSearchCommand(m_collection, blocked, QStringLiteral("tokenizado"), out, err), 1);
+    QCOMPARE(runSearchCommand(m_collection, blocked, QStringLiteral("tokenizado"), 20, out, err),
+             1);
     QVERIFY(errText.contains(QStringLiteral("No se puede crear el índice")));
     QCOMPARE(outText, QString());
 }
@@ -702,9 +705,9 @@ void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace()
     QString errText;
     QTextStream out(&outText);
     QTextStream err(&errText);
-    QCOMPARE(
-        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("criptoactivos"), out, err),
-        0);
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("criptoactivos"), 20, out,
+                              err),
+             0);
     QVERIFY(outText.endsWith(u'\n'));
     const QStringList lines = outText.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
@@ -723,16 +726,17 @@ void tst_Search::theCommandLineSaysWhatItCouldNotDo()
     QTextStream out(&outText);
     QTextStream err(&errText);
     // No time to index: the answer comes from what is there, which is nothing yet.
-    QCOMPARE(
-        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), out, err, 0),
-        0);
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), 20, out,
+                              err, 0),
+             0);
     QVERIFY2(errText.contains(QStringLiteral("El índice de la colección está incompleto (0 de 7 "
                                              "documentos)")),
              qPrintable(errText));
     QCOMPARE(outText, QString());
     errText.clear();
-    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), out, err),
-             0);
+    QCOMPARE(
+        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), 20, out, err),
+        0);
     QCOMPARE(errText, QString());
     QVERIFY(outText.startsWith(QStringLiteral("circulares/3019.pdf#page=2\t")));
 
@@ -744,10 +748,54 @@ void tst_Search::theCommandLineSaysWhatItCouldNotDo()
     errText.clear();
     const Collection notOne(other.path(), QString());
     const QString folder = indexFolderFor(notOne, m_cache->path());
-    QCOMPARE(runSearchCommand(notOne, folder, QStringLiteral("tokenizado"), out, err), 2);
+    QCOMPARE(runSearchCommand(notOne, folder, QStringLiteral("tokenizado"), 20, out, err), 2);
     QCOMPARE(outText, QString());
     QVERIFY2(errText.contains(QStringLiteral("no es una colección")), qPrintable(errText));
     QVERIFY(!QFileInfo::exists(folder));
+}
+
+void tst_Search::theCommandLinePrintsTheBestAndCountsTheRest_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("printed");
+    QTest::addColumn<QString>("said");
+    // "regulacion" is in 3019, 3020 (as "regulaciones") and pagina/normas.htm.
+    QTest::newRow("all") << 0 << 3 << QString();
+    QTest::newRow("more than there are") << 20 << 3 << QString();
+    QTest::newRow("as many as there are") << 3 << 3 << QString();
+    QTest::newRow("one left") << 2 << 2
+                              << QStringLiteral("Hay 1 resultado más; --limit 0 los muestra "
+                                                "todos.\n");
+    QTest::newRow("two left") << 1 << 1
+                              << QStringLiteral("Hay 2 resultados más; --limit 0 los muestra "
+                                                "todos.\n");
+}
+
+// The best hits only, the same as the first lines of the whole answer, and how many more
+// there are on standard error alone.
+void tst_Search::theCommandLinePrintsTheBestAndCountsTheRest()
+{
+    QFETCH(int, limit);
+    QFETCH(int, printed);
+    QFETCH(QString, said);
+    writeCollection();
+    QString allText;
+    QString outText;
+    QString errText;
+    QTextStream all(&allText);
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    QCOMPARE(
+        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("regulacion"), 0, all, err),
+        0);
+    QCOMPARE(errText, QString());
+    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("regulacion"), limit, out,
+                              err),
+             0);
+    QCOMPARE(errText, said);
+    const QStringList lines = outText.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), printed);
+    QCOMPARE(lines, allText.split(u'\n', Qt::SkipEmptyParts).first(printed));
 }
 
 QTEST_MAIN(tst_Search)

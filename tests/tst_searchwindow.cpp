@@ -46,7 +46,8 @@ class TestSearchWindow : public QObject {
         return static_cast<QtWebBrowser *>(window->WebBrowser1)->view()->page();
     }
 
-    void open(bool realBrowser = true)
+    // With the fake browser, the home page completes at once unless pageShown is false.
+    void open(bool realBrowser = true, bool pageShown = true)
     {
         window = std::make_unique<frmBrowser>(
             realBrowser ? p->withRealBrowser() : p->withFakeBrowser(), p->folder());
@@ -54,6 +55,9 @@ class TestSearchWindow : public QObject {
         QVERIFY(window->Form_Load());
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        if (!realBrowser && pageShown) {
+            emit window->WebBrowser1->DocumentComplete(local(QStringLiteral("pagina/maincd.htm")));
+        }
     }
 
     void waitForIndex()
@@ -248,6 +252,16 @@ private slots:
         QTRY_COMPARE(pane->lblSearchSummary->text(),
                      QStringLiteral("Sin resultados para «inexistente»"));
         QCOMPARE(pane->lstResults->count(), 0);
+    }
+
+    // The start-up does nothing with the collection's files until its first page is there.
+    void theIndexWaitsForTheFirstPage()
+    {
+        open(false, false);
+        QTest::qWait(1500);
+        QVERIFY(window->search->lblIndexStatus->text().isEmpty());
+        emit window->WebBrowser1->DocumentComplete(local(QStringLiteral("pagina/maincd.htm")));
+        waitForIndex();
     }
 
     void anInstalledFileIsFoundAfterReindexing()

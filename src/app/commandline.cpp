@@ -31,6 +31,12 @@ struct Options {
                        "circular según el catálogo firmado, separados por tabuladores), y "
                        "termina."),
         QStringLiteral("TEXTO")};
+    QCommandLineOption limit{
+        QStringList{QStringLiteral("limit")},
+        QStringLiteral("Con --search, muestra a lo sumo los N mejores resultados (20 si no se "
+                       "indica; 0: todos). Si hay más, lo dice en la salida de errores, no en "
+                       "la de resultados."),
+        QStringLiteral("N")};
     QCommandLineOption verify{
         QStringList{QStringLiteral("verify")},
         QStringLiteral("Comprueba, sin ventana, las circulares y páginas de la colección con "
@@ -86,7 +92,7 @@ void describe(QCommandLineParser &parser, const Options &options)
     parser.setApplicationDescription(
         QStringLiteral("Visor de la colección de normativa: páginas, manuales y circulares."));
     parser.addOptions({options.help, options.version, options.collection, options.installPackage,
-                       options.search, options.verify, options.noUpdateCheck});
+                       options.search, options.limit, options.verify, options.noUpdateCheck});
     parser.addPositionalArgument(
         QStringLiteral("DOCUMENTO"),
         QStringLiteral("Abre la circular de ese número (1003) o el documento de la colección de "
@@ -168,6 +174,20 @@ CommandLine parseCommandLine(const QStringList &arguments)
     line.packageFile = parser.value(options.installPackage);
     line.searchText = parser.value(options.search);
     line.noUpdateCheck = parser.isSet(options.noUpdateCheck);
+    if (parser.isSet(options.limit)) {
+        bool number = false;
+        const QString value = parser.value(options.limit);
+        line.searchLimit = value.toInt(&number);
+        if (!number || line.searchLimit < 0 || !parser.isSet(options.search)) {
+            line.mode = CommandLine::Mode::Error;
+            line.error = parser.isSet(options.search)
+                             ? QStringLiteral("Número de resultados no válido para --limit "
+                                              "(0: todos): %1")
+                                   .arg(value)
+                             : QStringLiteral("La opción --limit solo sirve con --search");
+            return line;
+        }
+    }
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::Help;
         line.helpText = parser.helpText();

@@ -18,6 +18,7 @@ struct CommandLine {
     QString collection; // the folder given with --collection; empty: the program's own
     QString packageFile;
     QString searchText;
+    int searchLimit = 20; // hits --search prints at most; 0 for all of them
     // The document to open, as given (a circular number or a path within the
     // collection); empty for the home page. In the window's mode alone.
     QString document;

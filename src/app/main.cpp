@@ -1,56 +1,32 @@
-#include "chromiumproxy.h"
-#include "classicfont.h"
 #include "collection.h"
-#include "collectioninterceptor.h"
 #include "commandline.h"
-#include "desktopaccessibility.h"
-#include "enginearguments.h"
-#include "filedownloadfolderstore.h"
-#include "fileproxystore.h"
-#include "filewindowplacementstore.h"
-#include "frmbrowser.h"
-#include "iniprofilefile.h"
 #include "installcommand.h"
 #include "installrecovery.h"
 #include "instancerequest.h"
 #include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
-#include "networkprobe.h"
 #include "programfolder.h"
-#include "qtdocumentdialogs.h"
-#include "qtfiledownload.h"
-#include "qtmessageboxes.h"
-#include "qtprogramrestart.h"
-#include "qtupdatefeed.h"
-#include "qtwebbrowser.h"
-#include "qtwindowservice.h"
 #include "searchcommand.h"
 #include "searchindex.h"
 #include "spanishlanguage.h"
-#include "startupprobe.h"
 #include "verifycommand.h"
-#include "webbrowser.h"
-#include "xdgshell.h"
+#include "window.h"
 #include "zippackageinstaller.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDate>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTextStream>
-#include <QWebEngineProfile>
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+#include <dlfcn.h>
 
-QString notADocument(const QString &argument)
-{
-    return QStringLiteral("«%1» no es un documento de la colección; no se abre.").arg(argument);
-}
+namespace {
 
 QStringList argumentList(int argc, char *argv[])
 {
@@ -67,6 +43,13 @@ QString collectionFolder(const CommandLine &line)
 {
     return line.collection.isEmpty() ? runningProgramFolder()
                                      : QFileInfo(line.collection).absoluteFilePath();
+}
+
+// The window's module lies beside the program (the folder of the running file, whatever
+// link it was started by).
+QString windowModulePath()
+{
+    return QDir(runningProgramFolder()).filePath(windowModuleName());
 }
 
 Collection userCollection(const QString &programFolder)
@@ -127,7 +110,7 @@ int runCommand(int argc, char *argv[])
             collection,
             indexFolderFor(collection,
                            QStandardPaths::writableLocation(QStandardPaths::CacheLocation)),
-            line.searchText, out, err);
+            line.searchText, line.searchLimit, out, err);
         out.flush();
         err.flush();
         std::fflush(nullptr);
@@ -153,7 +136,7 @@ int askRunningCopy(int argc, char *argv[], const Collection &collection, const Q
     if (!argument.isEmpty()) {
         document = collectionDocument(collection, argument);
         if (document.isEmpty()) {
-            err << notADocument(argument) << Qt::endl;
+            err << notADocumentText(argument) << Qt::endl;
         }
     }
     LocalSocketInstanceChannel channel(collection.id());
@@ -163,90 +146,6 @@ int askRunningCopy(int argc, char *argv[], const Collection &collection, const Q
         return 1;
     }
     return 0;
-}
-
-// The window on collection, until it is closed.
-int runWindow(int argc, char *argv[], const QStringList &arguments, const CommandLine &line,
-              const Collection &collection, LockFileInstanceGuard &instance)
-{
-    // A restart starts the program as it was started, before anything was
-    // added for the browser engine.
-    const QStringList startArguments = arguments.mid(1);
-    const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
-    FileProxyStore proxyStore(FileProxyStore::defaultPath(), startEnvironment);
-    BrowserEngineArguments engineArguments(argc, argv,
-                                           engineProxySwitches(proxyStore.storedRecord()));
-
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(engineArguments.argc(), engineArguments.argv());
-    QApplication::setDesktopFileName(QStringLiteral("legisdisco"));
-
-    // Before the browser engine starts, which takes its language from here.
-    const SpanishLanguage spanish;
-
-    useClassicDialogFont();
-
-    // An installed program folder is read-only for its users (/opt/legisdisco):
-    // its settings file then falls back to a per-user copy.
-    IniProfileFile profile(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-    NetworkProbe probe;
-    XdgShell shell;
-    QtMessageBoxes messages;
-    QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
-                             startEnvironment);
-    QtDocumentDialogs dialogs;
-    // A screen reader reads the pages too; the engine's accessibility costs start-up time
-    // (some 150 ms), so it is on only when the desktop's is.
-    if (desktopAccessibilityOn()) {
-        enableEngineAccessibility();
-    }
-    QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
-    SpanishLanguage::applyTo(engineProfile);
-    // Files the user's updates installed show in place of the program folder's.
-    CollectionInterceptor collectionFiles(collection);
-    engineProfile->setUrlRequestInterceptor(&collectionFiles);
-    const WebBrowserFactory newBrowser = [engineProfile,
-                                          &dialogs](QWidget *parent) -> WebBrowser * {
-        return new QtWebBrowser(engineProfile, dialogs, parent);
-    };
-
-    FileDownloadFolderStore downloadFolders;
-    QtFileDownload fileDownload(engineProfile, downloadFolders);
-    QtWindowService windows;
-    ZipPackageInstaller packageInstaller;
-    LocalSocketInstanceChannel instanceChannel(collection.id());
-    FileWindowPlacementStore placement(FileWindowPlacementStore::defaultPath());
-
-    // The quiet check at start-up goes through the proxy the browser engine was given.
-    QtUpdateFeed updateFeed(proxyStore.storedRecord());
-
-    frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
-                       fileDownload, windows, proxyStore, packageInstaller, restart,
-                       instanceChannel, updateFeed, placement},
-                      collection);
-    window.setStartupCheck(!line.noUpdateCheck);
-    // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
-    if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
-        QObject::connect(window.WebBrowser1, &WebBrowser::DocumentComplete, &app, [] {
-            printStartupFigures(currentStartupFigures());
-            QCoreApplication::quit();
-        });
-    }
-    if (!window.Form_Load()) {
-        return 0;
-    }
-    if (!line.document.isEmpty() && !window.openDocument(line.document)) {
-        QTextStream(stderr) << notADocument(line.document) << Qt::endl;
-    }
-    // Where the reader left the window last time; else a roomier start than the design
-    // size, which is kept as the least.
-    if (window.restorePlacement()) {
-    } else if (const QScreen *screen = window.screen()) {
-        const QSize room = screen->availableGeometry().size() * 3 / 4;
-        window.resize(window.size().expandedTo(room));
-    }
-    window.show();
-    return QApplication::exec();
 }
 
 } // namespace
@@ -278,6 +177,19 @@ int main(int argc, char *argv[])
     {
         QTextStream err(stderr);
         recoverInterruptedInstall(collection, err);
+    }
+    // The window and the browser engine come from their module, loaded now: a command never
+    // loads them.
+    void *module =
+        dlopen(QFile::encodeName(windowModulePath()).constData(), RTLD_LAZY | RTLD_LOCAL);
+    const auto runWindow =
+        module ? reinterpret_cast<RunWindow>(dlsym(module, runWindowSymbol)) : nullptr;
+    if (!runWindow) {
+        const char *problem = dlerror();
+        QTextStream(stderr) << QStringLiteral("No se puede cargar la ventana del programa: %1")
+                                   .arg(QString::fromLocal8Bit(problem ? problem : "?"))
+                            << Qt::endl;
+        return 1;
     }
     const int status = runWindow(argc, argv, arguments, line, collection, instance);
     // The index's reader may have been left inside a PDF page that takes minutes to read:

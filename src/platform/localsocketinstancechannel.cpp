@@ -139,3 +139,9 @@ bool LocalSocketInstanceChannel::send(const QString &document)
     }
     return answer == taken;
 }
+
+// Compiled here rather than with the other classes of this folder, so that a program using
+// this class alone (a start that hands its document to the running copy) does not take in
+// the browser classes with them.
+#include "moc_instancechannel.cpp"
+#include "moc_localsocketinstancechannel.cpp"

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QWebEngineProfile>
 
 #include <cstring>
 
@@ -85,9 +84,4 @@ SpanishLanguage::~SpanishLanguage()
     QCoreApplication::removeTranslator(&m_engineTexts);
     QCoreApplication::removeTranslator(&m_webEngine);
     QCoreApplication::removeTranslator(&m_qtBase);
-}
-
-void SpanishLanguage::applyTo(QWebEngineProfile *profile)
-{
-    profile->setHttpAcceptLanguage(QStringLiteral("es"));
 }

@@ -11,6 +11,15 @@ namespace {
 // Every hit of any collection the program is meant for.
 constexpr int allHits = 1000000;
 
+QString grouped(int number)
+{
+    QString digits = QString::number(number);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3) {
+        digits.insert(at, u'.');
+    }
+    return digits;
+}
+
 QString sentence(const QString &text)
 {
     return text.left(1).toUpper() + text.mid(1) + u'.';
@@ -41,7 +50,7 @@ QString escapeSearchField(const QString &field)
 }
 
 int runSearchCommand(const Collection &collection, const QString &indexFolder, const QString &text,
-                     QTextStream &out, QTextStream &err, int indexMilliseconds)
+                     int limit, QTextStream &out, QTextStream &err, int indexMilliseconds)
 {
     if (!hasCollectionLayout(collection)) {
         err << sentence(notACollectionText(collection.programFolder())) << Qt::endl;
@@ -83,7 +92,11 @@ int runSearchCommand(const Collection &collection, const QString &indexFolder, c
     }
     CollectionSearch search(collection, indexFolder);
     const QHash<QString, QString> statuses = collectionStatuses(collection);
-    for (const SearchHit &hit : search.search(text, allHits)) {
+    // Snippets are made for the hits printed alone; the others are only counted.
+    int matching = 0;
+    const std::vector<SearchHit> hits =
+        search.search(text, limit > 0 ? qMin(limit, allHits) : allHits, {}, &matching);
+    for (const SearchHit &hit : hits) {
         QString location = escapeSearchField(hit.relativePath);
         if (hit.page > 0) {
             location += QStringLiteral("#page=%1").arg(hit.page);
@@ -93,5 +106,13 @@ int runSearchCommand(const Collection &collection, const QString &indexFolder, c
             << escapeSearchField(statuses.value(circularNumberOf(hit.relativePath))) << u'\n';
     }
     out.flush();
+    const int more = matching - static_cast<int>(hits.size());
+    if (more == 1) {
+        err << QStringLiteral("Hay 1 resultado más; --limit 0 los muestra todos.") << Qt::endl;
+    } else if (more > 1) {
+        err << QStringLiteral("Hay %1 resultados más; --limit 0 los muestra todos.")
+                   .arg(grouped(more))
+            << Qt::endl;
+    }
     return 0;
 }

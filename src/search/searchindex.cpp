@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -33,11 +34,16 @@ namespace {
 
 // Raised whenever the terms or the stored data change meaning: an index of
 // another format is built anew.
-const std::string formatVersion = "4";
+const std::string formatVersion = "6";
 
 const QString kindCircular = QStringLiteral("circular");
 const QString kindManual = QStringLiteral("manual");
 const QString kindPage = QStringLiteral("página");
+
+// Metadata of a pass that took in the whole collection: the fingerprint of its files
+// (collectionFingerprint), and how many of them could not be read.
+const std::string completeKey = "complete";
+const std::string skippedKey = "skipped";
 
 // Value slot of the relative path: hits are collapsed on it to one per file.
 constexpr Xapian::valueno pathSlot = 0;
@@ -139,25 +145,52 @@ QStringList splitFields(const std::string &data, int count)
 struct StoredPage {
     QString relativePath;
     int page = 0;
-    QString kind;
     QString title;
     QString text;
 };
 
+// A page's path, number and title, then its text, which is there for the snippets of the
+// few hits shown and read back for those alone. The kind follows from the path. The index
+// compresses stored data itself.
 std::string storePage(const StoredPage &page)
 {
-    return joinFields(
-        {page.relativePath, QString::number(page.page), page.kind, page.title, page.text});
+    std::string data = joinFields({page.relativePath, QString::number(page.page), page.title});
+    data += '\0';
+    data += utf8(page.text);
+    return data;
 }
 
+// The page without its text, which textOf reads.
 StoredPage loadPage(const std::string &data)
 {
-    const QStringList fields = splitFields(data, 5);
     StoredPage page;
-    if (fields.size() == 5) {
-        page = {fields[0], fields[1].toInt(), fields[2], fields[3], fields[4]};
+    size_t at = 0;
+    QString fields[3];
+    for (QString &field : fields) {
+        const size_t end = data.find('\0', at);
+        if (end == std::string::npos) {
+            return {};
+        }
+        field = QString::fromUtf8(data.data() + at, static_cast<qsizetype>(end - at));
+        at = end + 1;
     }
+    page.relativePath = fields[0];
+    page.page = fields[1].toInt();
+    page.title = fields[2];
     return page;
+}
+
+QString textOf(const std::string &data)
+{
+    size_t at = 0;
+    for (int field = 0; field < 3; ++field) {
+        at = data.find('\0', at);
+        if (at == std::string::npos) {
+            return {};
+        }
+        ++at;
+    }
+    return QString::fromUtf8(data.data() + at, static_cast<qsizetype>(data.size() - at));
 }
 
 // What a file was when it was last indexed.
@@ -167,6 +200,16 @@ QString stampOf(const CollectionFile &file)
         .arg(file.size)
         .arg(file.modified.toMSecsSinceEpoch())
         .arg(file.absolutePath);
+}
+
+// The names and stamps of the files of a collection, in their order, summed up.
+std::string collectionFingerprint(const std::vector<CollectionFile> &files)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const CollectionFile &file : files) {
+        hash.addData((file.relativePath + u'\0' + stampOf(file) + u'\0').toUtf8());
+    }
+    return hash.result().toHex().toStdString();
 }
 
 // The record of one file in the index: the stamp the file had when it was read, and how
@@ -228,6 +271,77 @@ QString circularTitle(const QString &relativePath, const QString &ownTitle)
     return ownTitle.isEmpty() ? title : title + QStringLiteral(": ") + ownTitle;
 }
 
+// The terms of the words of pages, made on one thread. Each word as it stands in the text
+// is folded and stemmed once; after that it is found again by its letters alone, without
+// making a string.
+class TermMaker {
+public:
+    // Words whose folded form stems otherwise than the word: the folded word leads to the
+    // word's stem through the index's synonym table (a reader types "regulacion" for
+    // "regulación"). Filled by addWords, taken by the one writing to the index.
+    std::vector<std::pair<std::string, std::string>> synonyms;
+
+    // The words of text with their stems: the page's at their positions (position counts
+    // on), or with no position the title's, weighted.
+    void addWords(Xapian::Document &doc, QStringView text, Xapian::termpos *position)
+    {
+        const Xapian::termcount weight = position ? 1 : titleWeight;
+        qsizetype length = 0;
+        for (qsizetype at = nextWord(text, 0, &length); at >= 0;
+             at = nextWord(text, at + length, &length)) {
+            const Terms &terms = termsOf(text.mid(at, length));
+            if (position) {
+                doc.add_posting(terms.folded, ++*position);
+            } else {
+                doc.add_term(terms.folded, weight);
+            }
+            if (!terms.stem.empty()) {
+                doc.add_term(terms.stem, weight);
+            }
+            if (!terms.synonym.empty() && m_synonymsNoted.insert(terms.folded).second) {
+                synonyms.emplace_back(terms.folded, terms.synonym);
+            }
+        }
+    }
+
+private:
+    struct Terms {
+        std::string folded;
+        std::string stem;    // empty when the word is its own stem (see isBareStem)
+        std::string synonym; // the stem the folded word leads to, when it stems otherwise
+    };
+
+    const Terms &termsOf(QStringView word)
+    {
+        m_key.assign(reinterpret_cast<const char16_t *>(word.utf16()),
+                     static_cast<size_t>(word.size()));
+        const auto found = m_words.find(m_key);
+        if (found != m_words.end()) {
+            return found->second;
+        }
+        if (m_words.size() > 200000) {
+            m_words.clear();
+        }
+        const QString folded = foldWord(word);
+        const QString lower = word.toString().toLower();
+        Terms terms;
+        terms.folded = utf8(folded);
+        const std::string &stem = m_stems.stemOf(lower);
+        if (!isBareStem(stem, terms.folded)) {
+            terms.stem = stem;
+        }
+        if (lower != folded && m_stems.stemOf(folded) != stem) {
+            terms.synonym = stem;
+        }
+        return m_words.emplace(m_key, std::move(terms)).first->second;
+    }
+
+    SpanishStems m_stems;
+    std::u16string m_key;
+    std::unordered_map<std::u16string, Terms> m_words;
+    std::unordered_set<std::string> m_synonymsNoted;
+};
+
 // One file a pass reads: from its first page, or from where an earlier pass stopped.
 struct WorkItem {
     CollectionFile file;
@@ -237,16 +351,46 @@ struct WorkItem {
     qint64 characters = 0;
 };
 
-// What the reader hands over, in order: a document begins (with its title), each of
-// its pages, and its end (how it ended).
+// The title a document is found by: a circular's always names its number.
+QString documentTitle(const QString &relativePath, const QString &ownTitle)
+{
+    QString title = ownTitle;
+    if (documentKind(relativePath) == kindCircular) {
+        title = circularTitle(relativePath, title);
+    } else if (title.isEmpty()) {
+        title = QFileInfo(relativePath).completeBaseName();
+    }
+    return oneLine(title);
+}
+
+// The index's document of one page with text.
+std::shared_ptr<Xapian::Document> pageDocument(TermMaker &terms, const QString &relativePath,
+                                               const QString &title, int pageNumber,
+                                               const QString &text)
+{
+    auto doc = std::make_shared<Xapian::Document>();
+    Xapian::termpos position = 0;
+    terms.addWords(*doc, title, nullptr);
+    terms.addWords(*doc, text, &position);
+    doc->add_boolean_term(pathTerm('F', relativePath));
+    doc->add_value(pathSlot, utf8(relativePath));
+    doc->set_data(storePage({relativePath, pageNumber, title, text}));
+    return doc;
+}
+
+// What the reader hands over, in order: a document begins, each of its pages, and its
+// end (how it ended).
 struct ReadEvent {
     enum class Kind { Begin, Page, End };
     enum class Ending { Read, Bounded, Unreadable };
     Kind kind = Kind::Begin;
     size_t item = 0;
-    QString title;           // Begin
-    int pageNumber = 0;      // Page: from 1 for a PDF, 0 for an HTML page
-    QString text;            // Page: empty when the page has no text
+    int pageNumber = 0; // Page: from 1 for a PDF, 0 for an HTML page
+    // Page: the page made ready for the index, with the synonyms its words brought; none
+    // when the page has no text.
+    std::shared_ptr<Xapian::Document> document;
+    std::vector<std::pair<std::string, std::string>> synonyms;
+    qint64 size = 0;         // Page: characters of its text, as the queue counts them
     int nextPage = 0;        // Page: the index of the page after it
     qint64 milliseconds = 0; // Page and End: spent reading the document, over all passes
     qint64 characters = 0;   // Page and End: of text read from it, over all passes
@@ -254,60 +398,84 @@ struct ReadEvent {
     QString skipReason; // End, when unreadable
 };
 
-// Reads the files of a pass, in order and page by page, on a thread of its own, a little
-// ahead of the one taking the pages in. The reader stops between two pages when asked to.
-// A page can take minutes to read and cannot be interrupted: when the one taking the pages
-// gives up, it does not wait for such a page, but leaves the thread to end it alone. The
-// thread's state is shared for that, and once left alone the thread touches nothing after
-// its page (not even the PDF library, which may be going away with the program): it waits
-// for the end of the process.
+// Reads the files of a pass, page by page, a little ahead of the one taking the pages in,
+// on two threads ("lanes") that take every other file: while one waits for the PDF
+// library (which reads one page at a time for the whole process), the other turns the
+// page it has read into the index's terms. The events come out in the order of the files
+// all the same. The readers stop between two pages when asked to. A page can take minutes
+// to read and cannot be interrupted: when the one taking the pages gives up, it does not
+// wait for such a page, but leaves the thread to end it alone. Each thread's state is
+// shared for that, and once left alone the thread touches nothing after its page (not even
+// the PDF library, which may be going away with the program): it waits for the end of the
+// process.
 class DocumentReader {
 public:
     DocumentReader(std::vector<WorkItem> work, const DocumentBounds &bounds)
-        : m_state(std::make_shared<State>())
     {
-        m_state->work = std::move(work);
-        m_state->bounds = bounds;
-        std::thread(&DocumentReader::run, m_state).detach();
+        const auto shared = std::make_shared<const std::vector<WorkItem>>(std::move(work));
+        m_work = shared;
+        const size_t lanes = std::min<size_t>(laneCount, std::max<size_t>(1, shared->size()));
+        for (size_t lane = 0; lane < lanes; ++lane) {
+            auto state = std::make_shared<State>();
+            state->work = shared;
+            state->bounds = bounds;
+            state->first = lane;
+            state->step = lanes;
+            m_lanes.push_back(state);
+            std::thread(&DocumentReader::run, state).detach();
+        }
     }
 
     ~DocumentReader()
     {
-        std::unique_lock<std::mutex> lock(m_state->mutex);
-        m_state->stop = true;
-        m_state->changed.notify_all();
+        for (const StatePtr &s : m_lanes) {
+            const std::lock_guard<std::mutex> lock(s->mutex);
+            s->stop = true;
+            s->changed.notify_all();
+        }
         // A page that ends soon is waited for; a slow one is left behind.
-        if (!m_state->changed.wait_for(lock, leaveAfter, [this] { return m_state->ended; })) {
-            m_state->leftAlone = true;
+        const auto until = Clock::now() + leaveAfter;
+        for (const StatePtr &s : m_lanes) {
+            std::unique_lock<std::mutex> lock(s->mutex);
+            if (!s->changed.wait_until(lock, until, [&s] { return s->ended; })) {
+                s->leftAlone = true;
+            }
         }
     }
 
     DocumentReader(const DocumentReader &) = delete;
     DocumentReader &operator=(const DocumentReader &) = delete;
 
-    const WorkItem &item(size_t index) const { return m_state->work[index]; }
+    const WorkItem &item(size_t index) const { return (*m_work)[index]; }
 
     // The next event; none when everything is read, or once stop() answers true
     // (asked while waiting for the reader).
     std::optional<ReadEvent> next(const std::function<bool()> &stop)
     {
-        std::unique_lock<std::mutex> lock(m_state->mutex);
+        if (m_nextItem >= m_work->size()) {
+            return std::nullopt;
+        }
+        const StatePtr &s = m_lanes[m_nextItem % m_lanes.size()];
+        std::unique_lock<std::mutex> lock(s->mutex);
         for (;;) {
             if (stop()) {
                 return std::nullopt;
             }
-            if (!m_state->ready.empty()) {
+            if (!s->ready.empty()) {
                 break;
             }
-            if (m_state->ended) {
+            if (s->ended) {
                 return std::nullopt;
             }
-            m_state->changed.wait_for(lock, askStopEvery);
+            s->changed.wait_for(lock, askStopEvery);
         }
-        ReadEvent event = std::move(m_state->ready.front());
-        m_state->ready.pop_front();
-        m_state->queuedCharacters -= event.text.size();
-        m_state->changed.notify_all();
+        ReadEvent event = std::move(s->ready.front());
+        s->ready.pop_front();
+        s->queuedCharacters -= event.size;
+        s->changed.notify_all();
+        if (event.kind == ReadEvent::Kind::End) {
+            ++m_nextItem;
+        }
         return event;
     }
 
@@ -315,28 +483,32 @@ public:
     // reading now; 0 otherwise.
     qint64 unfinishedPageMilliseconds(size_t item, int page) const
     {
-        const std::lock_guard<std::mutex> lock(m_state->mutex);
-        if (!m_state->busy || m_state->currentItem != item || m_state->currentPage != page) {
+        const StatePtr &s = m_lanes[item % m_lanes.size()];
+        const std::lock_guard<std::mutex> lock(s->mutex);
+        if (!s->busy || s->currentItem != item || s->currentPage != page) {
             return 0;
         }
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                     m_state->busySince)
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s->busySince)
             .count();
     }
 
 private:
     using Clock = std::chrono::steady_clock;
+    static constexpr size_t laneCount = 2;
     static constexpr auto leaveAfter = std::chrono::milliseconds(200);
     static constexpr auto askStopEvery = std::chrono::milliseconds(50);
-    // The reader keeps at most this much read and not yet taken.
+    // Each lane keeps at most this much read and not yet taken.
     static constexpr size_t maxQueued = 64;
-    static constexpr qint64 maxQueuedCharacters = 4 << 20;
+    static constexpr qint64 maxQueuedCharacters = 2 << 20;
 
     struct State {
         std::mutex mutex;
         std::condition_variable changed;
-        std::vector<WorkItem> work;
+        std::shared_ptr<const std::vector<WorkItem>> work;
+        size_t first = 0; // the lane reads work[first], work[first + step], ...
+        size_t step = 1;
         DocumentBounds bounds;
+        TermMaker terms; // the lane's own: used by its thread alone
         std::deque<ReadEvent> ready;
         qint64 queuedCharacters = 0;
         bool stop = false;      // the one taking the pages wants no more
@@ -360,10 +532,10 @@ private:
         return !s->stop;
     }
 
-    static void push(const StatePtr &s, ReadEvent event)
+    static void push(const StatePtr &s, ReadEvent &&event)
     {
         const std::lock_guard<std::mutex> lock(s->mutex);
-        s->queuedCharacters += event.text.size();
+        s->queuedCharacters += event.size;
         s->ready.push_back(std::move(event));
         s->changed.notify_all();
     }
@@ -410,9 +582,26 @@ private:
         stayIfLeftAlone(s, lock);
     }
 
+    // The event of a page read, its terms made on this lane.
+    static ReadEvent pageEvent(const StatePtr &s, size_t index, const QString &title,
+                               int pageNumber, QString text)
+    {
+        ReadEvent event;
+        event.kind = ReadEvent::Kind::Page;
+        event.item = index;
+        event.pageNumber = pageNumber;
+        if (!text.trimmed().isEmpty()) {
+            event.size = text.size();
+            event.document = pageDocument(s->terms, (*s->work)[index].file.relativePath, title,
+                                          pageNumber, text);
+            event.synonyms = std::exchange(s->terms.synonyms, {});
+        }
+        return event;
+    }
+
     static void readHtml(const StatePtr &s, size_t index)
     {
-        const WorkItem &item = s->work[index];
+        const WorkItem &item = (*s->work)[index];
         if (!begin(s, index, 0)) {
             return;
         }
@@ -420,31 +609,38 @@ private:
         timer.start();
         DocumentText doc = readHtmlText(item.file.absolutePath);
         finish(s);
-        ReadEvent event;
-        event.item = index;
-        event.title = doc.title;
-        push(s, event);
-        event.kind = ReadEvent::Kind::Page;
-        event.milliseconds = timer.elapsed();
+        ReadEvent begun;
+        begun.item = index;
+        push(s, std::move(begun));
+        const qint64 milliseconds = timer.elapsed();
+        qint64 characters = 0;
+        QString text;
         if (!doc.pages.empty()) {
-            event.text = std::move(doc.pages.front().text);
-            event.characters = event.text.size();
+            text = std::move(doc.pages.front().text);
+            characters = text.size();
         }
-        event.nextPage = 1;
-        push(s, event);
-        event.kind = ReadEvent::Kind::End;
-        event.text.clear();
+        ReadEvent page = pageEvent(s, index, documentTitle(item.file.relativePath, doc.title), 0,
+                                   std::move(text));
+        page.nextPage = 1;
+        page.milliseconds = milliseconds;
+        page.characters = characters;
+        push(s, std::move(page));
+        ReadEvent end;
+        end.kind = ReadEvent::Kind::End;
+        end.item = index;
+        end.milliseconds = milliseconds;
+        end.characters = characters;
         if (!doc.skipReason.isEmpty()) {
-            event.ending = ReadEvent::Ending::Unreadable;
-            event.skipReason = doc.skipReason;
+            end.ending = ReadEvent::Ending::Unreadable;
+            end.skipReason = doc.skipReason;
         }
-        push(s, event);
+        push(s, std::move(end));
     }
 
     // False when asked to stop.
     static bool readPdf(const StatePtr &s, size_t index)
     {
-        const WorkItem &item = s->work[index];
+        const WorkItem &item = (*s->work)[index];
         const DocumentBounds &bounds = s->bounds;
         PdfTextReader reader;
         PdfTextReader *pdf = &reader;
@@ -456,29 +652,32 @@ private:
         QElapsedTimer timer;
         timer.start();
         const QString problem = pdf->open(item.file.absolutePath);
+        const QString title = documentTitle(item.file.relativePath, pdf->title());
         finish(s);
-        ReadEvent event;
-        event.item = index;
-        event.title = pdf->title();
-        event.milliseconds = item.milliseconds + timer.elapsed();
-        event.characters = item.characters;
-        push(s, event);
+        qint64 milliseconds = item.milliseconds + timer.elapsed();
+        qint64 characters = item.characters;
+        ReadEvent begun;
+        begun.item = index;
+        push(s, std::move(begun));
+        ReadEvent end;
+        end.kind = ReadEvent::Kind::End;
+        end.item = index;
         if (!problem.isEmpty()) {
-            event.kind = ReadEvent::Kind::End;
-            event.ending = ReadEvent::Ending::Unreadable;
-            event.skipReason = problem;
-            push(s, event);
+            end.milliseconds = milliseconds;
+            end.characters = characters;
+            end.ending = ReadEvent::Ending::Unreadable;
+            end.skipReason = problem;
+            push(s, std::move(end));
             return true;
         }
         const int pages = pdf->pageCount();
         const int last = qMin(pages, bounds.maxPages);
-        event.kind = ReadEvent::Kind::Page;
-        event.ending = pages > last ? ReadEvent::Ending::Bounded : ReadEvent::Ending::Read;
+        end.ending = pages > last ? ReadEvent::Ending::Bounded : ReadEvent::Ending::Read;
         for (int page = item.fromPage; page < last; ++page) {
             // The first page is always read: it names the document.
-            if (page > 0 && (event.milliseconds >= bounds.maxReadMilliseconds ||
-                             event.characters >= bounds.maxCharacters)) {
-                event.ending = ReadEvent::Ending::Bounded;
+            if (page > 0 && (milliseconds >= bounds.maxReadMilliseconds ||
+                             characters >= bounds.maxCharacters)) {
+                end.ending = ReadEvent::Ending::Bounded;
                 break;
             }
             if (!begin(s, index, page)) {
@@ -487,23 +686,24 @@ private:
             timer.restart();
             QString text = pdf->pageText(page);
             finish(s);
-            event.milliseconds += timer.elapsed();
-            event.text = text.trimmed().isEmpty() ? QString() : std::move(text);
-            event.characters += event.text.size();
-            event.pageNumber = page + 1;
+            milliseconds += timer.elapsed();
+            ReadEvent event = pageEvent(s, index, title, page + 1, std::move(text));
+            characters += event.size;
             event.nextPage = page + 1;
-            push(s, event);
+            event.milliseconds = milliseconds;
+            event.characters = characters;
+            push(s, std::move(event));
         }
-        event.kind = ReadEvent::Kind::End;
-        event.text.clear();
-        push(s, event);
+        end.milliseconds = milliseconds;
+        end.characters = characters;
+        push(s, std::move(end));
         return true;
     }
 
     static void run(StatePtr s)
     {
-        for (size_t index = 0; index < s->work.size(); ++index) {
-            if (s->work[index].html) {
+        for (size_t index = s->first; index < s->work->size(); index += s->step) {
+            if ((*s->work)[index].html) {
                 readHtml(s, index);
             } else if (!readPdf(s, index)) {
                 break;
@@ -518,7 +718,9 @@ private:
         s->changed.notify_all();
     }
 
-    StatePtr m_state;
+    std::shared_ptr<const std::vector<WorkItem>> m_work;
+    std::vector<StatePtr> m_lanes;
+    size_t m_nextItem = 0; // the item whose events come next
 };
 
 } // namespace
@@ -623,47 +825,8 @@ QString indexErrorText(const Xapian::Error &error)
 
 struct CollectionIndex::Private {
     std::optional<Xapian::WritableDatabase> db;
-    SpanishStems stems;
     // Folded words already given a synonym in this pass.
     std::unordered_set<std::string> synonymsAdded;
-
-    // The words of text with their stems: the page's at their positions
-    // (position counts on), or with no position the title's, weighted.
-    void addWords(Xapian::Document &doc, const QString &text, Xapian::termpos *position)
-    {
-        const Xapian::termcount weight = position ? 1 : titleWeight;
-        for (const TextWord &word : splitWords(text)) {
-            const std::string folded = utf8(word.folded);
-            const QString lower =
-                QStringView(text).mid(word.start, word.length).toString().toLower();
-            const std::string &stem = stems.stemOf(lower);
-            if (position) {
-                doc.add_posting(folded, ++*position);
-            } else {
-                doc.add_term(folded, weight);
-            }
-            if (!isBareStem(stem, folded)) {
-                doc.add_term(stem, weight);
-            }
-            if (lower != word.folded) {
-                noteSynonym(folded, stem);
-            }
-        }
-    }
-
-    // A reader types "regulacion" for "regulación": where the stem of the
-    // word without its accents differs from the stem of the word, the folded
-    // word leads to the right stem through the synonym table.
-    void noteSynonym(const std::string &folded, const std::string &stem)
-    {
-        if (synonymsAdded.count(folded) != 0) {
-            return;
-        }
-        synonymsAdded.insert(folded);
-        if (stems.stemOf(fromUtf8(folded)) != stem) {
-            db->add_synonym(folded, stem);
-        }
-    }
 };
 
 CollectionIndex::CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds)
@@ -765,18 +928,6 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
     Xapian::WritableDatabase &db = *d->db;
     d->synonymsAdded.clear();
 
-    // What the index holds: one record per file.
-    std::map<QString, FileRecord> recorded;
-    for (auto it = db.allterms_begin("R"); it != db.allterms_end("R"); ++it) {
-        Xapian::PostingIterator post = db.postlist_begin(*it);
-        if (post == db.postlist_end(*it)) {
-            continue;
-        }
-        if (std::optional<FileRecord> record = loadRecord(db.get_document(*post).get_data())) {
-            recorded[record->relativePath] = std::move(*record);
-        }
-    }
-
     // The documents of the collection live in its three folders; nothing else of the
     // folder is read.
     std::vector<CollectionFile> files;
@@ -792,6 +943,42 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
         return a.relativePath < b.relativePath;
     });
     state.total = static_cast<int>(files.size());
+
+    // A collection as it was when a pass last took in all of it needs nothing more: its
+    // files' names and stamps, summed up, are what that pass recorded.
+    const std::string fingerprint = collectionFingerprint(files);
+    if (db.get_metadata(completeKey) == fingerprint) {
+        state.done = state.total;
+        state.skipped = QString::fromStdString(db.get_metadata(skippedKey)).toInt();
+        state.finished = true;
+        if (progress) {
+            progress(state);
+        }
+        return state;
+    }
+    // Whatever this pass changes, it no longer is the collection that was complete: the
+    // mark goes with the first change committed.
+    db.set_metadata(completeKey, std::string());
+    const auto markIfComplete = [&] {
+        state.finished = state.done == state.total;
+        if (state.finished) {
+            db.set_metadata(completeKey, fingerprint);
+            db.set_metadata(skippedKey, std::to_string(state.skipped));
+        }
+        db.commit();
+    };
+
+    // What the index holds: one record per file.
+    std::map<QString, FileRecord> recorded;
+    for (auto it = db.allterms_begin("R"); it != db.allterms_end("R"); ++it) {
+        Xapian::PostingIterator post = db.postlist_begin(*it);
+        if (post == db.postlist_end(*it)) {
+            continue;
+        }
+        if (std::optional<FileRecord> record = loadRecord(db.get_document(*post).get_data())) {
+            recorded[record->relativePath] = std::move(*record);
+        }
+    }
 
     // Files gone from the collection.
     QSet<QString> present;
@@ -831,7 +1018,7 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
     }
 
     if (work.empty() || stop()) {
-        state.finished = state.done == state.total;
+        markIfComplete();
         if (progress && !work.empty()) {
             progress(state);
         }
@@ -846,7 +1033,6 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
     // The document whose pages are being taken in.
     std::optional<FileRecord> current;
     size_t currentItem = 0;
-    QString title;
     const auto writeRecord = [&db](const FileRecord &record) {
         db.delete_document(pathTerm('R', record.relativePath));
         Xapian::Document doc;
@@ -858,34 +1044,24 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
     while (std::optional<ReadEvent> event = reader.next(stop)) {
         const WorkItem &item = reader.item(event->item);
         const QString &relativePath = item.file.relativePath;
-        const QString kind = documentKind(relativePath);
         switch (event->kind) {
         case ReadEvent::Kind::Begin:
             current = FileRecord{relativePath,  stampOf(item.file),  FileRecord::State::Interrupted,
                                  item.fromPage, event->milliseconds, event->characters};
             currentItem = event->item;
-            title = event->title;
-            if (kind == kindCircular) {
-                title = circularTitle(relativePath, title);
-            } else if (title.isEmpty()) {
-                title = QFileInfo(relativePath).completeBaseName();
-            }
-            title = oneLine(title);
             // Going on inside a document keeps the pages read before; anything else
             // starts it afresh.
             db.delete_document(pathTerm(item.fromPage > 0 ? 'R' : 'F', relativePath));
             break;
         case ReadEvent::Kind::Page:
-            if (!event->text.isEmpty()) {
-                Xapian::Document doc;
-                Xapian::termpos position = 0;
-                d->addWords(doc, title, nullptr);
-                d->addWords(doc, event->text, &position);
-                doc.add_boolean_term(pathTerm('F', relativePath));
-                doc.add_value(pathSlot, utf8(relativePath));
-                doc.set_data(
-                    storePage({relativePath, event->pageNumber, kind, title, event->text}));
-                db.add_document(doc);
+            if (event->document) {
+                db.add_document(*event->document);
+                event->document.reset();
+            }
+            for (const auto &[folded, stem] : event->synonyms) {
+                if (d->synonymsAdded.insert(folded).second) {
+                    db.add_synonym(folded, stem);
+                }
             }
             current->nextPage = event->nextPage;
             current->milliseconds = event->milliseconds;
@@ -934,8 +1110,7 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
         current->milliseconds += reader.unfinishedPageMilliseconds(currentItem, current->nextPage);
         writeRecord(*current);
     }
-    db.commit();
-    state.finished = state.done == state.total;
+    markIfComplete();
     if (progress) {
         progress(state);
     }
@@ -1103,8 +1278,11 @@ CollectionSearch::CollectionSearch(Collection collection, QString indexFolder)
 CollectionSearch::~CollectionSearch() = default;
 
 std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits,
-                                                const std::function<bool()> &stop)
+                                                const std::function<bool()> &stop, int *matching)
 {
+    if (matching) {
+        *matching = 0;
+    }
     const ParsedQuery parsed = parseQuery(text);
     if (parsed.isEmpty() || maxHits <= 0) {
         return {};
@@ -1120,6 +1298,10 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
                 d->db->reopen(); // see what the writer has committed since
             }
             Xapian::Database &db = *d->db;
+            // An index of another format is about to be built anew: nothing to read yet.
+            if (db.get_metadata("format") != formatVersion) {
+                return {};
+            }
 
             WordMatcher matcher;
             matcher.stemmer = &d->stems;
@@ -1178,22 +1360,32 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
             enquire.set_query(query);
             enquire.set_collapse_key(pathSlot);
             enquire.set_docid_order(Xapian::Enquire::ASCENDING);
-            const Xapian::MSet mset = enquire.get_mset(0, static_cast<Xapian::doccount>(maxHits));
+            // Counting the documents that match means ranking all of them (Xapian's counts
+            // are estimates once hits are collapsed): only when asked. Snippets are made
+            // for the best maxHits alone all the same.
+            const Xapian::MSet mset = enquire.get_mset(
+                0, matching ? std::max(db.get_doccount(), static_cast<Xapian::doccount>(maxHits))
+                            : static_cast<Xapian::doccount>(maxHits));
+            if (matching) {
+                *matching = static_cast<int>(qMin<Xapian::doccount>(mset.size(), INT_MAX));
+            }
 
             std::vector<SearchHit> hits;
-            hits.reserve(mset.size());
-            for (auto it = mset.begin(); it != mset.end(); ++it) {
+            const auto answered = std::min<Xapian::doccount>(mset.size(), maxHits);
+            hits.reserve(answered);
+            for (auto it = mset.begin(); hits.size() < answered; ++it) {
                 if (stop && stop()) {
                     return {};
                 }
-                const StoredPage page = loadPage(it.get_document().get_data());
-                const Snippet snippet = makeSnippet(page.text, matcher, parsed);
+                const std::string data = it.get_document().get_data();
+                const StoredPage page = loadPage(data);
+                const Snippet snippet = makeSnippet(textOf(data), matcher, parsed);
                 SearchHit hit;
                 hit.relativePath = page.relativePath;
                 hit.absolutePath = m_collection.resolve(page.relativePath);
                 hit.page = page.page;
                 hit.title = page.title;
-                hit.kind = page.kind;
+                hit.kind = documentKind(page.relativePath);
                 hit.snippet = snippet.text;
                 hit.marks = snippet.marks;
                 hit.findText = snippet.findText;

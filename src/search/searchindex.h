@@ -119,9 +119,10 @@ public:
     // The best hits first, one per document (the best page of a PDF). Empty
     // when nothing matches, the text holds no word, or there is no index yet,
     // and when stop answers true (asked between hits: the answer is no longer
-    // wanted).
+    // wanted). When matching is given, it receives how many documents match in
+    // all, however many of them are answered.
     std::vector<SearchHit> search(const QString &text, int maxHits = 200,
-                                  const std::function<bool()> &stop = {});
+                                  const std::function<bool()> &stop = {}, int *matching = nullptr);
 
 private:
     struct Private;

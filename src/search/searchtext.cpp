@@ -54,35 +54,50 @@ QString foldText(QStringView text)
     return folded;
 }
 
+qsizetype nextWord(QStringView text, qsizetype from, qsizetype *length)
+{
+    const qsizetype size = text.size();
+    qsizetype i = from;
+    while (i < size && !isWordChar(text[i])) {
+        ++i;
+    }
+    if (i >= size) {
+        *length = 0;
+        return -1;
+    }
+    qsizetype end = i;
+    while (end < size &&
+           (isWordChar(text[end]) || text[end].category() == QChar::Mark_NonSpacing)) {
+        ++end;
+    }
+    // Thousands points inside a number: "3.019", "1.250.000".
+    if (isDigitRun(text.mid(i, end - i))) {
+        while (end + 4 <= size && text[end] == u'.' && isDigitRun(text.mid(end + 1, 3)) &&
+               (end + 4 == size || !isWordChar(text[end + 4]))) {
+            end += 4;
+        }
+    }
+    *length = end - i;
+    return i;
+}
+
+QString foldWord(QStringView word)
+{
+    QString folded = foldText(word);
+    folded.remove(u'.');
+    if (folded.size() > maxWordLength) {
+        folded.truncate(maxWordLength);
+    }
+    return folded;
+}
+
 std::vector<TextWord> splitWords(QStringView text)
 {
     std::vector<TextWord> words;
-    const qsizetype size = text.size();
-    qsizetype i = 0;
-    while (i < size) {
-        if (!isWordChar(text[i])) {
-            ++i;
-            continue;
-        }
-        qsizetype end = i;
-        while (end < size &&
-               (isWordChar(text[end]) || text[end].category() == QChar::Mark_NonSpacing)) {
-            ++end;
-        }
-        // Thousands points inside a number: "3.019", "1.250.000".
-        if (isDigitRun(text.mid(i, end - i))) {
-            while (end + 4 <= size && text[end] == u'.' && isDigitRun(text.mid(end + 1, 3)) &&
-                   (end + 4 == size || !isWordChar(text[end + 4]))) {
-                end += 4;
-            }
-        }
-        QString folded = foldText(text.mid(i, end - i));
-        folded.remove(u'.');
-        if (folded.size() > maxWordLength) {
-            folded.truncate(maxWordLength);
-        }
-        words.push_back(TextWord{i, end - i, std::move(folded)});
-        i = end;
+    qsizetype length = 0;
+    for (qsizetype at = nextWord(text, 0, &length); at >= 0;
+         at = nextWord(text, at + length, &length)) {
+        words.push_back(TextWord{at, length, foldWord(text.mid(at, length))});
     }
     return words;
 }

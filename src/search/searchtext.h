@@ -22,6 +22,13 @@ struct TextWord {
 // The words of text, in order. Words longer than a term may be are cut.
 std::vector<TextWord> splitWords(QStringView text);
 
+// The same words one at a time, without making anything: the start of the first word at
+// or after from, and its length in *length; -1 when there is none.
+qsizetype nextWord(QStringView text, qsizetype from, qsizetype *length);
+// The folded form of one word as nextWord finds it (thousands points dropped, cut to
+// the longest term).
+QString foldWord(QStringView word);
+
 // The text with every run of blanks and control characters made one space,
 // trimmed: a title or snippet fit for one line.
 QString oneLine(QStringView text);

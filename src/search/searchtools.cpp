@@ -30,6 +30,12 @@ constexpr int pdfFindRetries = 12;
 constexpr int pdfFindRetryMs = 400;
 // Results shown in the pane.
 constexpr int paneHits = 200;
+// The index waits this long after the first page is on screen, so that the page is drawn
+// and the window answers before any file of the collection is looked at.
+constexpr int indexAfterFirstPageMilliseconds = 1000;
+// A first page that never completes (a home page missing or hung) holds the index back no
+// longer than this.
+constexpr int firstPageWaitMilliseconds = 10000;
 } // namespace
 
 SearchTools::SearchTools(const Collection &collection, WebBrowser *browser, QWidget *client,
@@ -130,7 +136,27 @@ void SearchTools::showHits(const QString &text, const std::vector<SearchHit> &fo
 
 void SearchTools::reindex()
 {
+    if (!m_firstPageShown) {
+        // The start-up asks for a pass before the first page: it waits for that page, so
+        // that the window's start costs the same whatever the size of the collection.
+        if (!std::exchange(m_reindexWaiting, true)) {
+            QTimer::singleShot(firstPageWaitMilliseconds, this, &SearchTools::firstPageShown);
+        }
+        return;
+    }
     service().reindex();
+}
+
+void SearchTools::firstPageShown()
+{
+    if (std::exchange(m_firstPageShown, true) || !m_reindexWaiting) {
+        return;
+    }
+    QTimer::singleShot(indexAfterFirstPageMilliseconds, this, [this] {
+        if (std::exchange(m_reindexWaiting, false)) {
+            service().reindex();
+        }
+    });
 }
 
 void SearchTools::search(const QString &text)
@@ -175,6 +201,7 @@ void SearchTools::openHit(int index)
 
 void SearchTools::browserDocumentComplete(const QString &address)
 {
+    firstPageShown();
     // A page opened from the results shows the words found once it is there;
     // an open find bar counts again on each new page.
     m_pdfFindRetries = 0;

@@ -36,7 +36,8 @@ public:
     // Opens hit index of the pane in the browser: a PDF at its page, a page with the
     // words found by the find bar once it has loaded.
     void openHit(int index);
-    // Brings the index up to date with the collection on disk.
+    // Brings the index up to date with the collection on disk. Before the browser's first
+    // page has completed, the pass waits for it (or for a while, when it never completes).
     void reindex();
 
     // Hides the pane, or shows it again with the results it had.
@@ -62,6 +63,7 @@ private:
     void showIndexProgress(int done, int total, int skipped, bool finished);
     void showHits(const QString &text, const std::vector<SearchHit> &hits);
     void browserDocumentComplete(const QString &address);
+    void firstPageShown();
 
     Collection m_collection;
     WebBrowser *m_browser;
@@ -79,4 +81,7 @@ private:
     // A PDF document opened from the results shows its text a moment after it has
     // loaded: the words are looked for again this many more times until found.
     int m_pdfFindRetries = 0;
+    // The browser's first page has completed; a pass asked for before waits for it.
+    bool m_firstPageShown = false;
+    bool m_reindexWaiting = false;
 };
