@@ -37,9 +37,23 @@ struct HttpRequest {
     std::string peer;   // the client's address
 };
 
-// One answer. When file is an open file descriptor, the file is sent as the body instead of
-// body, and the descriptor is closed after (opened by the handler, so that the file may be
-// removed meanwhile); when shared is set, its bytes are.
+// One piece of an answer sent in pieces: bytes, or the first size bytes of a file, sent
+// from the file by the kernel (sendfile), never copied through the server's memory.
+struct HttpPiece {
+    std::string bytes;
+    std::string path;       // a file opened when its turn comes; or
+    int file = -1;          // a file open already, closed after
+    std::uint64_t size = 0; // of the file's contents to send
+    // Called with the file open, before its bytes are sent and after: false when it is no
+    // longer the file the answer was made from (changed meanwhile). The answer is then cut
+    // short and the connection closed, so that the client never takes it for whole.
+    std::function<bool(int fd)> unchanged;
+};
+
+// One answer. When pieces is not empty, they are the body, one after another. When file is an open
+// file descriptor, the file is sent as the body instead of body, and the descriptor is closed after
+// (opened by the handler, so that the file may be removed meanwhile); when shared is set, its bytes
+// are.
 struct HttpAnswer {
     int status = 200;
     std::string type = "text/html; charset=utf-8";
@@ -48,6 +62,7 @@ struct HttpAnswer {
     int file = -1;
     // Or a body shared with whoever made it (a cache), sent without a copy when set.
     std::shared_ptr<const std::string> shared;
+    std::vector<HttpPiece> pieces;
 };
 
 // What the log hears after every answer.

@@ -29,6 +29,7 @@ struct UpdateServerReply {
     QByteArray body;
     int file = -1;                            // an open file, sent instead of body
     std::shared_ptr<const std::string> bytes; // or bytes held elsewhere, sent as they are
+    std::vector<HttpPiece> pieces;            // or these, one after another
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
 
@@ -261,7 +262,7 @@ QString UpdateServer::publicPrefix() const
 
 HttpAnswer UpdateServer::answer(const HttpRequest &request)
 {
-    const Reply reply =
+    Reply reply =
         route(QString::fromStdString(request.method),
               QString::fromLatin1(request.target.data(), qsizetype(request.target.size())));
     HttpAnswer answer;
@@ -270,6 +271,7 @@ HttpAnswer UpdateServer::answer(const HttpRequest &request)
     answer.body = reply.body.toStdString();
     answer.file = reply.file;
     answer.shared = reply.bytes;
+    answer.pieces = std::move(reply.pieces);
     for (const auto &header : reply.headers)
         answer.headers.emplace_back(header.first.toStdString(), header.second.toStdString());
     return answer;
@@ -343,12 +345,22 @@ UpdateServer::Reply UpdateServer::route(const QString &method, const QString &ta
 UpdateServer::Catalog UpdateServer::catalog()
 {
     const std::lock_guard<std::mutex> lock(m_catalogMutex);
+    // A folder missing at start, or whose watch ended: watched again once it is there.
+    if (!m_watch.isWatching())
+        m_watch.watch(m_folder);
+    // Read before the folder is: a change made while it is read shows in the next epoch.
+    const quint64 epoch = m_watch.epoch();
+    if (m_view.available && m_view.epoch == epoch)
+        return m_view;
     Catalog view;
+    view.epoch = epoch;
     view.available = m_catalog.refresh();
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
+    view.signedCatalog = view.available && QFileInfo::exists(catalogPathIn(m_folder));
     m_largestCatalog = qMax(m_largestCatalog, view.identifiers.size());
+    m_view = view;
     return view;
 }
 
@@ -364,7 +376,7 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
     const std::lock_guard<std::mutex> lock(m_indexMutex);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (!m_index.page.isEmpty() && m_index.generation == catalog.generation &&
-        now - m_index.checkedMs < indexRecheckMs)
+        (m_index.epoch == catalog.epoch || now - m_index.checkedMs < indexRecheckMs))
         return m_index;
 
     // Titles live in the files: look at their stamps before trusting the page made.
@@ -385,6 +397,7 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
         m_index.newestModified = newest;
     }
     m_index.checkedMs = now;
+    m_index.epoch = catalog.epoch;
     return m_index;
 }
 
@@ -395,7 +408,7 @@ int UpdateServer::warmUp()
         return 0;
     index(view);
     for (const QString &identifier : view.identifiers)
-        m_facts.digest(m_folder + QLatin1Char('/') + view.fileNames.value(identifier));
+        m_facts.digest(m_folder + QLatin1Char('/') + view.fileNames.value(identifier), view.epoch);
     return int(view.identifiers.size());
 }
 
@@ -416,7 +429,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     parts->reserve(identifiers.size() + 1);
     for (const QString &identifier : identifiers) {
         const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
-        const FileFacts::Digest digest = m_facts.digest(path);
+        const FileFacts::Digest digest = m_facts.digest(path, catalog.epoch);
         if (digest.sha256.isEmpty())
             return {};
         hash.addData(identifier.toUtf8());
@@ -428,13 +441,13 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     }
     // A folder with the publisher's signed catalog sends it, and its signature, in place of
     // the index page: the viewer writes its index from the catalog.
-    const QString catalogPath = catalogPathIn(m_folder);
-    if (QFileInfo::exists(catalogPath)) {
+    if (catalog.signedCatalog) {
+        const QString catalogPath = catalogPathIn(m_folder);
         const std::pair<QLatin1String, QString> files[] = {
             {UpdateContract::catalogFile, catalogPath},
             {UpdateContract::catalogSignatureFile, catalogSignaturePathIn(m_folder)}};
         for (const auto &[entry, path] : files) {
-            const FileFacts::Digest digest = m_facts.digest(path);
+            const FileFacts::Digest digest = m_facts.digest(path, catalog.epoch);
             if (digest.sha256.isEmpty())
                 return {};
             hash.addData(QByteArrayView(entry.data(), entry.size() + 1)); // with its NUL
@@ -606,14 +619,18 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     QStringList identifiers;
     if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
-    // Built now, so that the page offers only a package that is there, and gives its size.
+    // Checked now, so that the page offers only a package that can be sent, and gives its
+    // size; nothing is built; the package is sent from the circulars' files when fetched.
     Reply failure;
     bool refused = false;
     QString error;
-    const qint64 size =
-        m_cache->prepare(name, partsMaker(name, identifiers, &failure, &refused), &error);
-    if (size < 0)
+    QList<PackagePart> parts;
+    if (!partsMaker(name, identifiers, &failure, &refused)(&parts, &error))
         return refused ? failure : buildFailed(error);
+    const qint64 size = PackageZip::sizeOf(parts);
+    if (size < 0)
+        return buildFailed(
+            QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
     const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
         QStringLiteral("%1%2%3/%4").arg(publicPrefix(), packagesFolder, set, fileName);
@@ -624,19 +641,53 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
 {
     Reply failure;
     bool refused = false;
-    PackageData found;
     QString error;
     QStringList identifiers;
     if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
-    const bool obtained =
-        m_cache->obtain(name, partsMaker(name, identifiers, &failure, &refused), &found, &error);
-    if (!obtained)
+    QList<PackagePart> parts;
+    if (!partsMaker(name, identifiers, &failure, &refused)(&parts, &error))
         return refused ? failure : buildFailed(error);
+    const qint64 size = PackageZip::sizeOf(parts);
+    if (size < 0)
+        return buildFailed(
+            QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
+
     Reply reply;
     reply.type = QByteArrayLiteral("application/zip");
-    reply.file = found.file;
-    reply.bytes = std::move(found.bytes);
+    // A package kept in the folder, by this server or another sharing it, goes out whole
+    // from its file; one asked for again is written there first, for every server to find.
+    // Any other is sent straight from the circulars' files, its headers made here.
+    PackageData kept;
+    QString ignored;
+    if (m_cache->findKept(name, size, &kept) ||
+        (m_cache->askedBefore(name) && m_cache->keep(name, parts, size, &kept, &ignored))) {
+        reply.file = kept.file;
+    } else {
+        const QList<PackageZip::Piece> pieces = PackageZip::layout(parts);
+        if (pieces.isEmpty())
+            return buildFailed(QStringLiteral("no se pudo comprimir el índice del paquete"));
+        reply.pieces.reserve(std::size_t(pieces.size()));
+        for (const PackageZip::Piece &piece : pieces) {
+            HttpPiece out;
+            if (piece.part < 0) {
+                out.bytes = piece.bytes.toStdString();
+            } else {
+                const PackagePart &part = parts.at(piece.part);
+                out.path = QFile::encodeName(part.path).toStdString();
+                out.size = std::uint64_t(part.size);
+                // The file the facts were read from, as it was: else the answer is cut
+                // short, and the facts are read again for the next request.
+                out.unchanged = [this, stamp = part.stamp](int fd) {
+                    if (fileStamp(fd) == stamp)
+                        return true;
+                    m_watch.invalidate();
+                    return false;
+                };
+            }
+            reply.pieces.push_back(std::move(out));
+        }
+    }
     reply.headers.append({QByteArrayLiteral("Content-Disposition"),
                           QByteArrayLiteral("attachment; filename=\"") +
                               (packagePrefix + name + packageSuffix).toLatin1() + '"'});
