@@ -132,6 +132,16 @@ QByteArray circularIndexPage(QList<IndexEntry> entries)
     return page.toUtf8();
 }
 
+bool FileFacts::kept(const QString &path, quint64 epoch, Digest *digest)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_digests.constFind(path);
+    if (epoch == 0 || it == m_digests.constEnd() || it->epoch != epoch || it->linked)
+        return false;
+    *digest = it->digest;
+    return true;
+}
+
 FileFacts::Digest FileFacts::digest(const QString &path, quint64 epoch)
 {
     if (epoch != 0) {

@@ -60,6 +60,9 @@ public:
     // call), a digest read or checked in that same epoch is taken without looking at the
     // file again; with 0, the file's stamp is looked at every time.
     Digest digest(const QString &path, quint64 epoch = 0);
+    // The digest read or checked in this epoch, without looking at the file; false when
+    // there is none.
+    bool kept(const QString &path, quint64 epoch, Digest *digest);
     // The file's PDF title (see pdfTitle).
     QString title(const QString &path);
 

@@ -25,6 +25,7 @@
 #include <future>
 #include <list>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 namespace asio = boost::asio;
@@ -276,6 +277,19 @@ private:
         m_version = request.version();
         m_head = request.method() == http::verb::head;
 
+        // Most answers are made at once from what the handler has at hand, without the
+        // two thread switches a worker costs; the others go to a worker.
+        m_request.onWorker = false;
+        HttpAnswer quick;
+        try {
+            quick = m_front.handler(m_request);
+        } catch (...) {
+            quick.status = 500;
+            quick.body = protocolErrorPage(500);
+        }
+        if (!quick.onWorker)
+            return reply(std::move(quick));
+        m_request.onWorker = true;
         auto self = shared_from_this();
         asio::post(m_front.pool, [self] {
             HttpAnswer answer;
@@ -285,6 +299,7 @@ private:
                 answer.status = 500;
                 answer.body = protocolErrorPage(500);
             }
+            answer.onWorker = false;
             asio::post(self->m_front.io, [self, answer = std::move(answer)]() mutable {
                 if (!self->m_closed)
                     self->reply(std::move(answer));
@@ -379,12 +394,20 @@ private:
             response->content_length(size);
             if (m_head) {
                 closeFiles(answer);
-            } else {
-                m_bytes = size;
-                m_pieces = std::move(answer.pieces);
-                m_piece = 0;
+                return send(response, answer.status);
             }
-            return send(response, answer.status);
+            // The header goes out with the first piece, all from here on.
+            m_status = answer.status;
+            m_bytes = size;
+            m_pieces = std::move(answer.pieces);
+            m_piece = 0;
+            m_pieceOffset = 0;
+            std::ostringstream header;
+            header << response->base();
+            HttpPiece first;
+            first.bytes = header.str();
+            m_pieces.insert(m_pieces.begin(), std::move(first));
+            return startPieces();
         }
         if (answer.shared) {
             // Sent from the shared bytes, kept alive until the answer is out.
@@ -440,8 +463,6 @@ private:
                                    }
                                    if (!serializer->is_done())
                                        return self->writeSome(response, serializer);
-                                   if (!self->m_pieces.empty())
-                                       return self->startPieces();
                                    self->finished();
                                });
     }
@@ -454,7 +475,7 @@ private:
         linger();
     }
 
-    // The body in pieces, after the header. The socket is corked meanwhile, so that the
+    // The answer in pieces, its header first. The socket is corked meanwhile, so that the
     // small pieces between files leave in full segments rather than one each.
     void startPieces()
     {
@@ -478,69 +499,72 @@ private:
         close();
     }
 
+    // Sends the pieces, from m_piece at m_pieceOffset, as far as the socket takes them;
+    // then waits for it to take more, or ends the answer.
     void sendPiece()
     {
-        if (m_piece == m_pieces.size()) {
-            m_pieces.clear();
-            m_piece = 0;
-            setCork(false); // sends what is left
-            return finished();
-        }
-        HttpPiece &piece = m_pieces[m_piece];
-        if (piece.path.empty() && piece.file < 0) {
-            m_stream.expires_after(m_front.limits.sendTimeout);
-            auto self = shared_from_this();
-            asio::async_write(m_stream, asio::buffer(piece.bytes),
-                              [self](beast::error_code ec, std::size_t) {
-                                  if (self->m_closed)
-                                      return;
-                                  if (ec)
-                                      return self->abortAnswer();
-                                  ++self->m_piece;
-                                  self->sendPiece();
-                              });
-            return;
-        }
-        if (m_pieceFile < 0) {
-            m_pieceFile = piece.file >= 0
-                              ? piece.file
-                              : ::open(piece.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            piece.file = -1;
-            m_pieceOffset = 0;
-            if (m_pieceFile < 0 || (piece.unchanged && !piece.unchanged(m_pieceFile)))
-                return abortAnswer();
-        }
-        sendFile();
-    }
-
-    void sendFile()
-    {
-        HttpPiece &piece = m_pieces[m_piece];
         auto &socket = m_stream.socket();
+        const int fd = socket.native_handle();
         beast::error_code ec;
         socket.native_non_blocking(true, ec);
-        while (m_pieceOffset < piece.size) {
-            off_t offset = off_t(m_pieceOffset);
-            const ssize_t sent = ::sendfile(
-                socket.native_handle(), m_pieceFile, &offset,
-                std::size_t(std::min<std::uint64_t>(piece.size - m_pieceOffset, sendfileChunk)));
-            if (sent > 0) {
-                m_pieceOffset += std::uint64_t(sent);
-                continue;
+        while (m_piece < m_pieces.size()) {
+            HttpPiece &piece = m_pieces[m_piece];
+            const bool fromFile = !piece.path.empty() || piece.file >= 0 || m_pieceFile >= 0;
+            if (!fromFile) {
+                while (m_pieceOffset < piece.bytes.size()) {
+                    const ssize_t sent =
+                        ::send(fd, piece.bytes.data() + m_pieceOffset,
+                               piece.bytes.size() - m_pieceOffset, MSG_NOSIGNAL | MSG_MORE);
+                    if (sent > 0) {
+                        m_pieceOffset += std::uint64_t(sent);
+                    } else if (sent < 0 && errno == EINTR) {
+                        continue;
+                    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                        return awaitWritable();
+                    } else {
+                        return abortAnswer();
+                    }
+                }
+            } else {
+                if (m_pieceFile < 0) {
+                    // Checked against the facts once sent, which covers a change before
+                    // as well as during: either way the answer is cut short.
+                    m_pieceFile = piece.file >= 0 ? piece.file
+                                                  : ::open(piece.path.c_str(),
+                                                           O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                    piece.file = -1;
+                    if (m_pieceFile < 0)
+                        return abortAnswer();
+                }
+                while (m_pieceOffset < piece.size) {
+                    off_t offset = off_t(m_pieceOffset);
+                    const ssize_t sent =
+                        ::sendfile(fd, m_pieceFile, &offset,
+                                   std::size_t(std::min<std::uint64_t>(piece.size - m_pieceOffset,
+                                                                       sendfileChunk)));
+                    if (sent > 0) {
+                        m_pieceOffset += std::uint64_t(sent);
+                    } else if (sent < 0 && errno == EINTR) {
+                        continue;
+                    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                        return awaitWritable();
+                    } else {
+                        return abortAnswer(); // shorter than it was, or the socket failed
+                    }
+                }
+                const bool same = !piece.unchanged || piece.unchanged(m_pieceFile);
+                ::close(m_pieceFile);
+                m_pieceFile = -1;
+                if (!same)
+                    return abortAnswer();
             }
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return awaitWritable();
-            return abortAnswer(); // the file is shorter than it was, or the socket failed
+            ++m_piece;
+            m_pieceOffset = 0;
         }
-        const bool same = !piece.unchanged || piece.unchanged(m_pieceFile);
-        ::close(m_pieceFile);
-        m_pieceFile = -1;
-        if (!same)
-            return abortAnswer();
-        ++m_piece;
-        sendPiece();
+        m_pieces.clear();
+        m_piece = 0;
+        setCork(false); // sends what is left
+        finished();
     }
 
     // The socket is full: wait until the client takes some, within the send timeout.
@@ -558,7 +582,7 @@ private:
                 return;
             if (ec)
                 return self->abortAnswer();
-            self->sendFile();
+            self->sendPiece();
         });
     }
 

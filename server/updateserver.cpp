@@ -37,6 +37,29 @@ namespace {
 
 using Reply = UpdateServerReply;
 
+// Set while the network thread itself calls the handler: what would wait (a file to read,
+// the folder to list, a lock held by a worker) throws NeedsWorker, and the request goes to
+// a worker, which makes the answer in full.
+thread_local bool onNetworkThread = false;
+struct NeedsWorker {};
+
+void needsWorker()
+{
+    if (onNetworkThread)
+        throw NeedsWorker();
+}
+
+// Takes the lock, or, on the network thread, only when it is free.
+std::unique_lock<std::mutex> lockFor(std::mutex &mutex)
+{
+    std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
+    if (!onNetworkThread)
+        lock.lock();
+    else if (!lock.try_lock())
+        throw NeedsWorker();
+    return lock;
+}
+
 // How many identifiers an error page names before it only counts the rest.
 constexpr int namedInErrors = 20;
 // How long the index page is trusted before the files' stamps are looked at again.
@@ -262,9 +285,18 @@ QString UpdateServer::publicPrefix() const
 
 HttpAnswer UpdateServer::answer(const HttpRequest &request)
 {
-    Reply reply =
-        route(QString::fromStdString(request.method),
-              QString::fromLatin1(request.target.data(), qsizetype(request.target.size())));
+    onNetworkThread = !request.onWorker;
+    Reply reply;
+    try {
+        reply = route(QString::fromStdString(request.method),
+                      QString::fromLatin1(request.target.data(), qsizetype(request.target.size())));
+    } catch (const NeedsWorker &) {
+        onNetworkThread = false;
+        HttpAnswer answer;
+        answer.onWorker = true;
+        return answer;
+    }
+    onNetworkThread = false;
     HttpAnswer answer;
     answer.status = reply.status;
     answer.type = reply.type.toStdString();
@@ -344,7 +376,7 @@ UpdateServer::Reply UpdateServer::route(const QString &method, const QString &ta
 
 UpdateServer::Catalog UpdateServer::catalog()
 {
-    const std::lock_guard<std::mutex> lock(m_catalogMutex);
+    const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
     // A folder missing at start, or whose watch ended: watched again once it is there.
     if (!m_watch.isWatching())
         m_watch.watch(m_folder);
@@ -352,6 +384,7 @@ UpdateServer::Catalog UpdateServer::catalog()
     const quint64 epoch = m_watch.epoch();
     if (m_view.available && m_view.epoch == epoch)
         return m_view;
+    needsWorker();
     Catalog view;
     view.epoch = epoch;
     view.available = m_catalog.refresh();
@@ -367,17 +400,18 @@ UpdateServer::Catalog UpdateServer::catalog()
 qsizetype UpdateServer::largestSet()
 {
     catalog();
-    const std::lock_guard<std::mutex> lock(m_catalogMutex);
+    const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
     return m_largestCatalog;
 }
 
 UpdateServer::Index UpdateServer::index(const Catalog &catalog)
 {
-    const std::lock_guard<std::mutex> lock(m_indexMutex);
+    const std::unique_lock<std::mutex> lock = lockFor(m_indexMutex);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (!m_index.page.isEmpty() && m_index.generation == catalog.generation &&
         (m_index.epoch == catalog.epoch || now - m_index.checkedMs < indexRecheckMs))
         return m_index;
+    needsWorker();
 
     // Titles live in the files: look at their stamps before trusting the page made.
     QList<FileStamp> stamps;
@@ -429,7 +463,11 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     parts->reserve(identifiers.size() + 1);
     for (const QString &identifier : identifiers) {
         const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
-        const FileFacts::Digest digest = m_facts.digest(path, catalog.epoch);
+        FileFacts::Digest digest;
+        if (!m_facts.kept(path, catalog.epoch, &digest)) {
+            needsWorker();
+            digest = m_facts.digest(path, catalog.epoch);
+        }
         if (digest.sha256.isEmpty())
             return {};
         hash.addData(identifier.toUtf8());
@@ -447,7 +485,11 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
             {UpdateContract::catalogFile, catalogPath},
             {UpdateContract::catalogSignatureFile, catalogSignaturePathIn(m_folder)}};
         for (const auto &[entry, path] : files) {
-            const FileFacts::Digest digest = m_facts.digest(path, catalog.epoch);
+            FileFacts::Digest digest;
+            if (!m_facts.kept(path, catalog.epoch, &digest)) {
+                needsWorker();
+                digest = m_facts.digest(path, catalog.epoch);
+            }
             if (digest.sha256.isEmpty())
                 return {};
             hash.addData(QByteArrayView(entry.data(), entry.size() + 1)); // with its NUL
@@ -488,6 +530,7 @@ PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
 
 UpdateServer::Reply UpdateServer::catalogFile(const QString &name)
 {
+    needsWorker();
     QFile file(QDir(m_folder).filePath(name));
     if (!QFileInfo(file.fileName()).isFile() || !file.open(QIODevice::ReadOnly) ||
         file.size() > maxCatalogBytes)
@@ -502,7 +545,25 @@ UpdateServer::Reply UpdateServer::listPage()
     const Catalog view = catalog();
     if (!view.available)
         return folderUnavailable();
-    return htmlReply(200, ServerPages::listPage(view.identifiers));
+    // Made once per listing: tens of thousands of circulars make a page of some hundred KB.
+    Reply reply = htmlReply(200, QByteArray());
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
+        if (m_listPage && m_listGeneration == view.generation) {
+            reply.bytes = m_listPage;
+            return reply;
+        }
+    }
+    needsWorker();
+    const QByteArray page = ServerPages::listPage(view.identifiers);
+    auto made = std::make_shared<const std::string>(page.constData(), std::size_t(page.size()));
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
+        m_listPage = made;
+        m_listGeneration = view.generation;
+    }
+    reply.bytes = std::move(made);
+    return reply;
 }
 
 UpdateServer::Reply UpdateServer::requestPage(const QString &query)
@@ -660,8 +721,12 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
     // Any other is sent straight from the circulars' files, its headers made here.
     PackageData kept;
     QString ignored;
-    if (m_cache->findKept(name, size, &kept) ||
-        (m_cache->askedBefore(name) && m_cache->keep(name, parts, size, &kept, &ignored))) {
+    bool found = m_cache->findKept(name, size, &kept);
+    if (!found && m_cache->askedBefore(name)) {
+        needsWorker(); // writing it waits on the disk
+        found = m_cache->keep(name, parts, size, &kept, &ignored);
+    }
+    if (found) {
         reply.file = kept.file;
     } else {
         const QList<PackageZip::Piece> pieces = PackageZip::layout(parts);

@@ -160,7 +160,9 @@ private:
     FolderWatch m_watch;
     std::mutex m_catalogMutex;
     CircularCatalog m_catalog;
-    Catalog m_view; // the listing as of m_view.epoch
+    Catalog m_view;                                // the listing as of m_view.epoch
+    std::shared_ptr<const std::string> m_listPage; // made from the listing of m_listGeneration
+    quint64 m_listGeneration = 0;
     qsizetype m_largestCatalog = 0;
     std::mutex m_indexMutex;
     Index m_index;
