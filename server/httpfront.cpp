@@ -404,9 +404,13 @@ private:
             m_pieceOffset = 0;
             std::ostringstream header;
             header << response->base();
-            HttpPiece first;
-            first.bytes = header.str();
-            m_pieces.insert(m_pieces.begin(), std::move(first));
+            if (m_pieces.front().path.empty() && m_pieces.front().file < 0) {
+                m_pieces.front().bytes.insert(0, header.str());
+            } else {
+                HttpPiece first;
+                first.bytes = header.str();
+                m_pieces.insert(m_pieces.begin(), std::move(first));
+            }
             return startPieces();
         }
         if (answer.shared) {

@@ -48,7 +48,8 @@ cleanup() {
 trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 1 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; return 1; }
+# A server listens once it has read its circulars: some seconds for 5,000 on a busy machine.
+wait_port() { for _ in $(seq 1 1200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; echo "nothing listens on port $1" >&2; return 1; }
 # CPU time, in clock ticks, of the processes given and their children.
 cpu_ticks() {
     local total=0 pid child
