@@ -11,6 +11,7 @@
 #   nginx    nginx serving 2,000 such packages, prebuilt, fetched at random;
 #   lb-one   nginx as load balancer in front of one update server;
 #   lb-two   the same nginx in front of two update servers sharing one cache folder.
+# BENCH_ONLY=update measures the first only (to compare builds of the server).
 # For each it counts the CPU time (user + system, from /proc) of the serving processes,
 # and prints CPU per package and per request; then the ratios update/nginx and
 # lb-two/lb-one, with the load average. Needs nginx: installed here when run as root,
@@ -21,7 +22,8 @@ BUILD_DIR="$(cd "${1:?usage: server_cpu.sh BUILD_DIR [SECONDS] [CLIENTS] [RUNS]}
 SECONDS_RUN="${2:-20}"
 CLIENTS="${3:-50}"
 RUNS="${4:-3}"
-SERVER="$BUILD_DIR/server/legisdisco-update-server"
+# UPDATE_SERVER names another build of the server to measure (an older one, say).
+SERVER="${UPDATE_SERVER:-$BUILD_DIR/server/legisdisco-update-server}"
 LOAD="$BUILD_DIR/server/bench/bench-serverload"
 
 NGINX="$(command -v nginx || true)"
@@ -180,6 +182,7 @@ for run in $(seq 1 "$RUNS"); do
     update="$(measure update "$a_port" 5000 "$a")"
     report update "$update" "$load"
     stop "$a"
+    [ "${BENCH_ONLY:-}" != update ] || continue
 
     start_nginx "$WORK/static.conf"
     n="${PIDS[-1]}"
