@@ -35,6 +35,8 @@ bool FolderWatch::watch(const QString &folder)
         return false;
     }
     m_fd = fd;
+    // Whatever changed before the watch began went unseen: nothing read so far is trusted.
+    ++m_epoch;
     return true;
 }
 
