@@ -33,11 +33,12 @@ QString withoutNumber(const QString &title, const QString &identifier)
 
 } // namespace
 
-FileStamp fileStamp(const QString &path)
+namespace {
+
+FileStamp stampOf(const struct stat &info)
 {
-    struct stat info {};
     FileStamp stamp;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!S_ISREG(info.st_mode))
         return stamp;
     stamp.device = quint64(info.st_dev);
     stamp.inode = quint64(info.st_ino);
@@ -45,6 +46,24 @@ FileStamp fileStamp(const QString &path)
     stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
     return stamp;
+}
+
+} // namespace
+
+FileStamp fileStamp(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return stampOf(info);
+}
+
+FileStamp fileStamp(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return {};
+    return stampOf(info);
 }
 
 QString pdfTitle(const QString &path)
@@ -113,17 +132,39 @@ QByteArray circularIndexPage(QList<IndexEntry> entries)
     return page.toUtf8();
 }
 
-FileFacts::Digest FileFacts::digest(const QString &path)
+bool FileFacts::kept(const QString &path, quint64 epoch, Digest *digest)
 {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_digests.constFind(path);
+    if (epoch == 0 || it == m_digests.constEnd() || it->epoch != epoch || it->linked)
+        return false;
+    *digest = it->digest;
+    return true;
+}
+
+FileFacts::Digest FileFacts::digest(const QString &path, quint64 epoch)
+{
+    if (epoch != 0) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_digests.constFind(path);
+        if (it != m_digests.constEnd() && it->epoch == epoch && !it->linked)
+            return it->digest;
+    }
     Digest found;
     found.stamp = fileStamp(path);
     if (!found.stamp.isValid())
         return found;
+    struct stat link {};
+    const bool linked =
+        ::lstat(QFile::encodeName(path).constData(), &link) != 0 || !S_ISREG(link.st_mode);
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_digests.constFind(path);
-        if (it != m_digests.constEnd() && it->stamp == found.stamp)
-            return *it;
+        const auto it = m_digests.find(path);
+        if (it != m_digests.end() && it->digest.stamp == found.stamp) {
+            it->epoch = epoch;
+            it->linked = linked;
+            return it->digest;
+        }
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -142,7 +183,7 @@ FileFacts::Digest FileFacts::digest(const QString &path)
     found.sha256 = hash.result();
     found.crc = quint32(crc);
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_digests.insert(path, found);
+    m_digests.insert(path, {found, epoch, linked});
     return found;
 }
 

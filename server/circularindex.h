@@ -27,6 +27,8 @@ struct FileStamp {
 
 // The file's stamp (following symbolic links); an invalid stamp when it cannot be read.
 FileStamp fileStamp(const QString &path);
+// The stamp of an open file; an invalid stamp when it is not a regular file.
+FileStamp fileStamp(int fd);
 
 // The title a PDF file gives itself (its document information Title), trimmed and with
 // runs of white space made single spaces; empty when it has none or is not a PDF that can
@@ -54,7 +56,13 @@ public:
         quint32 crc = 0;
         FileStamp stamp;
     };
-    Digest digest(const QString &path);
+    // The file's digest. With an epoch of its folder's watch (FolderWatch, read before this
+    // call), a digest read or checked in that same epoch is taken without looking at the
+    // file again; with 0, the file's stamp is looked at every time.
+    Digest digest(const QString &path, quint64 epoch = 0);
+    // The digest read or checked in this epoch, without looking at the file; false when
+    // there is none.
+    bool kept(const QString &path, quint64 epoch, Digest *digest);
     // The file's PDF title (see pdfTitle).
     QString title(const QString &path);
 
@@ -63,8 +71,13 @@ private:
         FileStamp stamp;
         QString value;
     };
+    struct Kept {
+        Digest digest;
+        quint64 epoch = 0;   // checked against the file in this epoch
+        bool linked = false; // a link: its target's folder is not watched
+    };
     std::mutex m_mutex;
-    QHash<QString, Digest> m_digests;
+    QHash<QString, Kept> m_digests;
     QHash<QString, Title> m_titles;
 };
 

@@ -6,19 +6,26 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <future>
 #include <list>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 namespace asio = boost::asio;
@@ -36,11 +43,9 @@ constexpr std::chrono::milliseconds lingerTime{1000};
 constexpr std::size_t lingerBytes = 256 * 1024;
 // File descriptors kept back from the connections, for the files the answers read.
 constexpr int reservedDescriptors = 64;
-// Files up to this size are read whole by the worker and sent in one piece, within a
-// budget of bytes held so across all connections; larger ones, or past the budget, are
-// sent from the file in small pieces by the network thread.
-constexpr std::uint64_t wholeFileLimit = 2 * 1024 * 1024;
-constexpr std::int64_t wholeFileBudget = 96 * 1024 * 1024;
+// The most bytes one call to sendfile is asked for, so that one large file does not hold
+// the network thread while the socket takes it.
+constexpr std::size_t sendfileChunk = 1024 * 1024;
 
 const char *reasonText(int status)
 {
@@ -114,7 +119,6 @@ public:
     int connectionLimit = 0;
     bool stopping = false; // no longer accepting (network thread only)
     std::atomic<int> open{0};
-    std::atomic<std::int64_t> heldBytes{0}; // of files read whole (wholeFileBudget)
     // Connections waiting for a request, the longest-waiting first (network thread only).
     // Declared before the context and the pool, whose destruction ends the sessions.
     std::list<std::weak_ptr<Session>> waiting;
@@ -135,6 +139,7 @@ public:
         : m_front(front)
         , m_stream(std::move(socket))
         , m_buffer(front.limits.maxRequestLine + front.limits.maxHeaderFields + 1024)
+        , m_sendTimer(front.io)
     {
         ++m_front.open;
         beast::error_code ec;
@@ -157,6 +162,7 @@ public:
             return;
         m_closed = true;
         release();
+        m_sendTimer.cancel();
         stopWaiting();
         beast::error_code ec;
         m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
@@ -271,6 +277,19 @@ private:
         m_version = request.version();
         m_head = request.method() == http::verb::head;
 
+        // Most answers are made at once from what the handler has at hand, without the
+        // two thread switches a worker costs; the others go to a worker.
+        m_request.onWorker = false;
+        HttpAnswer quick;
+        try {
+            quick = m_front.handler(m_request);
+        } catch (...) {
+            quick.status = 500;
+            quick.body = protocolErrorPage(500);
+        }
+        if (!quick.onWorker)
+            return reply(std::move(quick));
+        m_request.onWorker = true;
         auto self = shared_from_this();
         asio::post(m_front.pool, [self] {
             HttpAnswer answer;
@@ -280,54 +299,40 @@ private:
                 answer.status = 500;
                 answer.body = protocolErrorPage(500);
             }
-            if (answer.file >= 0 && !self->m_head)
-                self->readWhole(answer);
+            answer.onWorker = false;
             asio::post(self->m_front.io, [self, answer = std::move(answer)]() mutable {
                 if (!self->m_closed)
                     self->reply(std::move(answer));
-                else if (answer.file >= 0)
-                    ::close(answer.file);
+                else
+                    closeFiles(answer);
             });
         });
     }
 
-    // On a worker: a small file is read into the body, so that it goes out in one piece.
-    void readWhole(HttpAnswer &answer)
+    static void closeFiles(HttpAnswer &answer)
     {
-        struct stat info {};
-        if (::fstat(answer.file, &info) != 0 || std::uint64_t(info.st_size) > wholeFileLimit)
-            return;
-        const std::int64_t size = std::int64_t(info.st_size);
-        if (m_front.heldBytes.fetch_add(size) + size > wholeFileBudget) {
-            m_front.heldBytes.fetch_sub(size);
-            return;
-        }
-        std::string body(std::size_t(size), '\0');
-        std::size_t done = 0;
-        while (done < body.size()) {
-            const ssize_t n =
-                ::pread(answer.file, body.data() + done, body.size() - done, off_t(done));
-            if (n <= 0)
-                break;
-            done += std::size_t(n);
-        }
-        if (done != body.size()) {
-            m_front.heldBytes.fetch_sub(size);
-            return; // sent from the file after all
-        }
-        ::close(answer.file);
+        if (answer.file >= 0)
+            ::close(answer.file);
         answer.file = -1;
-        answer.body = std::move(body);
-        m_held = size;
+        for (HttpPiece &piece : answer.pieces) {
+            if (piece.file >= 0)
+                ::close(piece.file);
+            piece.file = -1;
+        }
     }
 
     void release()
     {
         m_shared.reset();
-        if (m_held) {
-            m_front.heldBytes.fetch_sub(m_held);
-            m_held = 0;
+        if (m_pieceFile >= 0)
+            ::close(m_pieceFile);
+        m_pieceFile = -1;
+        for (HttpPiece &piece : m_pieces) {
+            if (piece.file >= 0)
+                ::close(piece.file);
         }
+        m_pieces.clear();
+        m_piece = 0;
     }
 
     // Answers an error found before the handler, and closes.
@@ -371,24 +376,42 @@ private:
         if (m_front.stopping)
             m_keepAlive = false;
         if (answer.file >= 0) {
-            beast::error_code ec;
-            beast::file file;
-            file.native_handle(answer.file); // owns it from here
-            const std::uint64_t size = file.size(ec);
-            if (!m_head) {
-                http::file_body::value_type body;
-                body.reset(std::move(file), ec);
-                auto response = std::make_shared<http::response<http::file_body>>();
-                prepare(*response, answer);
-                m_bytes = size;
-                response->body() = std::move(body);
-                response->prepare_payload();
-                return send(response, answer.status);
-            }
+            // A whole file: one piece, sent from the file.
+            struct stat info {};
+            HttpPiece piece;
+            piece.file = answer.file;
+            piece.size = ::fstat(answer.file, &info) == 0 ? std::uint64_t(info.st_size) : 0;
+            answer.file = -1;
+            answer.pieces.clear();
+            answer.pieces.push_back(std::move(piece));
+        }
+        if (!answer.pieces.empty()) {
+            std::uint64_t size = 0;
+            for (const HttpPiece &piece : answer.pieces)
+                size += piece.path.empty() && piece.file < 0 ? piece.bytes.size() : piece.size;
             auto response = std::make_shared<http::response<http::empty_body>>();
             prepare(*response, answer);
             response->content_length(size);
-            return send(response, answer.status);
+            if (m_head) {
+                closeFiles(answer);
+                return send(response, answer.status);
+            }
+            // The header goes out with the first piece, all from here on.
+            m_status = answer.status;
+            m_bytes = size;
+            m_pieces = std::move(answer.pieces);
+            m_piece = 0;
+            m_pieceOffset = 0;
+            std::ostringstream header;
+            header << response->base();
+            if (m_pieces.front().path.empty() && m_pieces.front().file < 0) {
+                m_pieces.front().bytes.insert(0, header.str());
+            } else {
+                HttpPiece first;
+                first.bytes = header.str();
+                m_pieces.insert(m_pieces.begin(), std::move(first));
+            }
+            return startPieces();
         }
         if (answer.shared) {
             // Sent from the shared bytes, kept alive until the answer is out.
@@ -444,11 +467,127 @@ private:
                                    }
                                    if (!serializer->is_done())
                                        return self->writeSome(response, serializer);
-                                   self->logAnswer();
-                                   if (self->m_keepAlive && !self->m_front.stopping)
-                                       return self->readRequest(true);
-                                   self->linger();
+                                   self->finished();
                                });
+    }
+
+    void finished()
+    {
+        logAnswer();
+        if (m_keepAlive && !m_front.stopping)
+            return readRequest(true);
+        linger();
+    }
+
+    // The answer in pieces, its header first. The socket is corked meanwhile, so that the
+    // small pieces between files leave in full segments rather than one each.
+    void startPieces()
+    {
+        setCork(true);
+        sendPiece();
+    }
+
+    void setCork(bool on)
+    {
+        const int value = on ? 1 : 0;
+        ::setsockopt(m_stream.socket().native_handle(), IPPROTO_TCP, TCP_CORK, &value,
+                     sizeof value);
+    }
+
+    // Cuts the answer short: the connection closes before the body is whole, which the
+    // client cannot take for a whole answer (its length was announced).
+    void abortAnswer()
+    {
+        m_keepAlive = false;
+        logAnswer();
+        close();
+    }
+
+    // Sends the pieces, from m_piece at m_pieceOffset, as far as the socket takes them;
+    // then waits for it to take more, or ends the answer.
+    void sendPiece()
+    {
+        auto &socket = m_stream.socket();
+        const int fd = socket.native_handle();
+        beast::error_code ec;
+        socket.native_non_blocking(true, ec);
+        while (m_piece < m_pieces.size()) {
+            HttpPiece &piece = m_pieces[m_piece];
+            const bool fromFile = !piece.path.empty() || piece.file >= 0 || m_pieceFile >= 0;
+            if (!fromFile) {
+                while (m_pieceOffset < piece.bytes.size()) {
+                    const ssize_t sent =
+                        ::send(fd, piece.bytes.data() + m_pieceOffset,
+                               piece.bytes.size() - m_pieceOffset, MSG_NOSIGNAL | MSG_MORE);
+                    if (sent > 0) {
+                        m_pieceOffset += std::uint64_t(sent);
+                    } else if (sent < 0 && errno == EINTR) {
+                        continue;
+                    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                        return awaitWritable();
+                    } else {
+                        return abortAnswer();
+                    }
+                }
+            } else {
+                if (m_pieceFile < 0) {
+                    // Checked against the facts once sent, which covers a change before
+                    // as well as during: either way the answer is cut short.
+                    m_pieceFile = piece.file >= 0 ? piece.file
+                                                  : ::open(piece.path.c_str(),
+                                                           O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                    piece.file = -1;
+                    if (m_pieceFile < 0)
+                        return abortAnswer();
+                }
+                while (m_pieceOffset < piece.size) {
+                    off_t offset = off_t(m_pieceOffset);
+                    const ssize_t sent =
+                        ::sendfile(fd, m_pieceFile, &offset,
+                                   std::size_t(std::min<std::uint64_t>(piece.size - m_pieceOffset,
+                                                                       sendfileChunk)));
+                    if (sent > 0) {
+                        m_pieceOffset += std::uint64_t(sent);
+                    } else if (sent < 0 && errno == EINTR) {
+                        continue;
+                    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                        return awaitWritable();
+                    } else {
+                        return abortAnswer(); // shorter than it was, or the socket failed
+                    }
+                }
+                const bool same = !piece.unchanged || piece.unchanged(m_pieceFile);
+                ::close(m_pieceFile);
+                m_pieceFile = -1;
+                if (!same)
+                    return abortAnswer();
+            }
+            ++m_piece;
+            m_pieceOffset = 0;
+        }
+        m_pieces.clear();
+        m_piece = 0;
+        setCork(false); // sends what is left
+        finished();
+    }
+
+    // The socket is full: wait until the client takes some, within the send timeout.
+    void awaitWritable()
+    {
+        auto self = shared_from_this();
+        m_sendTimer.expires_after(m_front.limits.sendTimeout);
+        m_sendTimer.async_wait([self](beast::error_code ec) {
+            if (!ec && !self->m_closed)
+                self->abortAnswer();
+        });
+        m_stream.socket().async_wait(tcp::socket::wait_write, [self](beast::error_code ec) {
+            self->m_sendTimer.cancel();
+            if (self->m_closed)
+                return;
+            if (ec)
+                return self->abortAnswer();
+            self->sendPiece();
+        });
     }
 
     void logAnswer()
@@ -507,7 +646,11 @@ private:
     unsigned m_version = 11;
     int m_status = 0;
     std::uint64_t m_bytes = 0;
-    std::int64_t m_held = 0;                     // bytes of heldBytes this answer holds
+    std::vector<HttpPiece> m_pieces; // the body being sent in pieces
+    std::size_t m_piece = 0;         // the piece being sent
+    int m_pieceFile = -1;            // its file, open
+    std::uint64_t m_pieceOffset = 0; // and how much of it is sent
+    asio::steady_timer m_sendTimer;
     std::shared_ptr<const std::string> m_shared; // the body of the answer being sent
     Clock::time_point m_started = Clock::now();
     Clock::time_point m_lingerUntil;

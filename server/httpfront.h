@@ -35,11 +35,29 @@ struct HttpRequest {
     std::string method; // as sent: "GET", "HEAD", "POST", ...
     std::string target; // the request target as sent, percent-encoding and all
     std::string peer;   // the client's address
+    // False on the first call, made by the network thread itself: the handler answers at
+    // once from what it has at hand, or asks, with HttpAnswer::onWorker, to be called again
+    // on a worker thread, where it may wait (read files, take a busy lock).
+    bool onWorker = false;
 };
 
-// One answer. When file is an open file descriptor, the file is sent as the body instead of
-// body, and the descriptor is closed after (opened by the handler, so that the file may be
-// removed meanwhile); when shared is set, its bytes are.
+// One piece of an answer sent in pieces: bytes, or the first size bytes of a file, sent
+// from the file by the kernel (sendfile), never copied through the server's memory.
+struct HttpPiece {
+    std::string bytes;
+    std::string path;       // a file opened when its turn comes; or
+    int file = -1;          // a file open already, closed after
+    std::uint64_t size = 0; // of the file's contents to send
+    // Called with the file open once its bytes are sent: false when it is not the file the
+    // answer was made from (changed before or meanwhile). The answer is then cut short and
+    // the connection closed, so that the client never takes it for whole.
+    std::function<bool(int fd)> unchanged;
+};
+
+// One answer. When pieces is not empty, they are the body, one after another. When file is an open
+// file descriptor, the file is sent as the body instead of body, and the descriptor is closed after
+// (opened by the handler, so that the file may be removed meanwhile); when shared is set, its bytes
+// are.
 struct HttpAnswer {
     int status = 200;
     std::string type = "text/html; charset=utf-8";
@@ -48,6 +66,9 @@ struct HttpAnswer {
     int file = -1;
     // Or a body shared with whoever made it (a cache), sent without a copy when set.
     std::shared_ptr<const std::string> shared;
+    std::vector<HttpPiece> pieces;
+    // Set by a handler called on the network thread that needs a worker (see HttpRequest).
+    bool onWorker = false;
 };
 
 // What the log hears after every answer.
@@ -61,17 +82,19 @@ struct HttpLogEntry {
 };
 
 // A small HTTP/1.1 server for GET and HEAD, on Boost.Beast: one thread reads and writes
-// every connection, a pool of worker threads calls the handler, so that a slow answer never
-// holds up the others. It refuses request bodies (413) without reading them, caps the
-// request line (414) and the headers (431), closes connections whose request does not
-// arrive whole in time or that stay idle, caps the connections open at once, goes on
-// accepting when it runs out of file descriptors for a while, and stops gracefully.
+// every connection and answers what can be answered at once; a pool of worker threads
+// calls the handler for the rest, so that a slow answer never holds up the others. It refuses
+// request bodies (413) without reading them, caps the request line (414) and the headers (431),
+// closes connections whose request does not arrive whole in time or that stay idle, caps the
+// connections open at once, goes on accepting when it runs out of file descriptors for a while, and
+// stops gracefully.
 class HttpFront {
 public:
     using Handler = std::function<HttpAnswer(const HttpRequest &)>;
     using Logger = std::function<void(const HttpLogEntry &)>;
 
-    // The handler runs on the worker threads, the logger on the network thread.
+    // The handler runs on the network thread, and again on a worker thread when it asks to;
+    // the logger on the network thread.
     HttpFront(Handler handler, Logger logger, HttpLimits limits = {});
     ~HttpFront();
     HttpFront(const HttpFront &) = delete;

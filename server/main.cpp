@@ -386,9 +386,9 @@ int main(int argc, char *argv[])
         QStringLiteral("S"), QString::number(PackageCache::defaultKeepSeconds));
     const QCommandLineOption memoryOption(
         QStringLiteral("memory-cache"),
-        QStringLiteral("Megabytes of memory for the packages just built, which most clients "
-                       "fetch once; a package asked for again goes to the cache folder "
-                       "(default %1; 0 writes every package to the folder).")
+        QStringLiteral("Accepted for older configurations and no longer used: packages are "
+                       "sent from the circulars' files, and a package asked for again goes "
+                       "to the cache folder (default %1).")
             .arg(PackageCache::defaultMemoryBytes / (1024 * 1024)),
         QStringLiteral("MB"), QString::number(PackageCache::defaultMemoryBytes / (1024 * 1024)));
     const HttpLimits defaults;

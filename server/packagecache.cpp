@@ -33,6 +33,8 @@ constexpr qint64 heldShare = 8;
 // How long a build waits for room in the folder, behind the builds ahead of it, before it
 // gives up with a reason (the client is asked to try again shortly).
 constexpr std::chrono::seconds roomWait{30};
+// How many package names are remembered as asked for.
+constexpr qsizetype askedNames = 100000;
 
 QString stoppingReason()
 {
@@ -142,6 +144,52 @@ bool PackageCache::touch(const QString &name, qint64 size)
         return false;
     ::utimensat(AT_FDCWD, path.constData(), nullptr, 0);
     record(name, size);
+    return true;
+}
+
+bool PackageCache::findKept(const QString &name, qint64 size, PackageData *package)
+{
+    return openKept(name, size, package);
+}
+
+bool PackageCache::askedBefore(const QString &name)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_asked.contains(name))
+        return true;
+    // A bounded memory of names: forgotten all at once when full, which only delays
+    // writing a few packages asked for again.
+    if (m_asked.size() >= askedNames)
+        m_asked.clear();
+    m_asked.insert(name);
+    return false;
+}
+
+bool PackageCache::keep(const QString &name, const QList<PackagePart> &parts, qint64 size,
+                        PackageData *package, QString *error)
+{
+    std::mutex &building = m_building[qHash(name) % m_building.size()];
+    const std::lock_guard<std::mutex> buildLock(building);
+    // Written meanwhile by another request, or another server.
+    if (openKept(name, size, package))
+        return true;
+    if (!reserve(size, false, error))
+        return false;
+    const int fd = store(
+        name, size,
+        [this, &parts](int fd, QString *writeError) {
+            return PackageZip::write(
+                parts,
+                [this, fd, writeError](const char *data, qint64 length) {
+                    return writeOut(fd, data, length, writeError);
+                },
+                writeError);
+        },
+        error);
+    if (fd < 0)
+        return false;
+    package->file = fd;
+    package->size = size;
     return true;
 }
 

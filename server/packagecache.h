@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -70,6 +71,16 @@ public:
     // for (an answer page offers it; the client fetches it next). Its size, or -1 with
     // *error set.
     qint64 prepare(const QString &name, const PartsMaker &makeParts, QString *error);
+
+    // The package's file in the folder, written by this server or by another sharing the
+    // folder, when it is there whole (size bytes); counts as asked for.
+    bool findKept(const QString &name, qint64 size, PackageData *package);
+    // Notes that the package is asked for; true when it was asked for before (lately).
+    bool askedBefore(const QString &name);
+    // Writes the package of the parts (size bytes) into the folder, unless it is there
+    // already, when there is room for it without waiting. False when it is not written.
+    bool keep(const QString &name, const QList<PackagePart> &parts, qint64 size,
+              PackageData *package, QString *error);
 
     // The bytes of the packages in the folder (builds in progress not counted).
     qint64 bytes() const;
@@ -141,6 +152,8 @@ private:
     std::list<Held> m_held;  // most recently asked for first
     QHash<QString, std::list<Held>::iterator> m_heldByName;
     qint64 m_heldBytes = 0;
+    // The packages asked for lately (names only), to tell a second request from a first.
+    QSet<QString> m_asked;
     // Builds of the same name wait for each other (names spread over a few locks).
     std::array<std::mutex, 64> m_building;
 };

@@ -182,19 +182,23 @@ qint64 sizeOf(const QList<PackagePart> &parts)
     return total;
 }
 
-bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error)
+QList<Piece> layout(const QList<PackagePart> &parts)
 {
-    if (sizeOf(parts) < 0) {
-        *error = QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip");
-        return false;
-    }
+    QList<Piece> pieces;
+    if (sizeOf(parts) < 0)
+        return pieces;
+    const auto append = [&pieces](const QByteArray &bytes) {
+        if (pieces.isEmpty() || pieces.constLast().part >= 0)
+            pieces.append({bytes, -1});
+        else
+            pieces.last().bytes += bytes;
+    };
     QByteArray central;
     qint64 offset = 0;
-    for (const PackagePart &part : parts) {
-        if (isDeflated(part) && part.deflated.isEmpty() && part.size > 0) {
-            *error = QStringLiteral("no se pudo comprimir %1").arg(part.name);
-            return false;
-        }
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const PackagePart &part = parts.at(i);
+        if (isDeflated(part) && part.deflated.isEmpty() && part.size > 0)
+            return {};
         const QByteArray name = part.name.toUtf8();
         const QByteArray fields = commonFields(part, name);
 
@@ -202,18 +206,11 @@ bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error)
         put32(&local, localSignature);
         local += fields;
         local += name;
-        if (!sink(local.constData(), local.size())) {
-            *error = QStringLiteral("no se pudo enviar %1").arg(part.name);
-            return false;
-        }
-        if (isDeflated(part)) {
-            if (!sink(part.deflated.constData(), part.deflated.size())) {
-                *error = QStringLiteral("no se pudo enviar %1").arg(part.name);
-                return false;
-            }
-        } else if (!copyFile(part, sink, error)) {
-            return false;
-        }
+        append(local);
+        if (isDeflated(part))
+            append(part.deflated);
+        else
+            pieces.append({QByteArray(), i});
 
         put32(&central, centralSignature);
         put16(&central, versionMadeBy);
@@ -235,9 +232,29 @@ bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error)
     put32(&end, quint32(central.size()));
     put32(&end, quint32(offset));
     put16(&end, 0); // comment
-    if (!sink(central.constData(), central.size()) || !sink(end.constData(), end.size())) {
-        *error = QStringLiteral("no se pudo enviar el índice del paquete");
+    append(central + end);
+    return pieces;
+}
+
+bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error)
+{
+    if (sizeOf(parts) < 0) {
+        *error = QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip");
         return false;
+    }
+    const QList<Piece> pieces = layout(parts);
+    if (pieces.isEmpty()) {
+        *error = QStringLiteral("no se pudo comprimir el índice del paquete");
+        return false;
+    }
+    for (const Piece &piece : pieces) {
+        if (piece.part >= 0) {
+            if (!copyFile(parts.at(piece.part), sink, error))
+                return false;
+        } else if (!sink(piece.bytes.constData(), piece.bytes.size())) {
+            *error = QStringLiteral("no se pudo enviar el paquete");
+            return false;
+        }
     }
     return true;
 }

@@ -39,6 +39,16 @@ using Sink = std::function<bool(const char *data, qint64 size)>;
 // (4 GiB, or 65,535 entries).
 qint64 sizeOf(const QList<PackagePart> &parts);
 
+// The archive in order, as pieces: bytes made here (headers, the central directory,
+// compressed entries), or the contents of one stored file, part of parts, sent from the
+// file itself. Adjacent bytes make one piece. Empty when the archive would not fit a plain
+// zip file (see sizeOf) or a part could not be compressed.
+struct Piece {
+    QByteArray bytes;
+    qsizetype part = -1; // the file of parts.at(part) when not negative
+};
+QList<Piece> layout(const QList<PackagePart> &parts);
+
 // Writes the archive of the parts to sink. False with *error set when a file cannot be read,
 // is not as its stamp says, or changed while it was read, and when the sink refuses.
 bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error);

@@ -29,12 +29,36 @@ struct UpdateServerReply {
     QByteArray body;
     int file = -1;                            // an open file, sent instead of body
     std::shared_ptr<const std::string> bytes; // or bytes held elsewhere, sent as they are
+    std::vector<HttpPiece> pieces;            // or these, one after another
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
 
 namespace {
 
 using Reply = UpdateServerReply;
+
+// Set while the network thread itself calls the handler: what would wait (a file to read,
+// the folder to list, a lock held by a worker) throws NeedsWorker, and the request goes to
+// a worker, which makes the answer in full.
+thread_local bool onNetworkThread = false;
+struct NeedsWorker {};
+
+void needsWorker()
+{
+    if (onNetworkThread)
+        throw NeedsWorker();
+}
+
+// Takes the lock, or, on the network thread, only when it is free.
+std::unique_lock<std::mutex> lockFor(std::mutex &mutex)
+{
+    std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
+    if (!onNetworkThread)
+        lock.lock();
+    else if (!lock.try_lock())
+        throw NeedsWorker();
+    return lock;
+}
 
 // How many identifiers an error page names before it only counts the rest.
 constexpr int namedInErrors = 20;
@@ -261,15 +285,25 @@ QString UpdateServer::publicPrefix() const
 
 HttpAnswer UpdateServer::answer(const HttpRequest &request)
 {
-    const Reply reply =
-        route(QString::fromStdString(request.method),
-              QString::fromLatin1(request.target.data(), qsizetype(request.target.size())));
+    onNetworkThread = !request.onWorker;
+    Reply reply;
+    try {
+        reply = route(QString::fromStdString(request.method),
+                      QString::fromLatin1(request.target.data(), qsizetype(request.target.size())));
+    } catch (const NeedsWorker &) {
+        onNetworkThread = false;
+        HttpAnswer answer;
+        answer.onWorker = true;
+        return answer;
+    }
+    onNetworkThread = false;
     HttpAnswer answer;
     answer.status = reply.status;
     answer.type = reply.type.toStdString();
     answer.body = reply.body.toStdString();
     answer.file = reply.file;
     answer.shared = reply.bytes;
+    answer.pieces = std::move(reply.pieces);
     for (const auto &header : reply.headers)
         answer.headers.emplace_back(header.first.toStdString(), header.second.toStdString());
     return answer;
@@ -342,30 +376,42 @@ UpdateServer::Reply UpdateServer::route(const QString &method, const QString &ta
 
 UpdateServer::Catalog UpdateServer::catalog()
 {
-    const std::lock_guard<std::mutex> lock(m_catalogMutex);
+    const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
+    // A folder missing at start, or whose watch ended: watched again once it is there.
+    if (!m_watch.isWatching())
+        m_watch.watch(m_folder);
+    // Read before the folder is: a change made while it is read shows in the next epoch.
+    const quint64 epoch = m_watch.epoch();
+    if (m_view.available && m_view.epoch == epoch)
+        return m_view;
+    needsWorker();
     Catalog view;
+    view.epoch = epoch;
     view.available = m_catalog.refresh();
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
+    view.signedCatalog = view.available && QFileInfo::exists(catalogPathIn(m_folder));
     m_largestCatalog = qMax(m_largestCatalog, view.identifiers.size());
+    m_view = view;
     return view;
 }
 
 qsizetype UpdateServer::largestSet()
 {
     catalog();
-    const std::lock_guard<std::mutex> lock(m_catalogMutex);
+    const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
     return m_largestCatalog;
 }
 
 UpdateServer::Index UpdateServer::index(const Catalog &catalog)
 {
-    const std::lock_guard<std::mutex> lock(m_indexMutex);
+    const std::unique_lock<std::mutex> lock = lockFor(m_indexMutex);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (!m_index.page.isEmpty() && m_index.generation == catalog.generation &&
-        now - m_index.checkedMs < indexRecheckMs)
+        (m_index.epoch == catalog.epoch || now - m_index.checkedMs < indexRecheckMs))
         return m_index;
+    needsWorker();
 
     // Titles live in the files: look at their stamps before trusting the page made.
     QList<FileStamp> stamps;
@@ -385,6 +431,7 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
         m_index.newestModified = newest;
     }
     m_index.checkedMs = now;
+    m_index.epoch = catalog.epoch;
     return m_index;
 }
 
@@ -395,7 +442,7 @@ int UpdateServer::warmUp()
         return 0;
     index(view);
     for (const QString &identifier : view.identifiers)
-        m_facts.digest(m_folder + QLatin1Char('/') + view.fileNames.value(identifier));
+        m_facts.digest(m_folder + QLatin1Char('/') + view.fileNames.value(identifier), view.epoch);
     return int(view.identifiers.size());
 }
 
@@ -416,7 +463,11 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     parts->reserve(identifiers.size() + 1);
     for (const QString &identifier : identifiers) {
         const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
-        const FileFacts::Digest digest = m_facts.digest(path);
+        FileFacts::Digest digest;
+        if (!m_facts.kept(path, catalog.epoch, &digest)) {
+            needsWorker();
+            digest = m_facts.digest(path, catalog.epoch);
+        }
         if (digest.sha256.isEmpty())
             return {};
         hash.addData(identifier.toUtf8());
@@ -428,13 +479,17 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     }
     // A folder with the publisher's signed catalog sends it, and its signature, in place of
     // the index page: the viewer writes its index from the catalog.
-    const QString catalogPath = catalogPathIn(m_folder);
-    if (QFileInfo::exists(catalogPath)) {
+    if (catalog.signedCatalog) {
+        const QString catalogPath = catalogPathIn(m_folder);
         const std::pair<QLatin1String, QString> files[] = {
             {UpdateContract::catalogFile, catalogPath},
             {UpdateContract::catalogSignatureFile, catalogSignaturePathIn(m_folder)}};
         for (const auto &[entry, path] : files) {
-            const FileFacts::Digest digest = m_facts.digest(path);
+            FileFacts::Digest digest;
+            if (!m_facts.kept(path, catalog.epoch, &digest)) {
+                needsWorker();
+                digest = m_facts.digest(path, catalog.epoch);
+            }
             if (digest.sha256.isEmpty())
                 return {};
             hash.addData(QByteArrayView(entry.data(), entry.size() + 1)); // with its NUL
@@ -475,6 +530,7 @@ PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
 
 UpdateServer::Reply UpdateServer::catalogFile(const QString &name)
 {
+    needsWorker();
     QFile file(QDir(m_folder).filePath(name));
     if (!QFileInfo(file.fileName()).isFile() || !file.open(QIODevice::ReadOnly) ||
         file.size() > maxCatalogBytes)
@@ -489,7 +545,25 @@ UpdateServer::Reply UpdateServer::listPage()
     const Catalog view = catalog();
     if (!view.available)
         return folderUnavailable();
-    return htmlReply(200, ServerPages::listPage(view.identifiers));
+    // Made once per listing: tens of thousands of circulars make a page of some hundred KB.
+    Reply reply = htmlReply(200, QByteArray());
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
+        if (m_listPage && m_listGeneration == view.generation) {
+            reply.bytes = m_listPage;
+            return reply;
+        }
+    }
+    needsWorker();
+    const QByteArray page = ServerPages::listPage(view.identifiers);
+    auto made = std::make_shared<const std::string>(page.constData(), std::size_t(page.size()));
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
+        m_listPage = made;
+        m_listGeneration = view.generation;
+    }
+    reply.bytes = std::move(made);
+    return reply;
 }
 
 UpdateServer::Reply UpdateServer::requestPage(const QString &query)
@@ -606,14 +680,18 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     QStringList identifiers;
     if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
-    // Built now, so that the page offers only a package that is there, and gives its size.
+    // Checked now, so that the page offers only a package that can be sent, and gives its
+    // size; nothing is built; the package is sent from the circulars' files when fetched.
     Reply failure;
     bool refused = false;
     QString error;
-    const qint64 size =
-        m_cache->prepare(name, partsMaker(name, identifiers, &failure, &refused), &error);
-    if (size < 0)
+    QList<PackagePart> parts;
+    if (!partsMaker(name, identifiers, &failure, &refused)(&parts, &error))
         return refused ? failure : buildFailed(error);
+    const qint64 size = PackageZip::sizeOf(parts);
+    if (size < 0)
+        return buildFailed(
+            QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
     const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
         QStringLiteral("%1%2%3/%4").arg(publicPrefix(), packagesFolder, set, fileName);
@@ -624,19 +702,57 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
 {
     Reply failure;
     bool refused = false;
-    PackageData found;
     QString error;
     QStringList identifiers;
     if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
-    const bool obtained =
-        m_cache->obtain(name, partsMaker(name, identifiers, &failure, &refused), &found, &error);
-    if (!obtained)
+    QList<PackagePart> parts;
+    if (!partsMaker(name, identifiers, &failure, &refused)(&parts, &error))
         return refused ? failure : buildFailed(error);
+    const qint64 size = PackageZip::sizeOf(parts);
+    if (size < 0)
+        return buildFailed(
+            QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
+
     Reply reply;
     reply.type = QByteArrayLiteral("application/zip");
-    reply.file = found.file;
-    reply.bytes = std::move(found.bytes);
+    // A package kept in the folder, by this server or another sharing it, goes out whole
+    // from its file; one asked for again is written there first, for every server to find.
+    // Any other is sent straight from the circulars' files, its headers made here.
+    PackageData kept;
+    QString ignored;
+    bool found = m_cache->findKept(name, size, &kept);
+    if (!found && m_cache->askedBefore(name)) {
+        needsWorker(); // writing it waits on the disk
+        found = m_cache->keep(name, parts, size, &kept, &ignored);
+    }
+    if (found) {
+        reply.file = kept.file;
+    } else {
+        const QList<PackageZip::Piece> pieces = PackageZip::layout(parts);
+        if (pieces.isEmpty())
+            return buildFailed(QStringLiteral("no se pudo comprimir el índice del paquete"));
+        reply.pieces.reserve(std::size_t(pieces.size()));
+        for (const PackageZip::Piece &piece : pieces) {
+            HttpPiece out;
+            if (piece.part < 0) {
+                out.bytes = piece.bytes.toStdString();
+            } else {
+                const PackagePart &part = parts.at(piece.part);
+                out.path = QFile::encodeName(part.path).toStdString();
+                out.size = std::uint64_t(part.size);
+                // The file the facts were read from, as it was: else the answer is cut
+                // short, and the facts are read again for the next request.
+                out.unchanged = [this, stamp = part.stamp](int fd) {
+                    if (fileStamp(fd) == stamp)
+                        return true;
+                    m_watch.invalidate();
+                    return false;
+                };
+            }
+            reply.pieces.push_back(std::move(out));
+        }
+    }
     reply.headers.append({QByteArrayLiteral("Content-Disposition"),
                           QByteArrayLiteral("attachment; filename=\"") +
                               (packagePrefix + name + packageSuffix).toLatin1() + '"'});

@@ -2,6 +2,7 @@
 
 #include "circularcatalog.h"
 #include "circularindex.h"
+#include "folderwatch.h"
 #include "httpfront.h"
 #include "packagecache.h"
 
@@ -114,12 +115,15 @@ private:
     struct Catalog {
         bool available = false;
         quint64 generation = 0;
+        quint64 epoch = 0;          // of the folder's watch, read before the listing
+        bool signedCatalog = false; // the folder holds the publisher's catalog
         QStringList identifiers;
         QHash<QString, QString> fileNames;
     };
     // The index page as last made, and what it was made from.
     struct Index {
         quint64 generation = 0;
+        quint64 epoch = 0; // the files' stamps were last looked at in this epoch
         qint64 checkedMs = 0;
         QList<FileStamp> stamps;
         QByteArray page;
@@ -153,8 +157,12 @@ private:
 
     QString m_folder;
     UpdateServerOptions m_options;
+    FolderWatch m_watch;
     std::mutex m_catalogMutex;
     CircularCatalog m_catalog;
+    Catalog m_view;                                // the listing as of m_view.epoch
+    std::shared_ptr<const std::string> m_listPage; // made from the listing of m_listGeneration
+    quint64 m_listGeneration = 0;
     qsizetype m_largestCatalog = 0;
     std::mutex m_indexMutex;
     Index m_index;

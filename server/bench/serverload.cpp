@@ -271,6 +271,8 @@ int main(int argc, char *argv[])
                 latencies.size(), double(latencies.size()) / elapsed, percentile(0.5),
                 percentile(0.99), errors.load());
     if (mode == "update") {
+        // Packages fetched whole: what a static server's requests compare with.
+        std::printf("packages %zu\n", byStep[2].size());
         const char *names[3] = {"request page", "answer page", "package"};
         for (int k = 0; k < 3; ++k) {
             auto &v = byStep[k];

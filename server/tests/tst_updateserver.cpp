@@ -8,6 +8,7 @@
 #include "updateserver.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,6 +32,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -256,6 +258,9 @@ private slots:
     void packagesReachTheDiskWhenAskedForAgain();
     void honestClientsUnderAFloodOfLargeSets();
     void twoServersGiveTheSameAddresses();
+    void aPackageKeptByAnotherServerIsServedFromItsFile();
+    void changedCircularIsSeenAtOnce_data();
+    void changedCircularIsSeenAtOnce();
     void setsTravelInTheirAddresses();
     void redirectsNeverTakeTheHostHeader();
     void fiftyThousandCirculars();
@@ -548,7 +553,6 @@ void TestUpdateServer::percentEncodedIdentifiersRoundTrip()
 void TestUpdateServer::missingFolderAnswers503()
 {
     const QString folder = m_dir->path();
-    // Packages already built stay available.
     const Answer before = request(QStringLiteral("?Numeros=1002"), true);
     QCOMPARE(before.status, 200);
     const QUrl packageUrl = linkOf(before);
@@ -559,7 +563,10 @@ void TestUpdateServer::missingFolderAnswers503()
     QVERIFY(list.body.contains("lang=\"es\""));
     QVERIFY(QString::fromUtf8(list.body).contains(QStringLiteral("no está disponible")));
     QCOMPARE(request(QStringLiteral("?Numeros=1002")).status, 503);
-    QCOMPARE(get(packageUrl).status, 200);
+    // A package is sent from the circulars: not while they are away, and never cut short.
+    const Answer package = get(packageUrl);
+    QCOMPARE(package.status, 503);
+    QVERIFY(QString::fromUtf8(package.body).contains(QStringLiteral("no está disponible")));
 
     // Back again: served again.
     QVERIFY(QDir().mkpath(folder));
@@ -670,8 +677,8 @@ void TestUpdateServer::packagesReachTheDiskWhenAskedForAgain()
 
 void TestUpdateServer::honestClientsUnderAFloodOfLargeSets()
 {
-    // A hundred circulars of 40 KB and distinct sets of fifty: packages of 2 MB, none held
-    // in memory, into a cache folder of 2.5 MB (5 MB at most), which holds two of them.
+    // A hundred circulars of 40 KB and distinct sets of fifty: packages of 2 MB, each
+    // fetched twice, so written to a cache folder of 2.5 MB (5 MB at most) that holds two.
     // Eight clients at once, each going through its sets one after another.
     constexpr int circulars = 100;
     constexpr int circularBytes = 40 * 1024;
@@ -723,8 +730,13 @@ void TestUpdateServer::honestClientsUnderAFloodOfLargeSets()
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&] {
-            for (int n = next++; n < sets; n = next++)
-                outcomes[std::size_t(n)] = honestRound(port, wanted.at(n), contents);
+            // Each set twice: a package asked for again is written to the folder.
+            for (int n = next++; n < sets; n = next++) {
+                QString &outcome = outcomes[std::size_t(n)];
+                outcome = honestRound(port, wanted.at(n), contents);
+                if (outcome.isEmpty())
+                    outcome = honestRound(port, wanted.at(n), contents);
+            }
         });
     }
     for (std::thread &thread : threads)
@@ -770,6 +782,84 @@ void TestUpdateServer::twoServersGiveTheSameAddresses()
     const qsizetype at = tampered.indexOf(QLatin1String("actualizacion-")) + 14;
     tampered[at] = tampered.at(at) == u'0' ? u'1' : u'0';
     QCOMPARE(get(QUrl(secondBase.toString(QUrl::RemovePath) + tampered)).status, 404);
+}
+
+// Servers behind one address share a cache folder: a package one of them kept there is
+// sent by the other from that very file, not built again.
+void TestUpdateServer::aPackageKeptByAnotherServerIsServedFromItsFile()
+{
+    QTemporaryDir shared;
+    UpdateServerOptions options;
+    options.cacheFolder = shared.path();
+    m_server = std::make_unique<UpdateServer>(m_dir->path(), options);
+    QVERIFY(m_server->listen());
+    UpdateServer second(m_dir->path(), options);
+    QVERIFY(second.listen());
+
+    const QUrl link = linkOf(request(QStringLiteral("?Numeros=1001,1002"), true));
+    const QByteArray package = get(link).body;
+    QVERIFY(!unzip(package).isEmpty());
+    QCOMPARE(get(link).body, package); // asked for again: kept
+    const QStringList kept = QDir(shared.path()).entryList({u"*.zip"_qs}, QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    const QString keptPath = QDir(shared.path()).filePath(kept.first());
+    const auto inodeOf = [](const QString &path) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto inode = inodeOf(keptPath);
+    {
+        QFile file(keptPath);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC),
+                                 QFileDevice::FileModificationTime));
+    }
+
+    const Answer fromSecond = get(QUrl(second.baseUrl().toString(QUrl::RemovePath) + link.path()));
+    QCOMPARE(fromSecond.status, 200);
+    QCOMPARE(fromSecond.body, package);
+    // The same file (a build renames a new one into place), marked as asked for.
+    QCOMPARE(inodeOf(keptPath), inode);
+    QVERIFY(QFileInfo(keptPath).lastModified().date().year() > 2001);
+    QCOMPARE(QDir(shared.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// A circular whose contents change, even keeping its size and time, is seen at the next
+// request: the address given before is gone, a new one carries the new contents.
+void TestUpdateServer::changedCircularIsSeenAtOnce_data()
+{
+    QTest::addColumn<bool>("byRename");
+    QTest::newRow("rewritten in place") << false;
+    QTest::newRow("replaced by a rename") << true;
+}
+
+void TestUpdateServer::changedCircularIsSeenAtOnce()
+{
+    QFETCH(bool, byRename);
+    const QString path = QDir(m_dir->path()).filePath(QStringLiteral("1002.pdf"));
+    const Answer before = request(QStringLiteral("?Numeros=1002"), true);
+    QCOMPARE(unzip(get(linkOf(before)).body).value(QStringLiteral("circulares/1002.pdf")),
+             circular(QStringLiteral("1002")).toLatin1());
+
+    const QByteArray changed = circular(QStringLiteral("1002")).toUpper().toLatin1();
+    const QDateTime modified = QFileInfo(path).lastModified();
+    const QString written =
+        byRename ? QDir(m_dir->path()).filePath(QStringLiteral(".nueva.tmp")) : path;
+    QVERIFY(writeFile(written, changed));
+    {
+        QFile file(written);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    if (byRename)
+        QVERIFY(::rename(QFile::encodeName(written).constData(),
+                         QFile::encodeName(path).constData()) == 0);
+
+    QCOMPARE(get(linkOf(before)).status, 404);
+    const Answer after = request(QStringLiteral("?Numeros=1002"), true);
+    QCOMPARE(after.status, 200);
+    QVERIFY(linkOf(after) != linkOf(before));
+    QCOMPARE(unzip(get(linkOf(after)).body).value(QStringLiteral("circulares/1002.pdf")), changed);
 }
 
 void TestUpdateServer::setsTravelInTheirAddresses()

@@ -120,6 +120,8 @@ private slots:
     void floodOfIdleConnections();
     void pipelinedRequestsAreAnswered();
     void aRequestBegunIsNotTakenForAnIdleConnection();
+    void fileThatChangesCutsTheAnswerShort_data();
+    void fileThatChangesCutsTheAnswerShort();
 
 private:
     // A normal client: the list page, answered in full.
@@ -348,6 +350,70 @@ void TestUpdateServerLimits::aRequestBegunIsNotTakenForAnIdleConnection()
     bool closed = false;
     const QByteArray reply = begun.readUntilClosed(5000, &closed);
     QVERIFY2(reply.startsWith("HTTP/1.1 200 OK"), reply.left(200).constData());
+}
+
+// A body sent in pieces from a file that is not as the answer was made from (changed before
+// or while it is sent, shorter, gone) ends before its announced length: the client can never
+// take it for whole. A file of some megabytes fills the socket, so that sending waits for
+// the client between pieces.
+void TestUpdateServerLimits::fileThatChangesCutsTheAnswerShort_data()
+{
+    QTest::addColumn<bool>("changed"); // the check made once the file is sent fails
+    QTest::addColumn<qint64>("extra"); // announced beyond the file's size
+    QTest::addColumn<bool>("gone");
+    QTest::newRow("unchanged") << false << qint64(0) << false;
+    QTest::newRow("changed") << true << qint64(0) << false;
+    QTest::newRow("shorter than announced") << false << qint64(1000) << false;
+    QTest::newRow("gone") << false << qint64(0) << true;
+}
+
+void TestUpdateServerLimits::fileThatChangesCutsTheAnswerShort()
+{
+    QFETCH(bool, changed);
+    QFETCH(qint64, extra);
+    QFETCH(bool, gone);
+    const QString path = m_dir->filePath(QStringLiteral("large.bin"));
+    QByteArray contents(4 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < contents.size(); ++i)
+        contents[i] = char((i * 7919) >> 3);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(contents), contents.size());
+    }
+    if (gone)
+        QVERIFY(QFile::remove(path));
+    HttpFront front(
+        [&](const HttpRequest &) {
+            HttpAnswer answer;
+            answer.pieces.resize(3);
+            answer.pieces[0].bytes = "head";
+            answer.pieces[1].path = path.toStdString();
+            answer.pieces[1].size = std::uint64_t(contents.size() + extra);
+            answer.pieces[1].unchanged = [changed](int) { return !changed; };
+            answer.pieces[2].bytes = "tail";
+            return answer;
+        },
+        nullptr);
+    std::string error;
+    QVERIFY(front.listen("127.0.0.1", 0, &error));
+
+    RawClient client(front.port());
+    QVERIFY(client.send("GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    bool closed = false;
+    const QByteArray reply = client.readUntilClosed(10000, &closed);
+    QVERIFY(closed);
+    const qsizetype end = reply.indexOf("\r\n\r\n");
+    QVERIFY(reply.startsWith("HTTP/1.1 200 OK") && end > 0);
+    const QByteArray body = reply.mid(end + 4);
+    const qint64 announced = 8 + contents.size() + extra;
+    QVERIFY(reply.left(end).contains("Content-Length: " + QByteArray::number(announced)));
+    if (!changed && extra == 0 && !gone) {
+        QCOMPARE(body, "head" + contents + "tail");
+    } else {
+        QVERIFY2(body.size() < announced, qPrintable(QString::number(body.size())));
+        QVERIFY(!body.endsWith("tail"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServerLimits)
