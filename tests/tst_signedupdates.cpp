@@ -531,7 +531,7 @@ void TestSignedUpdates::aSearchSaysWhenACircularWasRepealed()
     QTextStream out(&text);
     QTextStream err(&errors);
     QCOMPARE(runSearchCommand(Collection(program()), m_root->filePath(QStringLiteral("indice")),
-                              QStringLiteral("negociación"), out, err),
+                              QStringLiteral("negociación"), 0, out, err),
              0);
     QMap<QString, QString> status; // by circular
     for (const QString &line : text.split(u'\n', Qt::SkipEmptyParts)) {

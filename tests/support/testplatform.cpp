@@ -23,8 +23,8 @@ PlatformServices TestPlatform::withFakeBrowser()
         fakeBrowsers.append(browser);
         return browser;
     };
-    return {profile,          probe,           shell,           messages,   instance,
-            newBrowser,       downloadFolders, fileDownload,    windows,    proxyStore,
+    return {profile,          probe,           shell,           messages,    instance,
+            newBrowser,       downloadFolders, fileDownload,    windows,     proxyStore,
             packageInstaller, restart,         instanceChannel, *updateFeed, placement};
 }
 
@@ -36,8 +36,8 @@ PlatformServices TestPlatform::withRealBrowser()
     // A dropped connection is noticed after three silent seconds.
     realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders, 3000);
     realInstaller = std::make_unique<ZipPackageInstaller>();
-    return {profile,        probe,           shell,           messages,   instance,
-            newBrowser,     downloadFolders, *realDownload,   windows,    proxyStore,
+    return {profile,        probe,           shell,           messages,    instance,
+            newBrowser,     downloadFolders, *realDownload,   windows,     proxyStore,
             *realInstaller, restart,         instanceChannel, *updateFeed, placement};
 }
 

@@ -317,8 +317,8 @@ int main(int argc, char *argv[])
     FileWindowPlacementStore placement(QDir(scratch).filePath(QStringLiteral("ventana.dat")));
     QtUpdateFeed updateFeed(proxyStore.storedRecord());
     const PlatformServices services{
-        profile,          probe,           shell,           messages,  instance,
-        newBrowser,       downloadFolders, fileDownload,    windows,   proxyStore,
+        profile,          probe,           shell,           messages,   instance,
+        newBrowser,       downloadFolders, fileDownload,    windows,    proxyStore,
         packageInstaller, restart,         instanceChannel, updateFeed, placement};
 
     const QString settings = SettingsPath(programFolder);
