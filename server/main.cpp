@@ -75,6 +75,8 @@ void onStopSignal(int)
 
 // Seconds the answers in progress get to finish after SIGTERM or SIGINT.
 constexpr double defaultDrainSeconds = 10;
+// --memory-cache is still accepted, with its old default, and has no effect.
+constexpr int legacyMemoryCacheMb = 64;
 
 // Whether another stop signal has come; takes it.
 bool stopSignalled(int timeoutMs)
@@ -299,9 +301,9 @@ QString helpPage(const QList<QCommandLineOption> &options)
                     4) +
             u'\n' +
             wrapped(QStringLiteral(
-                        "Packages are built when their answer page is first asked for, kept in "
-                        "memory, and written to the cache folder when asked for again; any "
-                        "package address is built again on demand, so several servers over the "
+                        "Packages are sent straight from the circulars' files, and written to "
+                        "the cache folder when asked for again; any package address is built again "
+                        "on demand, so several servers over the "
                         "same circulars answer alike behind a load balancer. The server speaks "
                         "plain HTTP: put a reverse proxy in front of it for HTTPS and give it "
                         "the public address with --public-url."),
@@ -389,8 +391,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Accepted for older configurations and no longer used: packages are "
                        "sent from the circulars' files, and a package asked for again goes "
                        "to the cache folder (default %1).")
-            .arg(PackageCache::defaultMemoryBytes / (1024 * 1024)),
-        QStringLiteral("MB"), QString::number(PackageCache::defaultMemoryBytes / (1024 * 1024)));
+            .arg(legacyMemoryCacheMb),
+        QStringLiteral("MB"), QString::number(legacyMemoryCacheMb));
     const HttpLimits defaults;
     const QCommandLineOption connectionsOption(
         QStringLiteral("max-connections"),
@@ -554,12 +556,12 @@ int main(int argc, char *argv[])
         complain(QStringLiteral("invalid --cache-keep: give a number of seconds"));
         return 2;
     }
+    // Still checked, so that a value that was refused before is refused now.
     const double memory = parser.value(memoryOption).toDouble(&ok);
     if (!ok || memory < 0) {
         complain(QStringLiteral("invalid --memory-cache: give a number of megabytes"));
         return 2;
     }
-    options.memoryBytes = qint64(memory * 1024 * 1024);
     options.limits.maxConnections = parser.value(connectionsOption).toInt(&ok);
     if (!ok || options.limits.maxConnections < 1) {
         complain(QStringLiteral("invalid --max-connections: give a positive number"));

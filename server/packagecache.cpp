@@ -27,9 +27,6 @@ constexpr qint64 staleTemporaryMs = 3600 * 1000;
 constexpr double trimTo = 0.9;
 // Past this many times its limit, the folder loses recently asked-for packages too.
 constexpr qint64 hardLimitFactor = 2;
-// The largest package built in memory, as a share of the memory allowed: larger ones go
-// to the folder, so that a few of them cannot push every other package out.
-constexpr qint64 heldShare = 8;
 // How long a build waits for room in the folder, behind the builds ahead of it, before it
 // gives up with a reason (the client is asked to try again shortly).
 constexpr std::chrono::seconds roomWait{30};
@@ -57,12 +54,10 @@ bool writeAll(int fd, const char *data, qint64 size)
 
 } // namespace
 
-PackageCache::PackageCache(const QString &folder, qint64 maxBytes, qint64 keepSeconds,
-                           qint64 memoryBytes)
+PackageCache::PackageCache(const QString &folder, qint64 maxBytes, qint64 keepSeconds)
     : m_folder(folder)
     , m_maxBytes(qMax<qint64>(1, maxBytes))
     , m_keepMs(qMax<qint64>(0, keepSeconds) * 1000)
-    , m_memoryBytes(qMax<qint64>(0, memoryBytes))
 {
 }
 
@@ -135,18 +130,6 @@ bool PackageCache::openKept(const QString &name, qint64 size, PackageData *packa
     return true;
 }
 
-bool PackageCache::touch(const QString &name, qint64 size)
-{
-    const QByteArray path = QFile::encodeName(pathOf(name));
-    struct stat info {};
-    if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        qint64(info.st_size) != size)
-        return false;
-    ::utimensat(AT_FDCWD, path.constData(), nullptr, 0);
-    record(name, size);
-    return true;
-}
-
 bool PackageCache::findKept(const QString &name, qint64 size, PackageData *package)
 {
     return openKept(name, size, package);
@@ -174,140 +157,6 @@ bool PackageCache::keep(const QString &name, const QList<PackagePart> &parts, qi
     if (openKept(name, size, package))
         return true;
     if (!reserve(size, false, error))
-        return false;
-    const int fd = store(
-        name, size,
-        [this, &parts](int fd, QString *writeError) {
-            return PackageZip::write(
-                parts,
-                [this, fd, writeError](const char *data, qint64 length) {
-                    return writeOut(fd, data, length, writeError);
-                },
-                writeError);
-        },
-        error);
-    if (fd < 0)
-        return false;
-    package->file = fd;
-    package->size = size;
-    return true;
-}
-
-bool PackageCache::obtain(const QString &name, const PartsMaker &makeParts, PackageData *package,
-                          QString *error)
-{
-    return find(name, makeParts, true, package, error);
-}
-
-qint64 PackageCache::prepare(const QString &name, const PartsMaker &makeParts, QString *error)
-{
-    PackageData package;
-    if (!find(name, makeParts, false, &package, error))
-        return -1;
-    if (package.file >= 0)
-        ::close(package.file);
-    return package.size;
-}
-
-bool PackageCache::find(const QString &name, const PartsMaker &makeParts, bool asked,
-                        PackageData *package, QString *error)
-{
-    std::mutex &building = m_building[qHash(name) % m_building.size()];
-    const std::lock_guard<std::mutex> buildLock(building);
-
-    std::shared_ptr<const std::string> held;
-    bool writeHeld = false;
-    bool inFolder = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_heldByName.constFind(name);
-        if (it != m_heldByName.constEnd()) {
-            // Asked for again: to the front, and into the folder the second time.
-            m_held.splice(m_held.begin(), m_held, *it);
-            Held &entry = m_held.front();
-            held = entry.bytes;
-            if (asked)
-                ++entry.uses;
-            writeHeld = entry.uses >= 2 && !entry.written;
-            inFolder = entry.written;
-        }
-    }
-    if (held) {
-        const qint64 size = qint64(held->size());
-        if (writeHeld) {
-            // Kept in memory still: a write that fails, or finds no room without waiting,
-            // costs nothing now, and is tried again when the package is next asked for.
-            QString ignored;
-            if (reserve(size, false, &ignored)) {
-                const int fd = store(
-                    name, size,
-                    [this, &held](int fd, QString *writeError) {
-                        return writeOut(fd, held->data(), qint64(held->size()), writeError);
-                    },
-                    &ignored);
-                if (fd >= 0) {
-                    ::close(fd);
-                    markWritten(name, true);
-                }
-            }
-        } else if (inFolder && asked && !touch(name, size)) {
-            markWritten(name, false); // removed from the folder: written again next time
-        }
-        package->bytes = std::move(held);
-        package->size = size;
-        return true;
-    }
-
-    // The parts first, even for a package in the folder: they give its size, which its file
-    // must have.
-    QList<PackagePart> parts;
-    if (!makeParts(&parts, error)) {
-        if (error->isEmpty())
-            *error = QStringLiteral("no se pudieron reunir las circulares del paquete");
-        return false;
-    }
-    const qint64 size = PackageZip::sizeOf(parts);
-    if (size < 0) {
-        *error = QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip");
-        return false;
-    }
-    if (openKept(name, size, package))
-        return true;
-    return build(name, parts, size, asked ? 1 : 0, package, error);
-}
-
-bool PackageCache::build(const QString &name, const QList<PackagePart> &parts, qint64 size,
-                         int uses, PackageData *package, QString *error)
-{
-    if (size <= m_memoryBytes / heldShare) {
-        auto bytes = std::make_shared<std::string>();
-        bytes->reserve(std::size_t(size));
-        const bool written = PackageZip::write(
-            parts,
-            [this, &bytes, error](const char *data, qint64 length) {
-                if (m_stopping) {
-                    *error = stoppingReason();
-                    return false;
-                }
-                bytes->append(data, std::size_t(length));
-                return true;
-            },
-            error);
-        if (!written) {
-            if (error->isEmpty())
-                *error = QStringLiteral("no se pudo escribir el paquete");
-            return false;
-        }
-        if (qint64(bytes->size()) != size) {
-            *error = QStringLiteral("el paquete no tiene el tamaño previsto");
-            return false;
-        }
-        package->bytes = bytes;
-        package->size = size;
-        hold(name, std::move(bytes), uses);
-        return true;
-    }
-    if (!reserve(size, true, error))
         return false;
     const int fd = store(
         name, size,
@@ -456,21 +305,6 @@ int PackageCache::store(const QString &name, qint64 size, const Writer &write, Q
     return fd;
 }
 
-void PackageCache::hold(const QString &name, std::shared_ptr<const std::string> bytes, int uses)
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_heldBytes += qint64(bytes->size());
-    m_held.push_front({name, std::move(bytes), uses, false});
-    m_heldByName.insert(name, m_held.begin());
-    // Least recently asked for first; the package just built stays.
-    while (m_heldBytes > m_memoryBytes && m_held.size() > 1) {
-        const Held &last = m_held.back();
-        m_heldBytes -= qint64(last.bytes->size());
-        m_heldByName.remove(last.name);
-        m_held.pop_back();
-    }
-}
-
 void PackageCache::syncFolder() const
 {
     const int folder =
@@ -492,14 +326,6 @@ void PackageCache::forget(const QString &name)
         m_kept.erase(it);
     }
     m_roomChanged.notify_all();
-}
-
-void PackageCache::markWritten(const QString &name, bool written)
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_heldByName.constFind(name);
-    if (it != m_heldByName.constEnd())
-        (*it)->written = written;
 }
 
 void PackageCache::record(const QString &name, qint64 size)
@@ -580,10 +406,4 @@ qint64 PackageCache::bytes() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_bytes;
-}
-
-qint64 PackageCache::memoryBytes() const
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_heldBytes;
 }

@@ -211,7 +211,7 @@ bool UpdateServer::listen(const QHostAddress &address, quint16 port)
         cacheFolder = m_temporaryCache->path();
     }
     m_cache = std::make_unique<PackageCache>(cacheFolder, m_options.cacheBytes,
-                                             m_options.cacheKeepSeconds, m_options.memoryBytes);
+                                             m_options.cacheKeepSeconds);
     if (!m_cache->open(&m_error))
         return false;
 

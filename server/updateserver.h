@@ -24,8 +24,6 @@ struct UpdateServerOptions {
     QString cacheFolder;
     qint64 cacheBytes = PackageCache::defaultMaxBytes;
     qint64 cacheKeepSeconds = PackageCache::defaultKeepSeconds;
-    // Memory for the packages just built (most are fetched once and never written to disk).
-    qint64 memoryBytes = PackageCache::defaultMemoryBytes;
     // The address the clients reach the server at, such as "https://example.org/" (where
     // "Normativa/" is found): the redirect and the package link are then absolute addresses
     // under it. Empty: they are relative, and follow whatever address the client used.
@@ -57,8 +55,8 @@ struct UpdateServerOptions {
 // that set, of the contents of its files and of the index. Both are derived from the files
 // alone, so every server over the same folder gives the same addresses for the same
 // request, and any of them can build a package from its address while the files stay as
-// they are. Built packages are kept in memory, and on disk when asked for again
-// (PackageCache); one no longer kept is built again from its address.
+// they are. Packages are sent straight from the circulars' files, and kept on disk when
+// asked for again (PackageCache); one no longer kept is built again from its address.
 //
 // Bad requests get a 4xx page in Spanish naming the problem; a missing folder gets 503;
 // other addresses 404. HEAD is answered like GET without the body; other methods get 405;

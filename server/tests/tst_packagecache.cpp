@@ -116,11 +116,9 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // A package of one small part, different for every seed.
-PackageCache::PartsMaker smallPackage(quint32 seed, int *builds = nullptr)
+PackageCache::PartsMaker smallPackage(quint32 seed)
 {
-    return [seed, builds](QList<PackagePart> *parts, QString *) {
-        if (builds)
-            ++*builds;
+    return [seed](QList<PackagePart> *parts, QString *) {
         parts->append(PackagePart::compressed(u"x.pdf"_s, randomBytes(1000, seed), 0));
         return true;
     };
@@ -131,11 +129,21 @@ QString nameOf(int n)
     return QString::number(n, 16).rightJustified(32, u'0');
 }
 
-// The bytes of a package, however the cache hands it over (the file is closed).
+// The package from the folder, written there when it is not there whole, as the server does
+// for a package asked for again.
+bool keepPackage(PackageCache &cache, const QString &name,
+                 const PackageCache::PartsMaker &makeParts, PackageData *package, QString *error)
+{
+    QList<PackagePart> parts;
+    if (!makeParts(&parts, error))
+        return false;
+    const qint64 size = PackageZip::sizeOf(parts);
+    return cache.findKept(name, size, package) || cache.keep(name, parts, size, package, error);
+}
+
+// The bytes of a package's file (the file is closed).
 QByteArray contentsOf(PackageData *package)
 {
-    if (package->bytes)
-        return QByteArray(package->bytes->data(), qsizetype(package->bytes->size()));
     QFile file;
     if (!file.open(package->file, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return {};
@@ -158,9 +166,7 @@ private slots:
     void archiveIsTheSameEveryTime();
     void archiveRefusesAFileThatChanged();
     void archiveBeyondAPlainZipIsRefused();
-    void freshPackagesStayInMemory();
-    void packageAskedForAgainGoesToTheFolder();
-    void largePackagesGoStraightToTheFolder();
+    void packageIsSharedThroughTheFolder();
     void folderStaysBoundedUnderAFlood();
     void fileOfAnotherSizeIsNeverServed_data();
     void fileOfAnotherSizeIsNeverServed();
@@ -286,90 +292,32 @@ void TestPackageCache::archiveBeyondAPlainZipIsRefused()
     QVERIFY(PackageZip::sizeOf(many.mid(0, 65000)) > 0);
 }
 
-void TestPackageCache::freshPackagesStayInMemory()
-{
-    QTemporaryDir folder;
-    PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
-    QString error;
-    QVERIFY(cache.open(&error));
-
-    // Fetched once each, as most packages are: none touches the disk, and memory stays
-    // within its bound.
-    for (int i = 0; i < 300; ++i) {
-        PackageData package;
-        QVERIFY2(cache.obtain(nameOf(i), smallPackage(quint32(i)), &package, &error),
-                 qPrintable(error));
-        QVERIFY(package.bytes);
-        QCOMPARE(package.file, -1);
-        QCOMPARE(package.size, qint64(package.bytes->size()));
-        QVERIFY(cache.memoryBytes() <= 64 * 1024);
-    }
-    QCOMPARE(filesIn(folder.path()), 0);
-
-    // The newest are held; the oldest went, and are built again when asked for.
-    int builds = 0;
-    PackageData again;
-    QVERIFY(cache.obtain(nameOf(0), smallPackage(0, &builds), &again, &error));
-    QCOMPARE(builds, 1);
-    QVERIFY(readBack(contentsOf(&again), &error).contains(u"x.pdf"_s));
-    QVERIFY(cache.obtain(nameOf(299), smallPackage(299, &builds), &again, &error));
-    QCOMPARE(builds, 1);
-
-    // A build that fails is reported and nothing is kept.
-    PackageData failed;
-    QVERIFY(!cache.obtain(
-        nameOf(1000),
-        [](QList<PackagePart> *, QString *why) {
-            *why = u"sin circulares"_s;
-            return false;
-        },
-        &failed, &error));
-    QCOMPARE(error, u"sin circulares"_s);
-    QVERIFY(cache.obtain(nameOf(1000), smallPackage(1000, &builds), &failed, &error));
-    QCOMPARE(builds, 2);
-}
-
-void TestPackageCache::packageAskedForAgainGoesToTheFolder()
+void TestPackageCache::packageIsSharedThroughTheFolder()
 {
     QTemporaryDir folder;
     const QString name = nameOf(5);
     QByteArray first;
     {
-        PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
+        PackageCache cache(folder.path(), 1024 * 1024, 3600);
         QString error;
         QVERIFY(cache.open(&error));
         PackageData package;
-        QVERIFY(cache.obtain(name, smallPackage(5), &package, &error));
+        QVERIFY2(keepPackage(cache, name, smallPackage(5), &package, &error), qPrintable(error));
         first = contentsOf(&package);
-        QCOMPARE(filesIn(folder.path()), 0);
-        QVERIFY(cache.obtain(name, smallPackage(5), &package, &error));
-        QCOMPARE(contentsOf(&package), first);
+        QVERIFY(readBack(first, &error).contains(u"x.pdf"_s));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{name + u".zip"_s});
         QCOMPARE(cache.bytes(), qint64(first.size()));
-    }
-    // Offered on an answer page, then fetched once: that is one asking, not two.
-    {
-        PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
-        QString error;
-        QVERIFY(cache.open(&error));
-        QVERIFY(cache.prepare(nameOf(6), smallPackage(6), &error) > 0);
-        PackageData package;
-        QVERIFY(cache.obtain(nameOf(6), smallPackage(6), &package, &error));
-        QCOMPARE(cache.prepare(nameOf(6), smallPackage(6), &error), package.size);
-        QVERIFY(!QFile::exists(folder.filePath(nameOf(6) + u".zip"_s)));
-        QVERIFY(cache.obtain(nameOf(6), smallPackage(6), &package, &error));
-        QVERIFY(QFile::exists(folder.filePath(nameOf(6) + u".zip"_s)));
     }
     // Another process over the same folder serves it from there, without writing it again.
     const QString path = folder.filePath(name + u".zip"_s);
     struct stat before {};
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
-    PackageCache other(folder.path(), 1024 * 1024, 3600, 64 * 1024);
+    PackageCache other(folder.path(), 1024 * 1024, 3600);
     QString error;
     QVERIFY(other.open(&error));
     PackageData package;
-    QVERIFY(other.obtain(name, smallPackage(5), &package, &error));
+    QVERIFY(keepPackage(other, name, smallPackage(5), &package, &error));
     QVERIFY(package.file >= 0);
     struct stat served {};
     QCOMPARE(::fstat(package.file, &served), 0);
@@ -377,40 +325,16 @@ void TestPackageCache::packageAskedForAgainGoesToTheFolder()
     QCOMPARE(contentsOf(&package), first);
 }
 
-void TestPackageCache::largePackagesGoStraightToTheFolder()
-{
-    QTemporaryDir folder;
-    // Memory for 8 KB packages at most: a 20 KB one is written to the folder at once.
-    PackageCache cache(folder.path(), 1024 * 1024, 3600, 64 * 1024);
-    QString error;
-    QVERIFY(cache.open(&error));
-    PackageData package;
-    QVERIFY(cache.obtain(
-        nameOf(1),
-        [](QList<PackagePart> *parts, QString *) {
-            parts->append(PackagePart::compressed(u"x.pdf"_s, randomBytes(20000, 1), 0));
-            return true;
-        },
-        &package, &error));
-    QVERIFY(!package.bytes);
-    QVERIFY(package.file >= 0);
-    QCOMPARE(cache.memoryBytes(), qint64(0));
-    const QByteArray bytes = contentsOf(&package);
-    QCOMPARE(bytes.size(), package.size);
-    QVERIFY(readBack(bytes, &error).contains(u"x.pdf"_s));
-    QCOMPARE(filesIn(folder.path()), 1);
-}
-
 void TestPackageCache::folderStaysBoundedUnderAFlood()
 {
-    // No memory, packages kept for an hour, but no more than 20 KB of them.
+    // Packages kept for an hour, but no more than 20 KB of them.
     QTemporaryDir folder;
-    PackageCache cache(folder.path(), 20 * 1024, 3600, 0);
+    PackageCache cache(folder.path(), 20 * 1024, 3600);
     QString error;
     QVERIFY(cache.open(&error));
     for (int i = 0; i < 200; ++i) {
         PackageData package;
-        QVERIFY2(cache.obtain(nameOf(i), smallPackage(quint32(i)), &package, &error),
+        QVERIFY2(keepPackage(cache, nameOf(i), smallPackage(quint32(i)), &package, &error),
                  qPrintable(error));
         QVERIFY(package.file >= 0); // the one just built always stays
         ::close(package.file);
@@ -454,13 +378,13 @@ void TestPackageCache::fileOfAnotherSizeIsNeverServed()
     const QString path = folder.filePath(nameOf(7) + u".zip"_s);
     QVERIFY(writeFile(path, whole.left(kept) + QByteArray(extra, 'x')));
 
-    // Found at start, and asked for from the answer page, then fetched: the whole package
-    // every time, built again in place of the file.
-    PackageCache cache(folder.path(), 1024 * 1024, 3600, 0);
+    // Found at start, never served, and written again whole in place of the file.
+    PackageCache cache(folder.path(), 1024 * 1024, 3600);
     QVERIFY(cache.open(&error));
-    QCOMPARE(cache.prepare(nameOf(7), parts, &error), qint64(whole.size()));
     PackageData package;
-    QVERIFY2(cache.obtain(nameOf(7), parts, &package, &error), qPrintable(error));
+    QVERIFY(!cache.findKept(nameOf(7), qint64(whole.size()), &package));
+    QVERIFY(!QFile::exists(path));
+    QVERIFY2(keepPackage(cache, nameOf(7), parts, &package, &error), qPrintable(error));
     QCOMPARE(package.size, qint64(whole.size()));
     QCOMPARE(contentsOf(&package), whole);
     QFile file(path);

@@ -611,12 +611,10 @@ void TestUpdateServer::packageLinkOutlivesOtherRequests()
     for (int i = 1; i <= 40; ++i)
         addCircular(QStringLiteral("%1.pdf").arg(2000 + i),
                     circular(QString::number(2000 + i)).toLatin1());
-    // No memory for packages and a cache folder of one byte, whose packages may go as soon
-    // as they are built.
+    // A cache folder of one byte, whose packages may go as soon as they are built.
     UpdateServerOptions options;
     options.cacheBytes = 1;
     options.cacheKeepSeconds = 0;
-    options.memoryBytes = 0;
     m_server = std::make_unique<UpdateServer>(m_dir->path(), options);
     QVERIFY(m_server->listen());
 
@@ -706,7 +704,6 @@ void TestUpdateServer::honestClientsUnderAFloodOfLargeSets()
     UpdateServerOptions options;
     options.cacheFolder = cache.path();
     options.cacheBytes = cacheBytes;
-    options.memoryBytes = 0;
     options.limits.workers = clients;
     m_server = std::make_unique<UpdateServer>(m_dir->path(), options);
     QVERIFY(m_server->listen());
