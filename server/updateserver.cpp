@@ -459,15 +459,20 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(QByteArrayView("legisdisco package 1\n"));
-    parts->clear();
-    parts->reserve(identifiers.size() + 1);
-    for (const QString &identifier : identifiers) {
-        const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
+    // The file's facts as kept, or read now (off the network thread).
+    const auto digestOf = [this, &catalog](const QString &path) {
         FileFacts::Digest digest;
         if (!m_facts.kept(path, catalog.epoch, &digest)) {
             needsWorker();
             digest = m_facts.digest(path, catalog.epoch);
         }
+        return digest;
+    };
+    parts->clear();
+    parts->reserve(identifiers.size() + 1);
+    for (const QString &identifier : identifiers) {
+        const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
+        const FileFacts::Digest digest = digestOf(path);
         if (digest.sha256.isEmpty())
             return {};
         hash.addData(identifier.toUtf8());
@@ -485,11 +490,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
             {UpdateContract::catalogFile, catalogPath},
             {UpdateContract::catalogSignatureFile, catalogSignaturePathIn(m_folder)}};
         for (const auto &[entry, path] : files) {
-            FileFacts::Digest digest;
-            if (!m_facts.kept(path, catalog.epoch, &digest)) {
-                needsWorker();
-                digest = m_facts.digest(path, catalog.epoch);
-            }
+            const FileFacts::Digest digest = digestOf(path);
             if (digest.sha256.isEmpty())
                 return {};
             hash.addData(QByteArrayView(entry.data(), entry.size() + 1)); // with its NUL
