@@ -151,11 +151,6 @@ QByteArray contentsOf(PackageData *package)
     return file.readAll();
 }
 
-int filesIn(const QString &folder)
-{
-    return int(QDir(folder).entryList(QDir::Files | QDir::Hidden).size());
-}
-
 } // namespace
 
 class TestPackageCache : public QObject {
