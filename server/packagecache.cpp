@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <vector>
 
 namespace {
@@ -27,9 +26,6 @@ constexpr qint64 staleTemporaryMs = 3600 * 1000;
 constexpr double trimTo = 0.9;
 // Past this many times its limit, the folder loses recently asked-for packages too.
 constexpr qint64 hardLimitFactor = 2;
-// How long a build waits for room in the folder, behind the builds ahead of it, before it
-// gives up with a reason (the client is asked to try again shortly).
-constexpr std::chrono::seconds roomWait{30};
 // How many package names are remembered as asked for.
 constexpr qsizetype askedNames = 100000;
 
@@ -156,7 +152,7 @@ bool PackageCache::keep(const QString &name, const QList<PackagePart> &parts, qi
     // Written meanwhile by another request, or another server.
     if (openKept(name, size, package))
         return true;
-    if (!reserve(size, false, error))
+    if (!reserve(size, error))
         return false;
     const int fd = store(
         name, size,
@@ -189,34 +185,21 @@ bool PackageCache::writeOut(int fd, const char *data, qint64 size, QString *erro
     return true;
 }
 
-bool PackageCache::reserve(qint64 size, bool wait, QString *error)
+bool PackageCache::reserve(qint64 size, QString *error)
 {
     QStringList doomed;
     bool reserved = false;
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const quint64 ticket = ++m_lastTicket;
-        m_waiting.push_back(ticket);
-        const auto deadline = std::chrono::steady_clock::now() + roomWait;
-        for (;;) {
-            if (m_stopping) {
-                *error = stoppingReason();
-                break;
-            }
-            // In turn: a large package is not passed over for ever by smaller ones.
-            if (m_waiting.front() == ticket && makeRoom(size, &doomed)) {
-                m_reserved += size;
-                reserved = true;
-                break;
-            }
-            if (!wait || m_roomChanged.wait_until(lock, deadline) == std::cv_status::timeout) {
-                *error = QStringLiteral("el servidor está preparando muchos otros paquetes");
-                break;
-            }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping) {
+            *error = stoppingReason();
+        } else if (makeRoom(size, &doomed)) {
+            m_reserved += size;
+            reserved = true;
+        } else {
+            *error = QStringLiteral("el servidor está preparando muchos otros paquetes");
         }
-        m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), ticket));
     }
-    m_roomChanged.notify_all(); // the next in turn may go
     // Removed outside the lock, so that other requests go on meanwhile; requests sending
     // these packages have them open and go on reading them.
     for (const QString &path : std::as_const(doomed))
@@ -230,7 +213,7 @@ bool PackageCache::makeRoom(qint64 size, QStringList *doomed)
     if (m_bytes + m_reserved + size <= limit)
         return true;
     // Every package kept may go; builds in progress stay. A package larger than the limit
-    // on its own waits for an empty folder.
+    // on its own needs an empty folder.
     if (m_reserved > 0 && m_reserved + size > limit)
         return false;
     std::vector<std::pair<qint64, QString>> candidates;
@@ -297,7 +280,6 @@ int PackageCache::store(const QString &name, qint64 size, const Writer &write, Q
             doomed = trim(name);
         }
     }
-    m_roomChanged.notify_all();
     for (const QString &path : std::as_const(doomed))
         QFile::remove(path);
     if (fd >= 0)
@@ -317,15 +299,12 @@ void PackageCache::syncFolder() const
 
 void PackageCache::forget(const QString &name)
 {
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_kept.constFind(name);
-        if (it == m_kept.constEnd())
-            return;
-        m_bytes -= it->size;
-        m_kept.erase(it);
-    }
-    m_roomChanged.notify_all();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_kept.constFind(name);
+    if (it == m_kept.constEnd())
+        return;
+    m_bytes -= it->size;
+    m_kept.erase(it);
 }
 
 void PackageCache::record(const QString &name, qint64 size)
@@ -395,11 +374,8 @@ QStringList PackageCache::trim(const QString &spared)
 
 void PackageCache::stop()
 {
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_roomChanged.notify_all();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
 }
 
 qint64 PackageCache::bytes() const

@@ -9,8 +9,6 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 
@@ -47,8 +45,8 @@ public:
 
     // Makes the folder if need be and takes stock of the packages already there.
     bool open(QString *error);
-    // Ends the waits for room and the builds in progress, which then fail saying that the
-    // server is stopping; so do the builds asked for after.
+    // Ends the builds in progress, which then fail saying that the server is stopping; so
+    // do the builds asked for after.
     void stop();
     QString folder() const { return m_folder; }
 
@@ -79,9 +77,9 @@ private:
     // Opens the package's file in the folder when it is there whole (size bytes), and counts
     // it as asked for; a file of another size is removed. False when it is not there whole.
     bool openKept(const QString &name, qint64 size, PackageData *package);
-    // Reserves room for size bytes in the folder, in turn, waiting for it when wait is set;
-    // false with *error set when there is none.
-    bool reserve(qint64 size, bool wait, QString *error);
+    // Reserves room for size bytes in the folder; false with *error set when there is none
+    // without waiting for the builds in progress.
+    bool reserve(qint64 size, QString *error);
     // Puts a package of size bytes, for which room is reserved, into the folder: written by
     // write under a temporary name, synced, then renamed. Its file, open and at its start,
     // for the caller to close; or -1 with *error set. The reservation ends either way.
@@ -108,10 +106,7 @@ private:
     mutable std::mutex m_mutex; // guards what follows
     QHash<QString, Kept> m_kept;
     qint64 m_bytes = 0;
-    qint64 m_reserved = 0;         // by builds into the folder in progress
-    std::deque<quint64> m_waiting; // builds waiting for room, in turn
-    quint64 m_lastTicket = 0;
-    std::condition_variable m_roomChanged;
+    qint64 m_reserved = 0;   // by builds into the folder in progress
     qint64 m_nextTrimMs = 0; // over the limit with nothing old enough: no trim before this
     // The packages asked for lately (names only), to tell a second request from a first.
     QSet<QString> m_asked;
