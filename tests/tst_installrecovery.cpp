@@ -22,21 +22,6 @@
 
 namespace {
 
-// Every file and folder below root, hidden ones included, with the bytes of the files.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> all;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        all.insert(QDir(root).relativeFilePath(path),
-                   info.isDir() && !info.isSymLink() ? QByteArray("<folder>") : readAll(path));
-    }
-    return all;
-}
-
 QStringList stagingFolders(const QString &collection)
 {
     return QDir(collection)

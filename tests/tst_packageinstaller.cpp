@@ -17,22 +17,6 @@
 
 namespace {
 
-// Every file and folder below root, hidden ones included, with the bytes of the files.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> all;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        const QString relative = QDir(root).relativeFilePath(path);
-        all.insert(relative,
-                   info.isDir() && !info.isSymLink() ? QByteArray("<folder>") : readAll(path));
-    }
-    return all;
-}
-
 // Sets the declared unpacked size of the zip's only entry, in its local header and its
 // central directory record.
 QByteArray withDeclaredSize(QByteArray zip, quint32 size)

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QString>
 
@@ -33,6 +34,22 @@ inline QMap<QString, QByteArray> filesBelow(const QString &root)
     while (it.hasNext()) {
         const QString path = it.next();
         all.insert(QDir(root).relativeFilePath(path), readAll(path));
+    }
+    return all;
+}
+
+// Every file and folder below root, hidden ones included, with the bytes of the files; a
+// folder's entry is "<folder>", so that an empty folder left behind shows.
+inline QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> all;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        all.insert(QDir(root).relativeFilePath(path),
+                   info.isDir() && !info.isSymLink() ? QByteArray("<folder>") : readAll(path));
     }
     return all;
 }
