@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 // What the server sends back for one request.
@@ -683,37 +684,42 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
         return packageGone();
     // Checked now, so that the page offers only a package that can be sent, and gives its
     // size; nothing is built; the package is sent from the circulars' files when fetched.
-    Reply failure;
-    bool refused = false;
-    QString error;
     QList<PackagePart> parts;
-    if (!partsMaker(name, identifiers, &failure, &refused)(&parts, &error))
-        return refused ? failure : buildFailed(error);
-    const qint64 size = PackageZip::sizeOf(parts);
-    if (size < 0)
-        return buildFailed(
-            QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
+    qint64 size = 0;
+    if (const std::optional<Reply> failure = packageParts(name, identifiers, &parts, &size))
+        return *failure;
     const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
         QStringLiteral("%1%2%3/%4").arg(publicPrefix(), packagesFolder, set, fileName);
     return htmlReply(200, ServerPages::answerPage(packageUrl, fileName, identifiers, size));
 }
 
-UpdateServer::Reply UpdateServer::package(const QString &set, const QString &name)
+std::optional<UpdateServer::Reply> UpdateServer::packageParts(const QString &name,
+                                                              const QStringList &identifiers,
+                                                              QList<PackagePart> *parts,
+                                                              qint64 *size)
 {
     Reply failure;
     bool refused = false;
     QString error;
+    if (!partsMaker(name, identifiers, &failure, &refused)(parts, &error))
+        return refused ? failure : buildFailed(error);
+    *size = PackageZip::sizeOf(*parts);
+    if (*size < 0)
+        return buildFailed(
+            QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
+    return std::nullopt;
+}
+
+UpdateServer::Reply UpdateServer::package(const QString &set, const QString &name)
+{
     QStringList identifiers;
     if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
         return packageGone();
     QList<PackagePart> parts;
-    if (!partsMaker(name, identifiers, &failure, &refused)(&parts, &error))
-        return refused ? failure : buildFailed(error);
-    const qint64 size = PackageZip::sizeOf(parts);
-    if (size < 0)
-        return buildFailed(
-            QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
+    qint64 size = 0;
+    if (const std::optional<Reply> failure = packageParts(name, identifiers, &parts, &size))
+        return *failure;
 
     Reply reply;
     reply.type = QByteArrayLiteral("application/zip");

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 struct UpdateServerReply;
 
@@ -151,6 +152,10 @@ private:
     // that name; when they do not, *refused is set and *failure says why.
     PackageCache::PartsMaker partsMaker(const QString &name, const QStringList &identifiers,
                                         Reply *failure, bool *refused);
+    // The parts of the package with this name and set, and its size; the answer to give
+    // instead when the files no longer make that name or the package would be too large.
+    std::optional<Reply> packageParts(const QString &name, const QStringList &identifiers,
+                                      QList<PackagePart> *parts, qint64 *size);
     QString publicPrefix() const;
 
     QString m_folder;
