@@ -27,6 +27,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -34,7 +35,7 @@ namespace {
 
 // Raised whenever the terms or the stored data change meaning: an index of
 // another format is built anew.
-const std::string formatVersion = "6";
+const std::string formatVersion = "7";
 
 const QString kindCircular = QStringLiteral("circular");
 const QString kindManual = QStringLiteral("manual");
@@ -142,55 +143,68 @@ QStringList splitFields(const std::string &data, int count)
     return fields;
 }
 
+// One page of a stored document: its number (from 1; 0 for an HTML page) and its text.
 struct StoredPage {
-    QString relativePath;
-    int page = 0;
-    QString title;
+    int number = 0;
     QString text;
 };
 
-// A page's path, number and title, then its text, which is there for the snippets of the
-// few hits shown and read back for those alone. The kind follows from the path. The index
-// compresses stored data itself.
-std::string storePage(const StoredPage &page)
+// A document's stored data: its path and title, a table of its pages (each page's number
+// and the length of its text in bytes), then the pages' texts one after the other. The
+// texts are there to find the page of each hit shown and to make its snippet; they are
+// read back for those hits alone. The kind follows from the path. The index compresses
+// stored data itself.
+struct StoredDocument {
+    QString relativePath;
+    QString title;
+    std::vector<StoredPage> pages;
+};
+
+std::string storeDocument(const QString &relativePath, const QString &title,
+                          const std::string &table, const std::string &texts)
 {
-    std::string data = joinFields({page.relativePath, QString::number(page.page), page.title});
+    std::string data = joinFields({relativePath, title});
     data += '\0';
-    data += utf8(page.text);
+    data += table;
+    data += '\0';
+    data += texts;
     return data;
 }
 
-// The page without its text, which textOf reads.
-StoredPage loadPage(const std::string &data)
+// The document as stored; withText false leaves the pages out. A table that does not
+// fit the texts (data damaged on the disk) ends the pages where it stops fitting.
+StoredDocument loadDocument(const std::string &data, bool withText)
 {
-    StoredPage page;
+    StoredDocument doc;
     size_t at = 0;
-    QString fields[3];
-    for (QString &field : fields) {
+    std::string fields[3];
+    for (std::string &field : fields) {
         const size_t end = data.find('\0', at);
         if (end == std::string::npos) {
             return {};
         }
-        field = QString::fromUtf8(data.data() + at, static_cast<qsizetype>(end - at));
+        field = data.substr(at, end - at);
         at = end + 1;
     }
-    page.relativePath = fields[0];
-    page.page = fields[1].toInt();
-    page.title = fields[2];
-    return page;
-}
-
-QString textOf(const std::string &data)
-{
-    size_t at = 0;
-    for (int field = 0; field < 3; ++field) {
-        at = data.find('\0', at);
-        if (at == std::string::npos) {
-            return {};
-        }
-        ++at;
+    doc.relativePath = fromUtf8(fields[0]);
+    doc.title = fromUtf8(fields[1]);
+    if (!withText) {
+        return doc;
     }
-    return QString::fromUtf8(data.data() + at, static_cast<qsizetype>(data.size() - at));
+    const QList<QByteArray> table = QByteArray::fromStdString(fields[2]).split(' ');
+    for (qsizetype i = 0; i + 1 < table.size(); i += 2) {
+        bool numberOk = false;
+        bool lengthOk = false;
+        const int number = table[i].toInt(&numberOk);
+        const qulonglong length = table[i + 1].toULongLong(&lengthOk);
+        if (!numberOk || !lengthOk || length > data.size() - at) {
+            break;
+        }
+        doc.pages.push_back(
+            {number, QString::fromUtf8(data.data() + at, static_cast<qsizetype>(length))});
+        at += length;
+    }
+    return doc;
 }
 
 // What a file was when it was last indexed.
@@ -304,13 +318,13 @@ public:
         }
     }
 
-private:
     struct Terms {
         std::string folded;
         std::string stem;    // empty when the word is its own stem (see isBareStem)
         std::string synonym; // the stem the folded word leads to, when it stems otherwise
     };
 
+    // The terms of one word as it stands in a text; valid until the next call.
     const Terms &termsOf(QStringView word)
     {
         m_key.assign(reinterpret_cast<const char16_t *>(word.utf16()),
@@ -336,6 +350,7 @@ private:
         return m_words.emplace(m_key, std::move(terms)).first->second;
     }
 
+private:
     SpanishStems m_stems;
     std::u16string m_key;
     std::unordered_map<std::u16string, Terms> m_words;
@@ -363,48 +378,111 @@ QString documentTitle(const QString &relativePath, const QString &ownTitle)
     return oneLine(title);
 }
 
-// The index's document of one page with text.
-std::shared_ptr<Xapian::Document> pageDocument(TermMaker &terms, const QString &relativePath,
-                                               const QString &title, int pageNumber,
-                                               const QString &text)
-{
-    auto doc = std::make_shared<Xapian::Document>();
+// Words on two pages never stand this close together: a phrase does not run on from
+// the end of one page into the next.
+constexpr Xapian::termpos pageGap = 100;
+// A document being read is handed over in parts once a part holds this much text, or took
+// this long to read: a long PDF cut short by a killed program loses at most that.
+constexpr qint64 partCharacters = qint64(4) << 20;
+constexpr qint64 partMilliseconds = 5000;
+
+// One document of the index in the making: the pages of one file read one after the
+// other (all of it, unless the file is long or a pass stopped inside it). Its words carry
+// positions across its pages, with a gap between two pages.
+struct DocumentPart {
+    size_t item = 0;
+    QString relativePath;
+    QString title;
+    int nextPage = 0; // the index (from 0) of the page after its last one
+    Xapian::Document doc;
     Xapian::termpos position = 0;
-    terms.addWords(*doc, title, nullptr);
-    terms.addWords(*doc, text, &position);
-    doc->add_boolean_term(pathTerm('F', relativePath));
-    doc->add_value(pathSlot, utf8(relativePath));
-    doc->set_data(storePage({relativePath, pageNumber, title, text}));
+    std::string table; // see storeDocument
+    std::string texts;
+    qint64 characters = 0;
+    qint64 milliseconds = 0; // spent reading its pages
+    // The synonyms its words brought.
+    std::vector<std::pair<std::string, std::string>> synonyms;
+
+    bool empty() const { return table.empty(); }
+};
+
+std::unique_ptr<DocumentPart> newPart(TermMaker &terms, size_t item, const QString &relativePath,
+                                      const QString &title)
+{
+    auto part = std::make_unique<DocumentPart>();
+    part->item = item;
+    part->relativePath = relativePath;
+    part->title = title;
+    terms.addWords(part->doc, title, nullptr);
+    return part;
+}
+
+void addPage(TermMaker &terms, DocumentPart &part, int pageNumber, const QString &text)
+{
+    if (!part.empty()) {
+        part.position += pageGap;
+    }
+    terms.addWords(part.doc, text, &part.position);
+    const QByteArray bytes = text.toUtf8();
+    part.table += std::to_string(pageNumber) + ' ' + std::to_string(bytes.size()) + ' ';
+    part.texts.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+    part.characters += text.size();
+    for (auto &synonym : terms.synonyms) {
+        part.synonyms.push_back(std::move(synonym));
+    }
+    terms.synonyms.clear();
+}
+
+// The index's document of a part, ready to add.
+std::shared_ptr<Xapian::Document> finishPart(DocumentPart &part)
+{
+    auto doc = std::make_shared<Xapian::Document>(std::move(part.doc));
+    doc->add_boolean_term(pathTerm('F', part.relativePath));
+    doc->add_value(pathSlot, utf8(part.relativePath));
+    doc->set_data(storeDocument(part.relativePath, part.title, part.table, part.texts));
     return doc;
 }
 
 // What the reader hands over, in order: a document begins, each of its pages, and its
 // end (how it ended).
 struct ReadEvent {
-    enum class Kind { Begin, Page, End };
+    enum class Kind { Begin, Page, Part, End };
     enum class Ending { Read, Bounded, Unreadable };
     Kind kind = Kind::Begin;
     size_t item = 0;
-    int pageNumber = 0; // Page: from 1 for a PDF, 0 for an HTML page
-    // Page: the page made ready for the index, with the synonyms its words brought; none
-    // when the page has no text.
+    // Part: the document made of the pages read since the last part, ready for the index,
+    // with the synonyms its words brought.
     std::shared_ptr<Xapian::Document> document;
     std::vector<std::pair<std::string, std::string>> synonyms;
-    qint64 size = 0;         // Page: characters of its text, as the queue counts them
-    int nextPage = 0;        // Page: the index of the page after it
+    qint64 size = 0;         // Part: characters of its text, as the queue counts them
+    int nextPage = 0;        // Page and Part: the index of the page after it
     qint64 milliseconds = 0; // Page and End: spent reading the document, over all passes
     qint64 characters = 0;   // Page and End: of text read from it, over all passes
     Ending ending = Ending::Read;
     QString skipReason; // End, when unreadable
 };
 
+ReadEvent partEvent(std::unique_ptr<DocumentPart> part)
+{
+    ReadEvent event;
+    event.kind = ReadEvent::Kind::Part;
+    event.item = part->item;
+    event.size = part->characters;
+    event.nextPage = part->nextPage;
+    event.synonyms = std::move(part->synonyms);
+    event.document = finishPart(*part);
+    return event;
+}
+
 // Reads the files of a pass, page by page, a little ahead of the one taking the pages in,
 // on two threads ("lanes") that take every other file: while one waits for the PDF
 // library (which reads one page at a time for the whole process), the other turns the
-// page it has read into the index's terms. The events come out in the order of the files
-// all the same. The readers stop between two pages when asked to. A page can take minutes
-// to read and cannot be interrupted: when the one taking the pages gives up, it does not
-// wait for such a page, but leaves the thread to end it alone. Each thread's state is
+// page it has read into the index's terms. Each lane gathers the pages of a file into one
+// document of the index, handed over when the file ends (or in parts, see partCharacters).
+// The events come out in the order of the files all the same. The readers stop between two
+// pages when asked to, and the pages gathered so far are then taken from them (takeRest). A page
+// can take minutes to read and cannot be interrupted: when the one taking the pages gives up, it
+// does not wait for such a page, but leaves the thread to end it alone. Each thread's state is
 // shared for that, and once left alone the thread touches nothing after its page (not even
 // the PDF library, which may be going away with the program): it waits for the end of the
 // process.
@@ -479,6 +557,26 @@ public:
         return event;
     }
 
+    // Once next() has given up inside item: what is left of it, the events ready and the
+    // pages gathered since the last part, so that nothing read is lost. Waits for a page
+    // being turned into terms (not for one being read).
+    std::vector<ReadEvent> takeRest(size_t item)
+    {
+        const StatePtr &s = m_lanes[item % m_lanes.size()];
+        std::unique_lock<std::mutex> lock(s->mutex);
+        s->changed.wait_for(lock, leaveAfter, [&s] { return !s->building; });
+        std::vector<ReadEvent> rest;
+        while (!s->ready.empty() && s->ready.front().item == item) {
+            rest.push_back(std::move(s->ready.front()));
+            s->ready.pop_front();
+        }
+        if (!s->building && s->part && s->part->item == item && !s->part->empty()) {
+            rest.push_back(partEvent(std::move(s->part)));
+        }
+        s->changed.notify_all();
+        return rest;
+    }
+
     // How long the reader has been on page index of item, when that is the page it is
     // reading now; 0 otherwise.
     qint64 unfinishedPageMilliseconds(size_t item, int page) const
@@ -509,6 +607,10 @@ private:
         size_t step = 1;
         DocumentBounds bounds;
         TermMaker terms; // the lane's own: used by its thread alone
+        // The document the lane is gathering, between two of its pages; out of here while
+        // the lane adds a page to it (building).
+        std::unique_ptr<DocumentPart> part;
+        bool building = false;
         std::deque<ReadEvent> ready;
         qint64 queuedCharacters = 0;
         bool stop = false;      // the one taking the pages wants no more
@@ -582,21 +684,51 @@ private:
         stayIfLeftAlone(s, lock);
     }
 
-    // The event of a page read, its terms made on this lane.
-    static ReadEvent pageEvent(const StatePtr &s, size_t index, const QString &title,
-                               int pageNumber, QString text)
+    // Adds a page read to the lane's document in the making (a new one when there is
+    // none, or the one taking the pages took it), and hands that over when it is full.
+    static void gather(const StatePtr &s, size_t index, const QString &title, int pageNumber,
+                       const QString &text, qint64 milliseconds)
     {
-        ReadEvent event;
-        event.kind = ReadEvent::Kind::Page;
-        event.item = index;
-        event.pageNumber = pageNumber;
-        if (!text.trimmed().isEmpty()) {
-            event.size = text.size();
-            event.document = pageDocument(s->terms, (*s->work)[index].file.relativePath, title,
-                                          pageNumber, text);
-            event.synonyms = std::exchange(s->terms.synonyms, {});
+        if (text.trimmed().isEmpty()) {
+            return;
         }
-        return event;
+        std::unique_ptr<DocumentPart> part;
+        {
+            const std::lock_guard<std::mutex> lock(s->mutex);
+            part = std::move(s->part);
+            s->building = true;
+        }
+        if (!part || part->item != index) {
+            part = newPart(s->terms, index, (*s->work)[index].file.relativePath, title);
+        }
+        addPage(s->terms, *part, pageNumber, text);
+        part->nextPage = qMax(pageNumber, 1);
+        part->milliseconds += milliseconds;
+        const bool full =
+            part->characters >= partCharacters || part->milliseconds >= partMilliseconds;
+        {
+            const std::lock_guard<std::mutex> lock(s->mutex);
+            s->building = false;
+            if (full) {
+                s->queuedCharacters += part->characters;
+                s->ready.push_back(partEvent(std::move(part)));
+            } else {
+                s->part = std::move(part);
+            }
+            s->changed.notify_all();
+        }
+    }
+
+    // Hands over what is gathered of the document, at its end.
+    static void handOver(const StatePtr &s, size_t index)
+    {
+        const std::lock_guard<std::mutex> lock(s->mutex);
+        if (s->part && s->part->item == index && !s->part->empty()) {
+            s->queuedCharacters += s->part->characters;
+            s->ready.push_back(partEvent(std::move(s->part)));
+            s->changed.notify_all();
+        }
+        s->part.reset();
     }
 
     static void readHtml(const StatePtr &s, size_t index)
@@ -614,13 +746,16 @@ private:
         push(s, std::move(begun));
         const qint64 milliseconds = timer.elapsed();
         qint64 characters = 0;
-        QString text;
         if (!doc.pages.empty()) {
-            text = std::move(doc.pages.front().text);
+            const QString &text = doc.pages.front().text;
             characters = text.size();
+            gather(s, index, documentTitle(item.file.relativePath, doc.title), 0, text,
+                   milliseconds);
         }
-        ReadEvent page = pageEvent(s, index, documentTitle(item.file.relativePath, doc.title), 0,
-                                   std::move(text));
+        handOver(s, index);
+        ReadEvent page;
+        page.kind = ReadEvent::Kind::Page;
+        page.item = index;
         page.nextPage = 1;
         page.milliseconds = milliseconds;
         page.characters = characters;
@@ -684,16 +819,23 @@ private:
                 return false;
             }
             timer.restart();
-            QString text = pdf->pageText(page);
+            const QString text = pdf->pageText(page);
             finish(s);
-            milliseconds += timer.elapsed();
-            ReadEvent event = pageEvent(s, index, title, page + 1, std::move(text));
-            characters += event.size;
+            const qint64 spent = timer.elapsed();
+            milliseconds += spent;
+            gather(s, index, title, page + 1, text, spent);
+            if (!text.trimmed().isEmpty()) {
+                characters += text.size();
+            }
+            ReadEvent event;
+            event.kind = ReadEvent::Kind::Page;
+            event.item = index;
             event.nextPage = page + 1;
             event.milliseconds = milliseconds;
             event.characters = characters;
             push(s, std::move(event));
         }
+        handOver(s, index);
         end.milliseconds = milliseconds;
         end.characters = characters;
         push(s, std::move(end));
@@ -1041,44 +1183,44 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
         doc.set_data(storeRecord(record));
         db.add_document(doc);
     };
-    while (std::optional<ReadEvent> event = reader.next(stop)) {
-        const WorkItem &item = reader.item(event->item);
+    const auto take = [&](ReadEvent &event) {
+        const WorkItem &item = reader.item(event.item);
         const QString &relativePath = item.file.relativePath;
-        switch (event->kind) {
+        switch (event.kind) {
         case ReadEvent::Kind::Begin:
-            current = FileRecord{relativePath,  stampOf(item.file),  FileRecord::State::Interrupted,
-                                 item.fromPage, event->milliseconds, event->characters};
-            currentItem = event->item;
+            current = FileRecord{relativePath,  stampOf(item.file), FileRecord::State::Interrupted,
+                                 item.fromPage, event.milliseconds, event.characters};
+            currentItem = event.item;
             // Going on inside a document keeps the pages read before; anything else
             // starts it afresh.
             db.delete_document(pathTerm(item.fromPage > 0 ? 'R' : 'F', relativePath));
             break;
-        case ReadEvent::Kind::Page:
-            if (event->document) {
-                db.add_document(*event->document);
-                event->document.reset();
-            }
-            for (const auto &[folded, stem] : event->synonyms) {
+        case ReadEvent::Kind::Part:
+            db.add_document(*event.document);
+            event.document.reset();
+            for (const auto &[folded, stem] : event.synonyms) {
                 if (d->synonymsAdded.insert(folded).second) {
                     db.add_synonym(folded, stem);
                 }
             }
-            current->nextPage = event->nextPage;
-            current->milliseconds = event->milliseconds;
-            current->characters = event->characters;
+            current->nextPage = event.nextPage;
+            break;
+        case ReadEvent::Kind::Page:
+            current->milliseconds = event.milliseconds;
+            current->characters = event.characters;
             ++state.pages;
             if (progress) {
                 progress(state);
             }
             break;
         case ReadEvent::Kind::End: {
-            current->milliseconds = event->milliseconds;
-            current->characters = event->characters;
+            current->milliseconds = event.milliseconds;
+            current->characters = event.characters;
             const bool unreadable =
-                event->ending == ReadEvent::Ending::Unreadable ||
-                (event->ending == ReadEvent::Ending::Read && current->characters == 0);
+                event.ending == ReadEvent::Ending::Unreadable ||
+                (event.ending == ReadEvent::Ending::Read && current->characters == 0);
             current->state = unreadable ? FileRecord::State::Unreadable
-                             : event->ending == ReadEvent::Ending::Bounded
+                             : event.ending == ReadEvent::Ending::Bounded
                                  ? FileRecord::State::Bounded
                                  : FileRecord::State::Read;
             writeRecord(*current);
@@ -1092,6 +1234,9 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
             break;
         }
         }
+    };
+    while (std::optional<ReadEvent> event = reader.next(stop)) {
+        take(*event);
         if (inBatch >= filesPerBatch || sinceCommit.elapsed() >= batchMilliseconds) {
             // Inside a long document, what is committed of it goes with a record of how far
             // it came: a program killed now goes on from there, and a file removed meanwhile
@@ -1104,8 +1249,14 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
             sinceCommit.restart();
         }
     }
-    // Stopped inside a document: what was taken in of it stays, and the next pass goes on
-    // from there, counting the time already spent on it (the page being read too).
+    // Stopped inside a document: what was read of it stays (the pages the reader gathered
+    // too), and the next pass goes on from there, counting the time already spent on it
+    // (the page being read too).
+    if (current) {
+        for (ReadEvent &event : reader.takeRest(currentItem)) {
+            take(event);
+        }
+    }
     if (current) {
         current->milliseconds += reader.unfinishedPageMilliseconds(currentItem, current->nextPage);
         writeRecord(*current);
@@ -1261,11 +1412,90 @@ Snippet makeSnippet(const QString &text, const WordMatcher &matcher, const Parse
     return snippet;
 }
 
+// What one part of a query looks for on a page: a word in any of its forms, or the words
+// of a phrase in a row.
+struct PartForms {
+    std::unordered_set<std::string> exact; // folded words
+    std::unordered_set<std::string> stems;
+    std::vector<std::string> phrase; // folded words in order; empty for a single word
+};
+
+// How well a page answers a query, best last.
+struct PageScore {
+    int parts = 0;         // parts of the query that stand on the page
+    bool together = false; // the single words as typed, in a row
+    int words = 0;         // words of the page that the query looks for
+    bool operator<(const PageScore &other) const
+    {
+        return std::tie(parts, together, words) <
+               std::tie(other.parts, other.together, other.words);
+    }
+};
+
+// Whether the words seen last (recent, the newest at position newest of the ring) end
+// with the words of phrase.
+bool endsWith(const std::vector<std::string> &recent, size_t newest, size_t seen,
+              const std::vector<std::string> &phrase)
+{
+    if (phrase.empty() || phrase.size() > seen || phrase.size() > recent.size()) {
+        return false;
+    }
+    for (size_t back = 0; back < phrase.size(); ++back) {
+        const size_t at = (newest + recent.size() - back) % recent.size();
+        if (recent[at] != phrase[phrase.size() - 1 - back]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+PageScore scorePage(QStringView text, const std::vector<PartForms> &parts,
+                    const std::vector<std::string> &together, TermMaker &terms)
+{
+    size_t longest = together.size();
+    for (const PartForms &part : parts) {
+        longest = std::max(longest, part.phrase.size());
+    }
+    // The last words seen, folded, for the phrases.
+    std::vector<std::string> recent(longest);
+    size_t newest = 0;
+    size_t seen = 0;
+    std::vector<bool> found(parts.size(), false);
+    PageScore score;
+    qsizetype length = 0;
+    for (qsizetype at = nextWord(text, 0, &length); at >= 0;
+         at = nextWord(text, at + length, &length)) {
+        const TermMaker::Terms &word = terms.termsOf(text.mid(at, length));
+        if (longest > 0) {
+            newest = (newest + 1) % longest;
+            recent[newest] = word.folded;
+            ++seen;
+        }
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const PartForms &part = parts[i];
+            const bool match = part.phrase.empty()
+                                   ? part.exact.count(word.folded) != 0 ||
+                                         (!word.stem.empty() && part.stems.count(word.stem) != 0)
+                                   : endsWith(recent, newest, seen, part.phrase);
+            if (match) {
+                found[i] = true;
+                ++score.words;
+            }
+        }
+        if (together.size() > 1 && endsWith(recent, newest, seen, together)) {
+            score.together = true;
+        }
+    }
+    score.parts = static_cast<int>(std::count(found.begin(), found.end(), true));
+    return score;
+}
+
 } // namespace
 
 struct CollectionSearch::Private {
     std::optional<Xapian::Database> db;
     SpanishStems stems;
+    TermMaker terms;
 };
 
 CollectionSearch::CollectionSearch(Collection collection, QString indexFolder)
@@ -1305,14 +1535,18 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
 
             WordMatcher matcher;
             matcher.stemmer = &d->stems;
+            std::vector<PartForms> partForms;
             std::vector<Xapian::Query> required;
             std::vector<Xapian::Query> exactWords;
+            std::vector<std::string> together;
             for (const ParsedQuery::Part &part : parsed.parts) {
+                PartForms &forms = partForms.emplace_back();
                 if (part.phrase) {
                     std::vector<Xapian::Query> terms;
                     for (const QString &word : part.words) {
                         terms.emplace_back(utf8(word));
                         matcher.exact.insert(utf8(word));
+                        forms.phrase.push_back(utf8(word));
                     }
                     required.emplace_back(
                         terms.size() == 1
@@ -1322,23 +1556,26 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
                     continue;
                 }
                 const std::string folded = utf8(part.words.front());
-                std::vector<std::string> forms{folded, d->stems.stemOf(part.typed.front()),
+                std::vector<std::string> words{folded, d->stems.stemOf(part.typed.front()),
                                                d->stems.stemOf(part.words.front())};
                 for (auto it = db.synonyms_begin(folded); it != db.synonyms_end(folded); ++it) {
-                    forms.push_back(*it);
+                    words.push_back(*it);
                 }
-                for (size_t i = 0, stems = forms.size(); i < stems; ++i) {
-                    if (forms[i].size() > 1 && forms[i].front() == 'Z') {
-                        forms.push_back(forms[i].substr(1)); // see isBareStem
+                for (size_t i = 0, stems = words.size(); i < stems; ++i) {
+                    if (words[i].size() > 1 && words[i].front() == 'Z') {
+                        words.push_back(words[i].substr(1)); // see isBareStem
                     }
                 }
-                std::sort(forms.begin(), forms.end());
-                forms.erase(std::unique(forms.begin(), forms.end()), forms.end());
-                for (const std::string &form : forms) {
-                    (form.front() == 'Z' ? matcher.stems : matcher.exact).insert(form);
+                std::sort(words.begin(), words.end());
+                words.erase(std::unique(words.begin(), words.end()), words.end());
+                for (const std::string &word : words) {
+                    const bool stem = word.front() == 'Z';
+                    (stem ? matcher.stems : matcher.exact).insert(word);
+                    (stem ? forms.stems : forms.exact).insert(word);
                 }
-                required.emplace_back(Xapian::Query::OP_SYNONYM, forms.begin(), forms.end());
+                required.emplace_back(Xapian::Query::OP_SYNONYM, words.begin(), words.end());
                 exactWords.emplace_back(folded);
+                together.push_back(folded);
             }
             Xapian::Query query(Xapian::Query::OP_AND, required.begin(), required.end());
             // The words as typed, and standing together, rank higher.
@@ -1377,19 +1614,37 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
                 if (stop && stop()) {
                     return {};
                 }
-                const std::string data = it.get_document().get_data();
-                const StoredPage page = loadPage(data);
-                const Snippet snippet = makeSnippet(textOf(data), matcher, parsed);
+                // One document holds the pages of a file: the hit names the page that
+                // answers the query best, and its snippet comes from there.
+                const StoredDocument doc = loadDocument(it.get_document().get_data(), true);
+                size_t best = 0;
+                PageScore bestScore;
+                int answering = 0; // pages with every part of the query
+                for (size_t page = 0; page < doc.pages.size(); ++page) {
+                    const PageScore score =
+                        scorePage(doc.pages[page].text, partForms, together, d->terms);
+                    answering += score.parts == static_cast<int>(partForms.size()) ? 1 : 0;
+                    if (page == 0 || bestScore < score) {
+                        best = page;
+                        bestScore = score;
+                    }
+                }
+                const bool bestAnswers = bestScore.parts == static_cast<int>(partForms.size());
                 SearchHit hit;
-                hit.relativePath = page.relativePath;
-                hit.absolutePath = m_collection.resolve(page.relativePath);
-                hit.page = page.page;
-                hit.title = page.title;
-                hit.kind = documentKind(page.relativePath);
-                hit.snippet = snippet.text;
-                hit.marks = snippet.marks;
-                hit.findText = snippet.findText;
-                hit.morePages = static_cast<int>(it.get_collapse_count());
+                if (!doc.pages.empty()) {
+                    const Snippet snippet = makeSnippet(doc.pages[best].text, matcher, parsed);
+                    hit.page = doc.pages[best].number;
+                    hit.snippet = snippet.text;
+                    hit.marks = snippet.marks;
+                    hit.findText = snippet.findText;
+                }
+                hit.relativePath = doc.relativePath;
+                hit.absolutePath = m_collection.resolve(doc.relativePath);
+                hit.title = doc.title;
+                hit.kind = documentKind(doc.relativePath);
+                // A file read in parts may match in other parts too.
+                hit.morePages =
+                    answering - (bestAnswers ? 1 : 0) + static_cast<int>(it.get_collapse_count());
                 hits.push_back(std::move(hit));
             }
             return hits;
