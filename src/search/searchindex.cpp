@@ -1449,9 +1449,54 @@ bool endsWith(const std::vector<std::string> &recent, size_t newest, size_t seen
     return true;
 }
 
-PageScore scorePage(QStringView text, const std::vector<PartForms> &parts,
-                    const std::vector<std::string> &together, TermMaker &terms)
+// The first two letters of a word (one for a word of one), as a key: 0 when they are not
+// plain ASCII letters or digits, whose folded form is not told without folding.
+quint32 leadOf(QStringView word)
 {
+    const auto plain = [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+    };
+    const auto lower = [](char16_t c) {
+        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+    };
+    const char16_t first = lower(word[0].unicode());
+    const char16_t second = word.size() > 1 ? lower(word[1].unicode()) : u'\0';
+    if (!plain(first) || (word.size() > 1 && !plain(second))) {
+        return 0;
+    }
+    return (quint32(first) << 16) | second;
+}
+
+// The leads of the words a query looks for: a word of the text with another lead is
+// none of them, nor has a stem among them (a Spanish stem begins as its word does,
+// folded), and is passed over without its terms.
+std::vector<quint32> leadsOf(const std::vector<PartForms> &parts,
+                             const std::vector<std::string> &together)
+{
+    std::vector<quint32> leads;
+    const auto add = [&leads](const std::string &form) {
+        const QString word = fromUtf8(form.front() == 'Z' ? form.substr(1) : form);
+        if (!word.isEmpty()) {
+            leads.push_back(leadOf(word));
+        }
+    };
+    for (const PartForms &part : parts) {
+        std::for_each(part.exact.begin(), part.exact.end(), add);
+        std::for_each(part.stems.begin(), part.stems.end(), add);
+        std::for_each(part.phrase.begin(), part.phrase.end(), add);
+    }
+    std::for_each(together.begin(), together.end(), add);
+    std::sort(leads.begin(), leads.end());
+    leads.erase(std::unique(leads.begin(), leads.end()), leads.end());
+    return leads;
+}
+
+PageScore scorePage(QStringView text, const std::vector<PartForms> &parts,
+                    const std::vector<std::string> &together, const std::vector<quint32> &leads,
+                    TermMaker &terms)
+{
+    // A lead of 0 stands for words that cannot be told by their lead: all are looked at.
+    const bool everyWord = !leads.empty() && leads.front() == 0;
     size_t longest = together.size();
     for (const PartForms &part : parts) {
         longest = std::max(longest, part.phrase.size());
@@ -1465,7 +1510,20 @@ PageScore scorePage(QStringView text, const std::vector<PartForms> &parts,
     qsizetype length = 0;
     for (qsizetype at = nextWord(text, 0, &length); at >= 0;
          at = nextWord(text, at + length, &length)) {
-        const TermMaker::Terms &word = terms.termsOf(text.mid(at, length));
+        const QStringView raw = text.mid(at, length);
+        if (!everyWord) {
+            const quint32 lead = leadOf(raw);
+            if (lead != 0 && !std::binary_search(leads.begin(), leads.end(), lead)) {
+                // None of the words looked for; it breaks a phrase all the same.
+                if (longest > 0) {
+                    newest = (newest + 1) % longest;
+                    recent[newest].clear();
+                    ++seen;
+                }
+                continue;
+            }
+        }
+        const TermMaker::Terms &word = terms.termsOf(raw);
         if (longest > 0) {
             newest = (newest + 1) % longest;
             recent[newest] = word.folded;
@@ -1607,6 +1665,7 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
                 *matching = static_cast<int>(qMin<Xapian::doccount>(mset.size(), INT_MAX));
             }
 
+            const std::vector<quint32> leads = leadsOf(partForms, together);
             std::vector<SearchHit> hits;
             const auto answered = std::min<Xapian::doccount>(mset.size(), maxHits);
             hits.reserve(answered);
@@ -1622,7 +1681,7 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
                 int answering = 0; // pages with every part of the query
                 for (size_t page = 0; page < doc.pages.size(); ++page) {
                     const PageScore score =
-                        scorePage(doc.pages[page].text, partForms, together, d->terms);
+                        scorePage(doc.pages[page].text, partForms, together, leads, d->terms);
                     answering += score.parts == static_cast<int>(partForms.size()) ? 1 : 0;
                     if (page == 0 || bestScore < score) {
                         best = page;

@@ -66,8 +66,10 @@ qsizetype nextWord(QStringView text, qsizetype from, qsizetype *length)
         return -1;
     }
     qsizetype end = i;
+    // Combining marks start at U+0300: below that, no character needs its category.
     while (end < size &&
-           (isWordChar(text[end]) || text[end].category() == QChar::Mark_NonSpacing)) {
+           (isWordChar(text[end]) ||
+            (text[end].unicode() >= 0x300 && text[end].category() == QChar::Mark_NonSpacing))) {
         ++end;
     }
     // Thousands points inside a number: "3.019", "1.250.000".
