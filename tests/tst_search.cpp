@@ -1,3 +1,6 @@
+// Xapian must come before Qt: it names a member "slots".
+#include <xapian.h>
+
 #include "collection.h"
 #include "documenttext.h"
 #include "filesizelimit.h"
@@ -76,6 +79,10 @@ private slots:
     void addedChangedAndRemovedFilesAreFollowed();
     void theUserFolderIsSearchedWhereItWins();
     void aDamagedIndexIsBuiltAgain();
+    void anIndexOfAnotherFormatIsBuiltAgain_data();
+    void anIndexOfAnotherFormatIsBuiltAgain();
+    void aHitNamesThePageWhereItsWordsStand_data();
+    void aHitNamesThePageWhereItsWordsStand();
     void searchingWithoutAnIndexFindsNothing();
     void aCommandLineSearchWithoutRoomForItsIndexFails();
 
@@ -485,6 +492,88 @@ void tst_Search::aDamagedIndexIsBuiltAgain()
     QVERIFY(progress.finished);
     QCOMPARE(paths(find(QStringLiteral("tokenizado"))),
              QStringList{QStringLiteral("circulares/3019.pdf#2")});
+}
+
+void tst_Search::anIndexOfAnotherFormatIsBuiltAgain_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("earlier") << QStringLiteral("6");
+    QTest::newRow("none") << QString();
+    QTest::newRow("later") << QStringLiteral("99");
+}
+
+// An index left by another version, whose stored data means something else: it is never
+// read as this version's, and the next pass builds it anew.
+void tst_Search::anIndexOfAnotherFormatIsBuiltAgain()
+{
+    QFETCH(QString, format);
+    writeCollection();
+    {
+        // One document per page, its data the path, the page, the title and the text.
+        Xapian::WritableDatabase old(QFile::encodeName(m_indexFolder).toStdString(),
+                                     Xapian::DB_CREATE_OR_OVERWRITE);
+        Xapian::Document page;
+        page.add_posting("tokenizados", 1);
+        page.add_boolean_term("Fcirculares/3019.pdf");
+        page.add_value(0, "circulares/3019.pdf");
+        page.set_data(std::string("circulares/3019.pdf") + '\0' + "7" + '\0' + "Antigua" + '\0' +
+                      "texto viejo");
+        old.add_document(page);
+        if (!format.isNull()) {
+            old.set_metadata("format", format.toStdString());
+        }
+        old.commit();
+    }
+    QVERIFY(find(QStringLiteral("tokenizados")).empty());
+    QVERIFY(index().finished);
+    const std::vector<SearchHit> hits = find(QStringLiteral("tokenizados"));
+    QCOMPARE(paths(hits), QStringList{QStringLiteral("circulares/3019.pdf#2")});
+    QCOMPARE(hits.front().title, QStringLiteral("Circular 3019: Activos digitales"));
+}
+
+void tst_Search::aHitNamesThePageWhereItsWordsStand_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("page"); // 0: not found
+    QTest::addColumn<QString>("snippet");
+    QTest::newRow("a word on one page")
+        << QStringLiteral("extranjeros") << 3 << QStringLiteral("depósitos extranjeros");
+    QTest::newRow("a word on one page, found by its stem")
+        << QStringLiteral("auditor") << 5 << QStringLiteral("auditores externos");
+    QTest::newRow("the page with all the words")
+        << QStringLiteral("custodia registro") << 4 << QStringLiteral("custodia en el registro");
+    QTest::newRow("the page with the words together")
+        << QStringLiteral("depósitos centrales") << 5 << QStringLiteral("depósitos centrales");
+    QTest::newRow("the page with the phrase")
+        << QStringLiteral("\"custodia de valores\"") << 3 << QStringLiteral("custodia de valores");
+    QTest::newRow("a phrase across two pages")
+        << QStringLiteral("\"modalidad fiduciaria electrónica\"") << 0 << QString();
+}
+
+// One document of the index holds all the pages of a file: a hit names the page where
+// the words it was found by stand, its snippet comes from that page, and a phrase never
+// runs on from one page into the next.
+void tst_Search::aHitNamesThePageWhereItsWordsStand()
+{
+    QFETCH(QString, query);
+    QFETCH(int, page);
+    QFETCH(QString, snippet);
+    QVERIFY(writeTestPdf(
+        file(QStringLiteral("circulares/6001.pdf")),
+        {QStringLiteral("CIRCULAR N° 6001. Introducción sobre el mercado y sus centrales."),
+         QStringLiteral("Los depósitos se llevan en el registro bajo la modalidad"),
+         QStringLiteral("fiduciaria electrónica de los depósitos extranjeros y la custodia de "
+                        "valores en las centrales."),
+         QStringLiteral("Se anota la custodia en el registro de la entidad."),
+         QStringLiteral("Los auditores externos revisan los depósitos centrales.")}));
+    QVERIFY(index().finished);
+    const std::vector<SearchHit> hits = find(query);
+    if (page == 0) {
+        QVERIFY2(hits.empty(), qPrintable(paths(hits).join(u' ')));
+        return;
+    }
+    QCOMPARE(paths(hits), QStringList{QStringLiteral("circulares/6001.pdf#%1").arg(page)});
+    QVERIFY2(hits.front().snippet.contains(snippet), qPrintable(hits.front().snippet));
 }
 
 void tst_Search::searchingWithoutAnIndexFindsNothing()
