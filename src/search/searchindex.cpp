@@ -443,8 +443,9 @@ std::shared_ptr<Xapian::Document> finishPart(DocumentPart &part)
     return doc;
 }
 
-// What the reader hands over, in order: a document begins, each of its pages, and its
-// end (how it ended).
+// What the reader hands over, in order: a document begins, each of its pages (how far
+// the reading came), the parts of it made ready for the index (one for most files), and
+// its end (how it ended).
 struct ReadEvent {
     enum class Kind { Begin, Page, Part, End };
     enum class Ending { Read, Bounded, Unreadable };

@@ -36,7 +36,8 @@ struct DocumentBounds {
     qint64 maxReadMilliseconds = 60000;
 };
 
-// One document found: a page of a PDF or an HTML page.
+// One document found, a PDF or an HTML page: for a PDF, the page that answers the query
+// best (where its words, or most of them, stand, and stand together).
 struct SearchHit {
     QString relativePath; // "circulares/4001.pdf"
     QString absolutePath; // what the reader sees there now
@@ -46,7 +47,7 @@ struct SearchHit {
     QString snippet;              // one line of the text around the words found
     QList<QPair<int, int>> marks; // start and length of each word found in snippet
     QString findText;             // the words as they stand on the page, for finding them there
-    int morePages = 0;            // other pages of the same PDF that match too
+    int morePages = 0;            // other pages of the same PDF that hold every word too
     QString status;               // a circular's standing in the catalog ("Vigente", ...)
 };
 
