@@ -73,8 +73,10 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     QtDocumentDialogs dialogs;
     // The index, the installer and PDF printing, with their libraries, load when first
     // wanted: the index's first pass comes after the first page.
-    SharedObjectModule services(QDir(runningProgramFolder()).filePath(servicesModuleName()));
-    DeferredPdfDocuments pdf(services);
+    const QDir programFolder(runningProgramFolder());
+    SharedObjectModule services(programFolder.filePath(servicesModuleName()));
+    SharedObjectModule printing(programFolder.filePath(printModuleName()));
+    DeferredPdfDocuments pdf(printing);
     // A screen reader reads the pages too; the engine's accessibility costs start-up time
     // (some 150 ms), so it is on only when the desktop's is.
     if (desktopAccessibilityOn()) {

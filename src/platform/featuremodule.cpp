@@ -45,3 +45,8 @@ QString servicesModuleName()
 {
     return QStringLiteral("legisdisco-services.so");
 }
+
+QString printModuleName()
+{
+    return QStringLiteral("legisdisco-print.so");
+}

@@ -31,6 +31,7 @@ private:
     void *m_handle = nullptr;
 };
 
-// The file name of the module that holds the index, the installer and PDF printing, beside
-// the program.
+// The file names of the modules beside the program: the one that holds the index and the
+// installer, and the one that prints PDF documents.
 QString servicesModuleName();
+QString printModuleName();

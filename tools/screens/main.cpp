@@ -302,9 +302,10 @@ int main(int argc, char *argv[])
     QtDocumentDialogs dialogs;
     QWebEngineProfile engineProfile;
     engineProfile.settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
-    // The services module of the program built with this tool.
+    // The services and printing modules of the program built with this tool.
     SharedObjectModule features(QStringLiteral(SERVICES_MODULE));
-    DeferredPdfDocuments pdf(features);
+    SharedObjectModule printing(QStringLiteral(PRINT_MODULE));
+    DeferredPdfDocuments pdf(printing);
     const WebBrowserFactory newBrowser = [&engineProfile, &dialogs,
                                           &pdf](QWidget *parent) -> WebBrowser * {
         return new QtWebBrowser(&engineProfile, dialogs, pdf, parent);
