@@ -214,7 +214,8 @@ private slots:
         QWebEngineProfile *profile = testEngineProfile();
         profile->setUrlRequestInterceptor(&interceptor);
         FakeDocumentDialogs dialogs;
-        QtWebBrowser browser(profile, dialogs);
+        QtPdfDocuments pdf;
+        QtWebBrowser browser(profile, dialogs, pdf);
         browser.resize(600, 400);
         browser.show();
         QSignalSpy complete(&browser, &WebBrowser::DocumentComplete);

@@ -24,7 +24,9 @@ class TestCommandLine : public QObject {
     };
 
     Run run(const QStringList &arguments, const QString &home, const QString &asUser = QString(),
-            int waitMilliseconds = 30000)
+            int waitMilliseconds = 30000,
+            const QString &program = QStringLiteral(LEGISDISCO_PROGRAM),
+            const QStringList &environment = {})
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -34,9 +36,12 @@ class TestCommandLine : public QObject {
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+        for (const QString &setting : environment) {
+            env.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+        }
         process.setProcessEnvironment(env);
         if (asUser.isEmpty()) {
-            process.start(QStringLiteral(LEGISDISCO_PROGRAM), arguments);
+            process.start(program, arguments);
         } else {
             process.start(QStringLiteral("runuser"),
                           QStringList{QStringLiteral("-u"), asUser, QStringLiteral("--"),
@@ -251,6 +256,50 @@ private slots:
             QCOMPARE(found.out, QString());
             QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral(".cache/Legisdisco"))));
         }
+    }
+
+    // The commands load the services module and its libraries, never the browser engine; a
+    // program whose module is gone says so and does nothing.
+    void commandsLoadTheServicesModuleAlone_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("withModule");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        const QString collection = QFileInfo(QStringLiteral(LEGISDISCO_PROGRAM)).path();
+        const QStringList search{QStringLiteral("--collection"), collection,
+                                 QStringLiteral("--search"), QStringLiteral("valores")};
+        const QStringList verify{QStringLiteral("--collection"), collection,
+                                 QStringLiteral("--verify")};
+        const QString missing = QStringLiteral(
+            "No se puede ejecutar la orden: no se puede cargar el módulo legisdisco-services.so");
+        QTest::newRow("search") << search << true << 0 << QString();
+        // The demo collection has no signed catalog: the command ran, and tells.
+        QTest::newRow("verify") << verify << true << 1
+                                << QStringLiteral("no tiene un catálogo firmado por el publicador");
+        QTest::newRow("search, no module") << search << false << 1 << missing;
+        QTest::newRow("verify, no module") << verify << false << 1 << missing;
+    }
+
+    void commandsLoadTheServicesModuleAlone()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, withModule);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QTemporaryDir home;
+        QString program = QStringLiteral(LEGISDISCO_PROGRAM);
+        if (!withModule) {
+            // The program alone in a folder of its own: its modules are not beside it.
+            program = home.filePath(QStringLiteral("legisdisco"));
+            QVERIFY(QFile::copy(QStringLiteral(LEGISDISCO_PROGRAM), program));
+        }
+        const Run ran = run(arguments, home.path(), QString(), 60000, program,
+                            {QStringLiteral("LD_DEBUG=files")});
+        QVERIFY2(ran.exitCode == exitCode, qPrintable(ran.err.right(2000)));
+        QVERIFY2(!ran.err.contains(QStringLiteral("libQt6WebEngineCore")),
+                 "a command loaded the browser engine");
+        QVERIFY2(ran.err.contains(said), qPrintable(ran.err.right(2000)));
     }
 
     void aReadOnlyCollectionGetsTheUsersOwnFolder()

@@ -1,5 +1,6 @@
 #include "collectioninterceptor.h"
 #include "fakeplatform.h"
+#include "pdfprinting.h"
 #include "qtwebbrowser.h"
 #include "testfiles.h"
 #include "testplatform.h"
@@ -95,6 +96,7 @@ class TestConfinement : public QObject {
     QString program, user, outside;
     std::unique_ptr<CollectionInterceptor> interceptor;
     FakeDocumentDialogs dialogs;
+    QtPdfDocuments pdf;
     std::unique_ptr<QtWebBrowser> browser;
     int pageNumber = 0;
 
@@ -129,7 +131,7 @@ private slots:
         QVERIFY(QFile::link(outside, program + QStringLiteral("/pagina/carpeta")));
         interceptor = std::make_unique<CollectionInterceptor>(Collection(program, user));
         testEngineProfile()->setUrlRequestInterceptor(interceptor.get());
-        browser = std::make_unique<QtWebBrowser>(testEngineProfile(), dialogs);
+        browser = std::make_unique<QtWebBrowser>(testEngineProfile(), dialogs, pdf);
         browser->resize(800, 600);
         browser->show();
     }
@@ -259,7 +261,7 @@ private slots:
         if (!click.isEmpty()) {
             // The pointer's events reach the view of a page that has never left
             // for another process.
-            browser = std::make_unique<QtWebBrowser>(testEngineProfile(), dialogs);
+            browser = std::make_unique<QtWebBrowser>(testEngineProfile(), dialogs, pdf);
             browser->resize(800, 600);
             browser->show();
         }

@@ -1,6 +1,7 @@
 // The circular index page and what an install tells the reader.
 #include "indexpage.h"
 #include "indexrefresh.h"
+#include "pdfprinting.h"
 #include "testzip.h"
 #include "zippackageinstaller.h"
 
@@ -207,12 +208,13 @@ private slots:
                                        {"circulares/4002.pdf", testPdf("4002")}}));
         const Collection collection(folder.path());
         ZipPackageInstaller installer;
+        QtPdfDocuments pdf;
         PackageTrust trust;
         trust.today = QDate::currentDate();
 
         const QSet<QString> empty = collectionCirculars(collection);
         const InstallNews first =
-            installNews(collection, empty, installer.install(package, folder.path(), trust));
+            installNews(collection, empty, installer.install(package, folder.path(), trust), pdf);
         QVERIFY2(first.circulars.size() == 2, qPrintable(first.message));
         QVERIFY2(first.message.startsWith(QStringLiteral("Se instalaron 2 circulares nuevas")),
                  qPrintable(first.message));
@@ -220,7 +222,7 @@ private slots:
 
         const QSet<QString> both = collectionCirculars(collection);
         const InstallNews again =
-            installNews(collection, both, installer.install(package, folder.path(), trust));
+            installNews(collection, both, installer.install(package, folder.path(), trust), pdf);
         QVERIFY(again.circulars.isEmpty());
         QVERIFY2(again.message.startsWith(
                      QStringLiteral("Se instaló la actualización (2 archivos); no trae "

@@ -3,6 +3,7 @@
 #include "installjournal.h"
 #include "installlock.h"
 #include "installrecovery.h"
+#include "pdfprinting.h"
 #include "testfiles.h"
 #include "testzip.h"
 #include "zippackageinstaller.h"
@@ -181,12 +182,13 @@ private slots:
         InstallLock other(m_collection);
         QCOMPARE(other.tryLock(), InstallLock::Attempt::Held);
         ZipPackageInstaller installer;
+        QtPdfDocuments pdf;
         QString outText;
         QString errText;
         QTextStream out(&outText);
         QTextStream err(&errText);
-        QCOMPARE(installPackageCommand(installer, Collection(m_collection), m_package, out, err,
-                                       std::chrono::milliseconds(300)),
+        QCOMPARE(installPackageCommand(installer, pdf, Collection(m_collection), m_package, out,
+                                       err, std::chrono::milliseconds(300)),
                  1);
         QVERIFY2(
             errText.startsWith(QStringLiteral("Esperando a que termine otra instalación...\n")),

@@ -735,7 +735,8 @@ void tst_Search::theNewestSearchWins()
 {
     writeCollection();
     index();
-    SearchService service(m_collection, m_indexFolder);
+    XapianSearchBackend backend;
+    SearchService service(backend, m_collection, m_indexFolder);
     QStringList answered;
     std::vector<SearchHit> hits;
     connect(&service, &SearchService::hitsFound, this,

@@ -291,6 +291,9 @@ private slots:
                                           << QStringLiteral("Búsqueda no disponible: la carpeta %1 "
                                                             "no es una colección: no tiene pagina/ "
                                                             "ni circulares/");
+        QTest::newRow("no services module")
+            << QStringLiteral("module")
+            << QStringLiteral("Búsqueda no disponible: no hay módulo de servicios en esta prueba");
     }
 
     // The index fails under a pass, or the folder is no collection: the window goes on,
@@ -308,6 +311,9 @@ private slots:
             full = std::make_unique<FileSizeLimit>(4096);
             QVERIFY(full->isSet());
             window->reindexCollection();
+        } else if (cause == QLatin1String("module")) {
+            p->features.missing = true;
+            open(false);
         } else {
             QVERIFY(QDir(local(QStringLiteral("pagina"))).removeRecursively());
             QVERIFY(QDir(local(QStringLiteral("circulares"))).removeRecursively());
@@ -316,6 +322,10 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(window->search->lblIndexStatus->text(), status, loadTimeout);
         full.reset();
+        // A search asked for all the same finds nothing, and the window goes on.
+        window->search->search(QStringLiteral("mercado"));
+        QTest::qWait(200);
+        QCOMPARE(window->search->searchPane->lstResults->count(), 0);
         QVERIFY(window->isVisible());
     }
 

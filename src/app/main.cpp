@@ -1,20 +1,16 @@
 #include "collection.h"
 #include "commandline.h"
-#include "installcommand.h"
+#include "featuremodule.h"
 #include "installrecovery.h"
 #include "instancerequest.h"
 #include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
 #include "programfolder.h"
-#include "searchcommand.h"
-#include "searchindex.h"
+#include "services.h"
 #include "spanishlanguage.h"
-#include "verifycommand.h"
 #include "window.h"
-#include "zippackageinstaller.h"
 
 #include <QCoreApplication>
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -99,18 +95,19 @@ int runCommand(int argc, char *argv[])
             // The install itself does this once it holds the collection.
             recoverInterruptedInstall(collection, err);
         }
-        if (line.mode == CommandLine::Mode::Verify) {
-            return verifyCommand(collection, QDate::currentDate(), out, err);
+        // The commands live with the libraries they use, in the services module.
+        SharedObjectModule services(QDir(runningProgramFolder()).filePath(servicesModuleName()));
+        QString problem;
+        const auto runCommand =
+            reinterpret_cast<RunCommand>(services.entry(runCommandEntry, &problem));
+        if (!runCommand) {
+            err << QStringLiteral("No se puede ejecutar la orden: %1.").arg(problem) << Qt::endl;
+            return 1;
         }
-        if (line.mode == CommandLine::Mode::InstallPackage) {
-            ZipPackageInstaller installer;
-            return installPackageCommand(installer, collection, line.packageFile, out, err);
+        const int status = runCommand(line, collection, out, err);
+        if (line.mode != CommandLine::Mode::Search) {
+            return status;
         }
-        const int status = runSearchCommand(
-            collection,
-            indexFolderFor(collection,
-                           QStandardPaths::writableLocation(QStandardPaths::CacheLocation)),
-            line.searchText, line.searchLimit, out, err);
         out.flush();
         err.flush();
         std::fflush(nullptr);

@@ -7,8 +7,10 @@
 #include "chromiumproxy.h"
 #include "classicfont.h"
 #include "collectioninterceptor.h"
+#include "deferredservices.h"
 #include "desktopaccessibility.h"
 #include "enginearguments.h"
+#include "featuremodule.h"
 #include "filedownloadfolderstore.h"
 #include "fileproxystore.h"
 #include "filewindowplacementstore.h"
@@ -17,6 +19,7 @@
 #include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
+#include "programfolder.h"
 #include "qtdocumentdialogs.h"
 #include "qtfiledownload.h"
 #include "qtmessageboxes.h"
@@ -28,9 +31,9 @@
 #include "startupprobe.h"
 #include "webbrowser.h"
 #include "xdgshell.h"
-#include "zippackageinstaller.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QProcessEnvironment>
 #include <QScreen>
 #include <QStandardPaths>
@@ -68,6 +71,12 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
                              startEnvironment);
     QtDocumentDialogs dialogs;
+    // The index, the installer and PDF printing, with their libraries, load when first
+    // wanted: the index's first pass comes after the first page.
+    const QDir programFolder(runningProgramFolder());
+    SharedObjectModule services(programFolder.filePath(servicesModuleName()));
+    SharedObjectModule printing(programFolder.filePath(printModuleName()));
+    DeferredPdfDocuments pdf(printing);
     // A screen reader reads the pages too; the engine's accessibility costs start-up time
     // (some 150 ms), so it is on only when the desktop's is.
     if (desktopAccessibilityOn()) {
@@ -78,15 +87,15 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     // Files the user's updates installed show in place of the program folder's.
     CollectionInterceptor collectionFiles(collection);
     engineProfile->setUrlRequestInterceptor(&collectionFiles);
-    const WebBrowserFactory newBrowser = [engineProfile,
-                                          &dialogs](QWidget *parent) -> WebBrowser * {
-        return new QtWebBrowser(engineProfile, dialogs, parent);
+    const WebBrowserFactory newBrowser = [engineProfile, &dialogs,
+                                          &pdf](QWidget *parent) -> WebBrowser * {
+        return new QtWebBrowser(engineProfile, dialogs, pdf, parent);
     };
 
     FileDownloadFolderStore downloadFolders;
     QtFileDownload fileDownload(engineProfile, downloadFolders);
     QtWindowService windows;
-    ZipPackageInstaller packageInstaller;
+    DeferredPackageInstaller packageInstaller(services);
     LocalSocketInstanceChannel instanceChannel(collection.id());
     FileWindowPlacementStore placement(FileWindowPlacementStore::defaultPath());
 
@@ -95,7 +104,7 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore, packageInstaller, restart,
-                       instanceChannel, updateFeed, placement},
+                       instanceChannel, updateFeed, placement, pdf, services},
                       collection);
     window.setStartupCheck(!line.noUpdateCheck);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.

@@ -162,3 +162,24 @@ QString printPdfDocument(const QString &path, QPrinter &printer, const PdfPrintP
     }
     return drawPages(document, printer, span, progress);
 }
+
+int QtPdfDocuments::pageCount(const QString &path)
+{
+    return pdfPageCount(path);
+}
+
+QString QtPdfDocuments::title(const QString &path)
+{
+    QPdfDocument document;
+    document.load(path);
+    if (document.status() != QPdfDocument::Status::Ready) {
+        return {};
+    }
+    return document.metaData(QPdfDocument::MetaDataField::Title).toString().simplified();
+}
+
+QString QtPdfDocuments::print(const QString &path, QPrinter &printer,
+                              const PdfPrintProgress &progress)
+{
+    return printPdfDocument(path, printer, progress);
+}

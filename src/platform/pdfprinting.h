@@ -1,10 +1,8 @@
 #pragma once
 
+#include "pdfdocuments.h"
+
 #include <QString>
-
-#include <functional>
-
-class QPrinter;
 
 // Printing and saving a PDF document of the collection as its own pages, not as the
 // browser's view of it.
@@ -17,9 +15,6 @@ struct PdfPageSpan {
     int last = 0;
 };
 PdfPageSpan printedPages(const QPrinter &printer, int pageCount);
-
-// Called after each page printed (done of total); answers false to stop printing.
-using PdfPrintProgress = std::function<bool(int done, int total)>;
 
 // Prints the PDF document at path on printer, which the print dialog has set up. A
 // printer that writes a PDF file gets the document's own pages (their text stays text),
@@ -37,3 +32,12 @@ QString writePdfPages(const QString &source, const QString &target, int first, i
 
 // The number of pages of the PDF document at path; 0 when it cannot be read.
 int pdfPageCount(const QString &path);
+
+// The PDF documents read with Qt PDF and printed as above.
+class QtPdfDocuments final : public PdfDocuments {
+public:
+    int pageCount(const QString &path) override;
+    QString title(const QString &path) override;
+    QString print(const QString &path, QPrinter &printer,
+                  const PdfPrintProgress &progress) override;
+};

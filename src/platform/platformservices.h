@@ -4,11 +4,13 @@
 
 class ConnectivityProbe;
 class DownloadFolderStore;
+class FeatureModule;
 class FileDownload;
 class InstanceChannel;
 class InstanceGuard;
 class MessageBoxes;
 class PackageInstaller;
+class PdfDocuments;
 class ProgramRestart;
 class ProfileFile;
 class ProxyStore;
@@ -35,4 +37,7 @@ struct PlatformServices {
     InstanceChannel &instanceChannel;
     UpdateFeed &updateFeed;
     WindowPlacementStore &placement;
+    PdfDocuments &pdf;
+    // The code loaded on first use (the index of the collection).
+    FeatureModule &features;
 };

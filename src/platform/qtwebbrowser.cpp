@@ -2,7 +2,7 @@
 
 #include "browserpage.h"
 #include "documentdialogs.h"
-#include "pdfprinting.h"
+#include "pdfdocuments.h"
 
 #include <QAction>
 #include <QDir>
@@ -78,11 +78,13 @@ HtmlDocument documentFromScriptResult(const QVariant &result)
 }
 } // namespace
 
-QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, QWidget *parent)
+QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, PdfDocuments &pdf,
+                           QWidget *parent)
     : WebBrowser(parent)
     , m_view(new QWebEngineView(this))
     , m_page(new BrowserPage(profile, m_view))
     , m_dialogs(dialogs)
+    , m_pdf(pdf)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -286,7 +288,10 @@ int QtWebBrowser::PdfPage() const
 
 QString QtWebBrowser::PrintPdfFile(const QString &path)
 {
-    const int pages = pdfPageCount(path);
+    if (const QString problem = m_pdf.unavailable(); !problem.isEmpty()) {
+        return QStringLiteral("No se pudo imprimir el documento: %1.").arg(problem);
+    }
+    const int pages = m_pdf.pageCount(path);
     if (pages < 1) {
         return QStringLiteral("No se pudo leer el documento PDF para imprimirlo.");
     }
@@ -302,7 +307,7 @@ QString QtWebBrowser::PrintPdfFile(const QString &path)
     progress.setWindowTitle(QStringLiteral("Imprimir"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    return printPdfDocument(path, printer, [&progress](int done, int total) {
+    return m_pdf.print(path, printer, [&progress](int done, int total) {
         progress.setMaximum(total);
         progress.setValue(done);
         return !progress.wasCanceled();

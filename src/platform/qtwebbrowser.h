@@ -6,6 +6,7 @@
 
 class BrowserPage;
 class DocumentDialogs;
+class PdfDocuments;
 class QWebEngineDownloadRequest;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -14,7 +15,8 @@ class QWebEngineView;
 class QtWebBrowser final : public WebBrowser {
     Q_OBJECT
 public:
-    QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, QWidget *parent = nullptr);
+    QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs, PdfDocuments &pdf,
+                 QWidget *parent = nullptr);
     ~QtWebBrowser() override;
 
     void Navigate2(const QString &address) override;
@@ -56,6 +58,7 @@ private:
     QWebEngineView *m_view;
     BrowserPage *m_page;
     DocumentDialogs &m_dialogs;
+    PdfDocuments &m_pdf;
     HtmlDocument m_document;
     // The page's document before the load under way: it stays when that load
     // turns out to be a cancelled navigation.

@@ -38,7 +38,6 @@ namespace {
 const std::string formatVersion = "7";
 
 const QString kindCircular = QStringLiteral("circular");
-const QString kindManual = QStringLiteral("manual");
 const QString kindPage = QStringLiteral("página");
 
 // Metadata of a pass that took in the whole collection: the fingerprint of its files
@@ -868,65 +867,6 @@ private:
 
 } // namespace
 
-QString documentKind(const QString &relativePath)
-{
-    const QString lower = relativePath.toLower();
-    if (lower.endsWith(QLatin1String(".pdf"))) {
-        return lower.startsWith(QLatin1String("circulares/")) ? kindCircular : kindManual;
-    }
-    if (lower.endsWith(QLatin1String(".htm")) || lower.endsWith(QLatin1String(".html"))) {
-        return kindPage;
-    }
-    return {};
-}
-
-QString indexFolderFor(const Collection &collection, const QString &cacheFolder)
-{
-    const QDir cache(cacheFolder);
-    const QString folder = cache.filePath(QStringLiteral("indice-") + collection.id().key());
-    if (QFileInfo::exists(folder)) {
-        return folder;
-    }
-    // Earlier versions named the index after the paths the collection was opened by; an
-    // index under that name is taken over rather than built again.
-    const QString earlierKey =
-        QDir(collection.programFolder()).absolutePath() + u'\n' +
-        (collection.userFolder().isEmpty() ? QString()
-                                           : QDir(collection.userFolder()).absolutePath());
-    const QString earlier = cache.filePath(
-        QStringLiteral("indice-") +
-        QString::fromLatin1(QCryptographicHash::hash(earlierKey.toUtf8(), QCryptographicHash::Sha1)
-                                .toHex()
-                                .left(16)));
-    if (QFileInfo(earlier).isDir() && !QFileInfo(earlier).isSymLink()) {
-        QDir().rename(earlier, folder);
-    }
-    return folder;
-}
-
-bool hasCollectionLayout(const Collection &collection)
-{
-    for (const QString &root : {collection.programFolder(), collection.userFolder()}) {
-        if (root.isEmpty()) {
-            continue;
-        }
-        for (const QLatin1String folder :
-             {UpdateContract::pagesFolder, UpdateContract::circularsFolder}) {
-            if (QFileInfo(QDir(root).filePath(folder)).isDir()) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-QString notACollectionText(const QString &folder)
-{
-    return QStringLiteral("la carpeta %1 no es una colección: no tiene %2/ ni %3/")
-        .arg(QDir::toNativeSeparators(folder), UpdateContract::pagesFolder,
-             UpdateContract::circularsFolder);
-}
-
 // ---------------------------------------------------------------------------
 // Writing
 
@@ -1718,4 +1658,16 @@ std::vector<SearchHit> CollectionSearch::search(const QString &text, int maxHits
         }
     }
     return {};
+}
+
+std::unique_ptr<IndexWriter> XapianSearchBackend::newWriter(const Collection &collection,
+                                                            const QString &indexFolder, QString *)
+{
+    return std::make_unique<CollectionIndex>(collection, indexFolder);
+}
+
+std::unique_ptr<IndexReader> XapianSearchBackend::newReader(const Collection &collection,
+                                                            const QString &indexFolder, QString *)
+{
+    return std::make_unique<CollectionSearch>(collection, indexFolder);
 }

@@ -67,24 +67,55 @@ bool hasCollectionLayout(const Collection &collection);
 // "La carpeta ... no es una colección ...", for a folder without that layout.
 QString notACollectionText(const QString &folder);
 
+// The writing side of an index of a collection (CollectionIndex), as the search service
+// sees it.
+class IndexWriter {
+public:
+    enum class OpenResult { Opened, Busy, Failed };
+    using ProgressFn = std::function<void(const IndexProgress &)>;
+
+    virtual ~IndexWriter() = default;
+    virtual OpenResult open() = 0;
+    virtual IndexProgress update(const ProgressFn &progress, const std::atomic_bool *cancel,
+                                 QDeadlineTimer deadline) = 0;
+    virtual void close() = 0;
+};
+
+// The reading side of an index of a collection (CollectionSearch).
+class IndexReader {
+public:
+    virtual ~IndexReader() = default;
+    virtual std::vector<SearchHit> search(const QString &text, int maxHits,
+                                          const std::function<bool()> &stop, int *matching) = 0;
+};
+
+// Makes the two sides of the index of collection kept in indexFolder; nullptr, with
+// *problem said in Spanish, when the index cannot be had at all.
+class SearchBackend {
+public:
+    virtual ~SearchBackend() = default;
+    virtual std::unique_ptr<IndexWriter>
+    newWriter(const Collection &collection, const QString &indexFolder, QString *problem) = 0;
+    virtual std::unique_ptr<IndexReader>
+    newReader(const Collection &collection, const QString &indexFolder, QString *problem) = 0;
+};
+
 // The writing side of the full-text index of a collection, kept in
 // indexFolder. One pass of update() brings it up to date with the collection:
 // files added or changed since the last pass (by size, modification time and
 // location) are read again, files gone are dropped. Work is committed in
 // batches, so that a search sees what is indexed so far and a killed program
 // loses at most one batch. An index that cannot be opened is built anew.
-class CollectionIndex {
+class CollectionIndex final : public IndexWriter {
 public:
     CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds = {});
-    ~CollectionIndex();
+    ~CollectionIndex() override;
     CollectionIndex(const CollectionIndex &) = delete;
     CollectionIndex &operator=(const CollectionIndex &) = delete;
 
-    enum class OpenResult { Opened, Busy, Failed };
     // Busy when another process writes to the index.
-    OpenResult open();
+    OpenResult open() override;
 
-    using ProgressFn = std::function<void(const IndexProgress &)>;
     // Requires open(). Calls progress before reading, after each page and each
     // document taken in, and at the end. Stops between two pages when *cancel
     // becomes true or the deadline passes, without waiting for a page being read
@@ -92,11 +123,12 @@ public:
     // next pass goes on from there. Never throws: an index that fails under the
     // pass (damaged, a full disk) is built anew once, and when that fails too,
     // the answer's error says why.
-    IndexProgress update(const ProgressFn &progress = {}, const std::atomic_bool *cancel = nullptr,
-                         QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+    IndexProgress
+    update(const ProgressFn &progress = {}, const std::atomic_bool *cancel = nullptr,
+           QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever)) override;
 
     // Closes the index, committing what was done.
-    void close();
+    void close() override;
 
 private:
     IndexProgress pass(const ProgressFn &progress, const std::function<bool()> &stop);
@@ -110,10 +142,10 @@ private:
 
 // The reading side: answers queries from what the index holds, while a
 // CollectionIndex may be writing to it in another thread or process.
-class CollectionSearch {
+class CollectionSearch final : public IndexReader {
 public:
     CollectionSearch(Collection collection, QString indexFolder);
-    ~CollectionSearch();
+    ~CollectionSearch() override;
     CollectionSearch(const CollectionSearch &) = delete;
     CollectionSearch &operator=(const CollectionSearch &) = delete;
 
@@ -123,11 +155,21 @@ public:
     // wanted). When matching is given, it receives how many documents match in
     // all, however many of them are answered.
     std::vector<SearchHit> search(const QString &text, int maxHits = 200,
-                                  const std::function<bool()> &stop = {}, int *matching = nullptr);
+                                  const std::function<bool()> &stop = {},
+                                  int *matching = nullptr) override;
 
 private:
     struct Private;
     Collection m_collection;
     QString m_folder;
     std::unique_ptr<Private> d;
+};
+
+// The index on Xapian: CollectionIndex and CollectionSearch.
+class XapianSearchBackend final : public SearchBackend {
+public:
+    std::unique_ptr<IndexWriter> newWriter(const Collection &collection, const QString &indexFolder,
+                                           QString *problem) override;
+    std::unique_ptr<IndexReader> newReader(const Collection &collection, const QString &indexFolder,
+                                           QString *problem) override;
 };

@@ -44,15 +44,21 @@ QString grouped(int number)
 // Lives on the indexing thread: one pass at a time, in the order asked for.
 class SearchService::Indexer : public QObject {
 public:
-    Indexer(Collection collection, QString indexFolder, SearchService *service)
-        : m_collection(collection)
-        , m_folder(indexFolder)
-        , m_index(std::move(collection), std::move(indexFolder))
+    Indexer(SearchBackend &backend, Collection collection, QString indexFolder,
+            SearchService *service)
+        : m_backend(backend)
+        , m_collection(std::move(collection))
+        , m_folder(std::move(indexFolder))
         , m_service(service)
     {
     }
 
-    void finish() { m_index.close(); }
+    void finish()
+    {
+        if (m_index) {
+            m_index->close();
+        }
+    }
 
     // Requests arrive as queued calls and a pass runs to its end, so passes
     // never overlap. Nothing the index throws gets past this point.
@@ -83,13 +89,22 @@ private:
             emit m_service->indexUnavailable(notACollectionText(m_collection.programFolder()));
             return;
         }
+        if (!m_index) {
+            // The index's code is loaded here, off the window's thread, at the first pass.
+            QString problem;
+            m_index = m_backend.newWriter(m_collection, m_folder, &problem);
+            if (!m_index) {
+                emit m_service->indexUnavailable(problem);
+                return;
+            }
+        }
         if (!m_opened) {
-            const CollectionIndex::OpenResult result = m_index.open();
-            if (result == CollectionIndex::OpenResult::Busy) {
+            const IndexWriter::OpenResult result = m_index->open();
+            if (result == IndexWriter::OpenResult::Busy) {
                 QTimer::singleShot(busyRetryMilliseconds, this, [this] { requestPass(); });
                 return;
             }
-            if (result == CollectionIndex::OpenResult::Failed) {
+            if (result == IndexWriter::OpenResult::Failed) {
                 emit m_service->indexUnavailable(QStringLiteral("no se puede crear el índice en %1")
                                                      .arg(QDir::toNativeSeparators(m_folder)));
                 return;
@@ -98,7 +113,7 @@ private:
         }
         QElapsedTimer sinceReport;
         int reportedDone = -1;
-        const IndexProgress result = m_index.update(
+        const IndexProgress result = m_index->update(
             [&](const IndexProgress &p) {
                 // Every document counts; pages only now and then.
                 if (p.done != reportedDone || !sinceReport.isValid() ||
@@ -108,7 +123,7 @@ private:
                     emit m_service->progressChanged(p.done, p.total, p.skipped, false);
                 }
             },
-            &m_service->m_cancel);
+            &m_service->m_cancel, QDeadlineTimer(QDeadlineTimer::Forever));
         if (!result.error.isEmpty()) {
             emit m_service->indexUnavailable(result.error);
         } else {
@@ -117,9 +132,10 @@ private:
         }
     }
 
+    SearchBackend &m_backend;
     Collection m_collection;
     QString m_folder;
-    CollectionIndex m_index;
+    std::unique_ptr<IndexWriter> m_index;
     SearchService *m_service;
     bool m_opened = false;
     bool m_yielding = false;
@@ -129,8 +145,11 @@ private:
 // hold up the window.
 class SearchService::Searcher : public QObject {
 public:
-    Searcher(Collection collection, QString indexFolder, SearchService *service)
-        : m_search(std::move(collection), std::move(indexFolder))
+    Searcher(SearchBackend &backend, Collection collection, QString indexFolder,
+             SearchService *service)
+        : m_backend(backend)
+        , m_collection(std::move(collection))
+        , m_folder(std::move(indexFolder))
         , m_service(service)
     {
     }
@@ -144,9 +163,17 @@ public:
         if (outdated()) {
             return; // a newer request is on its way
         }
+        if (!m_search) {
+            // Without the index's code there is nothing to search: the index's status
+            // already says why.
+            QString problem;
+            m_search = m_backend.newReader(m_collection, m_folder, &problem);
+        }
         std::vector<SearchHit> hits;
         try {
-            hits = m_search.search(text, maxHits, outdated);
+            if (m_search) {
+                hits = m_search->search(text, maxHits, outdated, nullptr);
+            }
         } catch (const std::exception &) {
             hits.clear();
         }
@@ -162,16 +189,20 @@ public:
     }
 
 private:
-    CollectionSearch m_search;
+    SearchBackend &m_backend;
+    Collection m_collection;
+    QString m_folder;
+    std::unique_ptr<IndexReader> m_search;
     SearchService *m_service;
 };
 
-SearchService::SearchService(Collection collection, QString indexFolder, QObject *parent)
+SearchService::SearchService(SearchBackend &backend, Collection collection, QString indexFolder,
+                             QObject *parent)
     : QObject(parent)
     , m_indexThread(new QThread(this))
     , m_searchThread(new QThread(this))
-    , m_indexer(new Indexer(collection, indexFolder, this))
-    , m_searcher(new Searcher(std::move(collection), std::move(indexFolder), this))
+    , m_indexer(new Indexer(backend, collection, indexFolder, this))
+    , m_searcher(new Searcher(backend, std::move(collection), std::move(indexFolder), this))
 {
     m_indexThread->setObjectName(QStringLiteral("indexador"));
     m_searchThread->setObjectName(QStringLiteral("buscador"));

@@ -17,7 +17,9 @@ class QThread;
 class SearchService : public QObject {
     Q_OBJECT
 public:
-    SearchService(Collection collection, QString indexFolder, QObject *parent = nullptr);
+    // The index comes from backend, made at the first pass or search, on their threads.
+    SearchService(SearchBackend &backend, Collection collection, QString indexFolder,
+                  QObject *parent = nullptr);
     // Stops the pass under way between two pages, and the search under way
     // between two hits. A page that is slow to read is not waited for: the
     // reader is left to finish it alone.

@@ -2,6 +2,7 @@
 
 #include "findbar.h"
 #include "indexpage.h"
+#include "searchbackend.h"
 #include "searchpane.h"
 #include "searchservice.h"
 #include "webbrowser.h"
@@ -38,9 +39,11 @@ constexpr int indexAfterFirstPageMilliseconds = 1000;
 constexpr int firstPageWaitMilliseconds = 10000;
 } // namespace
 
-SearchTools::SearchTools(const Collection &collection, WebBrowser *browser, QWidget *client,
-                         QLayout *addressBand, QStatusBar *statusBar, QObject *parent)
+SearchTools::SearchTools(FeatureModule &features, const Collection &collection, WebBrowser *browser,
+                         QWidget *client, QLayout *addressBand, QStatusBar *statusBar,
+                         QObject *parent)
     : QObject(parent)
+    , m_backend(std::make_unique<DeferredSearchBackend>(features))
     , m_collection(collection)
     , m_browser(browser)
     , m_client(client)
@@ -88,6 +91,12 @@ SearchTools::SearchTools(const Collection &collection, WebBrowser *browser, QWid
     });
 }
 
+SearchTools::~SearchTools()
+{
+    // The service's threads may still be asking the backend for the index: they end first.
+    delete m_service;
+}
+
 SearchService &SearchTools::service()
 {
     if (!m_service) {
@@ -95,7 +104,7 @@ SearchService &SearchTools::service()
         // over it; the index goes to the user's cache folder, one per collection.
         const QString indexFolder = indexFolderFor(
             m_collection, QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
-        m_service = new SearchService(m_collection, indexFolder, this);
+        m_service = new SearchService(*m_backend, m_collection, indexFolder, this);
         connect(m_service, &SearchService::progressChanged, this, &SearchTools::showIndexProgress);
         connect(m_service, &SearchService::indexUnavailable, this, [this](const QString &reason) {
             lblIndexStatus->setText(QStringLiteral("Búsqueda no disponible: %1").arg(reason));

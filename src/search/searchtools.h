@@ -6,14 +6,17 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
 #include <vector>
 
+class FeatureModule;
 class FindBar;
 class QLabel;
 class QLayout;
 class QLineEdit;
 class QStatusBar;
 class QWidget;
+class SearchBackend;
 class SearchPane;
 class SearchService;
 class WebBrowser;
@@ -27,8 +30,11 @@ class SearchTools : public QObject {
 public:
     // Puts the field at the end of addressBand, the pane and the find bar over client
     // beside browser, and the status at the right of statusBar.
-    SearchTools(const Collection &collection, WebBrowser *browser, QWidget *client,
-                QLayout *addressBand, QStatusBar *statusBar, QObject *parent = nullptr);
+    // The index's code comes from features when the index is first wanted.
+    SearchTools(FeatureModule &features, const Collection &collection, WebBrowser *browser,
+                QWidget *client, QLayout *addressBand, QStatusBar *statusBar,
+                QObject *parent = nullptr);
+    ~SearchTools() override;
 
     // Asks for the hits for text and opens the pane, where they show once found (the
     // search runs off the window's thread; a newer search replaces an older one).
@@ -65,6 +71,7 @@ private:
     void browserDocumentComplete(const QString &address);
     void firstPageShown();
 
+    std::unique_ptr<SearchBackend> m_backend;
     Collection m_collection;
     WebBrowser *m_browser;
     QWidget *m_client;

@@ -270,7 +270,7 @@ bool frmBrowser::Form_Load()
         openFirstRunPrompt();
     }
     // The index page follows the catalog and the circulars the collection holds.
-    refreshCircularIndex(m_collection);
+    refreshCircularIndex(m_collection, m_services.pdf);
     WebBrowser1->Navigate2(m_initPage);
     reindexCollection();
     startQuietCheck();

@@ -7,6 +7,14 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <memory>
+#include <utility>
+
+namespace {
+// The longest the check waits for the first page.
+constexpr int firstPageWaitMilliseconds = 10000;
+} // namespace
+
 void frmBrowser::buildNotice()
 {
     notice = new UpdateNotice(StatusBar1);
@@ -21,9 +29,17 @@ void frmBrowser::startQuietCheck()
     if (!m_checkAtStart) {
         return;
     }
-    // Once the event loop runs, so that the window is on the screen first; the check
-    // itself waits for nothing.
-    QTimer::singleShot(0, m_check, &StartupCheck::start);
+    // Once the first page has completed, so that the check's settings reads and its request
+    // take nothing from the start; a home page that never completes holds it back for a
+    // while at most. The check itself waits for nothing.
+    const auto begun = std::make_shared<bool>(false);
+    const auto begin = [check = m_check, begun] {
+        if (!std::exchange(*begun, true)) {
+            check->start();
+        }
+    };
+    connect(WebBrowser1, &WebBrowser::DocumentComplete, m_check, begin, Qt::SingleShotConnection);
+    QTimer::singleShot(firstPageWaitMilliseconds, m_check, begin);
 }
 
 void frmBrowser::startupCheck_NewCirculars(const QStringList &numbers)

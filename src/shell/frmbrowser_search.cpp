@@ -15,7 +15,7 @@
 void frmBrowser::buildSearch()
 {
     // The search field stands at the end of the address band.
-    search = new SearchTools(m_collection, WebBrowser1, m_client,
+    search = new SearchTools(m_services.features, m_collection, WebBrowser1, m_client,
                              txtURL->parentWidget() ? txtURL->parentWidget()->layout() : nullptr,
                              StatusBar1, this);
     connect(search->txtSearch, &QLineEdit::returnPressed, this, &frmBrowser::txtSearch_Return);

@@ -350,7 +350,7 @@ void frmActualiza::downloadAndInstall(const QString &link)
         // The package was saved only to be installed; it is not part of the collection.
         QFile::remove(download.path);
         m_installed = outcome.installed;
-        const InstallNews news = installNews(m_collection, before, outcome);
+        const InstallNews news = installNews(m_collection, before, outcome, m_services.pdf);
         if (news.circulars.isEmpty()) {
             inform(news.message + remainingText());
         } else {

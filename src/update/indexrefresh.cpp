@@ -2,6 +2,7 @@
 
 #include "indexpage.h"
 #include "packagetrust.h"
+#include "pdfdocuments.h"
 #include "updatecontract.h"
 #include "zippackageinstaller.h"
 
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPdfDocument>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -36,19 +36,9 @@ QString circularNumber(const CollectionFile &file)
     return name.chopped(4);
 }
 
-QString pdfTitle(const QString &path)
-{
-    QPdfDocument document;
-    document.load(path);
-    if (document.status() != QPdfDocument::Status::Ready) {
-        return {};
-    }
-    return document.metaData(QPdfDocument::MetaDataField::Title).toString().simplified();
-}
-
 // The circulars present; titles and dates from the files only for those catalog lacks.
 QList<PresentCircular> presentCirculars(const Collection &collection,
-                                        const std::optional<Catalog> &catalog)
+                                        const std::optional<Catalog> &catalog, PdfDocuments &pdf)
 {
     QSet<QString> listed;
     if (catalog) {
@@ -64,7 +54,7 @@ QList<PresentCircular> presentCirculars(const Collection &collection,
         }
         PresentCircular circular{number, {}, {}};
         if (!listed.contains(number)) {
-            circular.title = pdfTitle(file.absolutePath);
+            circular.title = pdf.title(file.absolutePath);
             circular.date = file.modified.date();
         }
         present.append(circular);
@@ -128,10 +118,11 @@ QSet<QString> collectionCirculars(const Collection &collection)
 
 namespace {
 
-bool writePage(const Collection &collection, const std::optional<Catalog> &catalog)
+bool writePage(const Collection &collection, const std::optional<Catalog> &catalog,
+               PdfDocuments &pdf)
 {
-    const QString html =
-        circularIndexPage(catalog, presentCirculars(collection, catalog), readSeen(collection));
+    const QString html = circularIndexPage(catalog, presentCirculars(collection, catalog, pdf),
+                                           readSeen(collection));
     const QString path = pagePath(collection);
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
         return false;
@@ -142,12 +133,12 @@ bool writePage(const Collection &collection, const std::optional<Catalog> &catal
 
 } // namespace
 
-bool writeCircularIndex(const Collection &collection)
+bool writeCircularIndex(const Collection &collection, PdfDocuments &pdf)
 {
-    return writePage(collection, collectionCatalog(collection));
+    return writePage(collection, collectionCatalog(collection), pdf);
 }
 
-void refreshCircularIndex(const Collection &collection)
+void refreshCircularIndex(const Collection &collection, PdfDocuments &pdf)
 {
     if (!readSeen(collection)) {
         writeSeen(collection, collectionCirculars(collection));
@@ -174,7 +165,7 @@ void refreshCircularIndex(const Collection &collection)
     // file need be read for its title. Without one the page is the one the last install
     // wrote.
     if (const std::optional<Catalog> catalog = collectionCatalog(collection)) {
-        writePage(collection, catalog);
+        writePage(collection, catalog, pdf);
     }
 }
 
@@ -198,7 +189,7 @@ QHash<QString, QString> catalogTitles(const Collection &collection)
 }
 
 InstallNews installNews(const Collection &collection, const QSet<QString> &before,
-                        const InstallOutcome &outcome)
+                        const InstallOutcome &outcome, PdfDocuments &pdf)
 {
     InstallNews news;
     news.message = outcome.message;
@@ -209,7 +200,7 @@ InstallNews installNews(const Collection &collection, const QSet<QString> &befor
     if (!readSeen(collection)) {
         writeSeen(collection, before);
     }
-    writeCircularIndex(collection);
+    writeCircularIndex(collection, pdf);
     const QSet<QString> after = collectionCirculars(collection);
     for (const QString &number : after) {
         if (!before.contains(number)) {
@@ -219,7 +210,7 @@ InstallNews installNews(const Collection &collection, const QSet<QString> &befor
     QHash<QString, QString> titles = catalogTitles(collection);
     for (const QString &number : std::as_const(news.circulars)) {
         if (!titles.contains(number)) {
-            titles.insert(number, pdfTitle(collection.resolve(circularPath(number))));
+            titles.insert(number, pdf.title(collection.resolve(circularPath(number))));
         }
     }
     // The installer counted every circular it placed; the reader is told of the new ones.

@@ -11,9 +11,9 @@
 #include <QTextStream>
 #include <QThread>
 
-int installPackageCommand(PackageInstaller &installer, const Collection &collection,
-                          const QString &packageFile, QTextStream &out, QTextStream &err,
-                          std::chrono::milliseconds patience)
+int installPackageCommand(PackageInstaller &installer, PdfDocuments &pdf,
+                          const Collection &collection, const QString &packageFile,
+                          QTextStream &out, QTextStream &err, std::chrono::milliseconds patience)
 {
     // Another install into the collection is waited for, a while; the wait is said at once.
     QElapsedTimer waited;
@@ -32,7 +32,7 @@ int installPackageCommand(PackageInstaller &installer, const Collection &collect
         err << outcome.message << Qt::endl;
         return 1;
     }
-    out << installNews(collection, before, outcome).message << Qt::endl;
+    out << installNews(collection, before, outcome, pdf).message << Qt::endl;
     if (!collection.userFolder().isEmpty()) {
         out << QStringLiteral("Instalado en la colección personal %1")
                    .arg(QDir::toNativeSeparators(collection.userFolder()))

@@ -23,22 +23,22 @@ PlatformServices TestPlatform::withFakeBrowser()
         fakeBrowsers.append(browser);
         return browser;
     };
-    return {profile,          probe,           shell,           messages,    instance,
-            newBrowser,       downloadFolders, fileDownload,    windows,     proxyStore,
-            packageInstaller, restart,         instanceChannel, *updateFeed, placement};
+    return {profile,         probe,        shell,     messages,   instance,         newBrowser,
+            downloadFolders, fileDownload, windows,   proxyStore, packageInstaller, restart,
+            instanceChannel, *updateFeed,  placement, pdf,        features};
 }
 
 PlatformServices TestPlatform::withRealBrowser()
 {
     const WebBrowserFactory newBrowser = [this](QWidget *parent) -> WebBrowser * {
-        return new QtWebBrowser(testEngineProfile(), dialogs, parent);
+        return new QtWebBrowser(testEngineProfile(), dialogs, pdf, parent);
     };
     // A dropped connection is noticed after three silent seconds.
     realDownload = std::make_unique<QtFileDownload>(testEngineProfile(), downloadFolders, 3000);
     realInstaller = std::make_unique<ZipPackageInstaller>();
-    return {profile,        probe,           shell,           messages,    instance,
-            newBrowser,     downloadFolders, *realDownload,   windows,     proxyStore,
-            *realInstaller, restart,         instanceChannel, *updateFeed, placement};
+    return {profile,         probe,         shell,     messages,   instance,       newBrowser,
+            downloadFolders, *realDownload, windows,   proxyStore, *realInstaller, restart,
+            instanceChannel, *updateFeed,   placement, pdf,        features};
 }
 
 QString TestPlatform::settingsPath() const

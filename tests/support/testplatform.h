@@ -7,6 +7,8 @@
 #include "fakeproxystore.h"
 #include "fakewebbrowser.h"
 #include "iniprofilefile.h"
+#include "linkedfeatures.h"
+#include "pdfprinting.h"
 #include "platformservices.h"
 #include "qtwindowservice.h"
 
@@ -53,6 +55,8 @@ struct TestPlatform {
     // What the windows fetch from the update server with: the fake unless a test sets another.
     UpdateFeed *updateFeed = &fakeFeed;
     FakeWindowPlacementStore placement;
+    QtPdfDocuments pdf;
+    LinkedFeatures features;
     std::unique_ptr<FileDownload> realDownload;
     QPointer<FakeWebBrowser> lastFakeBrowser;
     QList<QPointer<FakeWebBrowser>> fakeBrowsers; // in the order they were made

@@ -24,6 +24,8 @@
 
 #include "classicfont.h"
 #include "coolbar.h"
+#include "deferredservices.h"
+#include "featuremodule.h"
 #include "filedownloadfolderstore.h"
 #include "fileproxystore.h"
 #include "filewindowplacementstore.h"
@@ -46,7 +48,6 @@
 #include "twips.h"
 #include "utility.h"
 #include "xdgshell.h"
-#include "zippackageinstaller.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -301,9 +302,13 @@ int main(int argc, char *argv[])
     QtDocumentDialogs dialogs;
     QWebEngineProfile engineProfile;
     engineProfile.settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
-    const WebBrowserFactory newBrowser = [&engineProfile,
-                                          &dialogs](QWidget *parent) -> WebBrowser * {
-        return new QtWebBrowser(&engineProfile, dialogs, parent);
+    // The services and printing modules of the program built with this tool.
+    SharedObjectModule features(QStringLiteral(SERVICES_MODULE));
+    SharedObjectModule printing(QStringLiteral(PRINT_MODULE));
+    DeferredPdfDocuments pdf(printing);
+    const WebBrowserFactory newBrowser = [&engineProfile, &dialogs,
+                                          &pdf](QWidget *parent) -> WebBrowser * {
+        return new QtWebBrowser(&engineProfile, dialogs, pdf, parent);
     };
     FileDownloadFolderStore downloadFolders(QDir(scratch).filePath(QStringLiteral("download")));
     QtFileDownload fileDownload(&engineProfile, downloadFolders);
@@ -312,14 +317,14 @@ int main(int argc, char *argv[])
                               QProcessEnvironment());
     // The screenshots never restart anything.
     QtProgramRestart restart(instance, QString(), {}, QProcessEnvironment());
-    ZipPackageInstaller packageInstaller;
+    DeferredPackageInstaller packageInstaller(features);
     LocalSocketInstanceChannel instanceChannel(CollectionId::of(programFolder));
     FileWindowPlacementStore placement(QDir(scratch).filePath(QStringLiteral("ventana.dat")));
     QtUpdateFeed updateFeed(proxyStore.storedRecord());
     const PlatformServices services{
-        profile,          probe,           shell,           messages,   instance,
-        newBrowser,       downloadFolders, fileDownload,    windows,    proxyStore,
-        packageInstaller, restart,         instanceChannel, updateFeed, placement};
+        profile,         probe,        shell,     messages,   instance,         newBrowser,
+        downloadFolders, fileDownload, windows,   proxyStore, packageInstaller, restart,
+        instanceChannel, updateFeed,   placement, pdf,        features};
 
     const QString settings = SettingsPath(programFolder);
     bool stored = true;

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "packageinstaller.h"
+#include "pdfdocuments.h"
+
+#include <memory>
+#include <mutex>
+
+class FeatureModule;
+
+// The entries of the services module (featuremodule.h) for the platform's services: each
+// makes a new real service, which its caller owns.
+using NewPackageInstaller = PackageInstaller *(*)();
+constexpr char newPackageInstallerEntry[] = "legisdiscoNewPackageInstaller";
+using NewPdfDocuments = PdfDocuments *(*)();
+constexpr char newPdfDocumentsEntry[] = "legisdiscoNewPdfDocuments";
+
+// The package installer of the services module, loaded at the first install. When the
+// module cannot be loaded, the package is refused and the outcome says why.
+class DeferredPackageInstaller final : public PackageInstaller {
+public:
+    explicit DeferredPackageInstaller(FeatureModule &module);
+    ~DeferredPackageInstaller() override;
+
+    using PackageInstaller::install;
+    InstallOutcome install(const QString &packagePath, const QString &collectionFolder,
+                           const PackageTrust &trust, const InstallWait &wait) override;
+
+private:
+    FeatureModule &m_module;
+    std::mutex m_mutex;
+    std::unique_ptr<PackageInstaller> m_real;
+};
+
+// The PDF documents of the services module, loaded at the first use. When the module
+// cannot be loaded, a document reads as having no pages and no title, and printing answers
+// why it printed nothing.
+class DeferredPdfDocuments final : public PdfDocuments {
+public:
+    explicit DeferredPdfDocuments(FeatureModule &module);
+    ~DeferredPdfDocuments() override;
+
+    QString unavailable() override;
+    int pageCount(const QString &path) override;
+    QString title(const QString &path) override;
+    QString print(const QString &path, QPrinter &printer,
+                  const PdfPrintProgress &progress) override;
+
+private:
+    PdfDocuments *real(QString *problem);
+
+    FeatureModule &m_module;
+    std::mutex m_mutex;
+    std::unique_ptr<PdfDocuments> m_real;
+};

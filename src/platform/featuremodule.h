@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <mutex>
+
+// Code the program keeps in a module beside it, loaded the first time one of its entries is
+// asked for: a start that never needs the index, the installer or PDF printing never loads
+// their libraries.
+class FeatureModule {
+public:
+    virtual ~FeatureModule() = default;
+
+    // The entry named symbol, the module loaded first if it is not yet; nullptr, with
+    // *problem saying why in Spanish, when the module or the entry cannot be had. Safe to
+    // call from any thread.
+    virtual void *entry(const char *symbol, QString *problem) = 0;
+};
+
+// The module in the file at path, loaded with dlopen. It stays loaded until the process
+// ends, since the objects made by its entries may live as long.
+class SharedObjectModule final : public FeatureModule {
+public:
+    explicit SharedObjectModule(QString path);
+
+    void *entry(const char *symbol, QString *problem) override;
+
+private:
+    const QString m_path;
+    std::mutex m_mutex;
+    void *m_handle = nullptr;
+};
+
+// The file names of the modules beside the program: the one that holds the index and the
+// installer, and the one that prints PDF documents.
+QString servicesModuleName();
+QString printModuleName();
