@@ -41,8 +41,6 @@ namespace {
 // than a reset; then the connection is closed whatever the client does.
 constexpr std::chrono::milliseconds lingerTime{1000};
 constexpr std::size_t lingerBytes = 256 * 1024;
-// File descriptors kept back from the connections, for the files the answers read.
-constexpr int reservedDescriptors = 64;
 // The most bytes one call to sendfile is asked for, so that one large file does not hold
 // the network thread while the socket takes it.
 constexpr std::size_t sendfileChunk = 1024 * 1024;
@@ -315,7 +313,7 @@ private:
             ::close(answer.file);
         answer.file = -1;
         for (HttpPiece &piece : answer.pieces) {
-            if (piece.file >= 0)
+            if (piece.file >= 0 && !piece.kept)
                 ::close(piece.file);
             piece.file = -1;
         }
@@ -324,11 +322,12 @@ private:
     void release()
     {
         m_shared.reset();
-        if (m_pieceFile >= 0)
+        if (m_pieceFile >= 0 && !m_pieceFileKept)
             ::close(m_pieceFile);
         m_pieceFile = -1;
+        m_pieceFileKept.reset();
         for (HttpPiece &piece : m_pieces) {
-            if (piece.file >= 0)
+            if (piece.file >= 0 && !piece.kept)
                 ::close(piece.file);
         }
         m_pieces.clear();
@@ -536,6 +535,7 @@ private:
                     m_pieceFile = piece.file >= 0 ? piece.file
                                                   : ::open(piece.path.c_str(),
                                                            O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                    m_pieceFileKept = piece.file >= 0 ? std::move(piece.kept) : nullptr;
                     piece.file = -1;
                     if (m_pieceFile < 0)
                         return abortAnswer();
@@ -557,8 +557,10 @@ private:
                     }
                 }
                 const bool same = !piece.unchanged || piece.unchanged(m_pieceFile);
-                ::close(m_pieceFile);
+                if (!m_pieceFileKept)
+                    ::close(m_pieceFile);
                 m_pieceFile = -1;
+                m_pieceFileKept.reset();
                 if (!same)
                     return abortAnswer();
             }
@@ -646,10 +648,11 @@ private:
     unsigned m_version = 11;
     int m_status = 0;
     std::uint64_t m_bytes = 0;
-    std::vector<HttpPiece> m_pieces; // the body being sent in pieces
-    std::size_t m_piece = 0;         // the piece being sent
-    int m_pieceFile = -1;            // its file, open
-    std::uint64_t m_pieceOffset = 0; // and how much of it is sent
+    std::vector<HttpPiece> m_pieces;             // the body being sent in pieces
+    std::size_t m_piece = 0;                     // the piece being sent
+    int m_pieceFile = -1;                        // its file, open
+    std::shared_ptr<const void> m_pieceFileKept; // owns m_pieceFile when set
+    std::uint64_t m_pieceOffset = 0;             // and how much of it is sent
     asio::steady_timer m_sendTimer;
     std::shared_ptr<const std::string> m_shared; // the body of the answer being sent
     Clock::time_point m_started = Clock::now();
@@ -748,12 +751,7 @@ bool HttpFront::listen(const std::string &address, std::uint16_t port, std::stri
         return false;
     }
 
-    int limit = std::max(1, m_impl->limits.maxConnections);
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
-        limit = std::min<long long>(
-            limit, std::max<long long>(1, (long long)files.rlim_cur - reservedDescriptors));
-    m_impl->connectionLimit = limit;
+    m_impl->connectionLimit = connectionLimitFor(m_impl->limits.maxConnections);
 
     m_impl->work.emplace(m_impl->io.get_executor());
     m_impl->accept();
@@ -797,6 +795,16 @@ std::string HttpFront::address() const
     beast::error_code ec;
     const tcp::endpoint endpoint = m_impl->acceptor.local_endpoint(ec);
     return ec ? std::string() : endpoint.address().to_string();
+}
+
+int HttpFront::connectionLimitFor(int maxConnections)
+{
+    int limit = std::max(1, maxConnections);
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        limit = int(std::min<long long>(
+            limit, std::max<long long>(1, (long long)files.rlim_cur - reservedDescriptors)));
+    return limit;
 }
 
 int HttpFront::connectionLimit() const

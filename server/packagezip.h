@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 // One entry of a package archive: a circular's file, stored as it is (PDF files are
 // compressed inside already), or bytes given, deflated once when the part is made.
@@ -18,6 +19,8 @@ struct PackagePart {
     // A file: read when the archive is written, and only while it keeps this stamp.
     QString path;
     FileStamp stamp;
+    // The file, kept open with its facts; null when it is to be opened by path.
+    std::shared_ptr<const OpenFile> open;
     // Or the contents as raw deflate data.
     QByteArray deflated;
 

@@ -16,6 +16,7 @@
 #include <QSet>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,8 @@ constexpr qint64 indexRecheckMs = 5000;
 constexpr qsizetype maxSetCode = 32 * 1024;
 // Hexadecimal digits of a package's name.
 constexpr int nameLength = 32;
+// The sets whose names and parts are kept between requests.
+constexpr qsizetype namedSets = 4096;
 
 // The pages and folders the viewer knows by name.
 constexpr QLatin1String listName = UpdateContract::listPage;
@@ -184,6 +187,19 @@ UpdateServer::UpdateServer(const QString &circularsFolder, UpdateServerOptions o
     , m_options(std::move(options))
     , m_catalog(circularsFolder)
 {
+    // The circulars' files stay open with their facts, so that a package is sent without
+    // opening them, within the descriptors the connections and the cache leave over.
+    constexpr long long spareDescriptors = 512;
+    constexpr long long mostKeptOpen = 1 << 18;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        const long long available =
+            files.rlim_cur == RLIM_INFINITY ? mostKeptOpen : (long long)files.rlim_cur;
+        m_facts.setOpenLimit(int(std::clamp<long long>(
+            available - HttpFront::connectionLimitFor(m_options.limits.maxConnections) -
+                HttpFront::reservedDescriptors - spareDescriptors,
+            0, mostKeptOpen)));
+    }
 }
 
 UpdateServer::~UpdateServer()
@@ -458,16 +474,49 @@ QByteArray UpdateServer::indexPageOf(const QString &folder)
 QString UpdateServer::packageName(const Catalog &catalog, const QStringList &identifiers,
                                   const Index &index, QList<PackagePart> *parts)
 {
+    // A set named lately, in this same epoch of the folder and from this same index, has
+    // the same name and parts still: a request, its answer page and its package work them
+    // out once.
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch != catalog.epoch) {
+            m_named.clear(); // and the files its parts hold open go
+            m_namedEpoch = catalog.epoch;
+        }
+        const auto it = m_named.constFind(identifiers);
+        if (it != m_named.constEnd() && it->indexDigest == index.digest &&
+            it->signedCatalog == catalog.signedCatalog) {
+            *parts = it->parts;
+            return it->name;
+        }
+    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(QByteArrayView("legisdisco package 1\n"));
+    // Every digest taken as kept in this epoch: only then is the name worth keeping (a file
+    // behind a link, say, is looked at every time).
+    bool trusted = true;
     // The file's facts as kept, or read now (off the network thread).
-    const auto digestOf = [this, &catalog](const QString &path) {
+    const auto digestOf = [this, &catalog, &trusted](const QString &path) {
         FileFacts::Digest digest;
         if (!m_facts.kept(path, catalog.epoch, &digest)) {
             needsWorker();
+            trusted = false;
             digest = m_facts.digest(path, catalog.epoch);
         }
         return digest;
+    };
+    // Remembers the name worked out, when trusted.
+    const auto named = [&](QString name) {
+        if (!trusted || name.isEmpty())
+            return name;
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch != catalog.epoch)
+            return name;
+        // A bounded memory, forgotten all at once when full.
+        if (m_named.size() >= namedSets)
+            m_named.clear();
+        m_named.insert(identifiers, {name, index.digest, catalog.signedCatalog, *parts});
+        return name;
     };
     parts->clear();
     parts->reserve(identifiers.size() + 1);
@@ -482,6 +531,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         parts->append(PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
                                             QStringLiteral(".pdf"),
                                         path, digest.stamp, digest.crc));
+        parts->last().open = digest.file;
     }
     // A folder with the publisher's signed catalog sends it, and its signature, in place of
     // the index page: the viewer writes its index from the catalog.
@@ -498,12 +548,12 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
             hash.addData(digest.sha256);
             parts->append(PackagePart::file(entry, path, digest.stamp, digest.crc));
         }
-        return QString::fromLatin1(hash.result().toHex().left(nameLength));
+        return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
     }
     hash.addData(QByteArrayView("index\0", 6));
     hash.addData(index.digest);
     parts->append(index.part);
-    return QString::fromLatin1(hash.result().toHex().left(nameLength));
+    return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
 }
 
 PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
@@ -746,7 +796,12 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
                 out.bytes = piece.bytes.toStdString();
             } else {
                 const PackagePart &part = parts.at(piece.part);
-                out.path = QFile::encodeName(part.path).toStdString();
+                if (part.open) {
+                    out.file = part.open->fd();
+                    out.kept = part.open;
+                } else {
+                    out.path = QFile::encodeName(part.path).toStdString();
+                }
                 out.size = std::uint64_t(part.size);
                 // The file the facts were read from, as it was: else the answer is cut
                 // short, and the facts are read again for the next request.
