@@ -384,6 +384,12 @@ private:
             answer.pieces.clear();
             answer.pieces.push_back(std::move(piece));
         }
+        if (answer.pieces.empty() && !answer.shared && !m_head) {
+            // A page: its header and body leave in one system call, as the pieces do.
+            HttpPiece page;
+            page.bytes = std::move(answer.body);
+            answer.pieces.push_back(std::move(page));
+        }
         if (!answer.pieces.empty()) {
             std::uint64_t size = 0;
             for (const HttpPiece &piece : answer.pieces)
@@ -429,17 +435,10 @@ private:
             response->prepare_payload();
             return send(response, answer.status);
         }
-        if (m_head) {
-            auto response = std::make_shared<http::response<http::empty_body>>();
-            prepare(*response, answer);
-            response->content_length(answer.body.size());
-            return send(response, answer.status);
-        }
-        auto response = std::make_shared<http::response<http::string_body>>();
+        // HEAD of a page (a page to send goes in pieces above).
+        auto response = std::make_shared<http::response<http::empty_body>>();
         prepare(*response, answer);
-        m_bytes = answer.body.size();
-        response->body() = std::move(answer.body);
-        response->prepare_payload();
+        response->content_length(answer.body.size());
         send(response, answer.status);
     }
 

@@ -16,11 +16,13 @@
 #include <QSet>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <utility>
 
@@ -443,6 +445,25 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
         m_index.page = circularIndexFor(m_folder, catalog.identifiers, catalog.fileNames, m_facts);
         m_index.digest = QCryptographicHash::hash(m_index.page, QCryptographicHash::Sha256);
         m_index.part = PackagePart::compressed(indexEntry, m_index.page, newest);
+        // Kept in a file in memory too, so that every package sends it from there by the
+        // kernel, without copies; from memory as before where none can be had.
+        const int memory = ::memfd_create("legisdisco-index", MFD_CLOEXEC);
+        if (memory >= 0) {
+            auto file = std::make_shared<const OpenFile>(memory);
+            const QByteArray &data = m_index.part.deflated;
+            qsizetype written = 0;
+            while (written < data.size()) {
+                const ssize_t n =
+                    ::write(memory, data.constData() + written, std::size_t(data.size() - written));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                written += n;
+            }
+            if (written == data.size())
+                m_index.part.open = std::move(file);
+        }
         m_index.stamps = std::move(stamps);
         m_index.generation = catalog.generation;
         m_index.newestModified = newest;
@@ -481,6 +502,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
         if (m_namedEpoch != catalog.epoch) {
             m_named.clear(); // and the files its parts hold open go
+            m_namedCirculars.clear();
             m_namedEpoch = catalog.epoch;
         }
         const auto it = m_named.constFind(identifiers);
@@ -505,6 +527,21 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         }
         return digest;
     };
+    // The circulars' parts made in this epoch, in the order asked for, as far as there are.
+    QList<NamedCircular> made;
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch == catalog.epoch) {
+            made.reserve(identifiers.size());
+            for (const QString &identifier : identifiers) {
+                const auto it = m_namedCirculars.constFind(identifier);
+                if (it == m_namedCirculars.constEnd())
+                    break;
+                made.append(*it);
+            }
+        }
+    }
+    QList<std::pair<QString, NamedCircular>> fresh;
     // Remembers the name worked out, when trusted.
     const auto named = [&](QString name) {
         if (!trusted || name.isEmpty())
@@ -520,18 +557,38 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     };
     parts->clear();
     parts->reserve(identifiers.size() + 1);
-    for (const QString &identifier : identifiers) {
-        const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
-        const FileFacts::Digest digest = digestOf(path);
-        if (digest.sha256.isEmpty())
-            return {};
+    for (qsizetype i = 0; i < identifiers.size(); ++i) {
+        const QString &identifier = identifiers.at(i);
+        if (i >= made.size()) {
+            const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
+            const bool trustedBefore = trusted;
+            trusted = true;
+            const FileFacts::Digest digest = digestOf(path);
+            if (digest.sha256.isEmpty())
+                return {};
+            NamedCircular circular;
+            circular.sha256 = digest.sha256;
+            circular.part = PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
+                                                  QStringLiteral(".pdf"),
+                                              path, digest.stamp, digest.crc);
+            circular.part.open = digest.file;
+            if (trusted)
+                fresh.append({identifier, circular});
+            trusted = trusted && trustedBefore;
+            made.append(std::move(circular));
+        }
+        const NamedCircular &circular = made.at(i);
         hash.addData(identifier.toUtf8());
         hash.addData(QByteArrayView("\0", 1));
-        hash.addData(digest.sha256);
-        parts->append(PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
-                                            QStringLiteral(".pdf"),
-                                        path, digest.stamp, digest.crc));
-        parts->last().open = digest.file;
+        hash.addData(circular.sha256);
+        parts->append(circular.part);
+    }
+    if (!fresh.isEmpty()) {
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch == catalog.epoch) {
+            for (auto &[identifier, circular] : fresh)
+                m_namedCirculars.insert(identifier, std::move(circular));
+        }
     }
     // A folder with the publisher's signed catalog sends it, and its signature, in place of
     // the index page: the viewer writes its index from the catalog.
@@ -796,6 +853,14 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
                 out.bytes = piece.bytes.toStdString();
             } else {
                 const PackagePart &part = parts.at(piece.part);
+                if (part.path.isEmpty()) {
+                    // The deflated index, from its file in memory, which never changes.
+                    out.file = part.open->fd();
+                    out.kept = part.open;
+                    out.size = std::uint64_t(part.deflated.size());
+                    reply.pieces.push_back(std::move(out));
+                    continue;
+                }
                 if (part.open) {
                     out.file = part.open->fd();
                     out.kept = part.open;
