@@ -567,38 +567,19 @@ private:
     // The socket is full: wait until the client takes some, within the send timeout.
     void awaitWritable()
     {
-        m_awaitingWritable = true;
-        m_awaitingSince = Clock::now();
-        if (!m_sendTimerSet)
-            setSendTimer(m_front.limits.sendTimeout);
         auto self = shared_from_this();
+        m_sendTimer.expires_after(m_front.limits.sendTimeout);
+        m_sendTimer.async_wait([self](beast::error_code ec) {
+            if (!ec && !self->m_closed)
+                self->abortAnswer();
+        });
         m_stream.socket().async_wait(tcp::socket::wait_write, [self](beast::error_code ec) {
-            self->m_awaitingWritable = false;
+            self->m_sendTimer.cancel();
             if (self->m_closed)
                 return;
             if (ec)
                 return self->abortAnswer();
             self->sendPiece();
-        });
-    }
-
-    // One timer for every wait of the connection, moved on when it fires: a client that
-    // reads in small pieces (a proxy) makes the answer wait many times, and setting and
-    // cancelling a timer for each wait cost more than the waits. When it fires during a
-    // wait that has lasted the send timeout, the answer is cut short.
-    void setSendTimer(Clock::duration after)
-    {
-        m_sendTimerSet = true;
-        m_sendTimer.expires_after(after);
-        auto self = shared_from_this();
-        m_sendTimer.async_wait([self](beast::error_code ec) {
-            self->m_sendTimerSet = false;
-            if (ec || self->m_closed || !self->m_awaitingWritable)
-                return;
-            const auto waited = Clock::now() - self->m_awaitingSince;
-            if (waited >= self->m_front.limits.sendTimeout)
-                return self->abortAnswer();
-            self->setSendTimer(self->m_front.limits.sendTimeout - waited);
         });
     }
 
@@ -664,9 +645,6 @@ private:
     std::shared_ptr<const void> m_pieceFileKept; // owns m_pieceFile when set
     std::uint64_t m_pieceOffset = 0;             // and how much of it is sent
     asio::steady_timer m_sendTimer;
-    bool m_sendTimerSet = false;     // m_sendTimer runs
-    bool m_awaitingWritable = false; // an answer waits for the socket to take more
-    Clock::time_point m_awaitingSince;
     std::shared_ptr<const std::string> m_shared; // the body of the answer being sent
     Clock::time_point m_started = Clock::now();
     Clock::time_point m_lingerUntil;
