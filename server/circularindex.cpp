@@ -10,9 +10,12 @@
 
 #include <zlib.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -142,6 +145,18 @@ bool FileFacts::kept(const QString &path, quint64 epoch, Digest *digest)
     return true;
 }
 
+OpenFile::~OpenFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void FileFacts::setOpenLimit(int files)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_openLimit = qMax(0, files);
+}
+
 FileFacts::Digest FileFacts::digest(const QString &path, quint64 epoch)
 {
     if (epoch != 0) {
@@ -154,9 +169,9 @@ FileFacts::Digest FileFacts::digest(const QString &path, quint64 epoch)
     found.stamp = fileStamp(path);
     if (!found.stamp.isValid())
         return found;
+    const QByteArray name = QFile::encodeName(path);
     struct stat link {};
-    const bool linked =
-        ::lstat(QFile::encodeName(path).constData(), &link) != 0 || !S_ISREG(link.st_mode);
+    const bool linked = ::lstat(name.constData(), &link) != 0 || !S_ISREG(link.st_mode);
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         const auto it = m_digests.find(path);
@@ -166,23 +181,42 @@ FileFacts::Digest FileFacts::digest(const QString &path, quint64 epoch)
             return it->digest;
         }
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Read through one descriptor, which is then the very file the sums belong to: the one
+    // kept open to send it from. O_NONBLOCK: a special file put in its place never blocks.
+    auto file = std::make_shared<const OpenFile>(
+        ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file->fd() < 0 || fileStamp(file->fd()) != found.stamp)
         return found;
     QCryptographicHash hash(QCryptographicHash::Sha256);
     uLong crc = crc32_z(0, nullptr, 0);
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
-    qint64 read = 0;
-    while ((read = file.read(buffer.data(), buffer.size())) > 0) {
+    qint64 total = 0;
+    ssize_t read = 0;
+    while ((read = ::pread(file->fd(), buffer.data(), std::size_t(buffer.size()), off_t(total))) !=
+           0) {
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0)
+            return found;
         hash.addData(QByteArrayView(buffer.constData(), read));
         crc = crc32_z(crc, reinterpret_cast<const Bytef *>(buffer.constData()), z_size_t(read));
+        total += read;
     }
-    // Unreadable, or changed while it was read: the sums may belong to no state of the file.
-    if (read < 0 || fileStamp(path) != found.stamp)
+    // Changed while it was read, or no longer the file at this path: the sums may belong to
+    // no state of the file the path names.
+    if (total != found.stamp.size || fileStamp(file->fd()) != found.stamp ||
+        fileStamp(path) != found.stamp)
         return found;
     found.sha256 = hash.result();
     found.crc = quint32(crc);
     const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto old = m_digests.constFind(path);
+    if (old != m_digests.constEnd() && old->digest.file)
+        --m_open;
+    if (m_open < m_openLimit) {
+        found.file = std::move(file);
+        ++m_open;
+    }
     m_digests.insert(path, {found, epoch, linked});
     return found;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <mutex>
 
 // What identifies one state of a file: when any of these change, its contents may have.
@@ -46,6 +47,22 @@ struct IndexEntry {
 // Spanish, UTF-8, styled by the collection's estilo.css.
 QByteArray circularIndexPage(QList<IndexEntry> entries);
 
+// A file kept open for as long as anyone holds it.
+class OpenFile {
+public:
+    explicit OpenFile(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~OpenFile();
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
 // Facts read from the circulars' files, kept while the files stay as they are and shared
 // by the threads that answer requests.
 class FileFacts {
@@ -55,7 +72,13 @@ public:
         QByteArray sha256; // empty when the file cannot be read
         quint32 crc = 0;
         FileStamp stamp;
+        // The file the sums were read from, kept open (within the limit set by
+        // setOpenLimit), so that sending it needs no open; null when not kept.
+        std::shared_ptr<const OpenFile> file;
     };
+    // The most files kept open with their facts (0, the default: none); the others are
+    // opened by path when sent.
+    void setOpenLimit(int files);
     // The file's digest. With an epoch of its folder's watch (FolderWatch, read before this
     // call), a digest read or checked in that same epoch is taken without looking at the
     // file again; with 0, the file's stamp is looked at every time.
@@ -77,6 +100,8 @@ private:
         bool linked = false; // a link: its target's folder is not watched
     };
     std::mutex m_mutex;
+    int m_openLimit = 0;
+    int m_open = 0; // files held by m_digests
     QHash<QString, Kept> m_digests;
     QHash<QString, Title> m_titles;
 };

@@ -41,8 +41,6 @@ namespace {
 // than a reset; then the connection is closed whatever the client does.
 constexpr std::chrono::milliseconds lingerTime{1000};
 constexpr std::size_t lingerBytes = 256 * 1024;
-// File descriptors kept back from the connections, for the files the answers read.
-constexpr int reservedDescriptors = 64;
 // The most bytes one call to sendfile is asked for, so that one large file does not hold
 // the network thread while the socket takes it.
 constexpr std::size_t sendfileChunk = 1024 * 1024;
@@ -315,7 +313,7 @@ private:
             ::close(answer.file);
         answer.file = -1;
         for (HttpPiece &piece : answer.pieces) {
-            if (piece.file >= 0)
+            if (piece.file >= 0 && !piece.kept)
                 ::close(piece.file);
             piece.file = -1;
         }
@@ -324,11 +322,12 @@ private:
     void release()
     {
         m_shared.reset();
-        if (m_pieceFile >= 0)
+        if (m_pieceFile >= 0 && !m_pieceFileKept)
             ::close(m_pieceFile);
         m_pieceFile = -1;
+        m_pieceFileKept.reset();
         for (HttpPiece &piece : m_pieces) {
-            if (piece.file >= 0)
+            if (piece.file >= 0 && !piece.kept)
                 ::close(piece.file);
         }
         m_pieces.clear();
@@ -385,6 +384,12 @@ private:
             answer.pieces.clear();
             answer.pieces.push_back(std::move(piece));
         }
+        if (answer.pieces.empty() && !answer.shared && !m_head) {
+            // A page: its header and body leave in one system call, as the pieces do.
+            HttpPiece page;
+            page.bytes = std::move(answer.body);
+            answer.pieces.push_back(std::move(page));
+        }
         if (!answer.pieces.empty()) {
             std::uint64_t size = 0;
             for (const HttpPiece &piece : answer.pieces)
@@ -430,17 +435,10 @@ private:
             response->prepare_payload();
             return send(response, answer.status);
         }
-        if (m_head) {
-            auto response = std::make_shared<http::response<http::empty_body>>();
-            prepare(*response, answer);
-            response->content_length(answer.body.size());
-            return send(response, answer.status);
-        }
-        auto response = std::make_shared<http::response<http::string_body>>();
+        // HEAD of a page (a page to send goes in pieces above).
+        auto response = std::make_shared<http::response<http::empty_body>>();
         prepare(*response, answer);
-        m_bytes = answer.body.size();
-        response->body() = std::move(answer.body);
-        response->prepare_payload();
+        response->content_length(answer.body.size());
         send(response, answer.status);
     }
 
@@ -479,20 +477,12 @@ private:
         linger();
     }
 
-    // The answer in pieces, its header first. The socket is corked meanwhile, so that the
-    // small pieces between files leave in full segments rather than one each.
-    void startPieces()
-    {
-        setCork(true);
-        sendPiece();
-    }
-
-    void setCork(bool on)
-    {
-        const int value = on ? 1 : 0;
-        ::setsockopt(m_stream.socket().native_handle(), IPPROTO_TCP, TCP_CORK, &value,
-                     sizeof value);
-    }
+    // The answer in pieces, its header first. Every piece of bytes but the last is sent
+    // with MSG_MORE, so that the small pieces between files wait for what follows and leave
+    // in full segments; the end of each file and the last bytes go at once. (Corking the
+    // socket for the answer instead costs more: two more system calls an answer, and
+    // segments held back until the last.)
+    void startPieces() { sendPiece(); }
 
     // Cuts the answer short: the connection closes before the body is whole, which the
     // client cannot take for a whole answer (its length was announced).
@@ -516,9 +506,10 @@ private:
             const bool fromFile = !piece.path.empty() || piece.file >= 0 || m_pieceFile >= 0;
             if (!fromFile) {
                 while (m_pieceOffset < piece.bytes.size()) {
-                    const ssize_t sent =
-                        ::send(fd, piece.bytes.data() + m_pieceOffset,
-                               piece.bytes.size() - m_pieceOffset, MSG_NOSIGNAL | MSG_MORE);
+                    const bool last = m_piece + 1 == m_pieces.size();
+                    const ssize_t sent = ::send(fd, piece.bytes.data() + m_pieceOffset,
+                                                piece.bytes.size() - m_pieceOffset,
+                                                MSG_NOSIGNAL | (last ? 0 : MSG_MORE));
                     if (sent > 0) {
                         m_pieceOffset += std::uint64_t(sent);
                     } else if (sent < 0 && errno == EINTR) {
@@ -536,6 +527,7 @@ private:
                     m_pieceFile = piece.file >= 0 ? piece.file
                                                   : ::open(piece.path.c_str(),
                                                            O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                    m_pieceFileKept = piece.file >= 0 ? std::move(piece.kept) : nullptr;
                     piece.file = -1;
                     if (m_pieceFile < 0)
                         return abortAnswer();
@@ -557,8 +549,10 @@ private:
                     }
                 }
                 const bool same = !piece.unchanged || piece.unchanged(m_pieceFile);
-                ::close(m_pieceFile);
+                if (!m_pieceFileKept)
+                    ::close(m_pieceFile);
                 m_pieceFile = -1;
+                m_pieceFileKept.reset();
                 if (!same)
                     return abortAnswer();
             }
@@ -567,7 +561,6 @@ private:
         }
         m_pieces.clear();
         m_piece = 0;
-        setCork(false); // sends what is left
         finished();
     }
 
@@ -646,10 +639,11 @@ private:
     unsigned m_version = 11;
     int m_status = 0;
     std::uint64_t m_bytes = 0;
-    std::vector<HttpPiece> m_pieces; // the body being sent in pieces
-    std::size_t m_piece = 0;         // the piece being sent
-    int m_pieceFile = -1;            // its file, open
-    std::uint64_t m_pieceOffset = 0; // and how much of it is sent
+    std::vector<HttpPiece> m_pieces;             // the body being sent in pieces
+    std::size_t m_piece = 0;                     // the piece being sent
+    int m_pieceFile = -1;                        // its file, open
+    std::shared_ptr<const void> m_pieceFileKept; // owns m_pieceFile when set
+    std::uint64_t m_pieceOffset = 0;             // and how much of it is sent
     asio::steady_timer m_sendTimer;
     std::shared_ptr<const std::string> m_shared; // the body of the answer being sent
     Clock::time_point m_started = Clock::now();
@@ -748,12 +742,7 @@ bool HttpFront::listen(const std::string &address, std::uint16_t port, std::stri
         return false;
     }
 
-    int limit = std::max(1, m_impl->limits.maxConnections);
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
-        limit = std::min<long long>(
-            limit, std::max<long long>(1, (long long)files.rlim_cur - reservedDescriptors));
-    m_impl->connectionLimit = limit;
+    m_impl->connectionLimit = connectionLimitFor(m_impl->limits.maxConnections);
 
     m_impl->work.emplace(m_impl->io.get_executor());
     m_impl->accept();
@@ -797,6 +786,16 @@ std::string HttpFront::address() const
     beast::error_code ec;
     const tcp::endpoint endpoint = m_impl->acceptor.local_endpoint(ec);
     return ec ? std::string() : endpoint.address().to_string();
+}
+
+int HttpFront::connectionLimitFor(int maxConnections)
+{
+    int limit = std::max(1, maxConnections);
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        limit = int(std::min<long long>(
+            limit, std::max<long long>(1, (long long)files.rlim_cur - reservedDescriptors)));
+    return limit;
 }
 
 int HttpFront::connectionLimit() const

@@ -46,8 +46,11 @@ struct HttpRequest {
 struct HttpPiece {
     std::string bytes;
     std::string path;       // a file opened when its turn comes; or
-    int file = -1;          // a file open already, closed after
+    int file = -1;          // a file open already, closed after unless kept
     std::uint64_t size = 0; // of the file's contents to send
+    // When set, owns file (kept open for other answers too): the answer holds it while it
+    // sends and never closes it.
+    std::shared_ptr<const void> kept;
     // Called with the file open once its bytes are sent: false when it is not the file the
     // answer was made from (changed before or meanwhile). The answer is then cut short and
     // the connection closed, so that the client never takes it for whole.
@@ -107,6 +110,10 @@ public:
     std::string address() const;
     // The connection limit in force (maxConnections, lowered to fit the file limit).
     int connectionLimit() const;
+    // The connection limit that maxConnections comes to under the process's file limit now,
+    // and the descriptors kept back from the connections for the files the answers read.
+    static int connectionLimitFor(int maxConnections);
+    static constexpr int reservedDescriptors = 64;
     // Connections open right now.
     int openConnections() const;
     // The first step of a graceful stop: closes the listening socket, so that new

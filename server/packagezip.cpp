@@ -207,7 +207,7 @@ QList<Piece> layout(const QList<PackagePart> &parts)
         local += fields;
         local += name;
         append(local);
-        if (isDeflated(part))
+        if (isDeflated(part) && !part.open)
             append(part.deflated);
         else
             pieces.append({QByteArray(), i});
@@ -248,7 +248,13 @@ bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error)
         return false;
     }
     for (const Piece &piece : pieces) {
-        if (piece.part >= 0) {
+        if (piece.part >= 0 && isDeflated(parts.at(piece.part))) {
+            const QByteArray &bytes = parts.at(piece.part).deflated;
+            if (!sink(bytes.constData(), bytes.size())) {
+                *error = QStringLiteral("no se pudo enviar el paquete");
+                return false;
+            }
+        } else if (piece.part >= 0) {
             if (!copyFile(parts.at(piece.part), sink, error))
                 return false;
         } else if (!sink(piece.bytes.constData(), piece.bytes.size())) {

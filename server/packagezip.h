@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 // One entry of a package archive: a circular's file, stored as it is (PDF files are
 // compressed inside already), or bytes given, deflated once when the part is made.
@@ -18,6 +19,9 @@ struct PackagePart {
     // A file: read when the archive is written, and only while it keeps this stamp.
     QString path;
     FileStamp stamp;
+    // The file, kept open with its facts; null when it is to be opened by path. For bytes
+    // given, a file holding the deflated data, sent from there.
+    std::shared_ptr<const OpenFile> open;
     // Or the contents as raw deflate data.
     QByteArray deflated;
 
@@ -41,7 +45,8 @@ qint64 sizeOf(const QList<PackagePart> &parts);
 
 // The archive in order, as pieces: bytes made here (headers, the central directory,
 // compressed entries), or the contents of one stored file, part of parts, sent from the
-// file itself. Adjacent bytes make one piece. Empty when the archive would not fit a plain
+// file itself (or, for deflated bytes kept in an open file, from that file). Adjacent bytes
+// make one piece. Empty when the archive would not fit a plain
 // zip file (see sizeOf) or a part could not be compressed.
 struct Piece {
     QByteArray bytes;

@@ -16,10 +16,13 @@
 #include <QSet>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <utility>
 
@@ -71,6 +74,8 @@ constexpr qint64 indexRecheckMs = 5000;
 constexpr qsizetype maxSetCode = 32 * 1024;
 // Hexadecimal digits of a package's name.
 constexpr int nameLength = 32;
+// The sets whose names and parts are kept between requests.
+constexpr qsizetype namedSets = 4096;
 
 // The pages and folders the viewer knows by name.
 constexpr QLatin1String listName = UpdateContract::listPage;
@@ -184,6 +189,19 @@ UpdateServer::UpdateServer(const QString &circularsFolder, UpdateServerOptions o
     , m_options(std::move(options))
     , m_catalog(circularsFolder)
 {
+    // The circulars' files stay open with their facts, so that a package is sent without
+    // opening them, within the descriptors the connections and the cache leave over.
+    constexpr long long spareDescriptors = 512;
+    constexpr long long mostKeptOpen = 1 << 18;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        const long long available =
+            files.rlim_cur == RLIM_INFINITY ? mostKeptOpen : (long long)files.rlim_cur;
+        m_facts.setOpenLimit(int(std::clamp<long long>(
+            available - HttpFront::connectionLimitFor(m_options.limits.maxConnections) -
+                HttpFront::reservedDescriptors - spareDescriptors,
+            0, mostKeptOpen)));
+    }
 }
 
 UpdateServer::~UpdateServer()
@@ -427,6 +445,25 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
         m_index.page = circularIndexFor(m_folder, catalog.identifiers, catalog.fileNames, m_facts);
         m_index.digest = QCryptographicHash::hash(m_index.page, QCryptographicHash::Sha256);
         m_index.part = PackagePart::compressed(indexEntry, m_index.page, newest);
+        // Kept in a file in memory too, so that every package sends it from there by the
+        // kernel, without copies; from memory as before where none can be had.
+        const int memory = ::memfd_create("legisdisco-index", MFD_CLOEXEC);
+        if (memory >= 0) {
+            auto file = std::make_shared<const OpenFile>(memory);
+            const QByteArray &data = m_index.part.deflated;
+            qsizetype written = 0;
+            while (written < data.size()) {
+                const ssize_t n =
+                    ::write(memory, data.constData() + written, std::size_t(data.size() - written));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                written += n;
+            }
+            if (written == data.size())
+                m_index.part.open = std::move(file);
+        }
         m_index.stamps = std::move(stamps);
         m_index.generation = catalog.generation;
         m_index.newestModified = newest;
@@ -458,30 +495,100 @@ QByteArray UpdateServer::indexPageOf(const QString &folder)
 QString UpdateServer::packageName(const Catalog &catalog, const QStringList &identifiers,
                                   const Index &index, QList<PackagePart> *parts)
 {
+    // A set named lately, in this same epoch of the folder and from this same index, has
+    // the same name and parts still: a request, its answer page and its package work them
+    // out once.
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch != catalog.epoch) {
+            m_named.clear(); // and the files its parts hold open go
+            m_namedCirculars.clear();
+            m_namedEpoch = catalog.epoch;
+        }
+        const auto it = m_named.constFind(identifiers);
+        if (it != m_named.constEnd() && it->indexDigest == index.digest &&
+            it->signedCatalog == catalog.signedCatalog) {
+            *parts = it->parts;
+            return it->name;
+        }
+    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(QByteArrayView("legisdisco package 1\n"));
+    // Every digest taken as kept in this epoch: only then is the name worth keeping (a file
+    // behind a link, say, is looked at every time).
+    bool trusted = true;
     // The file's facts as kept, or read now (off the network thread).
-    const auto digestOf = [this, &catalog](const QString &path) {
+    const auto digestOf = [this, &catalog, &trusted](const QString &path) {
         FileFacts::Digest digest;
         if (!m_facts.kept(path, catalog.epoch, &digest)) {
             needsWorker();
+            trusted = false;
             digest = m_facts.digest(path, catalog.epoch);
         }
         return digest;
     };
+    // The circulars' parts made in this epoch, in the order asked for, as far as there are.
+    QList<NamedCircular> made;
+    {
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch == catalog.epoch) {
+            made.reserve(identifiers.size());
+            for (const QString &identifier : identifiers) {
+                const auto it = m_namedCirculars.constFind(identifier);
+                if (it == m_namedCirculars.constEnd())
+                    break;
+                made.append(*it);
+            }
+        }
+    }
+    QList<std::pair<QString, NamedCircular>> fresh;
+    // Remembers the name worked out, when trusted.
+    const auto named = [&](QString name) {
+        if (!trusted || name.isEmpty())
+            return name;
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch != catalog.epoch)
+            return name;
+        // A bounded memory, forgotten all at once when full.
+        if (m_named.size() >= namedSets)
+            m_named.clear();
+        m_named.insert(identifiers, {name, index.digest, catalog.signedCatalog, *parts});
+        return name;
+    };
     parts->clear();
     parts->reserve(identifiers.size() + 1);
-    for (const QString &identifier : identifiers) {
-        const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
-        const FileFacts::Digest digest = digestOf(path);
-        if (digest.sha256.isEmpty())
-            return {};
+    for (qsizetype i = 0; i < identifiers.size(); ++i) {
+        const QString &identifier = identifiers.at(i);
+        if (i >= made.size()) {
+            const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
+            const bool trustedBefore = trusted;
+            trusted = true;
+            const FileFacts::Digest digest = digestOf(path);
+            if (digest.sha256.isEmpty())
+                return {};
+            NamedCircular circular;
+            circular.sha256 = digest.sha256;
+            circular.part = PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
+                                                  QStringLiteral(".pdf"),
+                                              path, digest.stamp, digest.crc);
+            circular.part.open = digest.file;
+            if (trusted)
+                fresh.append({identifier, circular});
+            trusted = trusted && trustedBefore;
+            made.append(std::move(circular));
+        }
+        const NamedCircular &circular = made.at(i);
         hash.addData(identifier.toUtf8());
         hash.addData(QByteArrayView("\0", 1));
-        hash.addData(digest.sha256);
-        parts->append(PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
-                                            QStringLiteral(".pdf"),
-                                        path, digest.stamp, digest.crc));
+        hash.addData(circular.sha256);
+        parts->append(circular.part);
+    }
+    if (!fresh.isEmpty()) {
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        if (m_namedEpoch == catalog.epoch) {
+            for (auto &[identifier, circular] : fresh)
+                m_namedCirculars.insert(identifier, std::move(circular));
+        }
     }
     // A folder with the publisher's signed catalog sends it, and its signature, in place of
     // the index page: the viewer writes its index from the catalog.
@@ -498,12 +605,12 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
             hash.addData(digest.sha256);
             parts->append(PackagePart::file(entry, path, digest.stamp, digest.crc));
         }
-        return QString::fromLatin1(hash.result().toHex().left(nameLength));
+        return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
     }
     hash.addData(QByteArrayView("index\0", 6));
     hash.addData(index.digest);
     parts->append(index.part);
-    return QString::fromLatin1(hash.result().toHex().left(nameLength));
+    return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
 }
 
 PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
@@ -746,7 +853,20 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
                 out.bytes = piece.bytes.toStdString();
             } else {
                 const PackagePart &part = parts.at(piece.part);
-                out.path = QFile::encodeName(part.path).toStdString();
+                if (part.path.isEmpty()) {
+                    // The deflated index, from its file in memory, which never changes.
+                    out.file = part.open->fd();
+                    out.kept = part.open;
+                    out.size = std::uint64_t(part.deflated.size());
+                    reply.pieces.push_back(std::move(out));
+                    continue;
+                }
+                if (part.open) {
+                    out.file = part.open->fd();
+                    out.kept = part.open;
+                } else {
+                    out.path = QFile::encodeName(part.path).toStdString();
+                }
                 out.size = std::uint64_t(part.size);
                 // The file the facts were read from, as it was: else the answer is cut
                 // short, and the facts are read again for the next request.

@@ -170,6 +170,22 @@ private:
     std::mutex m_indexMutex;
     Index m_index;
     FileFacts m_facts;
+    // The names and parts of the sets named lately (packageName), all of one epoch.
+    struct Named {
+        QString name;
+        QByteArray indexDigest;
+        bool signedCatalog = false;
+        QList<PackagePart> parts;
+    };
+    // And of each circular named in them, by identifier.
+    struct NamedCircular {
+        QByteArray sha256;
+        PackagePart part;
+    };
+    std::mutex m_namedMutex;
+    quint64 m_namedEpoch = 0;
+    QHash<QStringList, Named> m_named;
+    QHash<QString, NamedCircular> m_namedCirculars;
     std::unique_ptr<QTemporaryDir> m_temporaryCache;
     std::unique_ptr<PackageCache> m_cache;
     std::unique_ptr<HttpFront> m_http;

@@ -12,6 +12,8 @@
 #   lb-one   nginx as load balancer in front of one update server;
 #   lb-two   the same nginx in front of two update servers sharing one cache folder.
 # BENCH_ONLY=update measures the first only (to compare builds of the server).
+# BEFORE_SERVER names another build of the server, measured as "before" right after
+# "update" in every run, so that the two builds alternate under the same load.
 # For each it counts the CPU time (user + system, from /proc) of the serving processes,
 # and prints CPU per package and per request; then the ratios update/nginx and
 # lb-two/lb-one, with the load average. Needs nginx: installed here when run as root,
@@ -182,6 +184,15 @@ for run in $(seq 1 "$RUNS"); do
     update="$(measure update "$a_port" 5000 "$a")"
     report update "$update" "$load"
     stop "$a"
+    if [ -n "${BEFORE_SERVER:-}" ]; then
+        rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
+        SERVER="$BEFORE_SERVER" start_server "$a_port" "$WORK/cache"
+        a="${PIDS[-1]}"
+        load="$(cut -d' ' -f1 /proc/loadavg)"
+        before="$(measure update "$a_port" 5000 "$a")"
+        report before "$before" "$load"
+        stop "$a"
+    fi
     [ "${BENCH_ONLY:-}" != update ] || continue
 
     start_nginx "$WORK/static.conf"
@@ -222,4 +233,7 @@ for run in $(seq 1 "$RUNS"); do
     awk -v u="$(per_package "$update")" -v s="$(per_package "$static")" \
         -v o="$(per_request "$one")" -v t="$(per_request "$two")" \
         'BEGIN { printf "  ratios: update/nginx per package %.2f   two/one behind nginx per request %.2f\n", u / s, t / o }'
+    [ -z "${BEFORE_SERVER:-}" ] || awk -v u="$(per_package "$update")" -v b="$(per_package "$before")" \
+        -v s="$(per_package "$static")" \
+        'BEGIN { printf "  before: before/nginx per package %.2f   update/before %.2f\n", b / s, u / b }'
 done

@@ -97,6 +97,20 @@ public:
         return data;
     }
 
+    // Waits up to a second for bytes and takes at most limit of them; *closed once the
+    // server has closed.
+    QByteArray readSome(int limit, bool *closed)
+    {
+        pollfd poller{m_fd, POLLIN, 0};
+        if (::poll(&poller, 1, 1000) <= 0)
+            return {};
+        QByteArray data(limit, Qt::Uninitialized);
+        const ssize_t n = ::recv(m_fd, data.data(), size_t(limit), 0);
+        *closed = n <= 0;
+        data.resize(n > 0 ? n : 0);
+        return data;
+    }
+
 private:
     int m_fd = -1;
 };
@@ -122,6 +136,8 @@ private slots:
     void aRequestBegunIsNotTakenForAnIdleConnection();
     void fileThatChangesCutsTheAnswerShort_data();
     void fileThatChangesCutsTheAnswerShort();
+    void clientsThatStopReadingAreLetGo_data();
+    void clientsThatStopReadingAreLetGo();
 
 private:
     // A normal client: the list page, answered in full.
@@ -414,6 +430,65 @@ void TestUpdateServerLimits::fileThatChangesCutsTheAnswerShort()
         QVERIFY2(body.size() < announced, qPrintable(QString::number(body.size())));
         QVERIFY(!body.endsWith("tail"));
     }
+}
+
+// A client that stops taking an answer is let go once it has taken nothing for the send
+// timeout; one that takes it in small pieces, over many times that timeout in all, gets it
+// whole.
+void TestUpdateServerLimits::clientsThatStopReadingAreLetGo_data()
+{
+    QTest::addColumn<int>("megabytes");
+    QTest::addColumn<int>("pauseMs"); // between reads of 64 KiB; negative: stops reading
+    QTest::newRow("reads slowly") << 16 << 5;
+    QTest::newRow("stops reading") << 32 << -1;
+}
+
+void TestUpdateServerLimits::clientsThatStopReadingAreLetGo()
+{
+    QFETCH(int, megabytes);
+    QFETCH(int, pauseMs);
+    const QString path = m_dir->filePath(QStringLiteral("large.bin"));
+    const qint64 size = qint64(megabytes) * 1024 * 1024;
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size));
+    }
+    HttpLimits limits;
+    limits.sendTimeout = std::chrono::milliseconds(300);
+    HttpFront front(
+        [&](const HttpRequest &) {
+            HttpAnswer answer;
+            answer.pieces.resize(1);
+            answer.pieces[0].path = path.toStdString();
+            answer.pieces[0].size = std::uint64_t(size);
+            return answer;
+        },
+        nullptr, limits);
+    std::string error;
+    QVERIFY(front.listen("127.0.0.1", 0, &error));
+
+    RawClient client(front.port());
+    QVERIFY(client.send("GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    QByteArray reply;
+    bool closed = false;
+    if (pauseMs < 0) {
+        QTest::qSleep(1500);
+        reply = client.readUntilClosed(10000, &closed);
+    } else {
+        while (!closed) {
+            reply += client.readSome(65536, &closed);
+            QTest::qSleep(pauseMs);
+        }
+    }
+    QVERIFY(closed);
+    const qsizetype end = reply.indexOf("\r\n\r\n");
+    QVERIFY(end > 0);
+    const qint64 body = reply.size() - end - 4;
+    if (pauseMs < 0)
+        QVERIFY2(body < size, qPrintable(QString::number(body)));
+    else
+        QCOMPARE(body, size);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServerLimits)
