@@ -4,10 +4,13 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineView>
 #include <QWidget>
+
+#include <utility>
 
 namespace {
 // How long after a click or a key the navigation it causes may arrive: the
@@ -68,8 +71,13 @@ bool BrowserPage::eventFilter(QObject *watched, QEvent *event)
         !m_view->isAncestorOf(static_cast<QWidget *>(watched))) {
         return false;
     }
+    if (type == QEvent::MouseButtonRelease) {
+        auto *widget = static_cast<QWidget *>(watched);
+        emit readerClicked(widget->mapTo(m_view, static_cast<QMouseEvent *>(event)->pos()));
+    }
     if (type == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
+        emit readerKeyPressed(key);
         if (key != Qt::Key_Return && key != Qt::Key_Enter) {
             return false;
         }
@@ -112,6 +120,17 @@ bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
     facts.readerNavigationPending = m_readerNavigationPending;
     if (!navigationAllowed(facts)) {
         return false;
+    }
+    if (isMainFrame && m_addressRule && facts.cause != NavigationCause::History &&
+        !std::exchange(m_ruleApplied, false)) {
+        const QUrl instead = m_addressRule(url);
+        if (instead != url) {
+            // The engine is still inside its request: the other address loads once it is done.
+            m_ruleApplied = true;
+            QMetaObject::invokeMethod(
+                this, [this, instead] { setUrl(instead); }, Qt::QueuedConnection);
+            return false;
+        }
     }
     // Frames are offered like the page itself: the handlers make no difference.
     bool cancel = false;

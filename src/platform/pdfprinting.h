@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QSizeF>
 #include <QString>
 
 #include <functional>
@@ -37,3 +39,7 @@ QString writePdfPages(const QString &source, const QString &target, int first, i
 
 // The number of pages of the PDF document at path; 0 when it cannot be read.
 int pdfPageCount(const QString &path);
+
+// The sizes in points of the pages of the PDF document at path, in order; none when it
+// cannot be read.
+QList<QSizeF> pdfPageSizes(const QString &path);

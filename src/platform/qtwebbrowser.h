@@ -1,7 +1,10 @@
 #pragma once
 
+#include "pdfview.h"
 #include "webbrowser.h"
 
+#include <QDateTime>
+#include <QSizeF>
 #include <QUrl>
 
 class BrowserPage;
@@ -9,6 +12,7 @@ class DocumentDialogs;
 class QWebEngineDownloadRequest;
 class QWebEngineProfile;
 class QWebEngineView;
+class QTimer;
 
 // The browser on Qt WebEngine. PDF documents are shown inline.
 class QtWebBrowser final : public WebBrowser {
@@ -52,6 +56,15 @@ private:
     bool savePage();
     bool printPage();
     void showContextMenu(const QPoint &position);
+    // The address a local PDF document opens at: the reader's zoom, at page (0: the page
+    // the address names), and as the viewer fits this browser's width.
+    QUrl pdfOpening(const QUrl &url, int page, bool zoomChosen);
+    const QList<QSizeF> &pdfPageSizesOf(const QString &path);
+    void reopenPdf(const QUrl &url);
+    void startFollowingPdf(const QUrl &url);
+    void followPdf();
+    void losePdfPlace();
+    void pdfMatchShown();
 
     QWebEngineView *m_view;
     BrowserPage *m_page;
@@ -77,4 +90,20 @@ private:
     // Prints to a PDF file the engine is still writing.
     int m_printsUnderWay = 0;
     QList<QAction *> m_contextActions;
+    // The local PDF document on screen (empty when none), its pages' sizes, and where
+    // the reader is in it, from the viewer's reports; a place of page 0 is not known.
+    QString m_pdfPath;
+    PdfPlace m_pdfPlace;
+    int m_pdfMatchesShown = 0;
+    bool m_pdfZoomPending = false;
+    // The document on screen was told to open again and has not started to yet.
+    bool m_pdfReopening = false;
+    // Counts the openings the program asked for.
+    int m_loads = 0;
+    QTimer *m_pdfFollow;
+    QTimer *m_pdfReopen;
+    // The sizes of the pages of the PDF document last asked about.
+    QString m_sizesPath;
+    QDateTime m_sizesModified;
+    QList<QSizeF> m_sizes;
 };
