@@ -90,11 +90,13 @@ private:
     // Prints to a PDF file the engine is still writing.
     int m_printsUnderWay = 0;
     QList<QAction *> m_contextActions;
-    // The local PDF document on screen (empty when none), its pages' sizes, and where
-    // the reader is in it, from the viewer's reports; a place of page 0 is not known.
+    // The local PDF document on screen (empty when none) and where the reader is in it,
+    // from the viewer's reports; a place of page 0 is not known.
     QString m_pdfPath;
     PdfPlace m_pdfPlace;
+    // Matches of the find bar shown in that document.
     int m_pdfMatchesShown = 0;
+    // The reader chose a zoom the document on screen does not have yet.
     bool m_pdfZoomPending = false;
     // The document on screen was told to open again and has not started to yet.
     bool m_pdfReopening = false;
