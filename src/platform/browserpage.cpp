@@ -64,16 +64,19 @@ void BrowserPage::watchReaderInput(QWidget *view)
 bool BrowserPage::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonRelease && type != QEvent::KeyPress) {
+    const bool scrolling =
+        type == QEvent::Wheel ||
+        (type == QEvent::MouseMove && static_cast<QMouseEvent *>(event)->buttons() != Qt::NoButton);
+    if (type != QEvent::MouseButtonRelease && type != QEvent::KeyPress && !scrolling) {
         return false;
     }
     if (!m_view || !watched->isWidgetType() ||
         !m_view->isAncestorOf(static_cast<QWidget *>(watched))) {
         return false;
     }
-    if (type == QEvent::MouseButtonRelease) {
-        auto *widget = static_cast<QWidget *>(watched);
-        emit readerClicked(widget->mapTo(m_view, static_cast<QMouseEvent *>(event)->pos()));
+    if (scrolling) {
+        emit readerScrolled();
+        return false;
     }
     if (type == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();

@@ -33,9 +33,10 @@ public:
 
 signals:
     void navigationRequested(const QUrl &url, bool isMainFrame, bool *cancel);
-    // The reader pressed a key, or clicked at position (in the view), on the page.
+    // The reader pressed a key on the page, or turned the wheel or dragged the pointer
+    // over it.
     void readerKeyPressed(int key);
-    void readerClicked(const QPoint &position);
+    void readerScrolled();
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

@@ -34,10 +34,9 @@ constexpr int printEndWaitMs = 5000;
 constexpr int pdfFollowMs = 300;
 // How long the zoom keys rest before a PDF document opens again at the zoom they chose.
 constexpr int pdfReopenMs = 250;
-// What the viewer's toolbar and its column of thumbnails take of the browser, in pixels:
-// a click there may take the reader anywhere in the document.
-constexpr int pdfToolbarHeight = 56;
-constexpr int pdfThumbnailWidth = 300;
+// How long after the reader scrolled the viewer's reports are taken for that scrolling
+// (the viewer scrolls smoothly, for a while after the key or the wheel).
+constexpr qint64 pdfScrollReportMs = 1000;
 
 bool isLocalPdf(const QUrl &url)
 {
@@ -45,7 +44,8 @@ bool isLocalPdf(const QUrl &url)
 }
 
 // The browser's PDF viewer tells the page holding it where the reader is (the top edge
-// and width of the page it shows most of) once that page has spoken to it. Run again and
+// and width of the page it shows most of; here with the time) once that page has spoken
+// to it. Run again and
 // again: the first run listens and speaks to the viewer (until it answers), each run hands
 // over the reports gathered since the one before.
 const QString pdfReportsScript = QStringLiteral(R"JS(
@@ -59,7 +59,7 @@ const QString pdfReportsScript = QStringLiteral(R"JS(
             var data = event.data;
             if (data && data.type === 'viewport' && isFinite(data.pageY) &&
                 isFinite(data.pageWidth)) {
-                state.reports.push([Number(data.pageY), Number(data.pageWidth)]);
+                state.reports.push([Number(data.pageY), Number(data.pageWidth), Date.now()]);
                 if (state.reports.length > 10000) { state.reports.shift(); }
             }
         });
@@ -192,18 +192,21 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
     m_pdfFollow = new QTimer(this);
     m_pdfFollow->setInterval(pdfFollowMs);
     connect(m_pdfFollow, &QTimer::timeout, this, &QtWebBrowser::followPdf);
-    // The viewer's own jumps (to either end, to a page chosen in its bars) are not told
-    // apart from scrolling: after one, where the reader is is no longer known.
+    // The viewer's reports are followed only while the reader scrolls: its own jumps (to
+    // either end, to a page chosen in its bars, along a link) are not told apart from
+    // scrolling by the reports alone.
+    connect(m_page, &BrowserPage::readerScrolled, this, &QtWebBrowser::readerScrolls);
     connect(m_page, &BrowserPage::readerKeyPressed, this, [this](int key) {
-        if (key == Qt::Key_Home || key == Qt::Key_End) {
-            losePdfPlace();
-        }
-    });
-    connect(m_page, &BrowserPage::readerClicked, this, [this](const QPoint &position) {
-        const bool bars =
-            !m_page->url().fragment().contains(QLatin1String("toolbar=0"), Qt::CaseInsensitive);
-        if (bars && (position.y() < pdfToolbarHeight || position.x() < pdfThumbnailWidth)) {
-            losePdfPlace();
+        switch (key) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Space:
+            readerScrolls();
+            break;
+        default:
+            break;
         }
     });
 }
@@ -357,12 +360,53 @@ void QtWebBrowser::followPdf()
                 if (self->m_pdfPlace.page == 0) {
                     break;
                 }
-                if (values.size() == 2) {
-                    self->m_pdfPlace = followPdfViewport(self->m_pdfPlace, values.at(0).toDouble(),
-                                                         values.at(1).toDouble(), pages);
+                if (values.size() != 3) {
+                    continue;
                 }
+                const PdfPlace before = self->m_pdfPlace;
+                const PdfPlace after = followPdfViewport(before, values.at(0).toDouble(),
+                                                         values.at(1).toDouble(), pages);
+                // A jump moves the document at the same zoom while the reader does not
+                // scroll; a new zoom (the viewer fitting the document as it opens, its own
+                // + and - buttons) keeps the page.
+                const bool zoomed =
+                    before.zoom <= 0 || (after.page == before.page &&
+                                         qAbs(after.zoom - before.zoom) >= before.zoom * 0.005);
+                const bool moved =
+                    after.page != before.page || qAbs(after.pageTop - before.pageTop) >= 1;
+                if (!zoomed && moved && !self->scrolledBefore(values.at(2).toLongLong())) {
+                    self->losePdfPlace();
+                    break;
+                }
+                self->m_pdfPlace = after;
             }
         });
+}
+
+void QtWebBrowser::readerScrolls()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Reports are read a while after they were made: the times kept reach further back.
+    while (!m_scrolls.isEmpty() && m_scrolls.first() < now - 3 * pdfScrollReportMs) {
+        m_scrolls.removeFirst();
+    }
+    // One time for each tenth of a second is enough.
+    if (m_scrolls.isEmpty() || m_scrolls.last() < now - 100) {
+        m_scrolls.append(now);
+    } else {
+        m_scrolls.last() = now;
+    }
+}
+
+bool QtWebBrowser::scrolledBefore(qint64 reported) const
+{
+    // The page and the browser share the clock; the times are read a little apart.
+    for (const qint64 scrolled : m_scrolls) {
+        if (scrolled <= reported + 50 && scrolled >= reported - pdfScrollReportMs) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void QtWebBrowser::losePdfPlace()

@@ -64,6 +64,8 @@ private:
     void startFollowingPdf(const QUrl &url);
     void followPdf();
     void losePdfPlace();
+    void readerScrolls();
+    bool scrolledBefore(qint64 reported) const;
     void pdfMatchShown();
 
     QWebEngineView *m_view;
@@ -94,6 +96,9 @@ private:
     // from the viewer's reports; a place of page 0 is not known.
     QString m_pdfPath;
     PdfPlace m_pdfPlace;
+    // When the reader last scrolled (milliseconds since 1970), one time to a tenth of a
+    // second, the last seconds' only.
+    QList<qint64> m_scrolls;
     // Matches of the find bar shown in that document.
     int m_pdfMatchesShown = 0;
     // The reader chose a zoom the document on screen does not have yet.
