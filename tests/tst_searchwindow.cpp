@@ -236,6 +236,7 @@ private slots:
         QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_0));
         expected.setFragment(QStringLiteral("page=2&view=FitH&toolbar=0"));
         QTRY_COMPARE_WITH_TIMEOUT(page()->url(), expected, loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->WebBrowser1->Busy(), loadTimeout);
         QCOMPARE(page()->history()->count(), steps);
 
         // A click on the page opens it with the words found by the find bar.
