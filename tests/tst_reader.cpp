@@ -2,6 +2,7 @@
 // browser's keys, and a circular printed and saved as itself.
 #include "collection.h"
 #include "frmbrowser.h"
+#include "pdfview.h"
 #include "qtwebbrowser.h"
 #include "readeraddress.h"
 #include "searchpane.h"
@@ -145,6 +146,90 @@ private slots:
         const QString user = QStringLiteral("/home/ana/.local/share/Legisdisco/Legisdisco/ab12");
         text.replace(QLatin1String("P/"), program + u'/').replace(QLatin1String("U/"), user + u'/');
         QCOMPARE(sharedPageAddress(text, web, program, user, page), expected);
+    }
+
+    // How a local PDF document is opened: at the reader's zoom, as wide as the viewer at
+    // zoom 1, without the viewer's thumbnails where they would leave it too narrow.
+    void pdfOpenings_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("whole window") << "" << 0 << 1.0 << 1366 << "view=FitH";
+        QTest::newRow("beside the results") << "" << 0 << 1.0 << 946 << "view=FitH&toolbar=0";
+        QTest::newRow("search hit")
+            << "page=2&view=FitH" << 0 << 1.0 << 946 << "page=2&view=FitH&toolbar=0";
+        QTest::newRow("opened again")
+            << "page=2&view=FitH&toolbar=0" << 0 << 1.0 << 946 << "page=2&view=FitH&toolbar=0";
+        QTest::newRow("reader's zoom")
+            << "page=2&view=FitH" << 0 << 1.5 << 946 << "page=2&zoom=174&toolbar=0";
+        QTest::newRow("zoom changed on another page")
+            << "page=2&zoom=174&toolbar=0" << 4 << 1.1 << 946 << "page=4&zoom=127&toolbar=0";
+        QTest::newRow("back to the width")
+            << "page=4&zoom=127&toolbar=0" << 4 << 1.0 << 946 << "page=4&view=FitH&toolbar=0";
+        QTest::newRow("address's own zoom") << "zoom=200" << 0 << 1.0 << 1366 << "zoom=200";
+        QTest::newRow("other parameters stay") << "nameddest=art5&NavPanes=0&Toolbar=1" << 0 << 1.0
+                                               << 1366 << "nameddest=art5&view=FitH";
+        QTest::newRow("largest zoom") << "" << 0 << 5.0 << 1366 << "zoom=500";
+        QTest::newRow("smallest zoom") << "" << 0 << 0.25 << 300 << "zoom=25&toolbar=0";
+    }
+
+    void pdfOpenings()
+    {
+        QFETCH(QString, given);
+        QFETCH(int, page);
+        QFETCH(double, zoom);
+        QFETCH(int, width);
+        QFETCH(QString, expected);
+        // A zoom key opens the document again at the reader's page.
+        const bool zoomKey = page > 0;
+        const QString fragment = pdfOpenFragment(given, {page, zoom, width, 595, zoomKey});
+        QCOMPARE(fragment, expected);
+        QCOMPARE(pdfFragmentPage(fragment), page > 0 ? page : pdfFragmentPage(given));
+    }
+
+    // The page the reader is on, followed through the viewer's reports of the page it
+    // shows most of (pages of 595 x 842 points; at zoom 0.5 one is 396.7 pixels wide and
+    // 566.3 pixels from the start of the next).
+    void pdfPlaces_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<double>("top");
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<double>("reportedTop");
+        QTest::addColumn<double>("reportedWidth");
+        QTest::addColumn<bool>("landscapeSecond");
+        QTest::addColumn<int>("expected");
+        const double width = 595 * 4.0 / 3 * 0.5;
+        QTest::newRow("scrolled within") << 1 << 3.0 << 0.5 << -40.0 << width << false << 1;
+        QTest::newRow("into the next") << 1 << -270.0 << 0.5 << 276.3 << width << false << 2;
+        QTest::newRow("back") << 2 << 276.3 << 0.5 << -270.0 << width << false << 1;
+        QTest::newRow("down the last") << 5 << -100.0 << 0.5 << -180.0 << width << false << 5;
+        QTest::newRow("zoom changed") << 3 << -10.0 << 0.5 << -30.0 << 2 * width << false << 3;
+        QTest::newRow("first report") << 4 << 0.0 << 0.0 << -30.0 << width << false << 4;
+        QTest::newRow("into a wider page")
+            << 1 << -270.0 << 0.5 << 276.3 << 842 * 4.0 / 3 * 0.5 << true << 2;
+        QTest::newRow("not known") << 0 << 0.0 << 0.5 << -30.0 << width << false << 0;
+        QTest::newRow("beyond the end") << 9 << 0.0 << 0.5 << -30.0 << width << false << 0;
+    }
+
+    void pdfPlaces()
+    {
+        QFETCH(int, page);
+        QFETCH(double, top);
+        QFETCH(double, zoom);
+        QFETCH(double, reportedTop);
+        QFETCH(double, reportedWidth);
+        QFETCH(bool, landscapeSecond);
+        QFETCH(int, expected);
+        QList<QSizeF> pages(5, QSizeF(595, 842));
+        if (landscapeSecond) {
+            pages[1] = QSizeF(842, 595);
+        }
+        QCOMPARE(followPdfViewport({page, top, zoom}, reportedTop, reportedWidth, pages).page,
+                 expected);
     }
 
     // The keys act wherever the keyboard is in the window.

@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QTest>
 #include <QToolButton>
+#include <QWebEngineHistory>
 #include <QWebEngineView>
 
 #include <memory>
@@ -211,19 +212,32 @@ private slots:
         QVERIFY(SearchPane::snippetHtml(pane->hits()[pdfRow])
                     .contains(QStringLiteral("<b>tokenizados</b>")));
 
-        // Enter on the PDF opens it at its page, as wide as the browser, with the words
-        // found by the find bar once the viewer has its text.
+        // Enter on the PDF opens it at its page, as wide as the browser and without the
+        // viewer's bars (beside the results they would leave it too narrow), with the
+        // words found by the find bar once the viewer has its text.
         pane->lstResults->setFocus();
         pane->lstResults->setCurrentRow(pdfRow);
         QTest::keyClick(pane->lstResults, Qt::Key_Return);
         QUrl expected = QUrl::fromLocalFile(local(QStringLiteral("circulares/3019.pdf")));
-        expected.setFragment(QStringLiteral("page=2&view=FitH"));
+        expected.setFragment(QStringLiteral("page=2&view=FitH&toolbar=0"));
         QTRY_COMPARE_WITH_TIMEOUT(page()->url(), expected, loadTimeout);
         QTRY_VERIFY_WITH_TIMEOUT(window->search->findBar->isVisible(), loadTimeout);
         QCOMPARE(window->search->findBar->txtFind->text(), QStringLiteral("tokenizados"));
         QTRY_VERIFY_WITH_TIMEOUT(
             window->search->findBar->lblFindCount->text().contains(QLatin1String(" de ")),
             loadTimeout);
+
+        // The zoom keys reach the document wherever the keyboard is: it opens again at its
+        // page and the zoom chosen, in place in the history; Ctrl+0 gives it the width back.
+        const int steps = page()->history()->count();
+        QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_Plus));
+        QTRY_VERIFY_WITH_TIMEOUT(page()->url().fragment().startsWith(QLatin1String("page=2&zoom=")),
+                                 loadTimeout);
+        QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_0));
+        expected.setFragment(QStringLiteral("page=2&view=FitH&toolbar=0"));
+        QTRY_COMPARE_WITH_TIMEOUT(page()->url(), expected, loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->WebBrowser1->Busy(), loadTimeout);
+        QCOMPARE(page()->history()->count(), steps);
 
         // A click on the page opens it with the words found by the find bar.
         const QRect rect = pane->lstResults->visualItemRect(pane->lstResults->item(pageRow));

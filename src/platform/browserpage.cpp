@@ -4,10 +4,13 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineView>
 #include <QWidget>
+
+#include <utility>
 
 namespace {
 // How long after a click or a key the navigation it causes may arrive: the
@@ -61,15 +64,23 @@ void BrowserPage::watchReaderInput(QWidget *view)
 bool BrowserPage::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonRelease && type != QEvent::KeyPress) {
+    const bool scrolling =
+        type == QEvent::Wheel ||
+        (type == QEvent::MouseMove && static_cast<QMouseEvent *>(event)->buttons() != Qt::NoButton);
+    if (type != QEvent::MouseButtonRelease && type != QEvent::KeyPress && !scrolling) {
         return false;
     }
     if (!m_view || !watched->isWidgetType() ||
         !m_view->isAncestorOf(static_cast<QWidget *>(watched))) {
         return false;
     }
+    if (scrolling) {
+        emit readerScrolled();
+        return false;
+    }
     if (type == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
+        emit readerKeyPressed(key);
         if (key != Qt::Key_Return && key != Qt::Key_Enter) {
             return false;
         }
@@ -112,6 +123,17 @@ bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
     facts.readerNavigationPending = m_readerNavigationPending;
     if (!navigationAllowed(facts)) {
         return false;
+    }
+    if (isMainFrame && m_addressRule && facts.cause != NavigationCause::History &&
+        !std::exchange(m_ruleApplied, false)) {
+        const QUrl instead = m_addressRule(url);
+        if (instead != url) {
+            // The engine is still inside its request: the other address loads once it is done.
+            m_ruleApplied = true;
+            QMetaObject::invokeMethod(
+                this, [this, instead] { setUrl(instead); }, Qt::QueuedConnection);
+            return false;
+        }
     }
     // Frames are offered like the page itself: the handlers make no difference.
     bool cancel = false;

@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <QWebEnginePage>
 
+#include <functional>
+
 class QWebEngineNewWindowRequest;
 
 // The one place that decides whether a navigation may happen. A page of the
@@ -23,8 +25,18 @@ public:
 
     void triggerAction(WebAction action, bool checked = false) override;
 
+    // The address the page opens instead of url when a link or the program sends it
+    // there (url itself when nothing changes); steps in the history and reloads open
+    // what they opened before.
+    using AddressRule = std::function<QUrl(const QUrl &url)>;
+    void setAddressRule(AddressRule rule) { m_addressRule = std::move(rule); }
+
 signals:
     void navigationRequested(const QUrl &url, bool isMainFrame, bool *cancel);
+    // The reader pressed a key on the page, or turned the wheel or dragged the pointer
+    // over it.
+    void readerKeyPressed(int key);
+    void readerScrolled();
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -42,4 +54,7 @@ private:
     // When the reader last clicked or pressed a key on the page.
     QElapsedTimer m_readerInput;
     bool m_readerNavigationPending = false;
+    AddressRule m_addressRule;
+    // The navigation under way goes where the rule sent it: it is not sent on again.
+    bool m_ruleApplied = false;
 };

@@ -74,6 +74,13 @@ int DeferredPdfDocuments::pageCount(const QString &path)
     return documents ? documents->pageCount(path) : 0;
 }
 
+QList<QSizeF> DeferredPdfDocuments::pageSizes(const QString &path)
+{
+    QString problem;
+    PdfDocuments *documents = real(&problem);
+    return documents ? documents->pageSizes(path) : QList<QSizeF>();
+}
+
 QString DeferredPdfDocuments::title(const QString &path)
 {
     QString problem;

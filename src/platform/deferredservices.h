@@ -42,6 +42,7 @@ public:
 
     QString unavailable() override;
     int pageCount(const QString &path) override;
+    QList<QSizeF> pageSizes(const QString &path) override;
     QString title(const QString &path) override;
     QString print(const QString &path, QPrinter &printer,
                   const PdfPrintProgress &progress) override;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QSizeF>
 #include <QString>
 
 #include <functional>
@@ -19,6 +21,8 @@ public:
     virtual QString unavailable() { return {}; }
     // The number of pages of the document at path; 0 when it cannot be read.
     virtual int pageCount(const QString &path) = 0;
+    // The sizes in points of the document's pages, in order; none when it cannot be read.
+    virtual QList<QSizeF> pageSizes(const QString &path) = 0;
     // The document's own title, on one line; empty when it has none or cannot be read.
     virtual QString title(const QString &path) = 0;
     // Prints the document at path on printer, which the print dialog has set up. Answers an

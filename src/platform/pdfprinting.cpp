@@ -91,6 +91,20 @@ int pdfPageCount(const QString &path)
     return document.pageCount();
 }
 
+QList<QSizeF> pdfPageSizes(const QString &path)
+{
+    QPdfDocument document;
+    if (document.load(path) != QPdfDocument::Error::None) {
+        return {};
+    }
+    QList<QSizeF> sizes;
+    sizes.reserve(document.pageCount());
+    for (int page = 0; page < document.pageCount(); ++page) {
+        sizes.append(document.pagePointSize(page));
+    }
+    return sizes;
+}
+
 QString writePdfPages(const QString &source, const QString &target, int first, int last, int copies)
 {
     QSaveFile out(target);
@@ -166,6 +180,11 @@ QString printPdfDocument(const QString &path, QPrinter &printer, const PdfPrintP
 int QtPdfDocuments::pageCount(const QString &path)
 {
     return pdfPageCount(path);
+}
+
+QList<QSizeF> QtPdfDocuments::pageSizes(const QString &path)
+{
+    return pdfPageSizes(path);
 }
 
 QString QtPdfDocuments::title(const QString &path)

@@ -2,6 +2,8 @@
 
 #include "pdfdocuments.h"
 
+#include <QList>
+#include <QSizeF>
 #include <QString>
 
 // Printing and saving a PDF document of the collection as its own pages, not as the
@@ -33,10 +35,15 @@ QString writePdfPages(const QString &source, const QString &target, int first, i
 // The number of pages of the PDF document at path; 0 when it cannot be read.
 int pdfPageCount(const QString &path);
 
+// The sizes in points of the pages of the PDF document at path, in order; none when it
+// cannot be read.
+QList<QSizeF> pdfPageSizes(const QString &path);
+
 // The PDF documents read with Qt PDF and printed as above.
 class QtPdfDocuments final : public PdfDocuments {
 public:
     int pageCount(const QString &path) override;
+    QList<QSizeF> pageSizes(const QString &path) override;
     QString title(const QString &path) override;
     QString print(const QString &path, QPrinter &printer,
                   const PdfPrintProgress &progress) override;

@@ -9,17 +9,19 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMenu>
 #include <QPointer>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSaveFile>
 #include <QTimer>
-#include <QUrlQuery>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFindTextResult>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -28,6 +30,48 @@
 
 namespace {
 constexpr int printEndWaitMs = 5000;
+// How often the viewer's reports of where the reader is in a PDF document are read.
+constexpr int pdfFollowMs = 300;
+// How long the zoom keys rest before a PDF document opens again at the zoom they chose.
+constexpr int pdfReopenMs = 250;
+// How long after the reader scrolled the viewer's reports are taken for that scrolling
+// (the viewer scrolls smoothly, for a while after the key or the wheel).
+constexpr qint64 pdfScrollReportMs = 1000;
+
+bool isLocalPdf(const QUrl &url)
+{
+    return url.isLocalFile() && url.path().endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+}
+
+// The browser's PDF viewer tells the page holding it where the reader is (the top edge
+// and width of the page it shows most of; here with the time) once that page has spoken
+// to it. Run again and
+// again: the first run listens and speaks to the viewer (until it answers), each run hands
+// over the reports gathered since the one before.
+const QString pdfReportsScript = QStringLiteral(R"JS(
+(function () {
+    var state = window.legisdiscoViewer;
+    if (!state) {
+        state = window.legisdiscoViewer = { heard: false, reports: [] };
+        window.addEventListener('message', function (event) {
+            if (event.source !== window.frames[0]) { return; }
+            state.heard = true;
+            var data = event.data;
+            if (data && data.type === 'viewport' && isFinite(data.pageY) &&
+                isFinite(data.pageWidth)) {
+                state.reports.push([Number(data.pageY), Number(data.pageWidth), Date.now()]);
+                if (state.reports.length > 10000) { state.reports.shift(); }
+            }
+        });
+    }
+    if (!state.heard && window.frames[0]) {
+        window.frames[0].postMessage({ type: 'getSelectedText' }, '*');
+    }
+    var reports = state.reports;
+    state.reports = [];
+    return reports;
+})()
+)JS");
 
 // Reads what the program needs of a loaded page in one go.
 const QString documentScript = QStringLiteral(R"JS(
@@ -126,6 +170,47 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
             &QtWebBrowser::onDownloadRequested);
     connect(m_page, &QWebEnginePage::pdfPrintingFinished, this,
             [this] { m_printsUnderWay = qMax(0, m_printsUnderWay - 1); });
+
+    // A PDF document of the collection opens at the reader's zoom, however it is reached.
+    m_page->setAddressRule([this](const QUrl &url) { return pdfOpening(url, 0, false); });
+    m_pdfReopen = new QTimer(this);
+    m_pdfReopen->setSingleShot(true);
+    m_pdfReopen->setInterval(pdfReopenMs);
+    connect(m_pdfReopen, &QTimer::timeout, this, [this] {
+        const QUrl url = m_page->url();
+        if (!isLocalPdf(url)) {
+            m_pdfZoomPending = false;
+        }
+        if (!m_pdfZoomPending) {
+            return;
+        }
+        if (m_busy || m_pdfReopening) {
+            m_pdfReopen->start(); // the document takes the zoom once it is there
+            return;
+        }
+        m_pdfZoomPending = false;
+        reopenPdf(pdfOpening(url, qMax(1, PdfPage()), true));
+    });
+    m_pdfFollow = new QTimer(this);
+    m_pdfFollow->setInterval(pdfFollowMs);
+    connect(m_pdfFollow, &QTimer::timeout, this, &QtWebBrowser::followPdf);
+    // The viewer's reports are followed only while the reader scrolls: its own jumps (to
+    // either end, to a page chosen in its bars, along a link) are not told apart from
+    // scrolling by the reports alone.
+    connect(m_page, &BrowserPage::readerScrolled, this, &QtWebBrowser::readerScrolls);
+    connect(m_page, &BrowserPage::readerKeyPressed, this, [this](int key) {
+        switch (key) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Space:
+            readerScrolls();
+            break;
+        default:
+            break;
+        }
+    });
 }
 
 QtWebBrowser::~QtWebBrowser()
@@ -179,9 +264,158 @@ void QtWebBrowser::Navigate(const QString &address)
 
 void QtWebBrowser::load(const QString &address)
 {
+    ++m_loads;
+    m_pdfReopening = false;
     m_requestedAddress = address;
-    m_requestedUrl = urlFromAddress(address);
+    m_requestedUrl = pdfOpening(urlFromAddress(address), 0, false);
+    const QUrl shown = m_page->url();
+    if (!m_busy && isLocalPdf(shown) &&
+        m_requestedUrl.adjusted(QUrl::RemoveFragment) == shown.adjusted(QUrl::RemoveFragment)) {
+        // Another place in the document on screen: the viewer would not move for a new
+        // fragment alone.
+        reopenPdf(m_requestedUrl);
+        return;
+    }
     m_page->load(m_requestedUrl);
+}
+
+void QtWebBrowser::reopenPdf(const QUrl &url)
+{
+    // The viewer reads its parameters only when it opens: the document opens again at url,
+    // in place in the history.
+    const QString fragment =
+        QString::fromUtf8(QJsonDocument(QJsonArray{QLatin1Char('#') + url.fragment()})
+                              .toJson(QJsonDocument::Compact));
+    m_pdfReopening = true;
+    const int loads = ++m_loads;
+    QPointer<QtWebBrowser> self(this);
+    // The reload is the program's own, after the page's history has the new address: an
+    // address the program opens meanwhile goes first and the reload is dropped.
+    m_page->runJavaScript(QStringLiteral("history.replaceState(null, '', %1[0]);").arg(fragment),
+                          QWebEngineScript::ApplicationWorld, [self, loads](const QVariant &) {
+                              if (!self || self->m_closing || loads != self->m_loads) {
+                                  return;
+                              }
+                              self->m_page->triggerAction(QWebEnginePage::Reload);
+                          });
+}
+
+QUrl QtWebBrowser::pdfOpening(const QUrl &url, int page, bool zoomChosen)
+{
+    if (!isLocalPdf(url)) {
+        return url;
+    }
+    PdfOpening opening;
+    opening.page = page;
+    opening.zoom = m_zoom;
+    opening.viewWidth = m_view->width();
+    opening.zoomChosen = zoomChosen;
+    if (!qFuzzyCompare(m_zoom, 1.0)) {
+        for (const QSizeF &size : pdfPageSizesOf(url.toLocalFile())) {
+            opening.pageWidthPoints = qMax(opening.pageWidthPoints, size.width());
+        }
+    }
+    QUrl opened = url;
+    opened.setFragment(pdfOpenFragment(url.fragment(), opening));
+    return opened;
+}
+
+const QList<QSizeF> &QtWebBrowser::pdfPageSizesOf(const QString &path)
+{
+    const QFileInfo file(path);
+    if (path != m_sizesPath || file.lastModified() != m_sizesModified) {
+        m_sizesPath = path;
+        m_sizesModified = file.lastModified();
+        m_sizes = m_pdf.pageSizes(path);
+    }
+    return m_sizes;
+}
+
+void QtWebBrowser::startFollowingPdf(const QUrl &url)
+{
+    m_pdfPath = url.toLocalFile();
+    // The viewer opens at the page the address names, the first when it names none.
+    m_pdfPlace = PdfPlace{qMax(1, pdfFragmentPage(url.fragment())), 0, 0};
+    m_pdfMatchesShown = 0;
+    m_pdfFollow->start();
+}
+
+void QtWebBrowser::followPdf()
+{
+    if (m_pdfPath.isEmpty() || m_pdfPlace.page == 0) {
+        m_pdfFollow->stop();
+        return;
+    }
+    const int generation = m_loadGeneration;
+    QPointer<QtWebBrowser> self(this);
+    m_page->runJavaScript(
+        pdfReportsScript, QWebEngineScript::ApplicationWorld,
+        [self, generation](const QVariant &result) {
+            if (!self || self->m_closing || generation != self->m_loadGeneration ||
+                self->m_pdfPath.isEmpty()) {
+                return;
+            }
+            const QList<QSizeF> &pages = self->pdfPageSizesOf(self->m_pdfPath);
+            const QVariantList reports = result.toList();
+            for (const QVariant &report : reports) {
+                const QVariantList values = report.toList();
+                if (self->m_pdfPlace.page == 0) {
+                    break;
+                }
+                if (values.size() != 3) {
+                    continue;
+                }
+                const PdfPlace before = self->m_pdfPlace;
+                const PdfPlace after = followPdfViewport(before, values.at(0).toDouble(),
+                                                         values.at(1).toDouble(), pages);
+                // A jump moves the document at the same zoom while the reader does not
+                // scroll; a new zoom (the viewer fitting the document as it opens, its own
+                // + and - buttons) keeps the page.
+                const bool zoomed =
+                    before.zoom <= 0 || (after.page == before.page &&
+                                         qAbs(after.zoom - before.zoom) >= before.zoom * 0.005);
+                const bool moved =
+                    after.page != before.page || qAbs(after.pageTop - before.pageTop) >= 1;
+                if (!zoomed && moved && !self->scrolledBefore(values.at(2).toLongLong())) {
+                    self->losePdfPlace();
+                    break;
+                }
+                self->m_pdfPlace = after;
+            }
+        });
+}
+
+void QtWebBrowser::readerScrolls()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Reports are read a while after they were made: the times kept reach further back.
+    while (!m_scrolls.isEmpty() && m_scrolls.first() < now - 3 * pdfScrollReportMs) {
+        m_scrolls.removeFirst();
+    }
+    // One time for each tenth of a second is enough.
+    if (m_scrolls.isEmpty() || m_scrolls.last() < now - 100) {
+        m_scrolls.append(now);
+    } else {
+        m_scrolls.last() = now;
+    }
+}
+
+bool QtWebBrowser::scrolledBefore(qint64 reported) const
+{
+    // The page and the browser share the clock; the times are read a little apart.
+    for (const qint64 scrolled : m_scrolls) {
+        if (scrolled <= reported + 50 && scrolled >= reported - pdfScrollReportMs) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void QtWebBrowser::losePdfPlace()
+{
+    if (!m_pdfPath.isEmpty()) {
+        m_pdfPlace = PdfPlace();
+    }
 }
 
 QString QtWebBrowser::reportedAddress(const QUrl &url)
@@ -201,6 +435,7 @@ QString QtWebBrowser::reportedAddress(const QUrl &url)
 
 bool QtWebBrowser::GoBack()
 {
+    ++m_loads;
     if (!m_page->action(QWebEnginePage::Back)->isEnabled()) {
         return false;
     }
@@ -210,6 +445,7 @@ bool QtWebBrowser::GoBack()
 
 bool QtWebBrowser::GoForward()
 {
+    ++m_loads;
     if (!m_page->action(QWebEnginePage::Forward)->isEnabled()) {
         return false;
     }
@@ -219,11 +455,13 @@ bool QtWebBrowser::GoForward()
 
 void QtWebBrowser::Stop()
 {
+    ++m_loads;
     m_page->triggerAction(QWebEnginePage::Stop);
 }
 
 void QtWebBrowser::Refresh()
 {
+    ++m_loads;
     m_page->triggerAction(QWebEnginePage::Reload);
 }
 
@@ -253,23 +491,45 @@ void QtWebBrowser::FindText(const QString &text, bool backward, const FindTextDo
 {
     const QWebEnginePage::FindFlags flags =
         backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags();
+    const int generation = m_loadGeneration;
     QPointer<QtWebBrowser> self(this);
-    m_page->findText(text, flags, [self, done](const QWebEngineFindTextResult &result) {
+    m_page->findText(text, flags, [self, done, generation](const QWebEngineFindTextResult &result) {
+        if (self && generation == self->m_loadGeneration && result.numberOfMatches() > 0) {
+            self->pdfMatchShown();
+        }
         if (self && done) {
             done(result.activeMatch(), result.numberOfMatches());
         }
     });
 }
 
-void QtWebBrowser::SetZoomFactor(double factor)
+void QtWebBrowser::pdfMatchShown()
 {
-    // The PDF viewer keeps a zoom of its own (its + and - buttons) and ignores the
-    // page's: a step asked there would only show up on the next page.
-    if (m_page->url().path().endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+    if (m_pdfPath.isEmpty()) {
         return;
     }
+    // The viewer shows first the match it finds from the page it shows: a document
+    // opened at the page of a search hit, not moved since, stays at that page. Any other
+    // match may lie anywhere in the document.
+    const bool first = m_pdfMatchesShown++ == 0;
+    if (!first || m_pdfPlace.zoom > 0 || pdfFragmentPage(m_page->url().fragment()) == 0) {
+        losePdfPlace();
+    }
+}
+
+void QtWebBrowser::SetZoomFactor(double factor)
+{
     m_zoom = factor;
-    m_view->setZoomFactor(factor);
+    const QUrl url = m_page->url();
+    if (!isLocalPdf(url)) {
+        m_view->setZoomFactor(factor);
+        return;
+    }
+    // The PDF viewer ignores the page's zoom and takes its own from the address it opens:
+    // the document opens again once the keys have come to rest and it is not opening
+    // (openings in quick succession would leave steps in the history).
+    m_pdfZoomPending = true;
+    m_pdfReopen->start();
 }
 
 double QtWebBrowser::ZoomFactor() const
@@ -279,11 +539,11 @@ double QtWebBrowser::ZoomFactor() const
 
 int QtWebBrowser::PdfPage() const
 {
-    // The viewer opens at the page the address's fragment names ("#page=3").
-    const QUrlQuery fragment(m_page->url().fragment());
-    bool ok = false;
-    const int page = fragment.queryItemValue(QStringLiteral("page")).toInt(&ok);
-    return ok && page > 0 ? page : 0;
+    if (m_pdfPlace.page > 0) {
+        return m_pdfPlace.page;
+    }
+    // Where the reader is is not known: the page the viewer opened at ("#page=3").
+    return pdfFragmentPage(m_page->url().fragment());
 }
 
 QString QtWebBrowser::PrintPdfFile(const QString &path)
@@ -405,6 +665,7 @@ void QtWebBrowser::showContextMenu(const QPoint &position)
 
 void QtWebBrowser::onLoadStarted()
 {
+    m_pdfReopening = false;
     m_busy = true;
     ++m_loadGeneration;
     m_documentBefore = std::exchange(m_document, HtmlDocument());
@@ -413,20 +674,29 @@ void QtWebBrowser::onLoadStarted()
 
 void QtWebBrowser::onLoadFinished(bool)
 {
-    // The reader's zoom holds for every document, not only the one it was set on.
-    if (!qFuzzyCompare(m_view->zoomFactor(), m_zoom)) {
-        m_view->setZoomFactor(m_zoom);
+    const QUrl url = m_page->url();
+    // The reader's zoom holds for every document, not only the one it was set on; a PDF
+    // document has it from its address.
+    const double zoom = isLocalPdf(url) ? 1.0 : m_zoom;
+    if (!qFuzzyCompare(m_view->zoomFactor(), zoom)) {
+        m_view->setZoomFactor(zoom);
     }
     // The page is read before completion is reported, so that handlers of the
     // completion events see the document they were told about.
     const int generation = m_loadGeneration;
-    const QUrl url = m_page->url();
     if (!std::exchange(m_navigationAccepted, false)) {
         // The navigation was cancelled before it started: the page on screen
         // stays, nothing has completed.
         m_busy = false;
         m_document = m_documentBefore;
         return;
+    }
+    m_pdfPath.clear();
+    m_pdfPlace = PdfPlace();
+    if (isLocalPdf(url)) {
+        startFollowingPdf(url);
+    } else {
+        m_pdfZoomPending = false;
     }
     QPointer<QtWebBrowser> self(this);
     m_page->runJavaScript(documentScript, [self, generation, url](const QVariant &result) {

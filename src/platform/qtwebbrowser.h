@@ -1,7 +1,10 @@
 #pragma once
 
+#include "pdfview.h"
 #include "webbrowser.h"
 
+#include <QDateTime>
+#include <QSizeF>
 #include <QUrl>
 
 class BrowserPage;
@@ -10,6 +13,7 @@ class PdfDocuments;
 class QWebEngineDownloadRequest;
 class QWebEngineProfile;
 class QWebEngineView;
+class QTimer;
 
 // The browser on Qt WebEngine. PDF documents are shown inline.
 class QtWebBrowser final : public WebBrowser {
@@ -54,6 +58,17 @@ private:
     bool savePage();
     bool printPage();
     void showContextMenu(const QPoint &position);
+    // The address a local PDF document opens at: the reader's zoom, at page (0: the page
+    // the address names), and as the viewer fits this browser's width.
+    QUrl pdfOpening(const QUrl &url, int page, bool zoomChosen);
+    const QList<QSizeF> &pdfPageSizesOf(const QString &path);
+    void reopenPdf(const QUrl &url);
+    void startFollowingPdf(const QUrl &url);
+    void followPdf();
+    void losePdfPlace();
+    void readerScrolls();
+    bool scrolledBefore(qint64 reported) const;
+    void pdfMatchShown();
 
     QWebEngineView *m_view;
     BrowserPage *m_page;
@@ -80,4 +95,25 @@ private:
     // Prints to a PDF file the engine is still writing.
     int m_printsUnderWay = 0;
     QList<QAction *> m_contextActions;
+    // The local PDF document on screen (empty when none) and where the reader is in it,
+    // from the viewer's reports; a place of page 0 is not known.
+    QString m_pdfPath;
+    PdfPlace m_pdfPlace;
+    // When the reader last scrolled (milliseconds since 1970), one time to a tenth of a
+    // second, the last seconds' only.
+    QList<qint64> m_scrolls;
+    // Matches of the find bar shown in that document.
+    int m_pdfMatchesShown = 0;
+    // The reader chose a zoom the document on screen does not have yet.
+    bool m_pdfZoomPending = false;
+    // The document on screen was told to open again and has not started to yet.
+    bool m_pdfReopening = false;
+    // Counts the openings the program asked for.
+    int m_loads = 0;
+    QTimer *m_pdfFollow;
+    QTimer *m_pdfReopen;
+    // The sizes of the pages of the PDF document last asked about.
+    QString m_sizesPath;
+    QDateTime m_sizesModified;
+    QList<QSizeF> m_sizes;
 };

@@ -52,12 +52,13 @@ public:
     // when there is none. An empty text takes the marks away.
     using FindTextDone = std::function<void(int active, int total)>;
     virtual void FindText(const QString &text, bool backward, const FindTextDone &done) = 0;
-    // The zoom of every page shown from now on (1 is the page's own size); a PDF
-    // document keeps the zoom of its viewer, which this leaves alone.
+    // The zoom of every page shown from now on (1 is the page's own size). A PDF document
+    // of the collection is as wide as the browser at 1; on screen, it opens again at the
+    // page the reader is on.
     virtual void SetZoomFactor(double factor) = 0;
     virtual double ZoomFactor() const = 0;
-    // The page (from 1) of the PDF document on screen that its address named; 0 when
-    // none is known.
+    // The page (from 1) of the PDF document on screen that the reader is on, as far as
+    // its viewer tells, otherwise the page its address named; 0 when none is known.
     virtual int PdfPage() const = 0;
     // Prints the PDF document on screen, whose file is path, as its own pages, asking
     // the user. An empty text when printed or cancelled, otherwise why it failed.

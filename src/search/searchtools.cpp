@@ -212,12 +212,12 @@ void SearchTools::browserDocumentComplete(const QString &address)
 {
     firstPageShown();
     // A page opened from the results shows the words found once it is there;
-    // an open find bar counts again on each new page.
-    m_pdfFindRetries = 0;
+    // an open find bar counts again on each new page. A PDF document's viewer has
+    // its text a while after the document is there (also when a zoom key opens it
+    // again): the search is repeated until it finds something.
+    const bool pdf = address.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    m_pdfFindRetries = pdf ? pdfFindRetries : 0;
     if (!m_findOnLoad.isEmpty() && QDir::cleanPath(address) == QDir::cleanPath(m_findOnLoadPath)) {
-        if (address.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
-            m_pdfFindRetries = pdfFindRetries;
-        }
         findBar->openBar(std::exchange(m_findOnLoad, QString()));
     } else if (findBar->isVisible() && !findBar->txtFind->text().isEmpty()) {
         findBar->findNext();
