@@ -21,12 +21,14 @@ PdfPageSpan printedPages(const QPrinter &printer, int pageCount);
 // Called after each page printed (done of total); answers false to stop printing.
 using PdfPrintProgress = std::function<bool(int done, int total)>;
 
-// Prints the PDF document at path on printer, which the print dialog has set up. A
-// printer that writes a PDF file gets the document's own pages (their text stays text),
-// the range's pages each copy over; any other printer gets each page drawn at its
-// resolution, fitted to the paper. Answers an empty text when done, or a Spanish message
-// saying why nothing (or not everything) was printed; a stop by progress is no failure.
-QString printPdfDocument(const QString &path, QPrinter &printer,
+// Prints the PDF document at path on printer, which the print dialog has set up. A print
+// toFile (the printer's output file name) gets the document's own pages (their text stays
+// text), the range's pages each copy over; a printer gets each page drawn at its
+// resolution, fitted to the paper in its orientation, in its page order, collated or not.
+// Answers an empty text when done or stopped by progress before anything reached a
+// printer, or a Spanish message saying why nothing (or not everything) was printed. A
+// file stopped or failed half way is not left behind.
+QString printPdfDocument(const QString &path, QPrinter &printer, bool toFile,
                          const PdfPrintProgress &progress = {});
 
 // Writes pages first..last (from 1) of the PDF document at source, copies times over,

@@ -130,12 +130,12 @@ public:
         suggested.append(suggestedName);
         return savePath;
     }
-    bool askPrinter(QWidget *, QPrinter *printer, int pageCount) override
+    PrintChoice askPrinter(QWidget *, QPrinter *printer, int pageCount) override
     {
         ++printAsked;
         offeredPages = pageCount;
         if (printFile.isEmpty()) {
-            return false;
+            return PrintChoice::Cancelled;
         }
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(printFile);
@@ -143,12 +143,21 @@ public:
             printer->setPrintRange(QPrinter::PageRange);
             printer->setFromTo(fromPage, toPage);
         }
-        return true;
+        printer->setCopyCount(copies);
+        printer->setCollateCopies(collate);
+        printer->setPageOrientation(orientation);
+        return choice;
     }
     QString savePath;
     QStringList suggested;
     QString printFile;            // where an accepted print goes; empty: the user cancels
     int fromPage = 0, toPage = 0; // the range chosen; 0: every page
+    int copies = 1;
+    bool collate = true;
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    // File: the dialog's print to a file; Printer: a printer, which writes the PDF file
+    // printFile as a real one gets its pages (drawn at its resolution).
+    PrintChoice choice = PrintChoice::File;
     int printAsked = 0;
     int offeredPages = 0;
 };
