@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectivityprobe.h"
+#include "desktopaccessibility.h"
 #include "documentdialogs.h"
 #include "instanceguard.h"
 #include "messageboxes.h"
@@ -160,6 +161,18 @@ public:
     PrintChoice choice = PrintChoice::File;
     int printAsked = 0;
     int offeredPages = 0;
+};
+
+// The desktop's accessibility, turned on and off by the test.
+class FakeDesktopAccessibility final : public DesktopAccessibility {
+public:
+    bool isOn() const override { return on; }
+    void turn(bool value)
+    {
+        on = value;
+        emit changed(on);
+    }
+    bool on = false;
 };
 
 // An update server that is never there unless answers says otherwise; records what was
