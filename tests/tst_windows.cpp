@@ -5,6 +5,7 @@
 #include "classicfont.h"
 #include "coolbar.h"
 #include "downloaddialog.h"
+#include "findbar.h"
 #include "firstdialog.h"
 #include "frmactualiza.h"
 #include "frmbrowser.h"
@@ -12,6 +13,7 @@
 #include "frmproxytest.h"
 #include "printprogress.h"
 #include "qtmessageboxes.h"
+#include "searchtools.h"
 #include "testplatform.h"
 #include "updatecontract.h"
 #include "windowfaults.h"
@@ -40,6 +42,7 @@ const char *const windows[] = {
     "update window",
     "update window with the answer",
     "main window",
+    "main window, find bar and results open",
 };
 
 // Windows that only show how something goes: their keys are their own.
@@ -86,7 +89,12 @@ std::unique_ptr<Opened> open(const QString &which)
         opened->window = std::make_unique<DownloadDialog>(
             QStringLiteral("http://127.0.0.1/paquete.zip"), 1024, nullptr, p.downloadFolders, 1000);
     } else {
-        opened->window = std::make_unique<frmBrowser>(p.withFakeBrowser(), p.folder());
+        auto main = std::make_unique<frmBrowser>(p.withFakeBrowser(), p.folder());
+        if (which.endsWith(QLatin1String("open"))) {
+            main->search->togglePane();
+            main->search->findBar->openBar(QStringLiteral("circular"));
+        }
+        opened->window = std::move(main);
     }
     opened->window->show();
     QApplication::setActiveWindow(opened->window.get());
@@ -124,7 +132,7 @@ private slots:
         QTest::addColumn<bool>("readingOrder");
         for (const char *window : windows) {
             QTest::newRow(window) << QString::fromLatin1(window)
-                                  << (QByteArray(window) != "main window");
+                                  << !QByteArray(window).startsWith("main window");
         }
         for (const char *window : progressWindows) {
             QTest::newRow(window) << QString::fromLatin1(window) << true;
@@ -136,8 +144,10 @@ private slots:
         QFETCH(bool, readingOrder);
         const auto opened = open(window);
         QWidget *const w = opened->window.get();
-        const QStringList faults = WindowFaults::layout(w) + WindowFaults::unnamed(w) +
-                                   WindowFaults::sharedAccessKeys(w) +
+        // The find bar lies over the top of the page by design.
+        const bool overPage = window.endsWith(QLatin1String("open"));
+        const QStringList faults = (overPage ? QStringList() : WindowFaults::layout(w)) +
+                                   WindowFaults::unnamed(w) + WindowFaults::sharedAccessKeys(w) +
                                    WindowFaults::tab(w, readingOrder);
         QVERIFY2(faults.isEmpty(), qPrintable(lines(faults)));
     }
@@ -234,9 +244,10 @@ private slots:
             if (!box) {
                 return;
             }
-            QTest::qWaitForWindowActive(box);
-            faults = WindowFaults::unnamed(box) + WindowFaults::sharedAccessKeys(box) +
-                     WindowFaults::tab(box, false);
+            faults = QTest::qWaitForWindowActive(box)
+                         ? WindowFaults::unnamed(box) + WindowFaults::sharedAccessKeys(box) +
+                               WindowFaults::tab(box, false)
+                         : QStringList{QStringLiteral("the box never became active")};
             box->findChild<QAbstractButton *>()->click();
         });
         const QString text = QStringLiteral("Se descargaron 3 circulares nuevas.");
