@@ -329,36 +329,45 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), expected);
     }
 
-    // A printer gets each page drawn at its resolution: the range, the copies (collated or
-    // one page at a time) and the orientation chosen, in that order, and no page blank.
-    void circularDrawnForAPrinter_data()
+    // The range, the copies (collated or page by page) and the page order chosen, in that
+    // order and no page blank: drawn at a printer's resolution, fitted to its paper in the
+    // orientation chosen, or to a file as the document's own pages.
+    void circularPrintedAsChosen_data()
     {
+        QTest::addColumn<bool>("toFile");
         QTest::addColumn<int>("from"); // 0: every page
         QTest::addColumn<int>("to");
         QTest::addColumn<int>("copies");
         QTest::addColumn<bool>("collate");
+        QTest::addColumn<bool>("lastFirst");
         QTest::addColumn<bool>("landscape");
         QTest::addColumn<QList<int>>("pages"); // of the circular, in the order printed
-        QTest::newRow("every page") << 0 << 0 << 1 << true << false << QList<int>{1, 2, 3};
-        QTest::newRow("range, two copies collated")
-            << 2 << 3 << 2 << true << false << QList<int>{2, 3, 2, 3};
-        QTest::newRow("range, two copies page by page, landscape")
-            << 2 << 3 << 2 << false << true << QList<int>{2, 2, 3, 3};
+        QTest::newRow("printer, every page")
+            << false << 0 << 0 << 1 << true << false << false << QList<int>{1, 2, 3};
+        QTest::newRow("printer, range, two copies collated")
+            << false << 2 << 3 << 2 << true << false << false << QList<int>{2, 3, 2, 3};
+        QTest::newRow("printer, range, two copies page by page, last first, landscape")
+            << false << 2 << 3 << 2 << false << true << true << QList<int>{3, 3, 2, 2};
+        QTest::newRow("file, range, two copies page by page, last first")
+            << true << 2 << 3 << 2 << false << true << false << QList<int>{3, 3, 2, 2};
     }
-    void circularDrawnForAPrinter()
+    void circularPrintedAsChosen()
     {
+        QFETCH(bool, toFile);
         QFETCH(int, from);
         QFETCH(int, to);
         QFETCH(int, copies);
         QFETCH(bool, collate);
+        QFETCH(bool, lastFirst);
         QFETCH(bool, landscape);
         QFETCH(QList<int>, pages);
         TestPlatform p;
         const QString circular = QDir(p.folder()).filePath(QStringLiteral("circulares/1007.pdf"));
         QVERIFY(writeInkedCircular(circular, 3));
         const QString paper = QDir(p.folder()).filePath(QStringLiteral("impresora.pdf"));
-        p.dialogs.choice = PrintChoice::Printer;
+        p.dialogs.choice = toFile ? PrintChoice::File : PrintChoice::Printer;
         p.dialogs.printFile = paper;
+        p.dialogs.lastPageFirst = lastFirst;
         p.dialogs.fromPage = from;
         p.dialogs.toPage = to;
         p.dialogs.copies = copies;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -152,7 +153,7 @@ int pdfPageCount(const QString &path)
     return document.pageCount();
 }
 
-QString writePdfPages(const QString &source, const QString &target, int first, int last, int copies)
+QString writePdfPages(const QString &source, const QString &target, const std::vector<int> &order)
 {
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly)) {
@@ -165,20 +166,22 @@ QString writePdfPages(const QString &source, const QString &target, int first, i
         input.processFile(QFile::encodeName(source).constData());
         const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(input).getAllPages();
         const int count = static_cast<int>(pages.size());
-        if (first < 1 || last > count || first > last) {
+        if (order.empty() || std::any_of(order.begin(), order.end(),
+                                         [count](int page) { return page < 1 || page > count; })) {
             return QStringLiteral("El documento no tiene las páginas pedidas.");
         }
         QPDF output;
         output.emptyPDF();
         QPDFPageDocumentHelper outputPages(output);
-        for (int page = first; page <= last; ++page) {
-            outputPages.addPage(pages[static_cast<size_t>(page - 1)], false);
-        }
-        // Further copies share the first one's contents.
-        const std::vector<QPDFPageObjectHelper> firstCopy = outputPages.getAllPages();
-        for (int copy = 1; copy < copies; ++copy) {
-            for (QPDFPageObjectHelper page : firstCopy) {
-                outputPages.addPage(page.shallowCopyPage(), false);
+        // A page that comes again shares its first appearance's contents.
+        std::map<int, QPDFPageObjectHelper> added;
+        for (const int page : order) {
+            const auto first = added.find(page);
+            if (first == added.end()) {
+                outputPages.addPage(pages[static_cast<size_t>(page - 1)], false);
+                added.emplace(page, outputPages.getAllPages().back());
+            } else {
+                outputPages.addPage(first->second.shallowCopyPage(), false);
             }
         }
         QPDFWriter writer(output);
@@ -215,10 +218,10 @@ QString printPdfDocument(const QString &path, QPrinter &printer, bool toFile,
     }
     if (toFile) {
         // A PDF file gets the document's own pages, whose text stays searchable.
-        const QString problem = writePdfPages(path, printer.outputFileName(), span.first, span.last,
-                                              qMax(1, printer.copyCount()));
+        const std::vector<int> order = pagesInPrintOrder(printer, span);
+        const QString problem = writePdfPages(path, printer.outputFileName(), order);
         if (progress && problem.isEmpty()) {
-            progress(span.last - span.first + 1, span.last - span.first + 1);
+            progress(static_cast<int>(order.size()), static_cast<int>(order.size()));
         }
         return problem;
     }

@@ -147,6 +147,7 @@ public:
         printer->setCopyCount(copies);
         printer->setCollateCopies(collate);
         printer->setPageOrientation(orientation);
+        printer->setPageOrder(lastPageFirst ? QPrinter::LastPageFirst : QPrinter::FirstPageFirst);
         return choice;
     }
     QString savePath;
@@ -155,6 +156,7 @@ public:
     int fromPage = 0, toPage = 0; // the range chosen; 0: every page
     int copies = 1;
     bool collate = true;
+    bool lastPageFirst = false;
     QPageLayout::Orientation orientation = QPageLayout::Portrait;
     // File: the dialog's print to a file; Printer: a printer, which writes the PDF file
     // printFile as a real one gets its pages (drawn at its resolution).
