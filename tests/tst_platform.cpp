@@ -1,3 +1,4 @@
+#include "desktopaccessibility.h"
 #include "fakeplatform.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
@@ -23,6 +24,46 @@ class TestPlatformServices : public QObject {
     Q_OBJECT
 
 private slots:
+    // The browser engine's accessibility (what Qt tells its observers) follows the
+    // desktop's, also when Qt's own bridge turns accessibility on as it reaches the bus.
+    void engineAccessibilityFollowsTheDesktop_data()
+    {
+        QTest::addColumn<bool>("onAtStart");
+        QTest::addColumn<bool>("bridgeTurnsOn"); // a moment after start, as Qt's bridge does
+        QTest::addColumn<int>("desktopLater");   // -1 unchanged, 0 turned off, 1 turned on
+        QTest::addColumn<bool>("engine");
+        QTest::newRow("off; the bridge comes") << false << true << -1 << false;
+        QTest::newRow("off; then a reader comes") << false << true << 1 << true;
+        QTest::newRow("on; then the reader goes") << true << true << 0 << false;
+        QTest::newRow("on from the start") << true << false << -1 << true;
+    }
+    void engineAccessibilityFollowsTheDesktop()
+    {
+        QFETCH(bool, onAtStart);
+        QFETCH(bool, bridgeTurnsOn);
+        QFETCH(int, desktopLater);
+        QFETCH(bool, engine);
+        struct Engine : QAccessible::ActivationObserver {
+            void accessibilityActiveChanged(bool active) override { on = active; }
+            bool on = false;
+        } seen;
+        QAccessible::installActivationObserver(&seen);
+        FakeDesktopAccessibility desktop;
+        desktop.on = onAtStart;
+        {
+            EngineAccessibility following(desktop);
+            if (bridgeTurnsOn) {
+                QAccessible::setActive(true);
+            }
+            if (desktopLater >= 0) {
+                desktop.turn(desktopLater == 1);
+            }
+            QCoreApplication::processEvents();
+            QCOMPARE(seen.on, engine);
+        }
+        QAccessible::removeActivationObserver(&seen);
+    }
+
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     // The start-up check goes through the proxy the reader gave the browser engine.

@@ -16,8 +16,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPdfDocument>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -48,6 +52,46 @@ int pageCount(const QString &pdf)
     const QString info = poppler("pdfinfo", {pdf});
     const qsizetype at = info.indexOf(QLatin1String("Pages:"));
     return at < 0 ? -1 : info.mid(at + 6).section(u'\n', 0, 0).trimmed().toInt();
+}
+
+// The dark pixels of each page of pdf, drawn at 72 dpi, and whether each lies on its side.
+struct Printed {
+    QList<int> ink;
+    QList<bool> landscape;
+};
+Printed printedPages(const QString &pdf)
+{
+    Printed printed;
+    QPdfDocument document;
+    if (document.load(pdf) != QPdfDocument::Error::None) {
+        return printed;
+    }
+    for (int page = 0; page < document.pageCount(); ++page) {
+        const QSizeF size = document.pagePointSize(page);
+        // On white paper: the page's own background may be transparent.
+        QImage image(size.toSize(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter(&image).drawImage(0, 0, document.render(page, size.toSize()));
+        int ink = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                ink += qGray(image.pixel(x, y)) < 160 ? 1 : 0;
+            }
+        }
+        printed.ink.append(ink);
+        printed.landscape.append(size.width() > size.height());
+    }
+    return printed;
+}
+
+// A circular whose page n holds n * n * 4 blocks: each page known by its ink.
+bool writeInkedCircular(const QString &path, int pages)
+{
+    QStringList texts;
+    for (int page = 1; page <= pages; ++page) {
+        texts.append(QString(page * page * 4, QChar(0x2588)));
+    }
+    return writeTestPdf(path, texts);
 }
 
 // A collection whose per-user folder holds circular 1007, as an installed program's does
@@ -368,6 +412,111 @@ private slots:
         QGuiApplication::clipboard()->clear();
         window.mnuCopyAddress->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    }
+
+    // The range, the copies (collated or page by page) and the page order chosen, in that
+    // order and no page blank: drawn at a printer's resolution, fitted to its paper in the
+    // orientation chosen, or to a file as the document's own pages.
+    void circularPrintedAsChosen_data()
+    {
+        QTest::addColumn<bool>("toFile");
+        QTest::addColumn<int>("from"); // 0: every page
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<bool>("collate");
+        QTest::addColumn<bool>("lastFirst");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<QList<int>>("pages"); // of the circular, in the order printed
+        QTest::newRow("printer, every page")
+            << false << 0 << 0 << 1 << true << false << false << QList<int>{1, 2, 3};
+        QTest::newRow("printer, range, two copies collated")
+            << false << 2 << 3 << 2 << true << false << false << QList<int>{2, 3, 2, 3};
+        QTest::newRow("printer, range, two copies page by page, last first, landscape")
+            << false << 2 << 3 << 2 << false << true << true << QList<int>{3, 3, 2, 2};
+        QTest::newRow("file, range, two copies page by page, last first")
+            << true << 2 << 3 << 2 << false << true << false << QList<int>{3, 3, 2, 2};
+    }
+    void circularPrintedAsChosen()
+    {
+        QFETCH(bool, toFile);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(int, copies);
+        QFETCH(bool, collate);
+        QFETCH(bool, lastFirst);
+        QFETCH(bool, landscape);
+        QFETCH(QList<int>, pages);
+        TestPlatform p;
+        const QString circular = QDir(p.folder()).filePath(QStringLiteral("circulares/1007.pdf"));
+        QVERIFY(writeInkedCircular(circular, 3));
+        const QString paper = QDir(p.folder()).filePath(QStringLiteral("impresora.pdf"));
+        p.dialogs.choice = toFile ? PrintChoice::File : PrintChoice::Printer;
+        p.dialogs.printFile = paper;
+        p.dialogs.lastPageFirst = lastFirst;
+        p.dialogs.fromPage = from;
+        p.dialogs.toPage = to;
+        p.dialogs.copies = copies;
+        p.dialogs.collate = collate;
+        p.dialogs.orientation = landscape ? QPageLayout::Landscape : QPageLayout::Portrait;
+        QtWebBrowser browser(testEngineProfile(), p.dialogs);
+        QCOMPARE(browser.PrintPdfFile(circular), QString());
+
+        QCOMPARE(pageCount(paper), pages.size());
+        const Printed printed = printedPages(paper);
+        QCOMPARE(printed.landscape, QList<bool>(pages.size(), landscape));
+        QStringList inks;
+        for (const int ink : printed.ink) {
+            inks.append(QString::number(ink));
+        }
+        const QString seen = QStringLiteral("ink per page: ") + inks.join(u' ');
+        for (int i = 0; i < pages.size(); ++i) {
+            QVERIFY2(printed.ink[i] > 0, qPrintable(QStringLiteral("page %1 is blank").arg(i + 1)));
+            for (int j = 0; j < pages.size(); ++j) {
+                if (pages[i] < pages[j]) {
+                    QVERIFY2(printed.ink[i] * 3 / 2 < printed.ink[j],
+                             qPrintable(QStringLiteral("pages %1 and %2 out of order; %3")
+                                            .arg(i + 1)
+                                            .arg(j + 1)
+                                            .arg(seen)));
+                } else if (pages[i] == pages[j]) {
+                    QVERIFY2(qAbs(printed.ink[i] - printed.ink[j]) * 10 <= printed.ink[i],
+                             qPrintable(QStringLiteral("pages %1 and %2 differ; %3")
+                                            .arg(i + 1)
+                                            .arg(j + 1)
+                                            .arg(seen)));
+                }
+            }
+        }
+    }
+
+    // A long circular shows how far printing has come; stopped there, nothing is left that
+    // passes for the print, and no message claims anything.
+    void longPrintShowsProgressAndStops()
+    {
+        TestPlatform p;
+        const QString circular = QDir(p.folder()).filePath(QStringLiteral("circulares/1010.pdf"));
+        QVERIFY(writeInkedCircular(circular, 60));
+        const QString paper = QDir(p.folder()).filePath(QStringLiteral("impresora.pdf"));
+        p.dialogs.choice = PrintChoice::Printer;
+        p.dialogs.printFile = paper;
+        QtWebBrowser browser(testEngineProfile(), p.dialogs);
+        int shownAt = -1;
+        QTimer watch;
+        watch.setInterval(50);
+        QObject::connect(&watch, &QTimer::timeout, [&shownAt] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *progress = qobject_cast<QProgressDialog *>(w);
+                if (progress && progress->isVisible() && shownAt < 0) {
+                    shownAt = progress->value();
+                    progress->cancel();
+                }
+            }
+        });
+        watch.start();
+        QCOMPARE(browser.PrintPdfFile(circular), QString());
+        QVERIFY2(shownAt > 0 && shownAt < 60, qPrintable(QString::number(shownAt)));
+        QVERIFY(!QFile::exists(paper));
+        QVERIFY(QDir(p.folder()).entryList({QStringLiteral("impresora*")}).isEmpty());
     }
 
     // A three-page circular of the per-user copy, on the real browser, printed to a PDF

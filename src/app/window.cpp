@@ -53,6 +53,8 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     BrowserEngineArguments engineArguments(argc, argv,
                                            engineProxySwitches(proxyStore.storedRecord()));
 
+    // A screen reader may come while the program runs, not only before.
+    const bool accessibilityForcedOn = prepareAccessibility();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(engineArguments.argc(), engineArguments.argv());
     QApplication::setDesktopFileName(QStringLiteral("legisdisco"));
@@ -77,12 +79,11 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     SharedObjectModule services(programFolder.filePath(servicesModuleName()));
     SharedObjectModule printing(programFolder.filePath(printModuleName()));
     DeferredPdfDocuments pdf(printing);
-    // A screen reader reads the pages too; the engine's accessibility costs start-up time
-    // (some 150 ms), so it is on only when the desktop's is.
-    if (desktopAccessibilityOn()) {
-        enableEngineAccessibility();
-    }
+    AtSpiDesktopAccessibility desktopAccessibility(accessibilityForcedOn);
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
+    // A screen reader reads the pages too; the engine's accessibility costs start-up time
+    // and every page's load, so it is on only while the desktop's is.
+    EngineAccessibility engineAccessibility(desktopAccessibility);
     SpanishLanguage::applyTo(engineProfile);
     // Files the user's updates installed show in place of the program folder's.
     CollectionInterceptor collectionFiles(collection);

@@ -88,11 +88,11 @@ QString DeferredPdfDocuments::title(const QString &path)
     return documents ? documents->title(path) : QString();
 }
 
-QString DeferredPdfDocuments::print(const QString &path, QPrinter &printer,
+QString DeferredPdfDocuments::print(const QString &path, QPrinter &printer, bool toFile,
                                     const PdfPrintProgress &progress)
 {
     QString problem;
     PdfDocuments *documents = real(&problem);
-    return documents ? documents->print(path, printer, progress)
+    return documents ? documents->print(path, printer, toFile, progress)
                      : QStringLiteral("No se pudo imprimir el documento: %1.").arg(problem);
 }

@@ -44,7 +44,7 @@ public:
     int pageCount(const QString &path) override;
     QList<QSizeF> pageSizes(const QString &path) override;
     QString title(const QString &path) override;
-    QString print(const QString &path, QPrinter &printer,
+    QString print(const QString &path, QPrinter &printer, bool toFile,
                   const PdfPrintProgress &progress) override;
 
 private:

@@ -25,9 +25,10 @@ public:
     virtual QList<QSizeF> pageSizes(const QString &path) = 0;
     // The document's own title, on one line; empty when it has none or cannot be read.
     virtual QString title(const QString &path) = 0;
-    // Prints the document at path on printer, which the print dialog has set up. Answers an
-    // empty text when done, or a Spanish message saying why nothing (or not everything)
-    // was printed; a stop by progress is no failure.
-    virtual QString print(const QString &path, QPrinter &printer,
+    // Prints the document at path on printer, which the print dialog has set up; toFile
+    // when the reader chose to print to a file rather than to a printer. Answers an empty
+    // text when done, or a Spanish message saying why nothing (or not everything) was
+    // printed; a stop by progress is no failure.
+    virtual QString print(const QString &path, QPrinter &printer, bool toFile,
                           const PdfPrintProgress &progress) = 0;
 };

@@ -11,7 +11,10 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
+#include <cstdio>
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,47 +30,106 @@ QString printFailed(const QString &detail)
     return QStringLiteral("No se pudo imprimir el documento: %1").arg(detail);
 }
 
-QString drawPages(QPdfDocument &document, QPrinter &printer, const PdfPageSpan &span,
-                  const PdfPrintProgress &progress)
+// The pages in the order they go to the printer: the span in the printer's page order, each
+// copy the printer cannot make itself after the other (collated) or each page that many
+// times over.
+std::vector<int> pagesInPrintOrder(const QPrinter &printer, const PdfPageSpan &span)
 {
-    QPainter painter;
-    if (!painter.begin(&printer)) {
-        return printFailed(QStringLiteral("la impresora no está disponible."));
-    }
-    // Copies the printer cannot make itself are printed here, one set after another.
     const int copies = printer.supportsMultipleCopies() ? 1 : qMax(1, printer.copyCount());
-    const int total = (span.last - span.first + 1) * copies;
-    const int dpi = qMin(printer.resolution(), maxDrawnDpi);
-    const QRect paper = painter.viewport();
-    int done = 0;
-    for (int copy = 0; copy < copies; ++copy) {
-        for (int page = span.first; page <= span.last; ++page) {
-            if (done > 0 && !printer.newPage()) {
-                painter.end();
-                return printFailed(QStringLiteral("la impresora no aceptó otra página."));
-            }
-            const QSizeF points = document.pagePointSize(page - 1);
-            const QSize pixels = (points * dpi / 72.0).toSize();
-            const QImage image = document.render(page - 1, pixels);
-            if (image.isNull()) {
-                painter.end();
-                return printFailed(QStringLiteral("la página %1 no se pudo dibujar.").arg(page));
-            }
-            // Fitted to the paper, the page's proportions kept, centred.
-            QSize fitted = image.size().scaled(paper.size(), Qt::KeepAspectRatio);
-            const QRect target(paper.x() + (paper.width() - fitted.width()) / 2,
-                               paper.y() + (paper.height() - fitted.height()) / 2, fitted.width(),
-                               fitted.height());
-            painter.drawImage(target, image);
-            ++done;
-            if (progress && !progress(done, total)) {
-                printer.abort();
-                painter.end();
-                return {};
-            }
+    std::vector<int> pages;
+    for (int page = span.first; page <= span.last; ++page) {
+        pages.push_back(page);
+    }
+    if (printer.pageOrder() == QPrinter::LastPageFirst) {
+        std::reverse(pages.begin(), pages.end());
+    }
+    std::vector<int> order;
+    if (printer.collateCopies()) {
+        for (int copy = 0; copy < copies; ++copy) {
+            order.insert(order.end(), pages.begin(), pages.end());
+        }
+    } else {
+        for (const int page : pages) {
+            order.insert(order.end(), static_cast<size_t>(copies), page);
         }
     }
-    painter.end();
+    return order;
+}
+
+// Draws the pages on the painter's printer; answers an empty text when all are drawn,
+// stopped when progress asked to stop, or a Spanish message.
+QString drawPages(QPdfDocument &document, QPrinter &printer, QPainter &painter,
+                  const std::vector<int> &order, const PdfPrintProgress &progress, bool &stopped)
+{
+    const int total = static_cast<int>(order.size());
+    const int dpi = qMin(printer.resolution(), maxDrawnDpi);
+    const QRect paper = painter.viewport();
+    for (int done = 0; done < total; ++done) {
+        const int page = order[static_cast<size_t>(done)];
+        if (done > 0 && !printer.newPage()) {
+            return printFailed(QStringLiteral("la impresora no aceptó otra página."));
+        }
+        const QSizeF points = document.pagePointSize(page - 1);
+        const QSize pixels = (points * dpi / 72.0).toSize();
+        const QImage image = document.render(page - 1, pixels);
+        if (image.isNull()) {
+            return printFailed(QStringLiteral("la página %1 no se pudo dibujar.").arg(page));
+        }
+        // Fitted to the paper, the page's proportions kept, centred.
+        const QSize fitted = image.size().scaled(paper.size(), Qt::KeepAspectRatio);
+        const QRect target(paper.x() + (paper.width() - fitted.width()) / 2,
+                           paper.y() + (paper.height() - fitted.height()) / 2, fitted.width(),
+                           fitted.height());
+        painter.drawImage(target, image);
+        if (progress && !progress(done + 1, total)) {
+            stopped = done + 1 < total;
+            return {};
+        }
+    }
+    return {};
+}
+
+// Draws the pages for printer. A PDF file is written under a name of its own first and
+// takes the printer's name only when every page is in it: a print stopped or failed half
+// way never leaves a file that passes for the whole. A printer cannot take back what it
+// was given (Qt's engines have no abort), so a stop there is said, not kept quiet.
+QString drawForPrinter(QPdfDocument &document, QPrinter &printer, const PdfPageSpan &span,
+                       const PdfPrintProgress &progress)
+{
+    const std::vector<int> order = pagesInPrintOrder(printer, span);
+    const QString target = printer.outputFileName();
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat && !target.isEmpty();
+    const QString partial = target + QStringLiteral(".part");
+    if (toFile) {
+        printer.setOutputFileName(partial);
+    }
+    QString problem;
+    bool stopped = false;
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        problem = printFailed(QStringLiteral("la impresora no está disponible."));
+    } else {
+        problem = drawPages(document, printer, painter, order, progress, stopped);
+        painter.end();
+    }
+    if (!toFile) {
+        if (stopped) {
+            return QStringLiteral("Se canceló la impresión. La impresora recibe las páginas que "
+                                  "ya estaban preparadas.");
+        }
+        return problem;
+    }
+    printer.setOutputFileName(target);
+    if (!problem.isEmpty() || stopped) {
+        QFile::remove(partial);
+        return problem;
+    }
+    // Over an older file of that name in one step: never half of one, half of the other.
+    if (std::rename(QFile::encodeName(partial).constData(),
+                    QFile::encodeName(target).constData()) != 0) {
+        QFile::remove(partial);
+        return QStringLiteral("No se pudo escribir el archivo %1.").arg(target);
+    }
     return {};
 }
 } // namespace
@@ -105,7 +167,7 @@ QList<QSizeF> pdfPageSizes(const QString &path)
     return sizes;
 }
 
-QString writePdfPages(const QString &source, const QString &target, int first, int last, int copies)
+QString writePdfPages(const QString &source, const QString &target, const std::vector<int> &order)
 {
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly)) {
@@ -118,20 +180,22 @@ QString writePdfPages(const QString &source, const QString &target, int first, i
         input.processFile(QFile::encodeName(source).constData());
         const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(input).getAllPages();
         const int count = static_cast<int>(pages.size());
-        if (first < 1 || last > count || first > last) {
+        if (order.empty() || std::any_of(order.begin(), order.end(),
+                                         [count](int page) { return page < 1 || page > count; })) {
             return QStringLiteral("El documento no tiene las páginas pedidas.");
         }
         QPDF output;
         output.emptyPDF();
         QPDFPageDocumentHelper outputPages(output);
-        for (int page = first; page <= last; ++page) {
-            outputPages.addPage(pages[static_cast<size_t>(page - 1)], false);
-        }
-        // Further copies share the first one's contents.
-        const std::vector<QPDFPageObjectHelper> firstCopy = outputPages.getAllPages();
-        for (int copy = 1; copy < copies; ++copy) {
-            for (QPDFPageObjectHelper page : firstCopy) {
-                outputPages.addPage(page.shallowCopyPage(), false);
+        // A page that comes again shares its first appearance's contents.
+        std::map<int, QPDFPageObjectHelper> added;
+        for (const int page : order) {
+            const auto first = added.find(page);
+            if (first == added.end()) {
+                outputPages.addPage(pages[static_cast<size_t>(page - 1)], false);
+                added.emplace(page, outputPages.getAllPages().back());
+            } else {
+                outputPages.addPage(first->second.shallowCopyPage(), false);
             }
         }
         QPDFWriter writer(output);
@@ -155,7 +219,8 @@ QString writePdfPages(const QString &source, const QString &target, int first, i
     return {};
 }
 
-QString printPdfDocument(const QString &path, QPrinter &printer, const PdfPrintProgress &progress)
+QString printPdfDocument(const QString &path, QPrinter &printer, bool toFile,
+                         const PdfPrintProgress &progress)
 {
     QPdfDocument document;
     if (document.load(path) != QPdfDocument::Error::None || document.pageCount() < 1) {
@@ -165,16 +230,16 @@ QString printPdfDocument(const QString &path, QPrinter &printer, const PdfPrintP
     if (span.first > span.last) {
         return printFailed(QStringLiteral("el documento no tiene las páginas pedidas."));
     }
-    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
+    if (toFile) {
         // A PDF file gets the document's own pages, whose text stays searchable.
-        const QString problem = writePdfPages(path, printer.outputFileName(), span.first, span.last,
-                                              qMax(1, printer.copyCount()));
+        const std::vector<int> order = pagesInPrintOrder(printer, span);
+        const QString problem = writePdfPages(path, printer.outputFileName(), order);
         if (progress && problem.isEmpty()) {
-            progress(span.last - span.first + 1, span.last - span.first + 1);
+            progress(static_cast<int>(order.size()), static_cast<int>(order.size()));
         }
         return problem;
     }
-    return drawPages(document, printer, span, progress);
+    return drawForPrinter(document, printer, span, progress);
 }
 
 int QtPdfDocuments::pageCount(const QString &path)
@@ -197,8 +262,8 @@ QString QtPdfDocuments::title(const QString &path)
     return document.metaData(QPdfDocument::MetaDataField::Title).toString().simplified();
 }
 
-QString QtPdfDocuments::print(const QString &path, QPrinter &printer,
+QString QtPdfDocuments::print(const QString &path, QPrinter &printer, bool toFile,
                               const PdfPrintProgress &progress)
 {
-    return printPdfDocument(path, printer, progress);
+    return printPdfDocument(path, printer, toFile, progress);
 }

@@ -6,6 +6,8 @@
 #include <QSizeF>
 #include <QString>
 
+#include <vector>
+
 // Printing and saving a PDF document of the collection as its own pages, not as the
 // browser's view of it.
 
@@ -18,19 +20,21 @@ struct PdfPageSpan {
 };
 PdfPageSpan printedPages(const QPrinter &printer, int pageCount);
 
-// Prints the PDF document at path on printer, which the print dialog has set up. A
-// printer that writes a PDF file gets the document's own pages (their text stays text),
-// the range's pages each copy over; any other printer gets each page drawn at its
-// resolution, fitted to the paper. Answers an empty text when done, or a Spanish message
-// saying why nothing (or not everything) was printed; a stop by progress is no failure.
-QString printPdfDocument(const QString &path, QPrinter &printer,
+// Prints the PDF document at path on printer, which the print dialog has set up: the
+// range in the printer's page order, the copies collated or page by page. A print toFile
+// (the printer's output file name) gets the document's own pages (their text stays text,
+// each in its own orientation); a printer gets each page drawn at its resolution, fitted
+// to the paper in its orientation.
+// Answers an empty text when done or stopped by progress before anything reached a
+// printer, or a Spanish message saying why nothing (or not everything) was printed. A
+// file stopped or failed half way is not left behind.
+QString printPdfDocument(const QString &path, QPrinter &printer, bool toFile,
                          const PdfPrintProgress &progress = {});
 
-// Writes pages first..last (from 1) of the PDF document at source, copies times over,
-// to target as a PDF document of their own. Answers an empty text when done, or a
-// Spanish message; target is never left half written.
-QString writePdfPages(const QString &source, const QString &target, int first, int last,
-                      int copies = 1);
+// Writes the pages of the PDF document at source, numbered from 1 and in the order given
+// (a page may come more than once), to target as a PDF document of their own. Answers an
+// empty text when done, or a Spanish message; target is never left half written.
+QString writePdfPages(const QString &source, const QString &target, const std::vector<int> &order);
 
 // The number of pages of the PDF document at path; 0 when it cannot be read.
 int pdfPageCount(const QString &path);
@@ -45,6 +49,6 @@ public:
     int pageCount(const QString &path) override;
     QList<QSizeF> pageSizes(const QString &path) override;
     QString title(const QString &path) override;
-    QString print(const QString &path, QPrinter &printer,
+    QString print(const QString &path, QPrinter &printer, bool toFile,
                   const PdfPrintProgress &progress) override;
 };

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QPrintDialog>
+#include <QPrinter>
 #include <QStandardPaths>
 
 QString QtDocumentDialogs::askSavePath(QWidget *parent, const QString &suggestedName)
@@ -15,12 +16,16 @@ QString QtDocumentDialogs::askSavePath(QWidget *parent, const QString &suggested
                                         QDir(folder).filePath(suggestedName), filter);
 }
 
-bool QtDocumentDialogs::askPrinter(QWidget *parent, QPrinter *printer, int pageCount)
+PrintChoice QtDocumentDialogs::askPrinter(QWidget *parent, QPrinter *printer, int pageCount)
 {
     QPrintDialog dialog(printer, parent);
     if (pageCount > 0) {
         dialog.setMinMax(1, pageCount);
         dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
     }
-    return dialog.exec() == QDialog::Accepted;
+    if (dialog.exec() != QDialog::Accepted) {
+        return PrintChoice::Cancelled;
+    }
+    // The dialog's "print to file" names the file; a printer leaves the name empty.
+    return printer->outputFileName().isEmpty() ? PrintChoice::Printer : PrintChoice::File;
 }

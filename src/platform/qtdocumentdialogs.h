@@ -5,5 +5,5 @@
 class QtDocumentDialogs final : public DocumentDialogs {
 public:
     QString askSavePath(QWidget *parent, const QString &suggestedName) override;
-    bool askPrinter(QWidget *parent, QPrinter *printer, int pageCount) override;
+    PrintChoice askPrinter(QWidget *parent, QPrinter *printer, int pageCount) override;
 };

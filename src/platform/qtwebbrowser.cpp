@@ -3,6 +3,7 @@
 #include "browserpage.h"
 #include "documentdialogs.h"
 #include "pdfdocuments.h"
+#include "printprogress.h"
 
 #include <QAction>
 #include <QDir>
@@ -14,7 +15,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPrinter>
-#include <QProgressDialog>
 #include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -557,21 +557,15 @@ QString QtWebBrowser::PrintPdfFile(const QString &path)
     }
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QFileInfo(path).completeBaseName());
-    if (!m_dialogs.askPrinter(window(), &printer, pages)) {
+    const PrintChoice choice = m_dialogs.askPrinter(window(), &printer, pages);
+    if (choice == PrintChoice::Cancelled) {
         return {};
     }
     // A long document shows how far printing has come, and may be stopped.
-    QProgressDialog progress(QStringLiteral("Imprimiendo %1…").arg(QFileInfo(path).fileName()),
-                             QStringLiteral("Cancelar"), 0, pages, window());
-    progress.setObjectName(QStringLiteral("printProgress"));
-    progress.setWindowTitle(QStringLiteral("Imprimir"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    return m_pdf.print(path, printer, [&progress](int done, int total) {
-        progress.setMaximum(total);
-        progress.setValue(done);
-        return !progress.wasCanceled();
-    });
+    PrintProgress progress(QFileInfo(path).fileName(), pages, window());
+    return m_pdf.print(
+        path, printer, choice == PrintChoice::File,
+        [&progress](int done, int total) { return progress.advance(done, total); });
 }
 
 QString QtWebBrowser::SavePdfFile(const QString &path)
@@ -754,11 +748,12 @@ bool QtWebBrowser::savePage()
 bool QtWebBrowser::printPage()
 {
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
-    if (!m_dialogs.askPrinter(window(), printer.get(), 0)) {
+    const PrintChoice choice = m_dialogs.askPrinter(window(), printer.get(), 0);
+    if (choice == PrintChoice::Cancelled) {
         return false;
     }
     // To a PDF file the page goes as the engine lays it out for print, its text kept.
-    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+    if (choice == PrintChoice::File) {
         ++m_printsUnderWay;
         m_page->printToPdf(printer->outputFileName(), printer->pageLayout(), printer->pageRanges());
         return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectivityprobe.h"
+#include "desktopaccessibility.h"
 #include "documentdialogs.h"
 #include "instanceguard.h"
 #include "messageboxes.h"
@@ -130,12 +131,12 @@ public:
         suggested.append(suggestedName);
         return savePath;
     }
-    bool askPrinter(QWidget *, QPrinter *printer, int pageCount) override
+    PrintChoice askPrinter(QWidget *, QPrinter *printer, int pageCount) override
     {
         ++printAsked;
         offeredPages = pageCount;
         if (printFile.isEmpty()) {
-            return false;
+            return PrintChoice::Cancelled;
         }
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(printFile);
@@ -143,14 +144,37 @@ public:
             printer->setPrintRange(QPrinter::PageRange);
             printer->setFromTo(fromPage, toPage);
         }
-        return true;
+        printer->setCopyCount(copies);
+        printer->setCollateCopies(collate);
+        printer->setPageOrientation(orientation);
+        printer->setPageOrder(lastPageFirst ? QPrinter::LastPageFirst : QPrinter::FirstPageFirst);
+        return choice;
     }
     QString savePath;
     QStringList suggested;
     QString printFile;            // where an accepted print goes; empty: the user cancels
     int fromPage = 0, toPage = 0; // the range chosen; 0: every page
+    int copies = 1;
+    bool collate = true;
+    bool lastPageFirst = false;
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    // File: the dialog's print to a file; Printer: a printer, which writes the PDF file
+    // printFile as a real one gets its pages (drawn at its resolution).
+    PrintChoice choice = PrintChoice::File;
     int printAsked = 0;
     int offeredPages = 0;
+};
+
+// The desktop's accessibility, turned on and off by the test.
+class FakeDesktopAccessibility final : public DesktopAccessibility {
+public:
+    bool isOn() const override { return on; }
+    void turn(bool value)
+    {
+        on = value;
+        emit changed(on);
+    }
+    bool on = false;
 };
 
 // An update server that is never there unless answers says otherwise; records what was
