@@ -458,7 +458,8 @@ private slots:
         p.dialogs.copies = copies;
         p.dialogs.collate = collate;
         p.dialogs.orientation = landscape ? QPageLayout::Landscape : QPageLayout::Portrait;
-        QtWebBrowser browser(testEngineProfile(), p.dialogs);
+        QtPdfDocuments pdf;
+        QtWebBrowser browser(testEngineProfile(), p.dialogs, pdf);
         QCOMPARE(browser.PrintPdfFile(circular), QString());
 
         QCOMPARE(pageCount(paper), pages.size());
@@ -499,7 +500,8 @@ private slots:
         const QString paper = QDir(p.folder()).filePath(QStringLiteral("impresora.pdf"));
         p.dialogs.choice = PrintChoice::Printer;
         p.dialogs.printFile = paper;
-        QtWebBrowser browser(testEngineProfile(), p.dialogs);
+        QtPdfDocuments pdf;
+        QtWebBrowser browser(testEngineProfile(), p.dialogs, pdf);
         int shownAt = -1;
         QTimer watch;
         watch.setInterval(50);
