@@ -236,6 +236,32 @@ private slots:
             !shell.execute(nullptr, QStringLiteral("Print"), QStringLiteral("/tmp/x"), {}, {}, 0));
     }
 
+    // A program opened for the reader gets the environment the viewer was started with, not
+    // the switches the viewer set for its own libraries.
+    void shellStartsProgramsWithTheStartEnvironment()
+    {
+        QTemporaryDir folder;
+        const QString seen = folder.filePath(QStringLiteral("visto"));
+        QFile opener(folder.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\necho \"$1 [$QT_LINUX_ACCESSIBILITY_ALWAYS_ON]\" > \"$(dirname "
+                     "\"$0\")/visto\"\n");
+        opener.close();
+        QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QProcessEnvironment start;
+        start.insert(QStringLiteral("PATH"),
+                     folder.path() + QLatin1Char(':') + qEnvironmentVariable("PATH"));
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        XdgShell shell(start);
+        QVERIFY(shell.execute(nullptr, QStringLiteral("Open"), QStringLiteral("/tmp/doc.pdf"), {},
+                              folder.path(), 1));
+        qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+        QTRY_VERIFY(QFileInfo(seen).size() > 0);
+        QFile result(seen);
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(result.readAll(), QByteArray("/tmp/doc.pdf []\n"));
+    }
+
     // Last: leaving every event loop, the restart leaves the application
     // object unable to run another.
     void restartStartsTheProgramWithTheFolderFree()

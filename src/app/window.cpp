@@ -68,7 +68,7 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     // its settings file then falls back to a per-user copy.
     IniProfileFile profile(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
     NetworkProbe probe;
-    XdgShell shell;
+    XdgShell shell(startEnvironment);
     QtMessageBoxes messages;
     QtProgramRestart restart(instance, QCoreApplication::applicationFilePath(), startArguments,
                              startEnvironment);

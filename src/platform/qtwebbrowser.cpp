@@ -563,9 +563,8 @@ QString QtWebBrowser::PrintPdfFile(const QString &path)
     }
     // A long document shows how far printing has come, and may be stopped.
     PrintProgress progress(QFileInfo(path).fileName(), pages, window());
-    return m_pdf.print(
-        path, printer, choice == PrintChoice::File,
-        [&progress](int done, int total) { return progress.advance(done, total); });
+    return m_pdf.print(path, printer, choice == PrintChoice::File,
+                       [&progress](int done, int total) { return progress.advance(done, total); });
 }
 
 QString QtWebBrowser::SavePdfFile(const QString &path)

@@ -1,6 +1,14 @@
 #include "xdgshell.h"
 
 #include <QProcess>
+#include <QStandardPaths>
+
+#include <utility>
+
+XdgShell::XdgShell(QProcessEnvironment environment)
+    : m_environment(std::move(environment))
+{
+}
 
 bool XdgShell::execute(QWidget *, const QString &verb, const QString &document, const QString &,
                        const QString &directory, int)
@@ -12,8 +20,17 @@ bool XdgShell::execute(QWidget *, const QString &verb, const QString &document, 
         return false;
     }
     QStringList command = commandFor(document);
+    QProcess process;
+    // Found where the start environment's PATH says, as a shell of the reader's would.
     const QString program = command.takeFirst();
-    return QProcess::startDetached(program, command, directory);
+    const QString found = QStandardPaths::findExecutable(
+        program,
+        m_environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    process.setProgram(found.isEmpty() ? program : found);
+    process.setArguments(command);
+    process.setWorkingDirectory(directory);
+    process.setProcessEnvironment(m_environment);
+    return process.startDetached();
 }
 
 QStringList XdgShell::commandFor(const QString &document)
@@ -27,9 +44,10 @@ QStringList XdgShell::commandFor(const QString &document)
     return {QStringLiteral("xdg-open"), target};
 }
 
-bool XdgShell::hasMailProgram()
+bool XdgShell::hasMailProgram() const
 {
     QProcess query;
+    query.setProcessEnvironment(m_environment);
     query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
                                              QStringLiteral("x-scheme-handler/mailto")});
     if (!query.waitForFinished(5000)) {
