@@ -416,7 +416,8 @@ private slots:
 
     // The range, the copies (collated or page by page) and the page order chosen, in that
     // order and no page blank: drawn at a printer's resolution, fitted to its paper in the
-    // orientation chosen, or to a file as the document's own pages.
+    // orientation chosen, or to a file as the document's own pages (upright on landscape
+    // sheets when landscape is chosen).
     void circularPrintedAsChosen_data()
     {
         QTest::addColumn<bool>("toFile");
@@ -435,6 +436,8 @@ private slots:
             << false << 2 << 3 << 2 << false << true << true << QList<int>{3, 3, 2, 2};
         QTest::newRow("file, range, two copies page by page, last first")
             << true << 2 << 3 << 2 << false << true << false << QList<int>{3, 3, 2, 2};
+        QTest::newRow("file, every page, landscape")
+            << true << 0 << 0 << 1 << true << false << true << QList<int>{1, 2, 3};
     }
     void circularPrintedAsChosen()
     {

@@ -9,6 +9,7 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
@@ -54,6 +55,38 @@ std::vector<int> pagesInPrintOrder(const QPrinter &printer, const PdfPageSpan &s
         }
     }
     return order;
+}
+
+// The page's width and height as it shows, its turn (/Rotate) taken into account.
+QSizeF shownSize(QPDFPageObjectHelper page)
+{
+    const QPDFObjectHandle::Rectangle box = page.getMediaBox().getArrayAsRectangle();
+    QSizeF size(qAbs(box.urx - box.llx), qAbs(box.ury - box.lly));
+    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    if (rotate.isInteger() && rotate.getIntValueAsInt() % 180 != 0) {
+        size.transpose();
+    }
+    return size;
+}
+
+// A sheet as wide as shown is tall, with the page drawn on it upright from form, shrunk to
+// fit and centred: what a printer does with a portrait page on landscape paper. The page's
+// text stays text.
+QPDFPageObjectHelper landscapeSheet(QPDF &output, QPDFObjectHandle form, const QSizeF &shown)
+{
+    const QPDFObjectHandle::Rectangle paper(0, 0, shown.height(), shown.width());
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    xobjects.replaceKey("/Fx0", form);
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+    QPDFObjectHandle sheet = QPDFObjectHandle::newDictionary();
+    sheet.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+    sheet.replaceKey("/MediaBox", QPDFObjectHandle::newArray(paper));
+    sheet.replaceKey("/Resources", resources);
+    QPDFPageObjectHelper helper(output.makeIndirectObject(sheet));
+    const std::string content = helper.placeFormXObject(form, "/Fx0", paper, true, true, false);
+    helper.getObjectHandle().replaceKey("/Contents", QPDFObjectHandle::newStream(&output, content));
+    return helper;
 }
 
 // Draws the pages on the painter's printer; answers an empty text when all are drawn,
@@ -167,7 +200,8 @@ QList<QSizeF> pdfPageSizes(const QString &path)
     return sizes;
 }
 
-QString writePdfPages(const QString &source, const QString &target, const std::vector<int> &order)
+QString writePdfPages(const QString &source, const QString &target, const std::vector<int> &order,
+                      bool landscape)
 {
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly)) {
@@ -189,10 +223,25 @@ QString writePdfPages(const QString &source, const QString &target, const std::v
         QPDFPageDocumentHelper outputPages(output);
         // A page that comes again shares its first appearance's contents.
         std::map<int, QPDFPageObjectHelper> added;
+        std::map<int, QPDFObjectHandle> forms;
         for (const int page : order) {
+            QPDFPageObjectHelper original = pages[static_cast<size_t>(page - 1)];
+            const QSizeF shown = shownSize(original);
+            if (landscape && shown.height() > shown.width()) {
+                auto form = forms.find(page);
+                if (form == forms.end()) {
+                    // Taken into the output first, so that the form's resources are there.
+                    outputPages.addPage(original, false);
+                    QPDFPageObjectHelper copied = outputPages.getAllPages().back();
+                    form = forms.emplace(page, copied.getFormXObjectForPage()).first;
+                    outputPages.removePage(copied);
+                }
+                outputPages.addPage(landscapeSheet(output, form->second, shown), false);
+                continue;
+            }
             const auto first = added.find(page);
             if (first == added.end()) {
-                outputPages.addPage(pages[static_cast<size_t>(page - 1)], false);
+                outputPages.addPage(original, false);
                 added.emplace(page, outputPages.getAllPages().back());
             } else {
                 outputPages.addPage(first->second.shallowCopyPage(), false);
@@ -233,7 +282,9 @@ QString printPdfDocument(const QString &path, QPrinter &printer, bool toFile,
     if (toFile) {
         // A PDF file gets the document's own pages, whose text stays searchable.
         const std::vector<int> order = pagesInPrintOrder(printer, span);
-        const QString problem = writePdfPages(path, printer.outputFileName(), order);
+        const QString problem =
+            writePdfPages(path, printer.outputFileName(), order,
+                          printer.pageLayout().orientation() == QPageLayout::Landscape);
         if (progress && problem.isEmpty()) {
             progress(static_cast<int>(order.size()), static_cast<int>(order.size()));
         }

@@ -32,9 +32,12 @@ QString printPdfDocument(const QString &path, QPrinter &printer, bool toFile,
                          const PdfPrintProgress &progress = {});
 
 // Writes the pages of the PDF document at source, numbered from 1 and in the order given
-// (a page may come more than once), to target as a PDF document of their own. Answers an
-// empty text when done, or a Spanish message; target is never left half written.
-QString writePdfPages(const QString &source, const QString &target, const std::vector<int> &order);
+// (a page may come more than once), to target as a PDF document of their own; with
+// landscape, a page taller than wide goes upright onto a landscape sheet, shrunk to fit.
+// Answers an empty text when done, or a Spanish message; target is never left half
+// written.
+QString writePdfPages(const QString &source, const QString &target, const std::vector<int> &order,
+                      bool landscape = false);
 
 // The number of pages of the PDF document at path; 0 when it cannot be read.
 int pdfPageCount(const QString &path);
