@@ -184,7 +184,7 @@ QtWebBrowser::QtWebBrowser(QWebEngineProfile *profile, DocumentDialogs &dialogs,
         if (!m_pdfZoomPending) {
             return;
         }
-        if (m_busy || m_pdfReopening) {
+        if (m_busy || m_reopenLoads == m_loads) {
             m_pdfReopen->start(); // the document takes the zoom once it is there
             return;
         }
@@ -265,7 +265,6 @@ void QtWebBrowser::Navigate(const QString &address)
 void QtWebBrowser::load(const QString &address)
 {
     ++m_loads;
-    m_pdfReopening = false;
     m_requestedAddress = address;
     m_requestedUrl = pdfOpening(urlFromAddress(address), 0, false);
     const QUrl shown = m_page->url();
@@ -286,8 +285,8 @@ void QtWebBrowser::reopenPdf(const QUrl &url)
     const QString fragment =
         QString::fromUtf8(QJsonDocument(QJsonArray{QLatin1Char('#') + url.fragment()})
                               .toJson(QJsonDocument::Compact));
-    m_pdfReopening = true;
     const int loads = ++m_loads;
+    m_reopenLoads = loads;
     QPointer<QtWebBrowser> self(this);
     // The reload is the program's own, after the page's history has the new address: an
     // address the program opens meanwhile goes first and the reload is dropped.
@@ -658,7 +657,7 @@ void QtWebBrowser::showContextMenu(const QPoint &position)
 
 void QtWebBrowser::onLoadStarted()
 {
-    m_pdfReopening = false;
+    m_reopenLoads = -1;
     m_busy = true;
     ++m_loadGeneration;
     m_documentBefore = std::exchange(m_document, HtmlDocument());

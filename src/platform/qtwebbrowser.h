@@ -106,8 +106,10 @@ private:
     int m_pdfMatchesShown = 0;
     // The reader chose a zoom the document on screen does not have yet.
     bool m_pdfZoomPending = false;
-    // The document on screen was told to open again and has not started to yet.
-    bool m_pdfReopening = false;
+    // The opening (of m_loads) that told the document on screen to open again; while it is
+    // the last one asked for and no load has started, the document is still to reopen.
+    // Any other opening asked for meanwhile (a stop, an address) ends the wait.
+    int m_reopenLoads = -1;
     // Counts the openings the program asked for.
     int m_loads = 0;
     QTimer *m_pdfFollow;
