@@ -232,7 +232,7 @@ QString writePdfPages(const QString &source, const QString &target, const std::v
                 if (form == forms.end()) {
                     // Taken into the output first, so that the form's resources are there.
                     outputPages.addPage(original, false);
-                    QPDFPageObjectHelper copied = outputPages.getAllPages().back();
+                    QPDFPageObjectHelper copied(output.getAllPages().back());
                     form = forms.emplace(page, copied.getFormXObjectForPage()).first;
                     outputPages.removePage(copied);
                 }
@@ -242,7 +242,7 @@ QString writePdfPages(const QString &source, const QString &target, const std::v
             const auto first = added.find(page);
             if (first == added.end()) {
                 outputPages.addPage(original, false);
-                added.emplace(page, outputPages.getAllPages().back());
+                added.emplace(page, QPDFPageObjectHelper(output.getAllPages().back()));
             } else {
                 outputPages.addPage(first->second.shallowCopyPage(), false);
             }
