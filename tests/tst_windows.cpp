@@ -20,6 +20,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -239,17 +240,27 @@ private slots:
         QFETCH(int, kind);
         QtMessageBoxes messages;
         QStringList faults{QStringLiteral("no box opened")};
-        QTimer::singleShot(0, [&faults] {
+        // Looked for until it stands open, then closed whatever is found in it.
+        QTimer closer;
+        closer.setInterval(10);
+        QObject::connect(&closer, &QTimer::timeout, [&faults, &closer] {
             QWidget *box = QApplication::activeModalWidget();
             if (!box) {
                 return;
             }
+            closer.stop();
             faults = QTest::qWaitForWindowActive(box)
                          ? WindowFaults::unnamed(box) + WindowFaults::sharedAccessKeys(box) +
                                WindowFaults::tab(box, false)
                          : QStringList{QStringLiteral("the box never became active")};
-            box->findChild<QAbstractButton *>()->click();
+            if (auto *button = box->findChild<QAbstractButton *>()) {
+                button->click();
+            } else if (auto *dialog = qobject_cast<QDialog *>(box)) {
+                faults.append(QStringLiteral("the box has no button"));
+                dialog->done(0);
+            }
         });
+        closer.start();
         const QString text = QStringLiteral("Se descargaron 3 circulares nuevas.");
         if (kind == 0) {
             messages.show(nullptr, text, MessageIcon::Information, QStringLiteral("Legisdisco"));
