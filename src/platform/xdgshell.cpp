@@ -21,16 +21,20 @@ bool XdgShell::execute(QWidget *, const QString &verb, const QString &document, 
     }
     QStringList command = commandFor(document);
     QProcess process;
-    // Found where the start environment's PATH says, as a shell of the reader's would.
-    const QString program = command.takeFirst();
-    const QString found = QStandardPaths::findExecutable(
-        program,
-        m_environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts));
-    process.setProgram(found.isEmpty() ? program : found);
+    process.setProgram(programPath(command.takeFirst()));
     process.setArguments(command);
     process.setWorkingDirectory(directory);
     process.setProcessEnvironment(m_environment);
     return process.startDetached();
+}
+
+QString XdgShell::programPath(const QString &program) const
+{
+    // Found where the start environment's PATH says, as a shell of the reader's would.
+    const QString found = QStandardPaths::findExecutable(
+        program,
+        m_environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    return found.isEmpty() ? program : found;
 }
 
 QStringList XdgShell::commandFor(const QString &document)
@@ -48,8 +52,9 @@ bool XdgShell::hasMailProgram() const
 {
     QProcess query;
     query.setProcessEnvironment(m_environment);
-    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
-                                             QStringLiteral("x-scheme-handler/mailto")});
+    query.start(programPath(QStringLiteral("xdg-mime")),
+                {QStringLiteral("query"), QStringLiteral("default"),
+                 QStringLiteral("x-scheme-handler/mailto")});
     if (!query.waitForFinished(5000)) {
         query.kill();
         query.waitForFinished(1000);

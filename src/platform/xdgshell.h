@@ -23,6 +23,8 @@ private:
     // Whether the desktop names a program for mail addresses: without one, xdg-open
     // would fail after the caller was told the message had been handed over.
     bool hasMailProgram() const;
+    // The program's path as the start environment finds it.
+    QString programPath(const QString &program) const;
 
     QProcessEnvironment m_environment;
 };
