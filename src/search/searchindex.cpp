@@ -380,10 +380,11 @@ QString documentTitle(const QString &relativePath, const QString &ownTitle)
 // Words on two pages never stand this close together: a phrase does not run on from
 // the end of one page into the next.
 constexpr Xapian::termpos pageGap = 100;
-// A document being read is handed over in parts once a part holds this much text, or took
-// this long to read: a long PDF cut short by a killed program loses at most that.
+// A document being read is handed over in parts once a part holds this much text: a long
+// PDF cut short by a killed program loses at most that. The cut depends on the text alone,
+// never on how long reading took, so that what a search finds does not depend on how busy
+// the machine was while the index was made.
 constexpr qint64 partCharacters = qint64(4) << 20;
-constexpr qint64 partMilliseconds = 5000;
 
 // One document of the index in the making: the pages of one file read one after the
 // other (all of it, unless the file is long or a pass stopped inside it). Its words carry
@@ -704,8 +705,7 @@ private:
         addPage(s->terms, *part, pageNumber, text);
         part->nextPage = qMax(pageNumber, 1);
         part->milliseconds += milliseconds;
-        const bool full =
-            part->characters >= partCharacters || part->milliseconds >= partMilliseconds;
+        const bool full = part->characters >= partCharacters;
         {
             const std::lock_guard<std::mutex> lock(s->mutex);
             s->building = false;
