@@ -157,6 +157,20 @@ void FileFacts::setOpenLimit(int files)
     m_openLimit = qMax(0, files);
 }
 
+void FileFacts::keepOnly(const QSet<QString> &paths)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_digests.begin(); it != m_digests.end();) {
+        if (paths.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        if (it->digest.file)
+            --m_open;
+        it = m_digests.erase(it);
+    }
+}
+
 FileFacts::Digest FileFacts::digest(const QString &path, quint64 epoch)
 {
     if (epoch != 0) {

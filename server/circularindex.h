@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -79,6 +80,9 @@ public:
     // The most files kept open with their facts (0, the default: none); the others are
     // opened by path when sent.
     void setOpenLimit(int files);
+    // Forgets the facts of every file but these, and closes the files kept open for them:
+    // a circular taken out of the folder is not held open, nor its disk space taken.
+    void keepOnly(const QSet<QString> &paths);
     // The file's digest. With an epoch of its folder's watch (FolderWatch, read before this
     // call), a digest read or checked in that same epoch is taken without looking at the
     // file again; with 0, the file's stamp is looked at every time.

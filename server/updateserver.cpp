@@ -410,6 +410,10 @@ UpdateServer::Catalog UpdateServer::catalog()
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
+    QSet<QString> present;
+    for (const QString &name : std::as_const(view.fileNames))
+        present.insert(m_folder + QLatin1Char('/') + name);
+    m_facts.keepOnly(present);
     view.signedCatalog = view.available && QFileInfo::exists(catalogPathIn(m_folder));
     m_largestCatalog = qMax(m_largestCatalog, view.identifiers.size());
     m_view = view;

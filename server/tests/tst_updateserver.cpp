@@ -261,6 +261,7 @@ private slots:
     void aPackageKeptByAnotherServerIsServedFromItsFile();
     void changedCircularIsSeenAtOnce_data();
     void changedCircularIsSeenAtOnce();
+    void removedCircularIsNotHeldOpen();
     void setsTravelInTheirAddresses();
     void redirectsNeverTakeTheHostHeader();
     void fiftyThousandCirculars();
@@ -857,6 +858,29 @@ void TestUpdateServer::changedCircularIsSeenAtOnce()
     QCOMPARE(after.status, 200);
     QVERIFY(linkOf(after) != linkOf(before));
     QCOMPARE(unzip(get(linkOf(after)).body).value(QStringLiteral("circulares/1002.pdf")), changed);
+}
+
+// The files this process holds open whose names are gone from the folder.
+static QStringList heldDeleted(const QString &folder)
+{
+    QStringList held;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::Files | QDir::System)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(fd));
+        if (target.startsWith(folder) && target.endsWith(QLatin1String(" (deleted)")))
+            held.append(target);
+    }
+    return held;
+}
+
+void TestUpdateServer::removedCircularIsNotHeldOpen()
+{
+    const Answer before = request(QStringLiteral("?Numeros=1002"), true);
+    QCOMPARE(get(linkOf(before)).status, 200);
+    QVERIFY(QFile::remove(QDir(m_dir->path()).filePath(QStringLiteral("1002.pdf"))));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (request(QStringLiteral("?Numeros=1001"), true), heldDeleted(m_dir->path()).isEmpty()),
+        5000);
 }
 
 void TestUpdateServer::setsTravelInTheirAddresses()
