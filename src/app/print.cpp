@@ -1,6 +1,7 @@
 // The printing module: PDF documents of the collection printed as their own pages (Qt PDF,
-// qpdf, Qt Print Support), loaded by the window at the first print of a PDF or the first
-// title it reads from one, and by an install that needs a circular's title.
+// qpdf, Qt Print Support), loaded by the window the first time it reads from a PDF itself:
+// a print, a title, or the page sizes that place a PDF shown at the reader's zoom or
+// followed while the reader scrolls; and by an install that needs a circular's title.
 
 #include "deferredservices.h"
 #include "pdfprinting.h"
