@@ -659,14 +659,20 @@ bool HttpFront::Impl::makeRoom()
 {
     if (open < connectionLimit)
         return true;
-    while (!waiting.empty()) {
-        const std::shared_ptr<Session> oldest = waiting.front().lock();
-        if (!oldest) {
-            waiting.pop_front();
+    // The oldest connection waiting with nothing of a request come makes room. One whose
+    // request has begun, read or still in the socket, is under way and keeps its place,
+    // however late the new connection was accepted.
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        const std::shared_ptr<Session> session = it->lock();
+        if (!session) {
+            it = waiting.erase(it);
             continue;
         }
-        oldest->close(); // takes itself off the list
-        return true;
+        if (session->awaitsRequest()) {
+            session->close(); // takes itself off the list
+            return true;
+        }
+        ++it;
     }
     return open < connectionLimit;
 }
