@@ -1,12 +1,8 @@
 #pragma once
 
+#include "featuremodule.h"
 #include "packageinstaller.h"
 #include "pdfdocuments.h"
-
-#include <memory>
-#include <mutex>
-
-class FeatureModule;
 
 // The entries of the services module (featuremodule.h) for the platform's services: each
 // makes a new real service, which its caller owns.
@@ -27,9 +23,7 @@ public:
                            const PackageTrust &trust, const InstallWait &wait) override;
 
 private:
-    FeatureModule &m_module;
-    std::mutex m_mutex;
-    std::unique_ptr<PackageInstaller> m_real;
+    ModuleService<PackageInstaller> m_real;
 };
 
 // The PDF documents of the services module, loaded at the first use. When the module
@@ -48,9 +42,5 @@ public:
                   const PdfPrintProgress &progress) override;
 
 private:
-    PdfDocuments *real(QString *problem);
-
-    FeatureModule &m_module;
-    std::mutex m_mutex;
-    std::unique_ptr<PdfDocuments> m_real;
+    ModuleService<PdfDocuments> m_real;
 };

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <mutex>
 
 // Code the program keeps in a module beside it, loaded the first time one of its entries is
@@ -15,6 +16,36 @@ public:
     // *problem saying why in Spanish, when the module or the entry cannot be had. Safe to
     // call from any thread.
     virtual void *entry(const char *symbol, QString *problem) = 0;
+};
+
+// A service of a module, made by the module's entry symbol (a function that takes nothing
+// and answers a new Service, which this then owns) the first time it is wanted, and kept.
+template <typename Service> class ModuleService {
+public:
+    ModuleService(FeatureModule &module, const char *symbol)
+        : m_module(module)
+        , m_symbol(symbol)
+    {
+    }
+
+    // The service; nullptr, with *problem saying why, when the module cannot make it (it
+    // is tried again at the next call). Safe to call from any thread.
+    Service *get(QString *problem)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_made) {
+            using Make = Service *(*)();
+            const auto make = reinterpret_cast<Make>(m_module.entry(m_symbol, problem));
+            m_made.reset(make ? make() : nullptr);
+        }
+        return m_made.get();
+    }
+
+private:
+    FeatureModule &m_module;
+    const char *const m_symbol;
+    std::mutex m_mutex;
+    std::unique_ptr<Service> m_made;
 };
 
 // The module in the file at path, loaded with dlopen. It stays loaded until the process

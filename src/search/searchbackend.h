@@ -1,10 +1,7 @@
 #pragma once
 
+#include "featuremodule.h"
 #include "searchindex.h"
-
-#include <mutex>
-
-class FeatureModule;
 
 // The entry of the services module (featuremodule.h) that makes the index's backend, which
 // its caller owns.
@@ -25,9 +22,5 @@ public:
                                            QString *problem) override;
 
 private:
-    SearchBackend *real(QString *problem);
-
-    FeatureModule &m_module;
-    std::mutex m_mutex;
-    std::unique_ptr<SearchBackend> m_real;
+    ModuleService<SearchBackend> m_real;
 };
