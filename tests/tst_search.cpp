@@ -13,6 +13,7 @@
 #include "testfiles.h"
 #include "testpdf.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -46,6 +47,24 @@ QStringList paths(const std::vector<SearchHit> &hits)
 
 // Pages of a heavy PDF cost its reader a long parse each.
 constexpr int heavyPage = 1000000;
+
+// The processes whose parent is this one, and still there (zombies too).
+int childProcesses()
+{
+    int children = 0;
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        children += fields.size() > 1 && fields[1] == self.toLatin1() ? 1 : 0;
+    }
+    return children;
+}
 
 QString filler(int sentences)
 {
@@ -89,6 +108,8 @@ private slots:
     void aDocumentIsReadUpToItsBounds_data();
     void aDocumentIsReadUpToItsBounds();
     void aStoppedPassGoesOnWhereItStopped();
+    void aReaderThatFailsCostsOnlyItsFile_data();
+    void aReaderThatFailsCostsOnlyItsFile();
     void aFailingIndexIsBuiltAgainOrSaysWhy_data();
     void aFailingIndexIsBuiltAgainOrSaysWhy();
     void theNewestSearchWins();
@@ -678,6 +699,70 @@ void tst_Search::aStoppedPassGoesOnWhereItStopped()
     QCOMPARE(resumed.pages, 2);
     QCOMPARE(paths(find(QStringLiteral("inicio"))),
              QStringList{QStringLiteral("circulares/5001.pdf#1")});
+}
+
+void tst_Search::aReaderThatFailsCostsOnlyItsFile_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<int>("pagesOfNextPass");
+    const QString fake = QStringLiteral(FAKE_PDFTEXT);
+    const QString missing = QStringLiteral(FAKE_PDFTEXT) + QStringLiteral("-no-existe");
+    QTest::newRow("dies opening a file")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe"), QStringLiteral("1003")}
+        << fake << 1 << QStringList{QStringLiteral("1001"), QStringLiteral("1003")} << 0;
+    QTest::newRow("hangs opening a file")
+        << QStringList{QStringLiteral("cuelga"), QStringLiteral("1002"), QStringLiteral("1003")}
+        << fake << 1 << QStringList{QStringLiteral("1002"), QStringLiteral("1003")} << 0;
+    QTest::newRow("dies inside a file")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << fake << 0
+        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << 0;
+    // Without a reader, nothing is recorded as read or unreadable: the next pass reads all.
+    QTest::newRow("cannot be started")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("1002")} << missing << 0
+        << QStringList() << 4;
+}
+
+// A reader that crashes or hangs on a hostile PDF is killed: the pass goes on with the next
+// file, that file is left out (or keeps the pages read before), the next pass does not try
+// it again, and no reader outlives the pass.
+void tst_Search::aReaderThatFailsCostsOnlyItsFile()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, reader);
+    QFETCH(int, skipped);
+    QFETCH(QStringList, found);
+    QFETCH(int, pagesOfNextPass);
+    QVERIFY(QDir().mkpath(file(QStringLiteral("circulares"))));
+    for (const QString &name : files) {
+        QVERIFY(writeAll(file(QStringLiteral("circulares/%1.pdf").arg(name)), "%PDF-1.4\n"));
+    }
+    DocumentBounds bounds;
+    bounds.readerMilliseconds = 500;
+    const bool starts = reader == QLatin1String(FAKE_PDFTEXT);
+    {
+        CollectionIndex index(m_collection, m_indexFolder, bounds, reader);
+        QCOMPARE(index.open(), CollectionIndex::OpenResult::Opened);
+        const IndexProgress first = index.update();
+        QCOMPARE(first.finished, starts);
+        QCOMPARE(first.error.isEmpty(), starts);
+        QCOMPARE(first.skipped, skipped);
+        QCOMPARE(childProcesses(), 0);
+    }
+    QStringList names;
+    for (const SearchHit &hit : find(QStringLiteral("texto"))) {
+        names.append(QFileInfo(hit.relativePath).completeBaseName());
+    }
+    names.sort();
+    QCOMPARE(names, found);
+
+    CollectionIndex again(m_collection, m_indexFolder, bounds, QStringLiteral(FAKE_PDFTEXT));
+    QCOMPARE(again.open(), CollectionIndex::OpenResult::Opened);
+    const IndexProgress second = again.update();
+    QVERIFY(second.finished);
+    QCOMPARE(second.pages, pagesOfNextPass);
 }
 
 void tst_Search::aFailingIndexIsBuiltAgainOrSaysWhy_data()
