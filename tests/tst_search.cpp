@@ -18,9 +18,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <QThread>
+
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
 
 Q_DECLARE_METATYPE(DocumentBounds)
 
@@ -48,11 +55,11 @@ QStringList paths(const std::vector<SearchHit> &hits)
 // Pages of a heavy PDF cost its reader a long parse each.
 constexpr int heavyPage = 1000000;
 
-// The processes whose parent is this one, and still there (zombies too).
-int childProcesses()
+// The processes whose parent is parent, and still there (zombies too).
+QList<qint64> childProcessesOf(qint64 parent)
 {
-    int children = 0;
-    const QString self = QString::number(QCoreApplication::applicationPid());
+    QList<qint64> children;
+    const QByteArray wanted = QByteArray::number(parent);
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
         if (!stat.open(QIODevice::ReadOnly)) {
@@ -61,9 +68,16 @@ int childProcesses()
         // "pid (name) state ppid ...": the name may hold spaces and parentheses.
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        children += fields.size() > 1 && fields[1] == self.toLatin1() ? 1 : 0;
+        if (fields.size() > 1 && fields[1] == wanted) {
+            children.append(pid.toLongLong());
+        }
     }
     return children;
+}
+
+int childProcesses()
+{
+    return static_cast<int>(childProcessesOf(QCoreApplication::applicationPid()).size());
 }
 
 QString filler(int sentences)
@@ -110,6 +124,7 @@ private slots:
     void aStoppedPassGoesOnWhereItStopped();
     void aReaderThatFailsCostsOnlyItsFile_data();
     void aReaderThatFailsCostsOnlyItsFile();
+    void noReaderOutlivesAKilledProgram();
     void aFailingIndexIsBuiltAgainOrSaysWhy_data();
     void aFailingIndexIsBuiltAgainOrSaysWhy();
     void theNewestSearchWins();
@@ -763,6 +778,46 @@ void tst_Search::aReaderThatFailsCostsOnlyItsFile()
     const IndexProgress second = again.update();
     QVERIFY(second.finished);
     QCOMPARE(second.pages, pagesOfNextPass);
+}
+
+// The program killed in the middle of a pass (a crash) leaves none of its PDF readers
+// running. The readers it leaves are made this test's children when their parent dies, so
+// that they can be looked for.
+void tst_Search::noReaderOutlivesAKilledProgram()
+{
+    QVERIFY(QDir().mkpath(file(QStringLiteral("circulares"))));
+    for (const char *name : {"5001", "5002"}) {
+        QVERIFY(writeAll(file(QStringLiteral("circulares/%1.pdf").arg(QLatin1String(name))),
+                         heavyTestPdf(400, heavyPage, "inicio", "final")));
+    }
+    QCOMPARE(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const auto notSubreaper = qScopeGuard([] { prctl(PR_SET_CHILD_SUBREAPER, 0); });
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_cache->path());
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(LEGISDISCO_PROGRAM),
+                  {QStringLiteral("--collection"), m_dir->path(), QStringLiteral("--search"),
+                   QStringLiteral("inicio")});
+    QVERIFY(program.waitForStarted());
+    const QList<qint64> readers = [&program] {
+        for (int tries = 0; tries < 200; ++tries) {
+            const QList<qint64> found = childProcessesOf(program.processId());
+            if (!found.isEmpty()) {
+                return found;
+            }
+            QThread::msleep(25);
+        }
+        return QList<qint64>();
+    }();
+    QVERIFY2(!readers.isEmpty(), "the program starts its PDF readers");
+    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    QVERIFY(program.waitForFinished());
+    for (const qint64 reader : readers) {
+        // Orphaned, the reader is this process's child: gone once it can be reaped.
+        QTRY_VERIFY_WITH_TIMEOUT(waitpid(static_cast<pid_t>(reader), nullptr, WNOHANG) == reader,
+                                 5000);
+    }
 }
 
 void tst_Search::aFailingIndexIsBuiltAgainOrSaysWhy_data()

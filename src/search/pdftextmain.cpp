@@ -19,9 +19,12 @@
 #include <string>
 
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr rlim_t maxMemory = rlim_t(2) << 30;
 
 void quiet(const std::string &, void *) {}
 
@@ -41,6 +44,11 @@ int main(int argc, char *argv[])
     if (argc < 2 || getppid() != static_cast<pid_t>(std::strtol(argv[1], nullptr, 10))) {
         return 2;
     }
+    // A PDF built to swallow the memory fails its own reading, not the machine's other
+    // programs: past this the reader's allocations fail, and a reader that dies of it costs
+    // the index that file alone.
+    const rlimit memory{maxMemory, maxMemory};
+    setrlimit(RLIMIT_AS, &memory);
     // The library's complaints about damaged files are no news: such a file is answered as
     // unreadable.
     poppler::set_debug_error_function(quiet, nullptr);
