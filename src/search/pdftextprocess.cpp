@@ -93,8 +93,11 @@ PdfTextProcess::Outcome PdfTextProcess::start(const std::function<bool()> &stop)
     ::close(ends[1]);
     if (failed != 0) {
         ::close(ends[0]);
+        const QString why = failed == ENOENT   ? QStringLiteral("no existe")
+                            : failed == EACCES ? QStringLiteral("no se puede ejecutar")
+                                               : QString::fromLocal8Bit(std::strerror(failed));
         m_unavailable = QStringLiteral("no se puede iniciar el lector de PDF %1: %2")
-                            .arg(m_program, QString::fromLocal8Bit(std::strerror(failed)));
+                            .arg(QDir::toNativeSeparators(m_program), why);
         return Outcome::Unavailable;
     }
     m_pid = pid;
