@@ -484,8 +484,9 @@ ReadEvent partEvent(std::unique_ptr<DocumentPart> part)
 // files all the same. The lanes stop between two pages when asked to, and the pages gathered
 // so far are then taken from them (takeRest). A page being read when the lanes are told to
 // stop is not waited for: its reader is killed. A reader that crashes on a file, or takes
-// longer than DocumentBounds::readerMilliseconds over one page, is killed too, and the file
-// keeps what was read of it (nothing: it is unreadable); the next file gets a new reader.
+// longer than DocumentBounds::readerMilliseconds over one page, is killed too: the file
+// keeps the pages read before and is never read further until it changes (with none read,
+// it is unreadable); the next file gets a new reader.
 class DocumentReader {
 public:
     DocumentReader(std::vector<WorkItem> work, const DocumentBounds &bounds,
