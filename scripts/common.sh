@@ -40,6 +40,7 @@ DEPENDENCIES=(
     clang-format
     libbenchmark-dev
     libxapian-dev
+    libpoppler-cpp-dev
     libsqlite3-dev
     qt6-pdf-dev
     poppler-utils

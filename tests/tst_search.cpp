@@ -13,13 +13,21 @@
 #include "testfiles.h"
 #include "testpdf.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <QThread>
+
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
 
 Q_DECLARE_METATYPE(DocumentBounds)
 
@@ -46,6 +54,31 @@ QStringList paths(const std::vector<SearchHit> &hits)
 
 // Pages of a heavy PDF cost its reader a long parse each.
 constexpr int heavyPage = 1000000;
+
+// The processes whose parent is parent, and still there (zombies too).
+QList<qint64> childProcessesOf(qint64 parent)
+{
+    QList<qint64> children;
+    const QByteArray wanted = QByteArray::number(parent);
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1] == wanted) {
+            children.append(pid.toLongLong());
+        }
+    }
+    return children;
+}
+
+int childProcesses()
+{
+    return static_cast<int>(childProcessesOf(QCoreApplication::applicationPid()).size());
+}
 
 QString filler(int sentences)
 {
@@ -89,6 +122,9 @@ private slots:
     void aDocumentIsReadUpToItsBounds_data();
     void aDocumentIsReadUpToItsBounds();
     void aStoppedPassGoesOnWhereItStopped();
+    void aReaderThatFailsCostsOnlyItsFile_data();
+    void aReaderThatFailsCostsOnlyItsFile();
+    void noReaderOutlivesAKilledProgram();
     void aFailingIndexIsBuiltAgainOrSaysWhy_data();
     void aFailingIndexIsBuiltAgainOrSaysWhy();
     void theNewestSearchWins();
@@ -678,6 +714,115 @@ void tst_Search::aStoppedPassGoesOnWhereItStopped()
     QCOMPARE(resumed.pages, 2);
     QCOMPARE(paths(find(QStringLiteral("inicio"))),
              QStringList{QStringLiteral("circulares/5001.pdf#1")});
+}
+
+void tst_Search::aReaderThatFailsCostsOnlyItsFile_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<int>("pagesOfNextPass");
+    const QString fake = QStringLiteral(FAKE_PDFTEXT);
+    const QString missing = QStringLiteral(FAKE_PDFTEXT) + QStringLiteral("-no-existe");
+    QTest::newRow("dies opening a file")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe"), QStringLiteral("1003")}
+        << fake << 1 << QStringList{QStringLiteral("1001"), QStringLiteral("1003")} << 0;
+    QTest::newRow("hangs opening a file")
+        << QStringList{QStringLiteral("cuelga"), QStringLiteral("1002"), QStringLiteral("1003")}
+        << fake << 1 << QStringList{QStringLiteral("1002"), QStringLiteral("1003")} << 0;
+    QTest::newRow("dies inside a file")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << fake << 0
+        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << 0;
+    // Without a reader, nothing is recorded as read or unreadable: the next pass reads all.
+    QTest::newRow("cannot be started")
+        << QStringList{QStringLiteral("1001"), QStringLiteral("1002")} << missing << 0
+        << QStringList() << 4;
+}
+
+// A reader that crashes or hangs on a hostile PDF is killed: the pass goes on with the next
+// file, that file is left out (or keeps the pages read before), the next pass does not try
+// it again, and no reader outlives the pass.
+void tst_Search::aReaderThatFailsCostsOnlyItsFile()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, reader);
+    QFETCH(int, skipped);
+    QFETCH(QStringList, found);
+    QFETCH(int, pagesOfNextPass);
+    QVERIFY(QDir().mkpath(file(QStringLiteral("circulares"))));
+    for (const QString &name : files) {
+        QVERIFY(writeAll(file(QStringLiteral("circulares/%1.pdf").arg(name)), "%PDF-1.4\n"));
+    }
+    DocumentBounds bounds;
+    bounds.readerMilliseconds = 500;
+    const bool starts = reader == QLatin1String(FAKE_PDFTEXT);
+    {
+        CollectionIndex index(m_collection, m_indexFolder, bounds, reader);
+        QCOMPARE(index.open(), CollectionIndex::OpenResult::Opened);
+        const IndexProgress first = index.update();
+        QCOMPARE(first.finished, starts);
+        QCOMPARE(first.error.isEmpty(), starts);
+        QCOMPARE(first.skipped, skipped);
+        QCOMPARE(childProcesses(), 0);
+    }
+    QStringList names;
+    for (const SearchHit &hit : find(QStringLiteral("texto"))) {
+        names.append(QFileInfo(hit.relativePath).completeBaseName());
+    }
+    names.sort();
+    QCOMPARE(names, found);
+
+    CollectionIndex again(m_collection, m_indexFolder, bounds, QStringLiteral(FAKE_PDFTEXT));
+    QCOMPARE(again.open(), CollectionIndex::OpenResult::Opened);
+    const IndexProgress second = again.update();
+    QVERIFY(second.finished);
+    QCOMPARE(second.pages, pagesOfNextPass);
+}
+
+// The program killed in the middle of a pass (a crash) leaves none of its PDF readers
+// running. The readers it leaves are made this test's children when their parent dies, so
+// that they can be looked for.
+void tst_Search::noReaderOutlivesAKilledProgram()
+{
+    QVERIFY(QDir().mkpath(file(QStringLiteral("circulares"))));
+    for (const char *name : {"5001", "5002"}) {
+        QVERIFY(writeAll(file(QStringLiteral("circulares/%1.pdf").arg(QLatin1String(name))),
+                         heavyTestPdf(2, 4 * heavyPage, "inicio", "final")));
+    }
+    QCOMPARE(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const auto notSubreaper = qScopeGuard([] { prctl(PR_SET_CHILD_SUBREAPER, 0); });
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_cache->path());
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(LEGISDISCO_PROGRAM),
+                  {QStringLiteral("--collection"), m_dir->path(), QStringLiteral("--search"),
+                   QStringLiteral("inicio")});
+    QVERIFY(program.waitForStarted());
+    // One reader for each of the two files.
+    const QList<qint64> readers = [&program] {
+        QList<qint64> found;
+        for (int tries = 0; tries < 200 && found.size() < 2; ++tries) {
+            QThread::msleep(25);
+            found = childProcessesOf(program.processId());
+        }
+        return found;
+    }();
+    QCOMPARE(readers.size(), 2);
+    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    QVERIFY(program.waitForFinished());
+    for (const qint64 reader : readers) {
+        // Orphaned, the reader is this process's child: dead once it can be reaped. It dies
+        // with the program, well before it would have ended its page (seconds) and found
+        // nobody to answer.
+        pid_t reaped = 0;
+        for (int tries = 0; tries < 50 && reaped == 0; ++tries) {
+            reaped = waitpid(static_cast<pid_t>(reader), nullptr, WNOHANG);
+            QThread::msleep(reaped == 0 ? 20 : 0);
+        }
+        QCOMPARE(reaped, static_cast<pid_t>(reader));
+    }
 }
 
 void tst_Search::aFailingIndexIsBuiltAgainOrSaysWhy_data()

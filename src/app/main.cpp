@@ -104,17 +104,9 @@ int runCommand(int argc, char *argv[])
             err << QStringLiteral("No se puede ejecutar la orden: %1.").arg(problem) << Qt::endl;
             return 1;
         }
-        const int status = runCommand(line, collection, out, err);
-        if (line.mode != CommandLine::Mode::Search) {
-            return status;
-        }
-        out.flush();
-        err.flush();
-        std::fflush(nullptr);
-        // The index's reader may have been left inside a PDF page that takes minutes to
-        // read: the answer is out, and the process ends here rather than taking the PDF
-        // library down under that thread.
-        std::_Exit(status);
+        // The index's PDF readers are processes of their own, killed when the pass ends:
+        // nothing is left running here.
+        return runCommand(line, collection, out, err);
     }
     case CommandLine::Mode::Browse:
         break;
@@ -189,9 +181,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     const int status = runWindow(argc, argv, arguments, line, collection, instance);
-    // The index's reader may have been left inside a PDF page that takes minutes to read:
-    // the window and everything it used are gone, and the process ends here rather than
-    // tearing the PDF library's globals down under that thread.
+    // The window and everything it used are gone: the process ends here, without tearing
+    // down the globals of the libraries it loaded (an index pass still ending on its thread
+    // uses them; its PDF readers die with the process).
     std::fflush(nullptr);
     std::_Exit(status);
 }

@@ -1,7 +1,7 @@
-// The services module: the index of the collection (Xapian, Qt PDF's text), the package
-// installer and its checks (libzip, libcrypto) and the commands built on them. The window
-// loads it when one of them is first wanted, so that its start loads none of their
-// libraries; the commands of the command line load it at once.
+// The services module: the index of the collection (Xapian; the PDFs' text from its reader
+// processes, legisdisco-pdftext), the package installer and its checks (libzip, libcrypto) and the
+// commands built on them. The window loads it when one of them is first wanted, so that its start
+// loads none of their libraries; the commands of the command line load it at once.
 
 #include "services.h"
 

@@ -1,12 +1,11 @@
 #include "documenttext.h"
 
+#include "pdftextprocess.h"
 #include "searchtext.h"
 #include "windows1252.h"
 
 #include <QFile>
 #include <QHash>
-#include <QPdfDocument>
-#include <QPdfSelection>
 #include <QRegularExpression>
 
 namespace {
@@ -248,61 +247,32 @@ DocumentText readHtmlText(const QString &path)
     return htmlText(file.read(DocumentLimits::maxHtmlBytes));
 }
 
-PdfTextReader::PdfTextReader() = default;
-
-PdfTextReader::~PdfTextReader() = default;
-
-QString PdfTextReader::open(const QString &path)
+DocumentText readPdfText(const QString &path, const QString &readerProgram)
 {
-    m_pdf = std::make_unique<QPdfDocument>();
-    const QPdfDocument::Error error = m_pdf->load(path);
-    if (error == QPdfDocument::Error::IncorrectPassword ||
-        error == QPdfDocument::Error::UnsupportedSecurityScheme) {
-        m_pdf.reset();
-        return QStringLiteral("protegido con contraseña");
-    }
-    if (error != QPdfDocument::Error::None || m_pdf->pageCount() <= 0) {
-        m_pdf.reset();
-        return QStringLiteral("dañado o vacío");
-    }
-    return {};
-}
-
-QString PdfTextReader::title() const
-{
-    return m_pdf ? oneLine(m_pdf->metaData(QPdfDocument::MetaDataField::Title).toString())
-                 : QString();
-}
-
-int PdfTextReader::pageCount() const
-{
-    return m_pdf ? m_pdf->pageCount() : 0;
-}
-
-QString PdfTextReader::pageText(int index)
-{
-    if (!m_pdf || index < 0 || index >= m_pdf->pageCount()) {
-        return {};
-    }
-    QString text = m_pdf->getAllText(index).text();
-    if (text.size() > DocumentLimits::maxPageText) {
-        text.truncate(DocumentLimits::maxPageText);
-    }
-    return text;
-}
-
-DocumentText readPdfText(const QString &path)
-{
+    using Outcome = PdfTextProcess::Outcome;
+    constexpr qint64 limitMilliseconds = 60000;
     DocumentText doc;
-    PdfTextReader pdf;
-    doc.skipReason = pdf.open(path);
+    PdfTextProcess pdf(readerProgram.isEmpty() ? pdfTextReaderProgram() : readerProgram);
+    int pages = 0;
+    QString title;
+    const Outcome opened = pdf.open(path, limitMilliseconds, {}, &doc.skipReason, &pages, &title);
+    if (opened == Outcome::Unavailable) {
+        doc.skipReason = pdf.unavailable();
+        return doc;
+    }
+    if (opened != Outcome::Answered) {
+        doc.skipReason = QStringLiteral("el lector de PDF falló con este archivo");
+        return doc;
+    }
     if (!doc.skipReason.isEmpty()) {
         return doc;
     }
-    doc.title = pdf.title();
-    const int pages = pdf.pageCount();
+    doc.title = oneLine(title);
     for (int page = 0; page < pages; ++page) {
-        QString text = pdf.pageText(page);
+        QString text;
+        if (pdf.pageText(page, limitMilliseconds, {}, &text) != Outcome::Answered) {
+            break;
+        }
         if (!text.trimmed().isEmpty()) {
             doc.pages.push_back(DocumentText::Page{page + 1, std::move(text)});
         }

@@ -4,6 +4,7 @@
 #include "searchindex.h"
 
 #include "documenttext.h"
+#include "pdftextprocess.h"
 #include "searchquery.h"
 #include "searchtext.h"
 #include "updatecontract.h"
@@ -13,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
-#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
@@ -476,35 +476,40 @@ ReadEvent partEvent(std::unique_ptr<DocumentPart> part)
 }
 
 // Reads the files of a pass, page by page, a little ahead of the one taking the pages in,
-// on two threads ("lanes") that take every other file: while one waits for the PDF
-// library (which reads one page at a time for the whole process), the other turns the
-// page it has read into the index's terms. Each lane gathers the pages of a file into one
-// document of the index, handed over when the file ends (or in parts, see partCharacters).
-// The events come out in the order of the files all the same. The readers stop between two
-// pages when asked to, and the pages gathered so far are then taken from them (takeRest). A page
-// can take minutes to read and cannot be interrupted: when the one taking the pages gives up, it
-// does not wait for such a page, but leaves the thread to end it alone. Each thread's state is
-// shared for that, and once left alone the thread touches nothing after its page (not even
-// the PDF library, which may be going away with the program): it waits for the end of the
-// process.
+// on two threads ("lanes") that take every other file. Each lane asks a PDF reader process
+// of its own for the pages (PdfTextProcess), so both read at once, and turns the pages into
+// the index's terms itself: the one taking the pages only adds finished documents. Each
+// lane gathers the pages of a file into one document of the index, handed over when the
+// file ends (or in parts, see partCharacters). The events come out in the order of the
+// files all the same. The lanes stop between two pages when asked to, and the pages gathered
+// so far are then taken from them (takeRest). A page being read when the lanes are told to
+// stop is not waited for: its reader is killed. A reader that crashes on a file, or takes
+// longer than DocumentBounds::readerMilliseconds over one page, is killed too: the file
+// keeps the pages read before and is never read further until it changes (with none read,
+// it is unreadable); the next file gets a new reader.
 class DocumentReader {
 public:
-    DocumentReader(std::vector<WorkItem> work, const DocumentBounds &bounds)
+    DocumentReader(std::vector<WorkItem> work, const DocumentBounds &bounds,
+                   const QString &readerProgram)
+        : m_work(std::move(work))
     {
-        const auto shared = std::make_shared<const std::vector<WorkItem>>(std::move(work));
-        m_work = shared;
-        const size_t lanes = std::min<size_t>(laneCount, std::max<size_t>(1, shared->size()));
+        const size_t lanes = std::min<size_t>(laneCount, std::max<size_t>(1, m_work.size()));
         for (size_t lane = 0; lane < lanes; ++lane) {
-            auto state = std::make_shared<State>();
-            state->work = shared;
+            auto state = std::make_unique<State>();
+            state->work = &m_work;
             state->bounds = bounds;
+            state->readerProgram = readerProgram;
             state->first = lane;
             state->step = lanes;
-            m_lanes.push_back(state);
-            std::thread(&DocumentReader::run, state).detach();
+            m_lanes.push_back(std::move(state));
+        }
+        for (const StatePtr &s : m_lanes) {
+            m_threads.emplace_back(&DocumentReader::run, s.get());
         }
     }
 
+    // Stops the lanes and waits for them: none is ever inside a page it cannot leave, and
+    // each kills its reader on the way out.
     ~DocumentReader()
     {
         for (const StatePtr &s : m_lanes) {
@@ -512,29 +517,37 @@ public:
             s->stop = true;
             s->changed.notify_all();
         }
-        // A page that ends soon is waited for; a slow one is left behind.
-        const auto until = Clock::now() + leaveAfter;
-        for (const StatePtr &s : m_lanes) {
-            std::unique_lock<std::mutex> lock(s->mutex);
-            if (!s->changed.wait_until(lock, until, [&s] { return s->ended; })) {
-                s->leftAlone = true;
-            }
+        for (std::thread &thread : m_threads) {
+            thread.join();
         }
     }
 
     DocumentReader(const DocumentReader &) = delete;
     DocumentReader &operator=(const DocumentReader &) = delete;
 
-    const WorkItem &item(size_t index) const { return (*m_work)[index]; }
+    const WorkItem &item(size_t index) const { return m_work[index]; }
+
+    // Why a lane could not read PDFs at all (its reader cannot be started); empty
+    // otherwise. next() then ends early.
+    QString unavailable() const
+    {
+        for (const StatePtr &s : m_lanes) {
+            const std::lock_guard<std::mutex> lock(s->mutex);
+            if (!s->unavailable.isEmpty()) {
+                return s->unavailable;
+            }
+        }
+        return {};
+    }
 
     // The next event; none when everything is read, or once stop() answers true
     // (asked while waiting for the reader).
     std::optional<ReadEvent> next(const std::function<bool()> &stop)
     {
-        if (m_nextItem >= m_work->size()) {
+        if (m_nextItem >= m_work.size()) {
             return std::nullopt;
         }
-        const StatePtr &s = m_lanes[m_nextItem % m_lanes.size()];
+        State *s = m_lanes[m_nextItem % m_lanes.size()].get();
         std::unique_lock<std::mutex> lock(s->mutex);
         for (;;) {
             if (stop()) {
@@ -563,9 +576,9 @@ public:
     // being turned into terms (not for one being read).
     std::vector<ReadEvent> takeRest(size_t item)
     {
-        const StatePtr &s = m_lanes[item % m_lanes.size()];
+        State *s = m_lanes[item % m_lanes.size()].get();
         std::unique_lock<std::mutex> lock(s->mutex);
-        s->changed.wait_for(lock, leaveAfter, [&s] { return !s->building; });
+        s->changed.wait_for(lock, takeRestWait, [s] { return !s->building; });
         std::vector<ReadEvent> rest;
         while (!s->ready.empty() && s->ready.front().item == item) {
             rest.push_back(std::move(s->ready.front()));
@@ -582,7 +595,7 @@ public:
     // reading now; 0 otherwise.
     qint64 unfinishedPageMilliseconds(size_t item, int page) const
     {
-        const StatePtr &s = m_lanes[item % m_lanes.size()];
+        State *s = m_lanes[item % m_lanes.size()].get();
         const std::lock_guard<std::mutex> lock(s->mutex);
         if (!s->busy || s->currentItem != item || s->currentPage != page) {
             return 0;
@@ -594,7 +607,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     static constexpr size_t laneCount = 2;
-    static constexpr auto leaveAfter = std::chrono::milliseconds(200);
+    static constexpr auto takeRestWait = std::chrono::milliseconds(200);
     static constexpr auto askStopEvery = std::chrono::milliseconds(50);
     // Each lane keeps at most this much read and not yet taken.
     static constexpr size_t maxQueued = 64;
@@ -603,10 +616,11 @@ private:
     struct State {
         std::mutex mutex;
         std::condition_variable changed;
-        std::shared_ptr<const std::vector<WorkItem>> work;
+        const std::vector<WorkItem> *work = nullptr;
         size_t first = 0; // the lane reads work[first], work[first + step], ...
         size_t step = 1;
         DocumentBounds bounds;
+        QString readerProgram;
         TermMaker terms; // the lane's own: used by its thread alone
         // The document the lane is gathering, between two of its pages; out of here while
         // the lane adds a page to it (building).
@@ -614,59 +628,27 @@ private:
         bool building = false;
         std::deque<ReadEvent> ready;
         qint64 queuedCharacters = 0;
-        bool stop = false;      // the one taking the pages wants no more
-        bool leftAlone = false; // and did not wait for the thread to end
-        bool ended = false;     // the thread has ended, or waits for the process to
+        std::atomic_bool stop{false}; // the one taking the pages wants no more
+        bool ended = false;           // the thread has ended
+        QString unavailable;          // why the lane's PDF reader cannot be started
         // The page being read (-1: the document being opened), and since when.
         bool busy = false;
         size_t currentItem = 0;
         int currentPage = -1;
         Clock::time_point busySince;
     };
-    using StatePtr = std::shared_ptr<State>;
+    using StatePtr = std::unique_ptr<State>;
 
-    // Waits for room for one more event; false when asked to stop.
-    static bool waitForRoom(const StatePtr &s, std::unique_lock<std::mutex> &lock)
+    // Waits for room for one more event, then marks the start of reading page of item;
+    // false when asked to stop first.
+    static bool begin(State *s, size_t item, int page)
     {
-        s->changed.wait(lock, [&s] {
+        std::unique_lock<std::mutex> lock(s->mutex);
+        s->changed.wait(lock, [s] {
             return s->stop || s->ready.empty() ||
                    (s->ready.size() < maxQueued && s->queuedCharacters < maxQueuedCharacters);
         });
-        return !s->stop;
-    }
-
-    static void push(const StatePtr &s, ReadEvent &&event)
-    {
-        const std::lock_guard<std::mutex> lock(s->mutex);
-        s->queuedCharacters += event.size;
-        s->ready.push_back(std::move(event));
-        s->changed.notify_all();
-    }
-
-    // Once left alone, the thread waits for the end of the process (holding on to the
-    // document it has open).
-    static void stayIfLeftAlone(const StatePtr &s, std::unique_lock<std::mutex> &lock)
-    {
-        if (s->leftAlone) {
-            s->ended = true;
-            s->changed.notify_all();
-            s->changed.wait(lock, [] { return false; });
-        }
-    }
-
-    static void stayIfLeftAlone(const StatePtr &s)
-    {
-        std::unique_lock<std::mutex> lock(s->mutex);
-        stayIfLeftAlone(s, lock);
-    }
-
-    // Marks the start of a piece of work that cannot be interrupted; false when asked to
-    // stop first.
-    static bool begin(const StatePtr &s, size_t item, int page)
-    {
-        std::unique_lock<std::mutex> lock(s->mutex);
-        stayIfLeftAlone(s, lock);
-        if (!waitForRoom(s, lock)) {
+        if (s->stop) {
             return false;
         }
         s->busy = true;
@@ -676,18 +658,23 @@ private:
         return true;
     }
 
-    // Marks its end. The one taking the pages may have given up meanwhile: the program is
-    // ending, or the pass is, and the thread then touches nothing more.
-    static void finish(const StatePtr &s)
+    static void finish(State *s)
     {
-        std::unique_lock<std::mutex> lock(s->mutex);
+        const std::lock_guard<std::mutex> lock(s->mutex);
         s->busy = false;
-        stayIfLeftAlone(s, lock);
+    }
+
+    static void push(State *s, ReadEvent &&event)
+    {
+        const std::lock_guard<std::mutex> lock(s->mutex);
+        s->queuedCharacters += event.size;
+        s->ready.push_back(std::move(event));
+        s->changed.notify_all();
     }
 
     // Adds a page read to the lane's document in the making (a new one when there is
     // none, or the one taking the pages took it), and hands that over when it is full.
-    static void gather(const StatePtr &s, size_t index, const QString &title, int pageNumber,
+    static void gather(State *s, size_t index, const QString &title, int pageNumber,
                        const QString &text, qint64 milliseconds)
     {
         if (text.trimmed().isEmpty()) {
@@ -720,7 +707,7 @@ private:
     }
 
     // Hands over what is gathered of the document, at its end.
-    static void handOver(const StatePtr &s, size_t index)
+    static void handOver(State *s, size_t index)
     {
         const std::lock_guard<std::mutex> lock(s->mutex);
         if (s->part && s->part->item == index && !s->part->empty()) {
@@ -731,11 +718,12 @@ private:
         s->part.reset();
     }
 
-    static void readHtml(const StatePtr &s, size_t index)
+    // False when asked to stop.
+    static bool readHtml(State *s, size_t index)
     {
         const WorkItem &item = (*s->work)[index];
         if (!begin(s, index, 0)) {
-            return;
+            return false;
         }
         QElapsedTimer timer;
         timer.start();
@@ -770,25 +758,39 @@ private:
             end.skipReason = doc.skipReason;
         }
         push(s, std::move(end));
+        return true;
     }
 
-    // False when asked to stop.
-    static bool readPdf(const StatePtr &s, size_t index)
+    // False when asked to stop, or when the reader cannot be started.
+    static bool readPdf(State *s, PdfTextProcess &pdf, size_t index)
     {
+        using Outcome = PdfTextProcess::Outcome;
         const WorkItem &item = (*s->work)[index];
         const DocumentBounds &bounds = s->bounds;
-        PdfTextReader reader;
-        PdfTextReader *pdf = &reader;
-        // Closing the document calls the PDF library: not once the thread is left alone.
-        const auto beforeClosing = qScopeGuard([&s] { stayIfLeftAlone(s); });
+        const std::function<bool()> stop = [s] { return s->stop.load(); };
         if (!begin(s, index, -1)) {
             return false;
         }
         QElapsedTimer timer;
         timer.start();
-        const QString problem = pdf->open(item.file.absolutePath);
-        const QString title = documentTitle(item.file.relativePath, pdf->title());
+        QString problem;
+        QString ownTitle;
+        int pages = 0;
+        const Outcome opened = pdf.open(item.file.absolutePath, bounds.readerMilliseconds, stop,
+                                        &problem, &pages, &ownTitle);
         finish(s);
+        if (opened == Outcome::Unavailable) {
+            const std::lock_guard<std::mutex> lock(s->mutex);
+            s->unavailable = pdf.unavailable();
+            return false;
+        }
+        if (opened == Outcome::Stopped) {
+            return false;
+        }
+        if (opened == Outcome::Failed) {
+            problem = QStringLiteral("el lector de PDF falló con este archivo");
+        }
+        const QString title = documentTitle(item.file.relativePath, ownTitle);
         qint64 milliseconds = item.milliseconds + timer.elapsed();
         qint64 characters = item.characters;
         ReadEvent begun;
@@ -805,7 +807,6 @@ private:
             push(s, std::move(end));
             return true;
         }
-        const int pages = pdf->pageCount();
         const int last = qMin(pages, bounds.maxPages);
         end.ending = pages > last ? ReadEvent::Ending::Bounded : ReadEvent::Ending::Read;
         for (int page = item.fromPage; page < last; ++page) {
@@ -819,10 +820,22 @@ private:
                 return false;
             }
             timer.restart();
-            const QString text = pdf->pageText(page);
+            QString text;
+            const Outcome read = pdf.pageText(page, bounds.readerMilliseconds, stop, &text);
             finish(s);
             const qint64 spent = timer.elapsed();
             milliseconds += spent;
+            if (read == Outcome::Stopped) {
+                return false;
+            }
+            if (read != Outcome::Answered) {
+                // The reader crashed or hung on this page, and is gone: the pages read so
+                // far stay, the rest is never read (unless the file changes).
+                end.ending =
+                    characters > 0 ? ReadEvent::Ending::Bounded : ReadEvent::Ending::Unreadable;
+                end.skipReason = QStringLiteral("el lector de PDF falló con este archivo");
+                break;
+            }
             gather(s, index, title, page + 1, text, spent);
             if (!text.trimmed().isEmpty()) {
                 characters += text.size();
@@ -842,26 +855,24 @@ private:
         return true;
     }
 
-    static void run(StatePtr s)
+    static void run(State *s)
     {
+        PdfTextProcess pdf(s->readerProgram);
         for (size_t index = s->first; index < s->work->size(); index += s->step) {
-            if ((*s->work)[index].html) {
-                readHtml(s, index);
-            } else if (!readPdf(s, index)) {
-                break;
-            }
-            const std::lock_guard<std::mutex> lock(s->mutex);
-            if (s->stop) {
+            const bool goOn = (*s->work)[index].html ? readHtml(s, index) : readPdf(s, pdf, index);
+            if (!goOn || s->stop) {
                 break;
             }
         }
+        pdf.kill();
         const std::lock_guard<std::mutex> lock(s->mutex);
         s->ended = true;
         s->changed.notify_all();
     }
 
-    std::shared_ptr<const std::vector<WorkItem>> m_work;
+    const std::vector<WorkItem> m_work;
     std::vector<StatePtr> m_lanes;
+    std::vector<std::thread> m_threads;
     size_t m_nextItem = 0; // the item whose events come next
 };
 
@@ -912,10 +923,12 @@ struct CollectionIndex::Private {
     std::unordered_set<std::string> synonymsAdded;
 };
 
-CollectionIndex::CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds)
+CollectionIndex::CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds,
+                                 QString readerProgram)
     : m_collection(std::move(collection))
     , m_folder(std::move(indexFolder))
     , m_bounds(bounds)
+    , m_readerProgram(readerProgram.isEmpty() ? pdfTextReaderProgram() : std::move(readerProgram))
     , d(std::make_unique<Private>())
 {
 }
@@ -1107,9 +1120,9 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
         }
         return state;
     }
-    // The files are read on a thread of their own while the index takes in the pages
-    // read before: reading a PDF and indexing its words then overlap.
-    DocumentReader reader(std::move(work), m_bounds);
+    // The files are read on threads of their own, each with its PDF reader process, while
+    // the index takes in the pages read before: reading and indexing overlap.
+    DocumentReader reader(std::move(work), m_bounds, m_readerProgram);
     QElapsedTimer sinceCommit;
     sinceCommit.start();
     int inBatch = 0;
@@ -1202,6 +1215,8 @@ IndexProgress CollectionIndex::pass(const ProgressFn &progress, const std::funct
         current->milliseconds += reader.unfinishedPageMilliseconds(currentItem, current->nextPage);
         writeRecord(*current);
     }
+    // Without a PDF reader no PDF is recorded at all: they are read once there is one.
+    state.error = reader.unavailable();
     markIfComplete();
     if (progress) {
         progress(state);

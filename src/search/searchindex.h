@@ -34,6 +34,9 @@ struct DocumentBounds {
     int maxPages = 10000;
     qint64 maxCharacters = qint64(16) << 20;
     qint64 maxReadMilliseconds = 60000;
+    // The longest the PDF reader may take over opening a document or reading one of its
+    // pages: past that it is taken for hung, killed, and the document keeps what was read.
+    qint64 readerMilliseconds = 60000;
 };
 
 // One document found, a PDF or an HTML page: for a PDF, the page that answers the query
@@ -108,7 +111,10 @@ public:
 // loses at most one batch. An index that cannot be opened is built anew.
 class CollectionIndex final : public IndexWriter {
 public:
-    CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds = {});
+    // PDFs are read by the reader program readerProgram (by default the one beside the
+    // running program, see pdfTextReaderProgram).
+    CollectionIndex(Collection collection, QString indexFolder, DocumentBounds bounds = {},
+                    QString readerProgram = {});
     ~CollectionIndex() override;
     CollectionIndex(const CollectionIndex &) = delete;
     CollectionIndex &operator=(const CollectionIndex &) = delete;
@@ -137,6 +143,7 @@ private:
     Collection m_collection;
     QString m_folder;
     DocumentBounds m_bounds;
+    QString m_readerProgram;
     std::unique_ptr<Private> d;
 };
 
