@@ -93,6 +93,9 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
 
     WebBrowser1 = m_services.newBrowser(m_client);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    // Nothing here reads the page's document: each page completes as soon as it has
+    // loaded, without a question to the page's process first.
+    WebBrowser1->SetReadsDocuments(false);
 
     StatusBar1 = new QStatusBar(m_client);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
