@@ -1,6 +1,7 @@
 #include "frmbrowser.h"
 
 #include "coolbar.h"
+#include "deferredicon.h"
 #include "firstdialog.h"
 #include "frmactualiza.h"
 #include "frmdatos.h"
@@ -162,7 +163,8 @@ void frmBrowser::buildToolbar()
     Toolbar1->setMovable(false);
     Toolbar1->setFloatable(false);
     for (const Button &button : buttons) {
-        QAction *action = Toolbar1->addAction(style()->standardIcon(button.image), button.tooltip);
+        QAction *action =
+            Toolbar1->addAction(deferredStandardIcon(this, button.image), button.tooltip);
         action->setObjectName(QLatin1String(button.key));
         action->setData(QLatin1String(button.key));
         action->setToolTip(button.tooltip);
