@@ -305,6 +305,30 @@ private slots:
         QVERIFY(!browser.Busy());
     }
 
+    // Asked for before the window is built, the home page leaves the window as it is when
+    // asked for at the window's load: the same keyboard round, from the same first stop,
+    // each stop taking the keyboard as before.
+    void theEarlyHomePageKeepsTheKeyboardRound()
+    {
+        const auto round = [this](frmBrowser::HomePage homePage) {
+            frmBrowser built(p->withRealBrowser(), p->folder(), homePage);
+            if (!built.Form_Load()) {
+                return QStringList{QStringLiteral("no start")};
+            }
+            QStringList stops;
+            for (QWidget *widget = built.nextInFocusChain(); widget && widget != &built;
+                 widget = widget->nextInFocusChain()) {
+                stops.append(
+                    QStringLiteral("%1 %2 %3")
+                        .arg(QLatin1String(widget->metaObject()->className()), widget->objectName())
+                        .arg(int(widget->focusPolicy())));
+            }
+            return stops;
+        };
+        QCOMPARE(round(frmBrowser::HomePage::BeforeBuilding),
+                 round(frmBrowser::HomePage::AtFormLoad));
+    }
+
     void statusBarFollowsTheLinkUnderThePointer()
     {
         const QPoint at = linkCenter("local");

@@ -106,7 +106,7 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore, packageInstaller, restart,
                        instanceChannel, updateFeed, placement, pdf, services},
-                      collection);
+                      collection, frmBrowser::HomePage::BeforeBuilding);
     window.setStartupCheck(!line.noUpdateCheck);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {
