@@ -323,9 +323,10 @@ bool frmBrowser::Form_Load()
     if (show == QLatin1String("1")) {
         openFirstRunPrompt();
     }
-    // The index page follows the catalog and the circulars the collection holds.
-    refreshCircularIndex(m_collection, m_services.pdf);
+    // The index page follows the catalog and the circulars the collection holds; both were
+    // done already when the home page was asked for early.
     if (!std::exchange(m_homeRequested, false)) {
+        refreshCircularIndex(m_collection, m_services.pdf);
         WebBrowser1->Navigate2(m_initPage);
     }
     reindexCollection();
