@@ -259,6 +259,76 @@ private slots:
         QVERIFY(!server->requests.contains(QStringLiteral("/doc.pdf")));
     }
 
+    // What a listener of the completion events finds when they come: the page no longer
+    // loading, and its document read when the browser reads documents (the update window
+    // reads the server's list from it there).
+    void completionFindsThePageLoaded_data()
+    {
+        QTest::addColumn<bool>("reads");
+        QTest::newRow("reads documents") << true;
+        QTest::newRow("reads nothing (main window)") << false;
+    }
+    void completionFindsThePageLoaded()
+    {
+        QFETCH(bool, reads);
+        p->writeFile(
+            QStringLiteral("pagina/lista.htm"),
+            "<html><body><label>1001,1002</label><a href='maincd.htm'>x</a></body></html>");
+        QtWebBrowser browser(testEngineProfile(), p->dialogs, p->pdf);
+        browser.SetReadsDocuments(reads);
+        QList<bool> busy;
+        QList<HtmlDocument> seen;
+        QStringList order;
+        const auto record = [&](const char *event) {
+            order.append(QLatin1String(event));
+            busy.append(browser.Busy());
+            seen.append(browser.Document());
+        };
+        connect(&browser, &WebBrowser::NavigateComplete2, this, [&] { record("navigate"); });
+        connect(&browser, &WebBrowser::DocumentComplete, this, [&] { record("document"); });
+        browser.Navigate2(local(QStringLiteral("pagina/lista.htm")));
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, loadTimeout);
+        QCOMPARE(order, QStringList({QStringLiteral("navigate"), QStringLiteral("document")}));
+        QCOMPARE(busy, QList<bool>({false, false}));
+        for (const HtmlDocument &document : seen) {
+            QCOMPARE(document.present, reads);
+            QCOMPARE(document.labelChildValues,
+                     reads ? QList<QStringList>{{QStringLiteral("1001,1002")}}
+                           : QList<QStringList>{});
+        }
+        // A navigation cancelled before it starts completes nothing.
+        connect(&browser, &WebBrowser::BeforeNavigate2, this,
+                [](const QString &, bool *cancel) { *cancel = true; });
+        browser.Navigate2(home());
+        QTest::qWait(500);
+        QCOMPARE(order.size(), 2);
+        QVERIFY(!browser.Busy());
+    }
+
+    // Asked for before the window is built, the home page leaves the window as it is when
+    // asked for at the window's load: the same keyboard round, from the same first stop,
+    // each stop taking the keyboard as before.
+    void theEarlyHomePageKeepsTheKeyboardRound()
+    {
+        const auto round = [this](frmBrowser::HomePage homePage) {
+            frmBrowser built(p->withRealBrowser(), p->folder(), homePage);
+            if (!built.Form_Load()) {
+                return QStringList{QStringLiteral("no start")};
+            }
+            QStringList stops;
+            for (QWidget *widget = built.nextInFocusChain(); widget && widget != &built;
+                 widget = widget->nextInFocusChain()) {
+                stops.append(
+                    QStringLiteral("%1 %2 %3")
+                        .arg(QLatin1String(widget->metaObject()->className()), widget->objectName())
+                        .arg(int(widget->focusPolicy())));
+            }
+            return stops;
+        };
+        QCOMPARE(round(frmBrowser::HomePage::BeforeBuilding),
+                 round(frmBrowser::HomePage::AtFormLoad));
+    }
+
     void statusBarFollowsTheLinkUnderThePointer()
     {
         const QPoint at = linkCenter("local");

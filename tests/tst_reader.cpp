@@ -1,6 +1,7 @@
 // What a reader does with the documents: the address typed, the address shared, the
 // browser's keys, and a circular printed and saved as itself.
 #include "collection.h"
+#include "findbar.h"
 #include "frmbrowser.h"
 #include "pdfview.h"
 #include "qtwebbrowser.h"
@@ -340,6 +341,39 @@ private slots:
         } else {
             QCOMPARE(browser->operations, QStringList{expected});
         }
+    }
+
+    // The window's fields offer a named button that clears what the reader typed.
+    void typedTextClearsWithTheFieldsButton_data()
+    {
+        QTest::addColumn<bool>("findBar");
+        QTest::newRow("search field") << false;
+        QTest::newRow("find bar") << true;
+    }
+    void typedTextClearsWithTheFieldsButton()
+    {
+        QFETCH(bool, findBar);
+        TestPlatform p;
+        frmBrowser window(p.withFakeBrowser(), p.folder());
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        if (findBar) {
+            window.search->findBar->openBar(QString());
+        }
+        QLineEdit *field = findBar ? window.search->findBar->txtFind : window.search->txtSearch;
+        field->setFocus();
+        QTest::keyClicks(field, QStringLiteral("circular"));
+        QToolButton *clear = nullptr;
+        for (QToolButton *button : field->findChildren<QToolButton *>()) {
+            if (button->accessibleName() == QLatin1String("Borrar el texto")) {
+                clear = button;
+            }
+        }
+        QVERIFY(clear);
+        QTRY_VERIFY(clear->isVisible());
+        QTest::mouseClick(clear, Qt::LeftButton);
+        QCOMPARE(field->text(), QString());
     }
 
     void zoomStaysWithinTheScale()

@@ -26,13 +26,25 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
+    void anotherInstanceEndsAtOnce_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<frmBrowser::HomePage>("homePage");
+        QTest::newRow("forms to open") << QByteArray("[user]\r\nname=\r\n[init]\r\nshow=1\r\n")
+                                       << frmBrowser::HomePage::AtFormLoad;
+        QTest::newRow("home page asked for early")
+            << QByteArray("[user]\r\nname=Ana\r\n[init]\r\nshow=0\r\n")
+            << frmBrowser::HomePage::BeforeBuilding;
+    }
     void anotherInstanceEndsAtOnce()
     {
+        QFETCH(QByteArray, settings);
+        QFETCH(frmBrowser::HomePage, homePage);
         TestPlatform p;
         p.instance.running = true;
-        p.writeSettings("[user]\r\nname=\r\n[init]\r\nshow=1\r\n");
+        p.writeSettings(settings);
         ModalCloser closer([&p] { return navigations(p); });
-        frmBrowser window(p.withFakeBrowser(), p.folder());
+        frmBrowser window(p.withFakeBrowser(), p.folder(), homePage);
         QVERIFY(!window.Form_Load());
         QVERIFY(closer.seen.isEmpty());
         QVERIFY(p.lastFakeBrowser->navigations.isEmpty());
@@ -123,7 +135,8 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(p.settingsPath()).constData(), 0600), 0);
         FifoUnblocker unblocker(p.settingsPath());
         ModalCloser closer([&p] { return navigations(p); });
-        frmBrowser window(p.withFakeBrowser(), p.folder());
+        frmBrowser window(p.withFakeBrowser(), p.folder(), frmBrowser::HomePage::BeforeBuilding);
+        QCOMPARE(navigations(p), 0); // the reader is told first
         QVERIFY(window.Form_Load());
         QCOMPARE(unblocker.freed(), 0);
         QCOMPARE(p.messages.shown.size(), 1);
@@ -159,18 +172,26 @@ private slots:
     {
         QFETCH(QByteArray, settings);
         QFETCH(QStringList, modals);
-        TestPlatform p;
-        p.writeSettings(settings);
-        ModalCloser closer([&p] { return navigations(p); });
-        frmBrowser window(p.withFakeBrowser(), p.folder());
-        QVERIFY(window.Form_Load());
-        QCOMPARE(closer.seen, modals);
-        QCOMPARE(p.lastFakeBrowser->navigations.size(), 1);
-        // Closing the prompt with its box unticked leaves the offer for the next start.
-        if (settings.contains("show=1\r")) {
-            QCOMPARE(p.profile.getString(QStringLiteral("init"), QStringLiteral("show"),
-                                         QStringLiteral("?"), 255, p.settingsPath()),
-                     QStringLiteral("1"));
+        // The program asks for the home page before building the window when no form
+        // comes first; either way the page comes after every form, and once.
+        for (const auto homePage :
+             {frmBrowser::HomePage::AtFormLoad, frmBrowser::HomePage::BeforeBuilding}) {
+            TestPlatform p;
+            p.writeSettings(settings);
+            ModalCloser closer([&p] { return navigations(p); });
+            frmBrowser window(p.withFakeBrowser(), p.folder(), homePage);
+            const bool early = homePage == frmBrowser::HomePage::BeforeBuilding;
+            QCOMPARE(navigations(p), early && modals.isEmpty() ? 1 : 0);
+            QVERIFY(window.Form_Load());
+            QCOMPARE(closer.seen, modals);
+            QCOMPARE(p.lastFakeBrowser->navigations,
+                     QStringList{QDir(p.folder()).filePath(QStringLiteral("pagina/maincd.htm"))});
+            // Closing the prompt with its box unticked leaves the offer for the next start.
+            if (settings.contains("show=1\r")) {
+                QCOMPARE(p.profile.getString(QStringLiteral("init"), QStringLiteral("show"),
+                                             QStringLiteral("?"), 255, p.settingsPath()),
+                         QStringLiteral("1"));
+            }
         }
     }
 

@@ -79,11 +79,7 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     SharedObjectModule services(programFolder.filePath(servicesModuleName()));
     SharedObjectModule printing(programFolder.filePath(printModuleName()));
     DeferredPdfDocuments pdf(printing);
-    AtSpiDesktopAccessibility desktopAccessibility(accessibilityForcedOn);
     QWebEngineProfile *engineProfile = QWebEngineProfile::defaultProfile();
-    // A screen reader reads the pages too; the engine's accessibility costs start-up time
-    // and every page's load, so it is on only while the desktop's is.
-    EngineAccessibility engineAccessibility(desktopAccessibility);
     SpanishLanguage::applyTo(engineProfile);
     // Files the user's updates installed show in place of the program folder's.
     CollectionInterceptor collectionFiles(collection);
@@ -106,7 +102,14 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     frmBrowser window({profile, probe, shell, messages, instance, newBrowser, downloadFolders,
                        fileDownload, windows, proxyStore, packageInstaller, restart,
                        instanceChannel, updateFeed, placement, pdf, services},
-                      collection);
+                      collection, frmBrowser::HomePage::BeforeBuilding);
+    // A screen reader reads the pages too; the engine's accessibility costs start-up time
+    // and every page's load, so it is on only while the desktop's is. Asked of the desktop
+    // once the home page is under way (the questions to the session bus take milliseconds);
+    // the engine takes it up for that page as for any, and the page's first events come
+    // later, from the event loop.
+    AtSpiDesktopAccessibility desktopAccessibility(accessibilityForcedOn);
+    EngineAccessibility engineAccessibility(desktopAccessibility);
     window.setStartupCheck(!line.noUpdateCheck);
     // For the start-up benchmark (bench/startup.sh): report when the home page is there, and end.
     if (qEnvironmentVariableIsSet("LEGISDISCO_STARTUP_PROBE")) {

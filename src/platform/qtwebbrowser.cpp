@@ -486,6 +486,11 @@ HtmlDocument QtWebBrowser::Document() const
     return m_document;
 }
 
+void QtWebBrowser::SetReadsDocuments(bool on)
+{
+    m_readsDocuments = on;
+}
+
 void QtWebBrowser::FindText(const QString &text, bool backward, const FindTextDone &done)
 {
     const QWebEnginePage::FindFlags flags =
@@ -673,8 +678,8 @@ void QtWebBrowser::onLoadFinished(bool)
     if (!qFuzzyCompare(m_view->zoomFactor(), zoom)) {
         m_view->setZoomFactor(zoom);
     }
-    // The page is read before completion is reported, so that handlers of the
-    // completion events see the document they were told about.
+    // The page is read before completion is reported (unless nobody reads it), so that
+    // handlers of the completion events see the document they were told about.
     const int generation = m_loadGeneration;
     if (!std::exchange(m_navigationAccepted, false)) {
         // The navigation was cancelled before it started: the page on screen
@@ -689,6 +694,13 @@ void QtWebBrowser::onLoadFinished(bool)
         startFollowingPdf(url);
     } else {
         m_pdfZoomPending = false;
+    }
+    if (!m_readsDocuments) {
+        m_busy = false;
+        const QString address = addressFromUrl(url);
+        emit NavigateComplete2(address);
+        emit DocumentComplete(address);
+        return;
     }
     QPointer<QtWebBrowser> self(this);
     m_page->runJavaScript(documentScript, [self, generation, url](const QVariant &result) {

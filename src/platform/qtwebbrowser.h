@@ -32,6 +32,7 @@ public:
     bool ExecWB(int command, int option) override;
     bool Busy() const override;
     HtmlDocument Document() const override;
+    void SetReadsDocuments(bool on) override;
     void FindText(const QString &text, bool backward, const FindTextDone &done) override;
     void SetZoomFactor(double factor) override;
     double ZoomFactor() const override;
@@ -84,6 +85,7 @@ private:
     QString m_requestedAddress;
     QUrl m_requestedUrl;
     bool m_busy = false;
+    bool m_readsDocuments = true;
     // A main-frame navigation was let through since the last load ended: a
     // load that ends without one was cancelled and completes nothing.
     bool m_navigationAccepted = false;

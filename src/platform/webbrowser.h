@@ -46,6 +46,11 @@ public:
     virtual bool Busy() const = 0;
     // The page on screen, as read when it finished loading.
     virtual HtmlDocument Document() const = 0;
+    // Whether each page is read for Document() once it has loaded (the default). The read
+    // asks the page's process, so the completion events wait for its answer; a browser
+    // whose listeners never read Document() completes at once without it, and Document()
+    // then tells of no page.
+    virtual void SetReadsDocuments(bool on) = 0;
     // Marks every match of text on the page on screen, letter case ignored, and
     // brings the next one (the previous one when backward) into view; done
     // then gets the match shown (from 1) and the number of matches, both 0

@@ -1,5 +1,6 @@
 #include "findbar.h"
 
+#include "deferredicon.h"
 #include "webbrowser.h"
 #include "widgetnames.h"
 
@@ -19,7 +20,7 @@ QToolButton *button(QWidget *parent, const char *name, const QString &tip,
     b->setObjectName(QLatin1String(name));
     b->setToolTip(tip);
     b->setAccessibleName(tip);
-    b->setIcon(parent->style()->standardIcon(icon));
+    b->setIcon(deferredStandardIcon(parent, icon));
     b->setAutoRaise(true);
     return b;
 }

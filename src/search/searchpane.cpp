@@ -1,5 +1,7 @@
 #include "searchpane.h"
 
+#include "deferredicon.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QHBoxLayout>
@@ -90,7 +92,7 @@ SearchPane::SearchPane(QWidget *parent)
     cmdSearchClose->setObjectName(QStringLiteral("cmdSearchClose"));
     cmdSearchClose->setToolTip(QStringLiteral("Cerrar los resultados"));
     cmdSearchClose->setAccessibleName(QStringLiteral("Cerrar los resultados"));
-    cmdSearchClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    cmdSearchClose->setIcon(deferredStandardIcon(this, QStyle::SP_DialogCloseButton));
     cmdSearchClose->setAutoRaise(true);
 
     auto *header = new QHBoxLayout;

@@ -1,6 +1,7 @@
 #include "frmbrowser.h"
 
 #include "coolbar.h"
+#include "deferredicon.h"
 #include "firstdialog.h"
 #include "frmactualiza.h"
 #include "frmdatos.h"
@@ -69,6 +70,12 @@ QMenu *submenu(QWidget *parent, const char *name, const QString &caption)
 } // namespace
 
 frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, QWidget *parent)
+    : frmBrowser(std::move(services), collection, HomePage::AtFormLoad, parent)
+{
+}
+
+frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, HomePage homePage,
+                       QWidget *parent)
     : QMainWindow(parent)
     , m_services(std::move(services))
     , m_collection(collection)
@@ -93,6 +100,18 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
 
     WebBrowser1 = m_services.newBrowser(m_client);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    // Nothing here reads the page's document: each page completes as soon as it has
+    // loaded, without a question to the page's process first.
+    WebBrowser1->SetReadsDocuments(false);
+    // The home page asked for at once where nothing comes before it: the page's engine
+    // starts its work while the rest of the window is built. Its events come from the event
+    // loop, once the window is whole.
+    if (homePage == HomePage::BeforeBuilding && homePageComesFirst()) {
+        // As Form_Load does before the page: the index page follows the collection.
+        refreshCircularIndex(m_collection, m_services.pdf);
+        WebBrowser1->Navigate2(programPath(QStringLiteral("pagina/maincd.htm")));
+        m_homeRequested = true;
+    }
 
     StatusBar1 = new QStatusBar(m_client);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -128,6 +147,40 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
     }
     setTabOrder(previous, WebBrowser1);
     setTabOrder(WebBrowser1, StatusBar1);
+    // The engine's view of the page, and what it made for the page, go last in the
+    // keyboard's round, where a page asked for after the window was built puts them: the
+    // window's first focus stays on the address bar, and Tab leaves the page for it.
+    if (m_homeRequested) {
+        const QList<QWidget *> inside = WebBrowser1->findChildren<QWidget *>();
+        QList<QWidget *> chained;
+        for (QWidget *widget = nextInFocusChain(); widget && widget != this;
+             widget = widget->nextInFocusChain()) {
+            if (inside.contains(widget)) {
+                chained.append(widget);
+            }
+        }
+        // Qt moves in the round only widgets that take the keyboard: they take it while they
+        // move, and then have their own ways back. A widget passes its way to the widget
+        // it lends the keyboard to (the view to the page's surface), so those lending come
+        // back first.
+        QList<std::pair<QWidget *, Qt::FocusPolicy>> policies;
+        for (QWidget *widget : std::as_const(chained) + QList<QWidget *>{previousInFocusChain()}) {
+            policies.append({widget, widget->focusPolicy()});
+        }
+        for (QWidget *widget : std::as_const(chained)) {
+            QWidget *last = previousInFocusChain();
+            last->setFocusPolicy(Qt::TabFocus);
+            widget->setFocusPolicy(Qt::TabFocus);
+            setTabOrder(last, widget);
+        }
+        for (const bool lending : {true, false}) {
+            for (const auto &[widget, policy] : std::as_const(policies)) {
+                if ((widget->focusProxy() != nullptr) == lending) {
+                    widget->setFocusPolicy(policy);
+                }
+            }
+        }
+    }
 
     const double dpi = Twips::logicalDpi(this);
     WebBrowser1->move(0, Twips::toPixels(browserTop, dpi));
@@ -159,7 +212,8 @@ void frmBrowser::buildToolbar()
     Toolbar1->setMovable(false);
     Toolbar1->setFloatable(false);
     for (const Button &button : buttons) {
-        QAction *action = Toolbar1->addAction(style()->standardIcon(button.image), button.tooltip);
+        QAction *action =
+            Toolbar1->addAction(deferredStandardIcon(this, button.image), button.tooltip);
         action->setObjectName(QLatin1String(button.key));
         action->setData(QLatin1String(button.key));
         action->setToolTip(button.tooltip);
@@ -269,9 +323,12 @@ bool frmBrowser::Form_Load()
     if (show == QLatin1String("1")) {
         openFirstRunPrompt();
     }
-    // The index page follows the catalog and the circulars the collection holds.
-    refreshCircularIndex(m_collection, m_services.pdf);
-    WebBrowser1->Navigate2(m_initPage);
+    // The index page follows the catalog and the circulars the collection holds; both were
+    // done already when the home page was asked for early.
+    if (!std::exchange(m_homeRequested, false)) {
+        refreshCircularIndex(m_collection, m_services.pdf);
+        WebBrowser1->Navigate2(m_initPage);
+    }
     reindexCollection();
     startQuietCheck();
     m_started = true;
@@ -279,6 +336,25 @@ bool frmBrowser::Form_Load()
         openDocument(std::exchange(m_pendingDocument, QString()));
     }
     return true;
+}
+
+bool frmBrowser::homePageComesFirst() const
+{
+    if (m_services.instance.previousInstance()) {
+        return false;
+    }
+    const QString settings = SettingsPath(m_programFolder);
+    if (!m_services.profile.readProblem(settings).isEmpty()) {
+        return false;
+    }
+    for (const char *key : {"name", "lastname", "email"}) {
+        if (ReadIniValue(m_services.profile, settings, sectionUser, QLatin1String(key), noValue)
+                .isEmpty()) {
+            return false;
+        }
+    }
+    return ReadIniValue(m_services.profile, settings, QStringLiteral("init"),
+                        QStringLiteral("show"), noValue) != QLatin1String("1");
 }
 
 bool frmBrowser::openDocument(const QString &argument)

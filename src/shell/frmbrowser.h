@@ -21,7 +21,16 @@ class UpdateNotice;
 class frmBrowser : public QMainWindow {
     Q_OBJECT
 public:
+    // When the home page is asked for. AtFormLoad: as the last step of Form_Load, after any
+    // form it opens. BeforeBuilding: as soon as the browser exists, before the rest of the
+    // window (status bar, menus, search tools) is built, when nothing would come before it
+    // in Form_Load (no other instance, settings that read, user data complete, no first-run
+    // prompt): the page's engine then starts while the window is built, and Form_Load does
+    // not ask again.
+    enum class HomePage { AtFormLoad, BeforeBuilding };
     frmBrowser(PlatformServices services, const Collection &collection, QWidget *parent = nullptr);
+    frmBrowser(PlatformServices services, const Collection &collection, HomePage homePage,
+               QWidget *parent = nullptr);
 
     // Start-up. Answers false when the program must end at once because
     // another instance runs; the window is then never shown.
@@ -156,6 +165,8 @@ private:
     void openWhenConnected(const QString &relativePath, const QString &offlineMessage);
     // Reads the user data; when incomplete, opens the user-data form and answers false.
     bool checkUserData();
+    // Whether Form_Load would open nothing before asking for the home page.
+    bool homePageComesFirst() const;
     QString readHttpSetting(const QString &key) const;
     void openSubscriptionPage();
     // False, with the reader told, when the desktop has no mail program.
@@ -171,6 +182,8 @@ private:
     QString m_initPage;
     // Form_Load is done: the window is the reader's.
     bool m_started = false;
+    // The home page was asked for before the window was built.
+    bool m_homeRequested = false;
     // What a later start asked to open while this one was still starting.
     QString m_pendingDocument;
     bool m_checkAtStart = true;

@@ -3,7 +3,8 @@
 #include <QLineEdit>
 #include <QToolButton>
 
-void enableNamedClearButton(QLineEdit *field)
+namespace {
+void makeNamedClearButton(QLineEdit *field)
 {
     field->setClearButtonEnabled(true);
     // The button is the field's own tool button, made with the clear action.
@@ -12,4 +13,16 @@ void enableNamedClearButton(QLineEdit *field)
             button->setAccessibleName(QStringLiteral("Borrar el texto"));
         }
     }
+}
+} // namespace
+
+void enableNamedClearButton(QLineEdit *field)
+{
+    if (!field->text().isEmpty()) {
+        makeNamedClearButton(field);
+        return;
+    }
+    QObject::connect(
+        field, &QLineEdit::textChanged, field, [field] { makeNamedClearButton(field); },
+        Qt::SingleShotConnection);
 }

@@ -19,5 +19,7 @@ inline QString spokenCaption(QString caption)
 }
 
 // Turns on field's button that clears its text, under a name a screen reader can say
-// (the toolkit leaves it without one).
+// (the toolkit leaves it without one). The button shows only while the field holds text,
+// and its icon comes from the icon theme, slow to look up the first time: it is made when
+// the field first holds text, not while the window is built.
 void enableNamedClearButton(QLineEdit *field);

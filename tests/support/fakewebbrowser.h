@@ -23,6 +23,7 @@ public:
     }
     bool Busy() const override { return busy; }
     HtmlDocument Document() const override { return document; }
+    void SetReadsDocuments(bool on) override { readsDocuments = on; }
     // Answers at once from findMatches: the matches of each text on the page.
     void FindText(const QString &text, bool backward, const FindTextDone &done) override
     {
@@ -71,6 +72,7 @@ public:
     QStringList operations;
     bool busy = false;
     HtmlDocument document;
+    bool readsDocuments = true;
     double zoom = 1.0;
     int pdfPage = 0;
     QString pdfProblem; // what PrintPdfFile and SavePdfFile answer
