@@ -150,6 +150,12 @@ bool isName(QStringView text)
 // Percent-decodes one identifier of a request; false when the bytes are not UTF-8.
 bool decodeIdentifier(QStringView encoded, QString *identifier)
 {
+    // Most are plain ASCII with nothing encoded: they are what they say.
+    if (std::all_of(encoded.begin(), encoded.end(),
+                    [](QChar c) { return c.unicode() < 0x80 && c != u'%'; })) {
+        *identifier = encoded.toString();
+        return true;
+    }
     const QByteArray bytes = QByteArray::fromPercentEncoding(encoded.toLatin1());
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -422,7 +428,6 @@ UpdateServer::Catalog UpdateServer::catalog()
 
 qsizetype UpdateServer::largestSet()
 {
-    catalog();
     const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
     return m_largestCatalog;
 }
@@ -497,8 +502,10 @@ QByteArray UpdateServer::indexPageOf(const QString &folder)
 }
 
 QString UpdateServer::packageName(const Catalog &catalog, const QStringList &identifiers,
-                                  const Index &index, QList<PackagePart> *parts)
+                                  const Index &index, QList<PackagePart> *parts, bool *remembered)
 {
+    if (remembered)
+        *remembered = false;
     // A set named lately, in this same epoch of the folder and from this same index, has
     // the same name and parts still: a request, its answer page and its package work them
     // out once.
@@ -507,12 +514,15 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         if (m_namedEpoch != catalog.epoch) {
             m_named.clear(); // and the files its parts hold open go
             m_namedCirculars.clear();
+            m_offered.clear();
             m_namedEpoch = catalog.epoch;
         }
         const auto it = m_named.constFind(identifiers);
         if (it != m_named.constEnd() && it->indexDigest == index.digest &&
             it->signedCatalog == catalog.signedCatalog) {
             *parts = it->parts;
+            if (remembered)
+                *remembered = true;
             return it->name;
         }
     }
@@ -557,6 +567,8 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         if (m_named.size() >= namedSets)
             m_named.clear();
         m_named.insert(identifiers, {name, index.digest, catalog.signedCatalog, *parts});
+        if (remembered)
+            *remembered = true;
         return name;
     };
     parts->clear();
@@ -617,28 +629,17 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
 }
 
-PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
-                                                  const QStringList &identifiers, Reply *failure,
-                                                  bool *refused)
+void UpdateServer::offer(const Catalog &catalog, const Index &index, const QString &name,
+                         const QString &set, const QStringList &identifiers,
+                         const QList<PackagePart> &parts, qint64 size)
 {
-    return [this, name, identifiers, failure, refused](QList<PackagePart> *parts, QString *) {
-        *refused = true;
-        const Catalog view = catalog();
-        if (!view.available) {
-            *failure = folderUnavailable();
-            return false;
-        }
-        // The name must still be the one the files make: else they changed since it was given.
-        const bool known = std::all_of(
-            identifiers.cbegin(), identifiers.cend(),
-            [&view](const QString &identifier) { return view.fileNames.contains(identifier); });
-        if (!known || packageName(view, identifiers, index(view), parts) != name) {
-            *failure = packageGone();
-            return false;
-        }
-        *refused = false;
-        return true;
-    };
+    const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+    if (m_namedEpoch != catalog.epoch)
+        return;
+    // A bounded memory, forgotten all at once when full, as the names are.
+    if (m_offered.size() >= namedSets)
+        m_offered.clear();
+    m_offered.insert(name, {set, identifiers, index.digest, catalog.signedCatalog, parts, size});
 }
 
 UpdateServer::Reply UpdateServer::catalogFile(const QString &name)
@@ -754,7 +755,9 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     std::sort(identifiers.begin(), identifiers.end(), CircularCatalog::naturalLess);
 
     QList<PackagePart> parts;
-    const QString name = packageName(view, identifiers, index(view), &parts);
+    const Index current = index(view);
+    bool remembered = false;
+    const QString name = packageName(view, identifiers, current, &parts, &remembered);
     if (name.isEmpty())
         return buildFailed(QStringLiteral("no se pudo leer una de las circulares"));
     const QString set = PackageSets::encode(identifiers);
@@ -764,15 +767,18 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                                          "larga. Solicítelas en varias veces."));
     }
     // Built when it is fetched; refused now if it could never be.
-    if (PackageZip::sizeOf(parts) < 0) {
+    const qint64 size = PackageZip::sizeOf(parts);
+    if (size < 0) {
         return errorReply(400, QStringLiteral("Paquete demasiado grande"),
                           QStringLiteral("El paquete de las circulares solicitadas superaría "
                                          "los 4 GB. Solicítelas en varias veces."));
     }
+    // Its answer page and the package itself come next: they find it by name.
+    if (remembered)
+        offer(view, current, name, set, identifiers, parts, size);
 
     const QString target =
-        QStringLiteral("%1%2?paquete=%3-%4")
-            .arg(publicPrefix(), answerName, name, PackageSets::encode(identifiers));
+        QStringLiteral("%1%2?paquete=%3-%4").arg(publicPrefix(), answerName, name, set);
     Reply reply = htmlReply(303, ServerPages::redirectPage(target));
     reply.headers.append({QByteArrayLiteral("Location"), target.toUtf8()});
     return reply;
@@ -790,14 +796,12 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     const qsizetype dash = token.indexOf(u'-');
     const QString name = token.left(dash);
     const QString set = dash < 0 ? QString() : token.mid(dash + 1);
-    QStringList identifiers;
-    if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
-        return packageGone();
     // Checked now, so that the page offers only a package that can be sent, and gives its
     // size; nothing is built; the package is sent from the circulars' files when fetched.
+    QStringList identifiers;
     QList<PackagePart> parts;
     qint64 size = 0;
-    if (const std::optional<Reply> failure = packageParts(name, identifiers, &parts, &size))
+    if (const std::optional<Reply> failure = packageParts(name, set, &identifiers, &parts, &size))
         return *failure;
     const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
@@ -805,31 +809,55 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     return htmlReply(200, ServerPages::answerPage(packageUrl, fileName, identifiers, size));
 }
 
-std::optional<UpdateServer::Reply> UpdateServer::packageParts(const QString &name,
-                                                              const QStringList &identifiers,
-                                                              QList<PackagePart> *parts,
-                                                              qint64 *size)
+std::optional<UpdateServer::Reply>
+UpdateServer::packageParts(const QString &name, const QString &set, QStringList *identifiers,
+                           QList<PackagePart> *parts, qint64 *size)
 {
-    Reply failure;
-    bool refused = false;
-    QString error;
-    if (!partsMaker(name, identifiers, &failure, &refused)(parts, &error))
-        return refused ? failure : buildFailed(error);
+    if (!isName(name))
+        return packageGone();
+    const Catalog view = catalog();
+    if (view.available) {
+        // Offered in this epoch of the folder, from this same index: the files make this
+        // name still.
+        const Index current = index(view);
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        const auto it = m_namedEpoch == view.epoch ? m_offered.constFind(name) : m_offered.cend();
+        if (it != m_offered.cend() && it->set == set && it->indexDigest == current.digest &&
+            it->signedCatalog == view.signedCatalog) {
+            *identifiers = it->identifiers;
+            *parts = it->parts;
+            *size = it->size;
+            return std::nullopt;
+        }
+    }
+    if (!PackageSets::decode(set, largestSet(), identifiers))
+        return packageGone();
+    if (!view.available)
+        return folderUnavailable();
+    // The name must still be the one the files make: else they changed since it was given.
+    const bool known =
+        std::all_of(identifiers->cbegin(), identifiers->cend(), [&view](const QString &identifier) {
+            return view.fileNames.contains(identifier);
+        });
+    const Index current = index(view);
+    bool remembered = false;
+    if (!known || packageName(view, *identifiers, current, parts, &remembered) != name)
+        return packageGone();
     *size = PackageZip::sizeOf(*parts);
     if (*size < 0)
         return buildFailed(
             QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
+    if (remembered)
+        offer(view, current, name, set, *identifiers, *parts, *size);
     return std::nullopt;
 }
 
 UpdateServer::Reply UpdateServer::package(const QString &set, const QString &name)
 {
     QStringList identifiers;
-    if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
-        return packageGone();
     QList<PackagePart> parts;
     qint64 size = 0;
-    if (const std::optional<Reply> failure = packageParts(name, identifiers, &parts, &size))
+    if (const std::optional<Reply> failure = packageParts(name, set, &identifiers, &parts, &size))
         return *failure;
 
     Reply reply;

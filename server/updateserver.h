@@ -142,20 +142,19 @@ private:
 
     Catalog catalog();
     // The most circulars a set may name: as many as the folder has held (packages made
-    // before a circular was removed are kept still).
+    // before a circular was removed are kept still), as of the last catalog().
     qsizetype largestSet();
     Index index(const Catalog &catalog);
     // The package's name for the set (in natural order); empty when a file cannot be read.
+    // *remembered, when given, tells whether the name is one trusted for the whole epoch.
     QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
-                        QList<PackagePart> *parts);
-    // Makes the parts of the package with this name and set, while the files still make
-    // that name; when they do not, *refused is set and *failure says why.
-    PackageCache::PartsMaker partsMaker(const QString &name, const QStringList &identifiers,
-                                        Reply *failure, bool *refused);
-    // The parts of the package with this name and set, and its size; the answer to give
-    // instead when the files no longer make that name or the package would be too large.
-    std::optional<Reply> packageParts(const QString &name, const QStringList &identifiers,
-                                      QList<PackagePart> *parts, qint64 *size);
+                        QList<PackagePart> *parts, bool *remembered = nullptr);
+    // The set, parts and size of the package at paquetes/SET/actualizacion-NAME.zip, while
+    // the files still make that name; the answer to give instead when they do not, or when
+    // the package would be too large.
+    std::optional<Reply> packageParts(const QString &name, const QString &set,
+                                      QStringList *identifiers, QList<PackagePart> *parts,
+                                      qint64 *size);
     QString publicPrefix() const;
 
     QString m_folder;
@@ -182,10 +181,24 @@ private:
         QByteArray sha256;
         PackagePart part;
     };
+    // And the packages offered lately, by name: their answer pages and the packages
+    // themselves find them at once, without reading their sets or naming them again.
+    struct Offered {
+        QString set; // as the addresses write it
+        QStringList identifiers;
+        QByteArray indexDigest;
+        bool signedCatalog = false;
+        QList<PackagePart> parts;
+        qint64 size = 0;
+    };
+    // Remembers a package offered, when its name holds for the whole epoch.
+    void offer(const Catalog &catalog, const Index &index, const QString &name, const QString &set,
+               const QStringList &identifiers, const QList<PackagePart> &parts, qint64 size);
     std::mutex m_namedMutex;
     quint64 m_namedEpoch = 0;
     QHash<QStringList, Named> m_named;
     QHash<QString, NamedCircular> m_namedCirculars;
+    QHash<QString, Offered> m_offered;
     std::unique_ptr<QTemporaryDir> m_temporaryCache;
     std::unique_ptr<PackageCache> m_cache;
     std::unique_ptr<HttpFront> m_http;
