@@ -416,6 +416,11 @@ UpdateServer::Catalog UpdateServer::catalog()
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
+    auto positions = std::make_shared<QHash<QString, qsizetype>>();
+    positions->reserve(view.identifiers.size());
+    for (qsizetype i = 0; i < view.identifiers.size(); ++i)
+        positions->insert(view.identifiers.at(i), i);
+    view.positions = std::move(positions);
     QSet<QString> present;
     for (const QString &name : std::as_const(view.fileNames))
         present.insert(m_folder + QLatin1Char('/') + name);
@@ -501,7 +506,7 @@ QByteArray UpdateServer::indexPageOf(const QString &folder)
     return circularIndexFor(folder, catalog.identifiers(), catalog.fileNames(), facts);
 }
 
-QString UpdateServer::packageName(const Catalog &catalog, const QStringList &identifiers,
+QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype> &positions,
                                   const Index &index, QList<PackagePart> *parts, bool *remembered)
 {
     if (remembered)
@@ -509,15 +514,16 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     // A set named lately, in this same epoch of the folder and from this same index, has
     // the same name and parts still: a request, its answer page and its package work them
     // out once.
+    QList<std::shared_ptr<const NamedCircular>> made;
     {
         const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
         if (m_namedEpoch != catalog.epoch) {
             m_named.clear(); // and the files its parts hold open go
-            m_namedCirculars.clear();
+            m_namedCirculars.assign(std::size_t(catalog.identifiers.size()), nullptr);
             m_offered.clear();
             m_namedEpoch = catalog.epoch;
         }
-        const auto it = m_named.constFind(identifiers);
+        const auto it = m_named.constFind(positions);
         if (it != m_named.constEnd() && it->indexDigest == index.digest &&
             it->signedCatalog == catalog.signedCatalog) {
             *parts = it->parts;
@@ -525,6 +531,10 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
                 *remembered = true;
             return it->name;
         }
+        // The circulars' parts made in this epoch, in the order asked for.
+        made.reserve(positions.size());
+        for (const qsizetype position : positions)
+            made.append(m_namedCirculars.at(std::size_t(position)));
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(QByteArrayView("legisdisco package 1\n"));
@@ -541,21 +551,6 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         }
         return digest;
     };
-    // The circulars' parts made in this epoch, in the order asked for, as far as there are.
-    QList<NamedCircular> made;
-    {
-        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
-        if (m_namedEpoch == catalog.epoch) {
-            made.reserve(identifiers.size());
-            for (const QString &identifier : identifiers) {
-                const auto it = m_namedCirculars.constFind(identifier);
-                if (it == m_namedCirculars.constEnd())
-                    break;
-                made.append(*it);
-            }
-        }
-    }
-    QList<std::pair<QString, NamedCircular>> fresh;
     // Remembers the name worked out, when trusted.
     const auto named = [&](QString name) {
         if (!trusted || name.isEmpty())
@@ -566,44 +561,45 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         // A bounded memory, forgotten all at once when full.
         if (m_named.size() >= namedSets)
             m_named.clear();
-        m_named.insert(identifiers, {name, index.digest, catalog.signedCatalog, *parts});
+        m_named.insert(positions, {name, index.digest, catalog.signedCatalog, *parts});
         if (remembered)
             *remembered = true;
         return name;
     };
+    // The circulars made here whose facts hold for the whole epoch: kept for other sets.
+    QList<bool> fresh(positions.size(), false);
     parts->clear();
-    parts->reserve(identifiers.size() + 1);
-    for (qsizetype i = 0; i < identifiers.size(); ++i) {
-        const QString &identifier = identifiers.at(i);
-        if (i >= made.size()) {
+    parts->reserve(positions.size() + 1);
+    for (qsizetype i = 0; i < positions.size(); ++i) {
+        if (!made.at(i)) {
+            const QString &identifier = catalog.identifiers.at(positions.at(i));
             const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
             const bool trustedBefore = trusted;
             trusted = true;
             const FileFacts::Digest digest = digestOf(path);
             if (digest.sha256.isEmpty())
                 return {};
-            NamedCircular circular;
-            circular.sha256 = digest.sha256;
-            circular.part = PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
-                                                  QStringLiteral(".pdf"),
-                                              path, digest.stamp, digest.crc);
-            circular.part.open = digest.file;
-            if (trusted)
-                fresh.append({identifier, circular});
+            auto circular = std::make_shared<NamedCircular>();
+            circular->named = identifier.toUtf8() + '\0' + digest.sha256;
+            circular->part = PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
+                                                   QStringLiteral(".pdf"),
+                                               path, digest.stamp, digest.crc);
+            circular->part.open = digest.file;
+            made[i] = std::move(circular);
+            fresh[i] = trusted;
             trusted = trusted && trustedBefore;
-            made.append(std::move(circular));
         }
-        const NamedCircular &circular = made.at(i);
-        hash.addData(identifier.toUtf8());
-        hash.addData(QByteArrayView("\0", 1));
-        hash.addData(circular.sha256);
+        const NamedCircular &circular = *made.at(i);
+        hash.addData(circular.named);
         parts->append(circular.part);
     }
-    if (!fresh.isEmpty()) {
+    if (fresh.contains(true)) {
         const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
         if (m_namedEpoch == catalog.epoch) {
-            for (auto &[identifier, circular] : fresh)
-                m_namedCirculars.insert(identifier, std::move(circular));
+            for (qsizetype i = 0; i < positions.size(); ++i) {
+                if (fresh.at(i))
+                    m_namedCirculars.at(std::size_t(positions.at(i))) = made.at(i);
+            }
         }
     }
     // A folder with the publisher's signed catalog sends it, and its signature, in place of
@@ -715,8 +711,10 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     if (!view.available)
         return folderUnavailable();
 
-    QSet<QString> seen;
-    QStringList identifiers;
+    // Each circular by its place in the catalog, which is in natural order.
+    QList<qsizetype> positions;
+    positions.reserve(pieces.size());
+    QSet<QString> unknownSeen;
     QStringList unknown;
     for (const QString &piece : std::as_const(pieces)) {
         QString identifier;
@@ -734,13 +732,13 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                                              "ni caracteres de control.")
                                   .arg(shown(identifier)));
         }
-        if (seen.contains(identifier))
-            continue;
-        seen.insert(identifier);
-        if (view.fileNames.contains(identifier))
-            identifiers.append(identifier);
-        else
+        const auto at = view.positions->constFind(identifier);
+        if (at != view.positions->constEnd()) {
+            positions.append(*at);
+        } else if (!unknownSeen.contains(identifier)) {
+            unknownSeen.insert(identifier);
             unknown.append(shown(identifier));
+        }
     }
     if (!unknown.isEmpty()) {
         return errorReply(404,
@@ -752,12 +750,17 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                                                        : QStringLiteral("estas circulares"),
                                    ServerPages::shortList(unknown, namedInErrors)));
     }
-    std::sort(identifiers.begin(), identifiers.end(), CircularCatalog::naturalLess);
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    QStringList identifiers;
+    identifiers.reserve(positions.size());
+    for (const qsizetype position : std::as_const(positions))
+        identifiers.append(view.identifiers.at(position));
 
     QList<PackagePart> parts;
     const Index current = index(view);
     bool remembered = false;
-    const QString name = packageName(view, identifiers, current, &parts, &remembered);
+    const QString name = packageName(view, positions, current, &parts, &remembered);
     if (name.isEmpty())
         return buildFailed(QStringLiteral("no se pudo leer una de las circulares"));
     const QString set = PackageSets::encode(identifiers);
@@ -835,13 +838,17 @@ UpdateServer::packageParts(const QString &name, const QString &set, QStringList 
     if (!view.available)
         return folderUnavailable();
     // The name must still be the one the files make: else they changed since it was given.
-    const bool known =
-        std::all_of(identifiers->cbegin(), identifiers->cend(), [&view](const QString &identifier) {
-            return view.fileNames.contains(identifier);
-        });
+    QList<qsizetype> positions;
+    positions.reserve(identifiers->size());
+    for (const QString &identifier : std::as_const(*identifiers)) {
+        const auto at = view.positions->constFind(identifier);
+        if (at == view.positions->constEnd())
+            return packageGone();
+        positions.append(*at);
+    }
     const Index current = index(view);
     bool remembered = false;
-    if (!known || packageName(view, *identifiers, current, parts, &remembered) != name)
+    if (packageName(view, positions, current, parts, &remembered) != name)
         return packageGone();
     *size = PackageZip::sizeOf(*parts);
     if (*size < 0)

@@ -118,6 +118,9 @@ private:
         bool signedCatalog = false; // the folder holds the publisher's catalog
         QStringList identifiers;
         QHash<QString, QString> fileNames;
+        // Where each identifier stands in identifiers: a set is worked out by positions,
+        // each looked up once.
+        std::shared_ptr<const QHash<QString, qsizetype>> positions;
     };
     // The index page as last made, and what it was made from.
     struct Index {
@@ -145,10 +148,11 @@ private:
     // before a circular was removed are kept still), as of the last catalog().
     qsizetype largestSet();
     Index index(const Catalog &catalog);
-    // The package's name for the set (in natural order); empty when a file cannot be read.
-    // *remembered, when given, tells whether the name is one trusted for the whole epoch.
-    QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
-                        QList<PackagePart> *parts, bool *remembered = nullptr);
+    // The package's name for the set, given by its circulars' positions in the catalog's
+    // identifiers (in natural order); empty when a file cannot be read. *remembered, when
+    // given, tells whether the name is one trusted for the whole epoch.
+    QString packageName(const Catalog &catalog, const QList<qsizetype> &positions,
+                        const Index &index, QList<PackagePart> *parts, bool *remembered = nullptr);
     // The set, parts and size of the package at paquetes/SET/actualizacion-NAME.zip, while
     // the files still make that name; the answer to give instead when they do not, or when
     // the package would be too large.
@@ -176,9 +180,9 @@ private:
         bool signedCatalog = false;
         QList<PackagePart> parts;
     };
-    // And of each circular named in them, by identifier.
+    // And of each circular named in them, by its position in the catalog.
     struct NamedCircular {
-        QByteArray sha256;
+        QByteArray named; // what the package's name is made of: identifier, NUL, SHA-256
         PackagePart part;
     };
     // And the packages offered lately, by name: their answer pages and the packages
@@ -196,8 +200,8 @@ private:
                const QStringList &identifiers, const QList<PackagePart> &parts, qint64 size);
     std::mutex m_namedMutex;
     quint64 m_namedEpoch = 0;
-    QHash<QStringList, Named> m_named;
-    QHash<QString, NamedCircular> m_namedCirculars;
+    QHash<QList<qsizetype>, Named> m_named;
+    std::vector<std::shared_ptr<const NamedCircular>> m_namedCirculars;
     QHash<QString, Offered> m_offered;
     std::unique_ptr<QTemporaryDir> m_temporaryCache;
     std::unique_ptr<PackageCache> m_cache;
