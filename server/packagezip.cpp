@@ -126,6 +126,22 @@ bool copyFile(const PackagePart &part, const PackageZip::Sink &sink, QString *er
     return true;
 }
 
+// The entry's name in UTF-8 and its shared header fields, as made with the part or now.
+std::pair<QByteArray, QByteArray> entryOf(const PackagePart &part)
+{
+    if (!part.entryFields.isEmpty())
+        return {part.entryName, part.entryFields};
+    QByteArray name = part.name.toUtf8();
+    QByteArray fields = commonFields(part, name);
+    return {std::move(name), std::move(fields)};
+}
+
+void makeEntry(PackagePart *part)
+{
+    part->entryName = part->name.toUtf8();
+    part->entryFields = commonFields(*part, part->entryName);
+}
+
 } // namespace
 
 PackagePart PackagePart::file(const QString &name, const QString &path, const FileStamp &stamp,
@@ -138,6 +154,7 @@ PackagePart PackagePart::file(const QString &name, const QString &path, const Fi
     part.modified = stamp.modifiedNs / 1000000000;
     part.path = path;
     part.stamp = stamp;
+    makeEntry(&part);
     return part;
 }
 
@@ -163,6 +180,7 @@ PackagePart PackagePart::compressed(const QString &name, const QByteArray &data,
     deflateEnd(&stream);
     // deflateBound leaves room for the whole input in one call: Z_STREAM_END always.
     part.deflated = result == Z_STREAM_END ? out : QByteArray();
+    makeEntry(&part);
     return part;
 }
 
@@ -174,7 +192,8 @@ qint64 sizeOf(const QList<PackagePart> &parts)
         return -1;
     qint64 total = endRecordSize;
     for (const PackagePart &part : parts) {
-        const qint64 name = part.name.toUtf8().size();
+        const qint64 name =
+            part.entryFields.isEmpty() ? part.name.toUtf8().size() : part.entryName.size();
         total += localHeaderSize + name + storedSize(part) + centralHeaderSize + name;
         if (part.size < 0 || part.size > maxArchive || total > maxArchive)
             return -1;
@@ -193,16 +212,18 @@ QList<Piece> layout(const QList<PackagePart> &parts)
         else
             pieces.last().bytes += bytes;
     };
+    pieces.reserve(2 * parts.size() + 1);
     QByteArray central;
+    central.reserve(parts.size() * (centralHeaderSize + 32) + endRecordSize);
+    QByteArray local;
     qint64 offset = 0;
     for (qsizetype i = 0; i < parts.size(); ++i) {
         const PackagePart &part = parts.at(i);
         if (isDeflated(part) && part.deflated.isEmpty() && part.size > 0)
             return {};
-        const QByteArray name = part.name.toUtf8();
-        const QByteArray fields = commonFields(part, name);
+        const auto [name, fields] = entryOf(part);
 
-        QByteArray local;
+        local.clear();
         put32(&local, localSignature);
         local += fields;
         local += name;
@@ -223,16 +244,16 @@ QList<Piece> layout(const QList<PackagePart> &parts)
         central += name;
         offset += local.size() + storedSize(part);
     }
-    QByteArray end;
-    put32(&end, endSignature);
-    put16(&end, 0);
-    put16(&end, 0);
-    put16(&end, quint32(parts.size()));
-    put16(&end, quint32(parts.size()));
-    put32(&end, quint32(central.size()));
-    put32(&end, quint32(offset));
-    put16(&end, 0); // comment
-    append(central + end);
+    const quint32 centralSize = quint32(central.size());
+    put32(&central, endSignature);
+    put16(&central, 0);
+    put16(&central, 0);
+    put16(&central, quint32(parts.size()));
+    put16(&central, quint32(parts.size()));
+    put32(&central, centralSize);
+    put32(&central, quint32(offset));
+    put16(&central, 0); // comment
+    append(central);
     return pieces;
 }
 

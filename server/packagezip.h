@@ -24,6 +24,11 @@ struct PackagePart {
     std::shared_ptr<const OpenFile> open;
     // Or the contents as raw deflate data.
     QByteArray deflated;
+    // The entry's name in UTF-8 and the header fields it has in both directories (version
+    // needed to the name's length), made with the part so that every archive of it reuses
+    // them; empty in a part put together by hand, for which they are made when written.
+    QByteArray entryName;
+    QByteArray entryFields;
 
     // A file whose contents have this CRC-32 (read along with its digest, FileFacts).
     static PackagePart file(const QString &name, const QString &path, const FileStamp &stamp,
