@@ -181,7 +181,54 @@ QString shown(const QString &text)
     return result;
 }
 
+// The value of an identifier written as a plain decimal number (no sign, no leading zero),
+// as most are; false for any other.
+bool plainNumber(QStringView identifier, quint64 *value)
+{
+    if (identifier.isEmpty() || identifier.size() > 18 ||
+        (identifier.size() > 1 && identifier.front() == u'0'))
+        return false;
+    quint64 number = 0;
+    for (const QChar c : identifier) {
+        if (c < u'0' || c > u'9')
+            return false;
+        number = number * 10 + quint64(c.unicode() - u'0');
+    }
+    *value = number;
+    return true;
+}
+
 } // namespace
+
+// Where each identifier of a listing stands in it: the numbers by value, which is cheaper to
+// look up than by text, the others by text.
+class CatalogPositions {
+public:
+    explicit CatalogPositions(const QStringList &identifiers)
+    {
+        m_numbers.reserve(identifiers.size());
+        for (qsizetype i = 0; i < identifiers.size(); ++i) {
+            quint64 number = 0;
+            if (plainNumber(identifiers.at(i), &number))
+                m_numbers.insert(number, i);
+            else
+                m_others.insert(identifiers.at(i), i);
+        }
+    }
+
+    // -1 when the identifier is not in the listing.
+    qsizetype of(const QString &identifier) const
+    {
+        quint64 number = 0;
+        if (plainNumber(identifier, &number))
+            return m_numbers.value(number, -1);
+        return m_others.value(identifier, -1);
+    }
+
+private:
+    QHash<quint64, qsizetype> m_numbers;
+    QHash<QString, qsizetype> m_others;
+};
 
 UpdateServer::UpdateServer(const QString &circularsFolder, QObject *parent)
     : UpdateServer(circularsFolder, UpdateServerOptions(), parent)
@@ -416,11 +463,7 @@ UpdateServer::Catalog UpdateServer::catalog()
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
-    auto positions = std::make_shared<QHash<QString, qsizetype>>();
-    positions->reserve(view.identifiers.size());
-    for (qsizetype i = 0; i < view.identifiers.size(); ++i)
-        positions->insert(view.identifiers.at(i), i);
-    view.positions = std::move(positions);
+    view.positions = std::make_shared<const CatalogPositions>(view.identifiers);
     QSet<QString> present;
     for (const QString &name : std::as_const(view.fileNames))
         present.insert(m_folder + QLatin1Char('/') + name);
@@ -732,9 +775,9 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                                              "ni caracteres de control.")
                                   .arg(shown(identifier)));
         }
-        const auto at = view.positions->constFind(identifier);
-        if (at != view.positions->constEnd()) {
-            positions.append(*at);
+        const qsizetype at = view.positions->of(identifier);
+        if (at >= 0) {
+            positions.append(at);
         } else if (!unknownSeen.contains(identifier)) {
             unknownSeen.insert(identifier);
             unknown.append(shown(identifier));
@@ -841,10 +884,10 @@ UpdateServer::packageParts(const QString &name, const QString &set, QStringList 
     QList<qsizetype> positions;
     positions.reserve(identifiers->size());
     for (const QString &identifier : std::as_const(*identifiers)) {
-        const auto at = view.positions->constFind(identifier);
-        if (at == view.positions->constEnd())
+        const qsizetype at = view.positions->of(identifier);
+        if (at < 0)
             return packageGone();
-        positions.append(*at);
+        positions.append(at);
     }
     const Index current = index(view);
     bool remembered = false;

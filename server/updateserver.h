@@ -18,6 +18,7 @@
 #include <optional>
 
 struct UpdateServerReply;
+class CatalogPositions;
 
 // How one update server runs, beyond its folder of circulars.
 struct UpdateServerOptions {
@@ -120,7 +121,7 @@ private:
         QHash<QString, QString> fileNames;
         // Where each identifier stands in identifiers: a set is worked out by positions,
         // each looked up once.
-        std::shared_ptr<const QHash<QString, qsizetype>> positions;
+        std::shared_ptr<const CatalogPositions> positions;
     };
     // The index page as last made, and what it was made from.
     struct Index {

@@ -249,6 +249,8 @@ private slots:
     void listFollowsTheFolder();
     void requestLeadsToAnswerPageAndPackage();
     void samePackageForTheSameSet();
+    void numbersAndLookalikesAreDistinct_data();
+    void numbersAndLookalikesAreDistinct();
     void aNameWithAnotherSetIsGone_data();
     void aNameWithAnotherSetIsGone();
     void badRequestsGetAClearPage_data();
@@ -482,6 +484,37 @@ void TestUpdateServer::samePackageForTheSameSet()
     const QMap<QString, QByteArray> entries = unzip(get(linkOf(changed)).body);
     QCOMPARE(entries.value(QStringLiteral("circulares/1003.pdf")),
              QByteArray("changed, and longer than before"));
+}
+
+// Identifiers that read as the same number are different circulars: each request gets the
+// files it names, and one the folder lacks is unknown.
+void TestUpdateServer::numbersAndLookalikesAreDistinct_data()
+{
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QStringList>("files"); // in the package, or empty for a 404
+
+    QTest::newRow("number") << u"7"_qs << QStringList{u"7"_qs};
+    QTest::newRow("leading zero") << u"07"_qs << QStringList{u"07"_qs};
+    QTest::newRow("both") << u"07,7"_qs << QStringList{u"7"_qs, u"07"_qs};
+    QTest::newRow("another leading zero") << u"007"_qs << QStringList{};
+}
+
+void TestUpdateServer::numbersAndLookalikesAreDistinct()
+{
+    QFETCH(QString, asked);
+    QFETCH(QStringList, files);
+
+    for (const QString &identifier : {u"7"_qs, u"07"_qs})
+        addCircular(identifier + u".pdf"_qs, circular(identifier).toLatin1());
+    const Answer answer = request(u"?Numeros="_qs + asked, true);
+    QCOMPARE(answer.status, files.isEmpty() ? 404 : 200);
+    if (files.isEmpty())
+        return;
+    const QMap<QString, QByteArray> entries = unzip(get(linkOf(answer)).body);
+    QCOMPARE(entries.size(), files.size() + 1); // and the index
+    for (const QString &identifier : std::as_const(files))
+        QCOMPARE(entries.value(u"circulares/"_qs + identifier + u".pdf"_qs),
+                 circular(identifier).toLatin1());
 }
 
 // A package offered is found again by its name: an address that pairs that name with the
