@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 // One entry of a package archive: a circular's file, stored as it is (PDF files are
 // compressed inside already), or bytes given, deflated once when the part is made.
@@ -54,7 +55,7 @@ qint64 sizeOf(const QList<PackagePart> &parts);
 // make one piece. Empty when the archive would not fit a plain
 // zip file (see sizeOf) or a part could not be compressed.
 struct Piece {
-    QByteArray bytes;
+    std::string bytes;
     qsizetype part = -1; // the file of parts.at(part) when not negative
 };
 QList<Piece> layout(const QList<PackagePart> &parts);

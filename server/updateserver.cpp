@@ -925,14 +925,14 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
     if (found) {
         reply.file = kept.file;
     } else {
-        const QList<PackageZip::Piece> pieces = PackageZip::layout(parts);
+        QList<PackageZip::Piece> pieces = PackageZip::layout(parts);
         if (pieces.isEmpty())
             return buildFailed(QStringLiteral("no se pudo comprimir el índice del paquete"));
         reply.pieces.reserve(std::size_t(pieces.size()));
-        for (const PackageZip::Piece &piece : pieces) {
+        for (PackageZip::Piece &piece : pieces) {
             HttpPiece out;
             if (piece.part < 0) {
-                out.bytes = piece.bytes.toStdString();
+                out.bytes = std::move(piece.bytes);
             } else {
                 const PackagePart &part = parts.at(piece.part);
                 if (part.path.isEmpty()) {
