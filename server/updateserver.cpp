@@ -557,7 +557,12 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
     // A set named lately, in this same epoch of the folder and from this same index, has
     // the same name and parts still: a request, its answer page and its package work them
     // out once.
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView("legisdisco package 1\n"));
+    parts->clear();
+    parts->reserve(positions.size() + 1);
     QList<std::shared_ptr<const NamedCircular>> made;
+    bool whole = false; // every circular's part made already in this epoch
     {
         const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
         if (m_namedEpoch != catalog.epoch) {
@@ -574,13 +579,22 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
                 *remembered = true;
             return it->name;
         }
-        // The circulars' parts made in this epoch, in the order asked for.
-        made.reserve(positions.size());
-        for (const qsizetype position : positions)
-            made.append(m_namedCirculars.at(std::size_t(position)));
+        // The circulars' parts made in this epoch, in the order asked for: taken here when
+        // all are, as they mostly are.
+        whole = std::all_of(positions.cbegin(), positions.cend(), [this](qsizetype position) {
+            return m_namedCirculars.at(std::size_t(position)) != nullptr;
+        });
+        for (const qsizetype position : positions) {
+            const std::shared_ptr<const NamedCircular> &circular =
+                m_namedCirculars.at(std::size_t(position));
+            if (!whole) {
+                made.append(circular);
+                continue;
+            }
+            hash.addData(circular->named);
+            parts->append(circular->part);
+        }
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArrayView("legisdisco package 1\n"));
     // Every digest taken as kept in this epoch: only then is the name worth keeping (a file
     // behind a link, say, is looked at every time).
     bool trusted = true;
@@ -610,10 +624,8 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
         return name;
     };
     // The circulars made here whose facts hold for the whole epoch: kept for other sets.
-    QList<bool> fresh(positions.size(), false);
-    parts->clear();
-    parts->reserve(positions.size() + 1);
-    for (qsizetype i = 0; i < positions.size(); ++i) {
+    QList<bool> fresh(whole ? 0 : positions.size(), false);
+    for (qsizetype i = 0; i < made.size(); ++i) {
         if (!made.at(i)) {
             const QString &identifier = catalog.identifiers.at(positions.at(i));
             const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
