@@ -217,6 +217,7 @@ public:
     }
 
     // -1 when the identifier is not in the listing.
+    qsizetype ofNumber(quint64 number) const { return m_numbers.value(number, -1); }
     qsizetype of(const QString &identifier) const
     {
         quint64 number = 0;
@@ -737,7 +738,7 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     // A "+" stays a "+"; a space is sent as %20. Pieces left empty (",," or a "," at the
     // end) are passed over.
     bool named = false;
-    QStringList pieces;
+    QList<QStringView> pieces; // of the query, which outlives them
     for (const QStringView pair : QStringView(query).split(u'&')) {
         const qsizetype equals = pair.indexOf(u'=');
         QString key;
@@ -749,7 +750,7 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
             continue;
         for (const QStringView piece : pair.mid(equals + 1).split(u',')) {
             if (!piece.isEmpty())
-                pieces.append(piece.toString());
+                pieces.append(piece);
         }
     }
     if (pieces.isEmpty()) {
@@ -771,13 +772,22 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     positions.reserve(pieces.size());
     QSet<QString> unknownSeen;
     QStringList unknown;
-    for (const QString &piece : std::as_const(pieces)) {
+    for (const QStringView piece : std::as_const(pieces)) {
+        // A plain number, as most are: valid, and the same once decoded.
+        quint64 number = 0;
+        if (plainNumber(piece, &number)) {
+            const qsizetype at = view.positions->ofNumber(number);
+            if (at >= 0) {
+                positions.append(at);
+                continue;
+            }
+        }
         QString identifier;
         if (!decodeIdentifier(piece, &identifier)) {
             return errorReply(400, QStringLiteral("Identificador no válido"),
                               QStringLiteral("El identificador «%1» no está codificado en "
                                              "UTF-8.")
-                                  .arg(shown(piece)));
+                                  .arg(shown(piece.toString())));
         }
         if (!CircularCatalog::isValidIdentifier(identifier)) {
             return errorReply(400, QStringLiteral("Identificador no válido"),
