@@ -25,7 +25,6 @@
 #include <future>
 #include <list>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 namespace asio = boost::asio;
@@ -61,6 +60,34 @@ const char *reasonText(int status)
     default:
         return "Error";
     }
+}
+
+// The status line and header fields of an answer, as Beast writes them.
+std::string headerText(const http::response_header<> &header)
+{
+    std::string text;
+    text.reserve(256);
+    const unsigned version = header.version();
+    text += "HTTP/";
+    text += char('0' + version / 10);
+    text += '.';
+    text += char('0' + version % 10);
+    text += ' ';
+    text += std::to_string(header.result_int());
+    text += ' ';
+    const beast::string_view reason = header.reason();
+    text.append(reason.data(), reason.size());
+    text += "\r\n";
+    for (const auto &field : header) {
+        const beast::string_view name = field.name_string();
+        const beast::string_view value = field.value();
+        text.append(name.data(), name.size());
+        text += ": ";
+        text.append(value.data(), value.size());
+        text += "\r\n";
+    }
+    text += "\r\n";
+    return text;
 }
 
 // The small page of the errors found before a request reaches the handler.
@@ -152,7 +179,13 @@ public:
 
     ~Session() { close(); }
 
-    void start() { readRequest(false); }
+    void start()
+    {
+        // The answers in pieces are sent by hand, as far as the socket takes them.
+        beast::error_code ec;
+        m_stream.socket().native_non_blocking(true, ec);
+        readRequest(false);
+    }
 
     void close()
     {
@@ -407,13 +440,13 @@ private:
             m_pieces = std::move(answer.pieces);
             m_piece = 0;
             m_pieceOffset = 0;
-            std::ostringstream header;
-            header << response->base();
+            std::string header = headerText(response->base());
             if (m_pieces.front().path.empty() && m_pieces.front().file < 0) {
-                m_pieces.front().bytes.insert(0, header.str());
+                header += m_pieces.front().bytes;
+                m_pieces.front().bytes = std::move(header);
             } else {
                 HttpPiece first;
-                first.bytes = header.str();
+                first.bytes = std::move(header);
                 m_pieces.insert(m_pieces.begin(), std::move(first));
             }
             return startPieces();
@@ -497,10 +530,7 @@ private:
     // then waits for it to take more, or ends the answer.
     void sendPiece()
     {
-        auto &socket = m_stream.socket();
-        const int fd = socket.native_handle();
-        beast::error_code ec;
-        socket.native_non_blocking(true, ec);
+        const int fd = m_stream.socket().native_handle();
         while (m_piece < m_pieces.size()) {
             HttpPiece &piece = m_pieces[m_piece];
             const bool fromFile = !piece.path.empty() || piece.file >= 0 || m_pieceFile >= 0;

@@ -44,6 +44,23 @@ void put32(QByteArray *bytes, quint32 value)
     put16(bytes, value >> 16);
 }
 
+void put16(std::string *bytes, quint32 value)
+{
+    bytes->push_back(char(value & 0xff));
+    bytes->push_back(char((value >> 8) & 0xff));
+}
+
+void put32(std::string *bytes, quint32 value)
+{
+    put16(bytes, value & 0xffff);
+    put16(bytes, value >> 16);
+}
+
+void append(std::string *bytes, const QByteArray &more)
+{
+    bytes->append(more.constData(), std::size_t(more.size()));
+}
+
 // The MS-DOS date and time of an entry, in UTC so that servers in every time zone write the
 // same bytes; clamped to what the format can hold (1980 to 2107).
 std::pair<quint16, quint16> dosDateTime(qint64 seconds)
@@ -126,6 +143,12 @@ bool copyFile(const PackagePart &part, const PackageZip::Sink &sink, QString *er
     return true;
 }
 
+void makeEntry(PackagePart *part)
+{
+    part->entryName = part->name.toUtf8();
+    part->entryFields = commonFields(*part, part->entryName);
+}
+
 } // namespace
 
 PackagePart PackagePart::file(const QString &name, const QString &path, const FileStamp &stamp,
@@ -138,6 +161,7 @@ PackagePart PackagePart::file(const QString &name, const QString &path, const Fi
     part.modified = stamp.modifiedNs / 1000000000;
     part.path = path;
     part.stamp = stamp;
+    makeEntry(&part);
     return part;
 }
 
@@ -163,6 +187,7 @@ PackagePart PackagePart::compressed(const QString &name, const QByteArray &data,
     deflateEnd(&stream);
     // deflateBound leaves room for the whole input in one call: Z_STREAM_END always.
     part.deflated = result == Z_STREAM_END ? out : QByteArray();
+    makeEntry(&part);
     return part;
 }
 
@@ -174,7 +199,8 @@ qint64 sizeOf(const QList<PackagePart> &parts)
         return -1;
     qint64 total = endRecordSize;
     for (const PackagePart &part : parts) {
-        const qint64 name = part.name.toUtf8().size();
+        const qint64 name =
+            part.entryFields.isEmpty() ? part.name.toUtf8().size() : part.entryName.size();
         total += localHeaderSize + name + storedSize(part) + centralHeaderSize + name;
         if (part.size < 0 || part.size > maxArchive || total > maxArchive)
             return -1;
@@ -187,52 +213,63 @@ QList<Piece> layout(const QList<PackagePart> &parts)
     QList<Piece> pieces;
     if (sizeOf(parts) < 0)
         return pieces;
-    const auto append = [&pieces](const QByteArray &bytes) {
+    pieces.reserve(2 * parts.size() + 1);
+    // The piece of bytes at the end, begun when the last piece is a file.
+    const auto bytesAtEnd = [&pieces]() -> std::string & {
         if (pieces.isEmpty() || pieces.constLast().part >= 0)
-            pieces.append({bytes, -1});
-        else
-            pieces.last().bytes += bytes;
+            pieces.append({std::string(), -1});
+        return pieces.last().bytes;
     };
-    QByteArray central;
+    std::string central;
+    central.reserve(std::size_t(parts.size()) * (centralHeaderSize + 32) + endRecordSize);
     qint64 offset = 0;
     for (qsizetype i = 0; i < parts.size(); ++i) {
         const PackagePart &part = parts.at(i);
         if (isDeflated(part) && part.deflated.isEmpty() && part.size > 0)
             return {};
-        const QByteArray name = part.name.toUtf8();
-        const QByteArray fields = commonFields(part, name);
+        // As made with the part, or made now for a part put together by hand.
+        QByteArray madeName;
+        QByteArray madeFields;
+        const bool made = !part.entryFields.isEmpty();
+        if (!made) {
+            madeName = part.name.toUtf8();
+            madeFields = commonFields(part, madeName);
+        }
+        const QByteArray &name = made ? part.entryName : madeName;
+        const QByteArray &fields = made ? part.entryFields : madeFields;
 
-        QByteArray local;
+        std::string &local = bytesAtEnd();
+        const std::size_t before = local.size();
         put32(&local, localSignature);
-        local += fields;
-        local += name;
-        append(local);
+        append(&local, fields);
+        append(&local, name);
+        const qint64 localSize = qint64(local.size() - before);
         if (isDeflated(part) && !part.open)
-            append(part.deflated);
+            append(&local, part.deflated);
         else
-            pieces.append({QByteArray(), i});
+            pieces.append({std::string(), i});
 
         put32(&central, centralSignature);
         put16(&central, versionMadeBy);
-        central += fields;
+        append(&central, fields);
         put16(&central, 0); // comment
         put16(&central, 0); // disk
         put16(&central, 0); // internal attributes
         put32(&central, regularFileMode << 16);
         put32(&central, quint32(offset));
-        central += name;
-        offset += local.size() + storedSize(part);
+        append(&central, name);
+        offset += localSize + storedSize(part);
     }
-    QByteArray end;
-    put32(&end, endSignature);
-    put16(&end, 0);
-    put16(&end, 0);
-    put16(&end, quint32(parts.size()));
-    put16(&end, quint32(parts.size()));
-    put32(&end, quint32(central.size()));
-    put32(&end, quint32(offset));
-    put16(&end, 0); // comment
-    append(central + end);
+    const quint32 centralSize = quint32(central.size());
+    put32(&central, endSignature);
+    put16(&central, 0);
+    put16(&central, 0);
+    put16(&central, quint32(parts.size()));
+    put16(&central, quint32(parts.size()));
+    put32(&central, centralSize);
+    put32(&central, quint32(offset));
+    put16(&central, 0); // comment
+    bytesAtEnd() += central;
     return pieces;
 }
 
@@ -257,7 +294,7 @@ bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error)
         } else if (piece.part >= 0) {
             if (!copyFile(parts.at(piece.part), sink, error))
                 return false;
-        } else if (!sink(piece.bytes.constData(), piece.bytes.size())) {
+        } else if (!sink(piece.bytes.data(), qint64(piece.bytes.size()))) {
             *error = QStringLiteral("no se pudo enviar el paquete");
             return false;
         }

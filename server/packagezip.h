@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 // One entry of a package archive: a circular's file, stored as it is (PDF files are
 // compressed inside already), or bytes given, deflated once when the part is made.
@@ -24,6 +25,11 @@ struct PackagePart {
     std::shared_ptr<const OpenFile> open;
     // Or the contents as raw deflate data.
     QByteArray deflated;
+    // The entry's name in UTF-8 and the header fields it has in both directories (version
+    // needed to the name's length), made with the part so that every archive of it reuses
+    // them; empty in a part put together by hand, for which they are made when written.
+    QByteArray entryName;
+    QByteArray entryFields;
 
     // A file whose contents have this CRC-32 (read along with its digest, FileFacts).
     static PackagePart file(const QString &name, const QString &path, const FileStamp &stamp,
@@ -49,7 +55,7 @@ qint64 sizeOf(const QList<PackagePart> &parts);
 // make one piece. Empty when the archive would not fit a plain
 // zip file (see sizeOf) or a part could not be compressed.
 struct Piece {
-    QByteArray bytes;
+    std::string bytes;
     qsizetype part = -1; // the file of parts.at(part) when not negative
 };
 QList<Piece> layout(const QList<PackagePart> &parts);

@@ -150,6 +150,12 @@ bool isName(QStringView text)
 // Percent-decodes one identifier of a request; false when the bytes are not UTF-8.
 bool decodeIdentifier(QStringView encoded, QString *identifier)
 {
+    // Most are plain ASCII with nothing encoded: they are what they say.
+    if (std::all_of(encoded.begin(), encoded.end(),
+                    [](QChar c) { return c.unicode() < 0x80 && c != u'%'; })) {
+        *identifier = encoded.toString();
+        return true;
+    }
     const QByteArray bytes = QByteArray::fromPercentEncoding(encoded.toLatin1());
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -175,7 +181,55 @@ QString shown(const QString &text)
     return result;
 }
 
+// The value of an identifier written as a plain decimal number (no sign, no leading zero),
+// as most are; false for any other.
+bool plainNumber(QStringView identifier, quint64 *value)
+{
+    if (identifier.isEmpty() || identifier.size() > 18 ||
+        (identifier.size() > 1 && identifier.front() == u'0'))
+        return false;
+    quint64 number = 0;
+    for (const QChar c : identifier) {
+        if (c < u'0' || c > u'9')
+            return false;
+        number = number * 10 + quint64(c.unicode() - u'0');
+    }
+    *value = number;
+    return true;
+}
+
 } // namespace
+
+// Where each identifier of a listing stands in it: the numbers by value, which is cheaper to
+// look up than by text, the others by text.
+class CatalogPositions {
+public:
+    explicit CatalogPositions(const QStringList &identifiers)
+    {
+        m_numbers.reserve(identifiers.size());
+        for (qsizetype i = 0; i < identifiers.size(); ++i) {
+            quint64 number = 0;
+            if (plainNumber(identifiers.at(i), &number))
+                m_numbers.insert(number, i);
+            else
+                m_others.insert(identifiers.at(i), i);
+        }
+    }
+
+    // -1 when the identifier is not in the listing.
+    qsizetype ofNumber(quint64 number) const { return m_numbers.value(number, -1); }
+    qsizetype of(const QString &identifier) const
+    {
+        quint64 number = 0;
+        if (plainNumber(identifier, &number))
+            return m_numbers.value(number, -1);
+        return m_others.value(identifier, -1);
+    }
+
+private:
+    QHash<quint64, qsizetype> m_numbers;
+    QHash<QString, qsizetype> m_others;
+};
 
 UpdateServer::UpdateServer(const QString &circularsFolder, QObject *parent)
     : UpdateServer(circularsFolder, UpdateServerOptions(), parent)
@@ -410,6 +464,7 @@ UpdateServer::Catalog UpdateServer::catalog()
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
+    view.positions = std::make_shared<const CatalogPositions>(view.identifiers);
     QSet<QString> present;
     for (const QString &name : std::as_const(view.fileNames))
         present.insert(m_folder + QLatin1Char('/') + name);
@@ -422,7 +477,6 @@ UpdateServer::Catalog UpdateServer::catalog()
 
 qsizetype UpdateServer::largestSet()
 {
-    catalog();
     const std::unique_lock<std::mutex> lock = lockFor(m_catalogMutex);
     return m_largestCatalog;
 }
@@ -496,28 +550,52 @@ QByteArray UpdateServer::indexPageOf(const QString &folder)
     return circularIndexFor(folder, catalog.identifiers(), catalog.fileNames(), facts);
 }
 
-QString UpdateServer::packageName(const Catalog &catalog, const QStringList &identifiers,
-                                  const Index &index, QList<PackagePart> *parts)
+QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype> &positions,
+                                  const Index &index, QList<PackagePart> *parts, bool *remembered)
 {
+    if (remembered)
+        *remembered = false;
     // A set named lately, in this same epoch of the folder and from this same index, has
     // the same name and parts still: a request, its answer page and its package work them
     // out once.
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView("legisdisco package 1\n"));
+    parts->clear();
+    parts->reserve(positions.size() + 1);
+    QList<std::shared_ptr<const NamedCircular>> made;
+    bool whole = false; // every circular's part made already in this epoch
     {
         const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
         if (m_namedEpoch != catalog.epoch) {
             m_named.clear(); // and the files its parts hold open go
-            m_namedCirculars.clear();
+            m_namedCirculars.assign(std::size_t(catalog.identifiers.size()), nullptr);
+            m_offered.clear();
             m_namedEpoch = catalog.epoch;
         }
-        const auto it = m_named.constFind(identifiers);
+        const auto it = m_named.constFind(positions);
         if (it != m_named.constEnd() && it->indexDigest == index.digest &&
             it->signedCatalog == catalog.signedCatalog) {
             *parts = it->parts;
+            if (remembered)
+                *remembered = true;
             return it->name;
         }
+        // The circulars' parts made in this epoch, in the order asked for: taken here when
+        // all are, as they mostly are.
+        whole = std::all_of(positions.cbegin(), positions.cend(), [this](qsizetype position) {
+            return m_namedCirculars.at(std::size_t(position)) != nullptr;
+        });
+        for (const qsizetype position : positions) {
+            const std::shared_ptr<const NamedCircular> &circular =
+                m_namedCirculars.at(std::size_t(position));
+            if (!whole) {
+                made.append(circular);
+                continue;
+            }
+            hash.addData(circular->named);
+            parts->append(circular->part);
+        }
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArrayView("legisdisco package 1\n"));
     // Every digest taken as kept in this epoch: only then is the name worth keeping (a file
     // behind a link, say, is looked at every time).
     bool trusted = true;
@@ -531,21 +609,6 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         }
         return digest;
     };
-    // The circulars' parts made in this epoch, in the order asked for, as far as there are.
-    QList<NamedCircular> made;
-    {
-        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
-        if (m_namedEpoch == catalog.epoch) {
-            made.reserve(identifiers.size());
-            for (const QString &identifier : identifiers) {
-                const auto it = m_namedCirculars.constFind(identifier);
-                if (it == m_namedCirculars.constEnd())
-                    break;
-                made.append(*it);
-            }
-        }
-    }
-    QList<std::pair<QString, NamedCircular>> fresh;
     // Remembers the name worked out, when trusted.
     const auto named = [&](QString name) {
         if (!trusted || name.isEmpty())
@@ -556,42 +619,43 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
         // A bounded memory, forgotten all at once when full.
         if (m_named.size() >= namedSets)
             m_named.clear();
-        m_named.insert(identifiers, {name, index.digest, catalog.signedCatalog, *parts});
+        m_named.insert(positions, {name, index.digest, catalog.signedCatalog, *parts});
+        if (remembered)
+            *remembered = true;
         return name;
     };
-    parts->clear();
-    parts->reserve(identifiers.size() + 1);
-    for (qsizetype i = 0; i < identifiers.size(); ++i) {
-        const QString &identifier = identifiers.at(i);
-        if (i >= made.size()) {
+    // The circulars made here whose facts hold for the whole epoch: kept for other sets.
+    QList<bool> fresh(whole ? 0 : positions.size(), false);
+    for (qsizetype i = 0; i < made.size(); ++i) {
+        if (!made.at(i)) {
+            const QString &identifier = catalog.identifiers.at(positions.at(i));
             const QString path = m_folder + QLatin1Char('/') + catalog.fileNames.value(identifier);
             const bool trustedBefore = trusted;
             trusted = true;
             const FileFacts::Digest digest = digestOf(path);
             if (digest.sha256.isEmpty())
                 return {};
-            NamedCircular circular;
-            circular.sha256 = digest.sha256;
-            circular.part = PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
-                                                  QStringLiteral(".pdf"),
-                                              path, digest.stamp, digest.crc);
-            circular.part.open = digest.file;
-            if (trusted)
-                fresh.append({identifier, circular});
+            auto circular = std::make_shared<NamedCircular>();
+            circular->named = identifier.toUtf8() + '\0' + digest.sha256;
+            circular->part = PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
+                                                   QStringLiteral(".pdf"),
+                                               path, digest.stamp, digest.crc);
+            circular->part.open = digest.file;
+            made[i] = std::move(circular);
+            fresh[i] = trusted;
             trusted = trusted && trustedBefore;
-            made.append(std::move(circular));
         }
-        const NamedCircular &circular = made.at(i);
-        hash.addData(identifier.toUtf8());
-        hash.addData(QByteArrayView("\0", 1));
-        hash.addData(circular.sha256);
+        const NamedCircular &circular = *made.at(i);
+        hash.addData(circular.named);
         parts->append(circular.part);
     }
-    if (!fresh.isEmpty()) {
+    if (fresh.contains(true)) {
         const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
         if (m_namedEpoch == catalog.epoch) {
-            for (auto &[identifier, circular] : fresh)
-                m_namedCirculars.insert(identifier, std::move(circular));
+            for (qsizetype i = 0; i < positions.size(); ++i) {
+                if (fresh.at(i))
+                    m_namedCirculars.at(std::size_t(positions.at(i))) = made.at(i);
+            }
         }
     }
     // A folder with the publisher's signed catalog sends it, and its signature, in place of
@@ -617,28 +681,17 @@ QString UpdateServer::packageName(const Catalog &catalog, const QStringList &ide
     return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
 }
 
-PackageCache::PartsMaker UpdateServer::partsMaker(const QString &name,
-                                                  const QStringList &identifiers, Reply *failure,
-                                                  bool *refused)
+void UpdateServer::offer(const Catalog &catalog, const Index &index, const QString &name,
+                         const QString &set, const QStringList &identifiers,
+                         const QList<PackagePart> &parts, qint64 size)
 {
-    return [this, name, identifiers, failure, refused](QList<PackagePart> *parts, QString *) {
-        *refused = true;
-        const Catalog view = catalog();
-        if (!view.available) {
-            *failure = folderUnavailable();
-            return false;
-        }
-        // The name must still be the one the files make: else they changed since it was given.
-        const bool known = std::all_of(
-            identifiers.cbegin(), identifiers.cend(),
-            [&view](const QString &identifier) { return view.fileNames.contains(identifier); });
-        if (!known || packageName(view, identifiers, index(view), parts) != name) {
-            *failure = packageGone();
-            return false;
-        }
-        *refused = false;
-        return true;
-    };
+    const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+    if (m_namedEpoch != catalog.epoch)
+        return;
+    // A bounded memory, forgotten all at once when full, as the names are.
+    if (m_offered.size() >= namedSets)
+        m_offered.clear();
+    m_offered.insert(name, {set, identifiers, index.digest, catalog.signedCatalog, parts, size});
 }
 
 UpdateServer::Reply UpdateServer::catalogFile(const QString &name)
@@ -685,7 +738,7 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     // A "+" stays a "+"; a space is sent as %20. Pieces left empty (",," or a "," at the
     // end) are passed over.
     bool named = false;
-    QStringList pieces;
+    QList<QStringView> pieces; // of the query, which outlives them
     for (const QStringView pair : QStringView(query).split(u'&')) {
         const qsizetype equals = pair.indexOf(u'=');
         QString key;
@@ -697,7 +750,7 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
             continue;
         for (const QStringView piece : pair.mid(equals + 1).split(u',')) {
             if (!piece.isEmpty())
-                pieces.append(piece.toString());
+                pieces.append(piece);
         }
     }
     if (pieces.isEmpty()) {
@@ -714,16 +767,27 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     if (!view.available)
         return folderUnavailable();
 
-    QSet<QString> seen;
-    QStringList identifiers;
+    // Each circular by its place in the catalog, which is in natural order.
+    QList<qsizetype> positions;
+    positions.reserve(pieces.size());
+    QSet<QString> unknownSeen;
     QStringList unknown;
-    for (const QString &piece : std::as_const(pieces)) {
+    for (const QStringView piece : std::as_const(pieces)) {
+        // A plain number, as most are: valid, and the same once decoded.
+        quint64 number = 0;
+        if (plainNumber(piece, &number)) {
+            const qsizetype at = view.positions->ofNumber(number);
+            if (at >= 0) {
+                positions.append(at);
+                continue;
+            }
+        }
         QString identifier;
         if (!decodeIdentifier(piece, &identifier)) {
             return errorReply(400, QStringLiteral("Identificador no válido"),
                               QStringLiteral("El identificador «%1» no está codificado en "
                                              "UTF-8.")
-                                  .arg(shown(piece)));
+                                  .arg(shown(piece.toString())));
         }
         if (!CircularCatalog::isValidIdentifier(identifier)) {
             return errorReply(400, QStringLiteral("Identificador no válido"),
@@ -733,13 +797,13 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                                              "ni caracteres de control.")
                                   .arg(shown(identifier)));
         }
-        if (seen.contains(identifier))
-            continue;
-        seen.insert(identifier);
-        if (view.fileNames.contains(identifier))
-            identifiers.append(identifier);
-        else
+        const qsizetype at = view.positions->of(identifier);
+        if (at >= 0) {
+            positions.append(at);
+        } else if (!unknownSeen.contains(identifier)) {
+            unknownSeen.insert(identifier);
             unknown.append(shown(identifier));
+        }
     }
     if (!unknown.isEmpty()) {
         return errorReply(404,
@@ -751,10 +815,17 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                                                        : QStringLiteral("estas circulares"),
                                    ServerPages::shortList(unknown, namedInErrors)));
     }
-    std::sort(identifiers.begin(), identifiers.end(), CircularCatalog::naturalLess);
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    QStringList identifiers;
+    identifiers.reserve(positions.size());
+    for (const qsizetype position : std::as_const(positions))
+        identifiers.append(view.identifiers.at(position));
 
     QList<PackagePart> parts;
-    const QString name = packageName(view, identifiers, index(view), &parts);
+    const Index current = index(view);
+    bool remembered = false;
+    const QString name = packageName(view, positions, current, &parts, &remembered);
     if (name.isEmpty())
         return buildFailed(QStringLiteral("no se pudo leer una de las circulares"));
     const QString set = PackageSets::encode(identifiers);
@@ -764,15 +835,18 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
                                          "larga. Solicítelas en varias veces."));
     }
     // Built when it is fetched; refused now if it could never be.
-    if (PackageZip::sizeOf(parts) < 0) {
+    const qint64 size = PackageZip::sizeOf(parts);
+    if (size < 0) {
         return errorReply(400, QStringLiteral("Paquete demasiado grande"),
                           QStringLiteral("El paquete de las circulares solicitadas superaría "
                                          "los 4 GB. Solicítelas en varias veces."));
     }
+    // Its answer page and the package itself come next: they find it by name.
+    if (remembered)
+        offer(view, current, name, set, identifiers, parts, size);
 
     const QString target =
-        QStringLiteral("%1%2?paquete=%3-%4")
-            .arg(publicPrefix(), answerName, name, PackageSets::encode(identifiers));
+        QStringLiteral("%1%2?paquete=%3-%4").arg(publicPrefix(), answerName, name, set);
     Reply reply = htmlReply(303, ServerPages::redirectPage(target));
     reply.headers.append({QByteArrayLiteral("Location"), target.toUtf8()});
     return reply;
@@ -790,14 +864,12 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     const qsizetype dash = token.indexOf(u'-');
     const QString name = token.left(dash);
     const QString set = dash < 0 ? QString() : token.mid(dash + 1);
-    QStringList identifiers;
-    if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
-        return packageGone();
     // Checked now, so that the page offers only a package that can be sent, and gives its
     // size; nothing is built; the package is sent from the circulars' files when fetched.
+    QStringList identifiers;
     QList<PackagePart> parts;
     qint64 size = 0;
-    if (const std::optional<Reply> failure = packageParts(name, identifiers, &parts, &size))
+    if (const std::optional<Reply> failure = packageParts(name, set, &identifiers, &parts, &size))
         return *failure;
     const QString fileName = packagePrefix + name + packageSuffix;
     const QString packageUrl =
@@ -805,31 +877,59 @@ UpdateServer::Reply UpdateServer::answerPage(const QString &query)
     return htmlReply(200, ServerPages::answerPage(packageUrl, fileName, identifiers, size));
 }
 
-std::optional<UpdateServer::Reply> UpdateServer::packageParts(const QString &name,
-                                                              const QStringList &identifiers,
-                                                              QList<PackagePart> *parts,
-                                                              qint64 *size)
+std::optional<UpdateServer::Reply>
+UpdateServer::packageParts(const QString &name, const QString &set, QStringList *identifiers,
+                           QList<PackagePart> *parts, qint64 *size)
 {
-    Reply failure;
-    bool refused = false;
-    QString error;
-    if (!partsMaker(name, identifiers, &failure, &refused)(parts, &error))
-        return refused ? failure : buildFailed(error);
+    if (!isName(name))
+        return packageGone();
+    const Catalog view = catalog();
+    if (view.available) {
+        // Offered in this epoch of the folder, from this same index: the files make this
+        // name still.
+        const Index current = index(view);
+        const std::unique_lock<std::mutex> lock = lockFor(m_namedMutex);
+        const auto it = m_namedEpoch == view.epoch ? m_offered.constFind(name) : m_offered.cend();
+        if (it != m_offered.cend() && it->set == set && it->indexDigest == current.digest &&
+            it->signedCatalog == view.signedCatalog) {
+            *identifiers = it->identifiers;
+            *parts = it->parts;
+            *size = it->size;
+            return std::nullopt;
+        }
+    }
+    if (!PackageSets::decode(set, largestSet(), identifiers))
+        return packageGone();
+    if (!view.available)
+        return folderUnavailable();
+    // The name must still be the one the files make: else they changed since it was given.
+    QList<qsizetype> positions;
+    positions.reserve(identifiers->size());
+    for (const QString &identifier : std::as_const(*identifiers)) {
+        const qsizetype at = view.positions->of(identifier);
+        if (at < 0)
+            return packageGone();
+        positions.append(at);
+    }
+    const Index current = index(view);
+    bool remembered = false;
+    if (packageName(view, positions, current, parts, &remembered) != name)
+        return packageGone();
     *size = PackageZip::sizeOf(*parts);
     if (*size < 0)
         return buildFailed(
             QStringLiteral("el paquete superaría el tamaño máximo de un archivo zip"));
+    if (remembered)
+        offer(view, current, name, set, *identifiers, *parts, *size);
     return std::nullopt;
 }
 
 UpdateServer::Reply UpdateServer::package(const QString &set, const QString &name)
 {
     QStringList identifiers;
-    if (!isName(name) || !PackageSets::decode(set, largestSet(), &identifiers))
-        return packageGone();
     QList<PackagePart> parts;
     qint64 size = 0;
-    if (const std::optional<Reply> failure = packageParts(name, identifiers, &parts, &size))
+    if (const std::optional<Reply> failure = packageParts(name, set, &identifiers, &parts, &size))
         return *failure;
 
     Reply reply;
@@ -847,14 +947,14 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
     if (found) {
         reply.file = kept.file;
     } else {
-        const QList<PackageZip::Piece> pieces = PackageZip::layout(parts);
+        QList<PackageZip::Piece> pieces = PackageZip::layout(parts);
         if (pieces.isEmpty())
             return buildFailed(QStringLiteral("no se pudo comprimir el índice del paquete"));
         reply.pieces.reserve(std::size_t(pieces.size()));
-        for (const PackageZip::Piece &piece : pieces) {
+        for (PackageZip::Piece &piece : pieces) {
             HttpPiece out;
             if (piece.part < 0) {
-                out.bytes = piece.bytes.toStdString();
+                out.bytes = std::move(piece.bytes);
             } else {
                 const PackagePart &part = parts.at(piece.part);
                 if (part.path.isEmpty()) {

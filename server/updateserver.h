@@ -18,6 +18,7 @@
 #include <optional>
 
 struct UpdateServerReply;
+class CatalogPositions;
 
 // How one update server runs, beyond its folder of circulars.
 struct UpdateServerOptions {
@@ -118,6 +119,9 @@ private:
         bool signedCatalog = false; // the folder holds the publisher's catalog
         QStringList identifiers;
         QHash<QString, QString> fileNames;
+        // Where each identifier stands in identifiers: a set is worked out by positions,
+        // each looked up once.
+        std::shared_ptr<const CatalogPositions> positions;
     };
     // The index page as last made, and what it was made from.
     struct Index {
@@ -142,20 +146,20 @@ private:
 
     Catalog catalog();
     // The most circulars a set may name: as many as the folder has held (packages made
-    // before a circular was removed are kept still).
+    // before a circular was removed are kept still), as of the last catalog().
     qsizetype largestSet();
     Index index(const Catalog &catalog);
-    // The package's name for the set (in natural order); empty when a file cannot be read.
-    QString packageName(const Catalog &catalog, const QStringList &identifiers, const Index &index,
-                        QList<PackagePart> *parts);
-    // Makes the parts of the package with this name and set, while the files still make
-    // that name; when they do not, *refused is set and *failure says why.
-    PackageCache::PartsMaker partsMaker(const QString &name, const QStringList &identifiers,
-                                        Reply *failure, bool *refused);
-    // The parts of the package with this name and set, and its size; the answer to give
-    // instead when the files no longer make that name or the package would be too large.
-    std::optional<Reply> packageParts(const QString &name, const QStringList &identifiers,
-                                      QList<PackagePart> *parts, qint64 *size);
+    // The package's name for the set, given by its circulars' positions in the catalog's
+    // identifiers (in natural order); empty when a file cannot be read. *remembered, when
+    // given, tells whether the name is one trusted for the whole epoch.
+    QString packageName(const Catalog &catalog, const QList<qsizetype> &positions,
+                        const Index &index, QList<PackagePart> *parts, bool *remembered = nullptr);
+    // The set, parts and size of the package at paquetes/SET/actualizacion-NAME.zip, while
+    // the files still make that name; the answer to give instead when they do not, or when
+    // the package would be too large.
+    std::optional<Reply> packageParts(const QString &name, const QString &set,
+                                      QStringList *identifiers, QList<PackagePart> *parts,
+                                      qint64 *size);
     QString publicPrefix() const;
 
     QString m_folder;
@@ -177,15 +181,29 @@ private:
         bool signedCatalog = false;
         QList<PackagePart> parts;
     };
-    // And of each circular named in them, by identifier.
+    // And of each circular named in them, by its position in the catalog.
     struct NamedCircular {
-        QByteArray sha256;
+        QByteArray named; // what the package's name is made of: identifier, NUL, SHA-256
         PackagePart part;
     };
+    // And the packages offered lately, by name: their answer pages and the packages
+    // themselves find them at once, without reading their sets or naming them again.
+    struct Offered {
+        QString set; // as the addresses write it
+        QStringList identifiers;
+        QByteArray indexDigest;
+        bool signedCatalog = false;
+        QList<PackagePart> parts;
+        qint64 size = 0;
+    };
+    // Remembers a package offered, when its name holds for the whole epoch.
+    void offer(const Catalog &catalog, const Index &index, const QString &name, const QString &set,
+               const QStringList &identifiers, const QList<PackagePart> &parts, qint64 size);
     std::mutex m_namedMutex;
     quint64 m_namedEpoch = 0;
-    QHash<QStringList, Named> m_named;
-    QHash<QString, NamedCircular> m_namedCirculars;
+    QHash<QList<qsizetype>, Named> m_named;
+    std::vector<std::shared_ptr<const NamedCircular>> m_namedCirculars;
+    QHash<QString, Offered> m_offered;
     std::unique_ptr<QTemporaryDir> m_temporaryCache;
     std::unique_ptr<PackageCache> m_cache;
     std::unique_ptr<HttpFront> m_http;

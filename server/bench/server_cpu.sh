@@ -11,6 +11,9 @@
 #   nginx    nginx serving 2,000 such packages, prebuilt, fetched at random;
 #   lb-one   nginx as load balancer in front of one update server;
 #   lb-two   the same nginx in front of two update servers sharing one cache folder.
+#   lb-same  (with BENCH_LB_SAME=1) the balancer of lb-two with both its entries naming ONE
+#            update server: the balancer's connections split as for lb-two, one process
+#            serving them, which tells the cost of the split from that of a second process.
 # BENCH_ONLY=update measures the first only (to compare builds of the server).
 # BEFORE_SERVER names another build of the server, measured as "before" right after
 # "update" in every run, so that the two builds alternate under the same load.
@@ -162,6 +165,7 @@ CONF
 }
 lb_conf "$WORK/lb-one.conf" "$a_port"
 lb_conf "$WORK/lb-two.conf" "$a_port" "$b_port"
+lb_conf "$WORK/lb-same.conf" "$a_port" "$a_port"
 
 echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
 echo "Load: $CLIENTS clients for $SECONDS_RUN s a run, 5,000 circulars, random sets of 1-20; $RUNS runs"
@@ -230,9 +234,26 @@ for run in $(seq 1 "$RUNS"); do
     stop "$b"
     stop "$a"
 
+    if [ "${BENCH_LB_SAME:-}" = 1 ]; then
+        rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
+        start_server "$a_port" "$WORK/cache"
+        a="${PIDS[-1]}"
+        start_nginx "$WORK/lb-same.conf"
+        n="${PIDS[-1]}"
+        wait_port "$lb_port"
+        load="$(cut -d' ' -f1 /proc/loadavg)"
+        same="$(measure update "$lb_port" 5000 "$a")"
+        report lb-same "$same" "$load"
+        stop "$n"
+        stop "$a"
+    fi
+
     awk -v u="$(per_package "$update")" -v s="$(per_package "$static")" \
         -v o="$(per_request "$one")" -v t="$(per_request "$two")" \
         'BEGIN { printf "  ratios: update/nginx per package %.2f   two/one behind nginx per request %.2f\n", u / s, t / o }'
+    [ "${BENCH_LB_SAME:-}" != 1 ] || awk -v o="$(per_request "$one")" -v t="$(per_request "$two")" \
+        -v m="$(per_request "$same")" \
+        'BEGIN { printf "  split: same server twice/one per request %.2f   two/same server twice %.2f\n", m / o, t / m }'
     [ -z "${BEFORE_SERVER:-}" ] || awk -v u="$(per_package "$update")" -v b="$(per_package "$before")" \
         -v s="$(per_package "$static")" \
         'BEGIN { printf "  before: before/nginx per package %.2f   update/before %.2f\n", b / s, u / b }'

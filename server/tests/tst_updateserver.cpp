@@ -249,6 +249,10 @@ private slots:
     void listFollowsTheFolder();
     void requestLeadsToAnswerPageAndPackage();
     void samePackageForTheSameSet();
+    void numbersAndLookalikesAreDistinct_data();
+    void numbersAndLookalikesAreDistinct();
+    void aNameWithAnotherSetIsGone_data();
+    void aNameWithAnotherSetIsGone();
     void badRequestsGetAClearPage_data();
     void badRequestsGetAClearPage();
     void percentEncodedIdentifiersRoundTrip();
@@ -480,6 +484,71 @@ void TestUpdateServer::samePackageForTheSameSet()
     const QMap<QString, QByteArray> entries = unzip(get(linkOf(changed)).body);
     QCOMPARE(entries.value(QStringLiteral("circulares/1003.pdf")),
              QByteArray("changed, and longer than before"));
+}
+
+// Identifiers that read as the same number are different circulars: each request gets the
+// files it names, and one the folder lacks is unknown.
+void TestUpdateServer::numbersAndLookalikesAreDistinct_data()
+{
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QStringList>("files"); // in the package, or empty for a 404
+
+    QTest::newRow("number") << u"7"_qs << QStringList{u"7"_qs};
+    QTest::newRow("leading zero") << u"07"_qs << QStringList{u"07"_qs};
+    QTest::newRow("both") << u"07,7"_qs << QStringList{u"7"_qs, u"07"_qs};
+    QTest::newRow("another leading zero") << u"007"_qs << QStringList{};
+}
+
+void TestUpdateServer::numbersAndLookalikesAreDistinct()
+{
+    QFETCH(QString, asked);
+    QFETCH(QStringList, files);
+
+    for (const QString &identifier : {u"7"_qs, u"07"_qs})
+        addCircular(identifier + u".pdf"_qs, circular(identifier).toLatin1());
+    const Answer answer = request(u"?Numeros="_qs + asked, true);
+    QCOMPARE(answer.status, files.isEmpty() ? 404 : 200);
+    if (files.isEmpty())
+        return;
+    const QMap<QString, QByteArray> entries = unzip(get(linkOf(answer)).body);
+    QCOMPARE(entries.size(), files.size() + 1); // and the index
+    for (const QString &identifier : std::as_const(files))
+        QCOMPARE(entries.value(u"circulares/"_qs + identifier + u".pdf"_qs),
+                 circular(identifier).toLatin1());
+}
+
+// A package offered is found again by its name: an address that pairs that name with the
+// code of another set names no package, and never gets the offered one.
+void TestUpdateServer::aNameWithAnotherSetIsGone_data()
+{
+    QTest::addColumn<bool>("package"); // the package's address, else its answer page's
+
+    QTest::newRow("answer page") << false;
+    QTest::newRow("package") << true;
+}
+
+void TestUpdateServer::aNameWithAnotherSetIsGone()
+{
+    QFETCH(bool, package);
+
+    const Answer offered = request(QStringLiteral("?Numeros=1001,1003"), true);
+    const Answer other = request(QStringLiteral("?Numeros=1002"), true);
+    QCOMPARE(offered.status, 200);
+    QCOMPARE(other.status, 200);
+    // paquetes/SET/actualizacion-NAME.zip
+    QStringList path = linkOf(offered).path().split(u'/');
+    const QString otherSet = linkOf(other).path().split(u'/').at(path.size() - 2);
+    const QString name = path.last().mid(QStringLiteral("actualizacion-").size(), 32);
+    QUrl mixed = offered.finalUrl;
+    if (package) {
+        path[path.size() - 2] = otherSet;
+        mixed = linkOf(offered);
+        mixed.setPath(path.join(u'/'));
+    } else {
+        mixed.setQuery(QStringLiteral("paquete=%1-%2").arg(name, otherSet));
+    }
+    QCOMPARE(get(mixed).status, 404);
+    QCOMPARE(get(package ? linkOf(offered) : offered.finalUrl).status, 200);
 }
 
 void TestUpdateServer::badRequestsGetAClearPage_data()
