@@ -49,6 +49,10 @@ int main(int argc, char *argv[])
     // the index that file alone.
     const rlimit memory{maxMemory, maxMemory};
     setrlimit(RLIMIT_AS, &memory);
+    // Crashing on a hostile file is this reader's way of refusing it: no core dump of up to
+    // that much memory is left behind for it.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     // The library's complaints about damaged files are no news: such a file is answered as
     // unreadable.
     poppler::set_debug_error_function(quiet, nullptr);

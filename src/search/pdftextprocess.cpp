@@ -3,6 +3,7 @@
 #include "documenttext.h"
 #include "pdftextprotocol.h"
 #include "programfolder.h"
+#include "searchtext.h"
 
 #include <QDir>
 #include <QFile>
@@ -233,7 +234,8 @@ PdfTextProcess::Outcome PdfTextProcess::open(const QString &path, qint64 limitMi
     title->clear();
     if (tag == PdfTextProtocol::opened && answer.size() >= 4) {
         *pages = static_cast<int>(qMin<uint32_t>(PdfTextProtocol::numberAt(answer), INT_MAX));
-        *title = QString::fromUtf8(answer.data() + 4, static_cast<qsizetype>(answer.size() - 4));
+        *title = withoutLigatures(
+            QString::fromUtf8(answer.data() + 4, static_cast<qsizetype>(answer.size() - 4)));
     } else if (tag == PdfTextProtocol::refused) {
         *problem = QString::fromUtf8(answer.data(), static_cast<qsizetype>(answer.size()));
     } else {
@@ -258,7 +260,8 @@ PdfTextProcess::Outcome PdfTextProcess::pageText(int index, qint64 limitMillisec
         kill();
         return Outcome::Failed;
     }
-    *text = QString::fromUtf8(answer.data(), static_cast<qsizetype>(answer.size()));
+    *text =
+        withoutLigatures(QString::fromUtf8(answer.data(), static_cast<qsizetype>(answer.size())));
     if (text->size() > DocumentLimits::maxPageText) {
         text->truncate(DocumentLimits::maxPageText);
     }

@@ -34,8 +34,8 @@
 namespace {
 
 // Raised whenever the terms or the stored data change meaning: an index of
-// another format is built anew.
-const std::string formatVersion = "7";
+// another format is built anew. 8: the text of PDFs from Poppler, ligatures written out.
+const std::string formatVersion = "8";
 
 const QString kindCircular = QStringLiteral("circular");
 const QString kindPage = QStringLiteral("página");

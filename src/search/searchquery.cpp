@@ -30,8 +30,10 @@ void addWords(ParsedQuery &query, QStringView text, bool phrase)
 
 } // namespace
 
-ParsedQuery parseQuery(const QString &text)
+ParsedQuery parseQuery(const QString &typed)
 {
+    // A query pasted from a PDF may carry the font's ligatures.
+    const QString text = withoutLigatures(typed);
     ParsedQuery query;
     // Straight and typographic quotes both open and close a phrase; an
     // unclosed quote runs to the end of the text.

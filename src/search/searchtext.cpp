@@ -1,5 +1,7 @@
 #include "searchtext.h"
 
+#include <algorithm>
+
 namespace {
 
 // Longer words are cut: the index refuses terms over a few hundred bytes, and
@@ -102,6 +104,21 @@ std::vector<TextWord> splitWords(QStringView text)
         words.push_back(TextWord{at, length, foldWord(text.mid(at, length))});
     }
     return words;
+}
+
+QString withoutLigatures(QString text)
+{
+    // U+FB00 to U+FB06: ff, fi, fl, ffi, ffl, long s t, st.
+    const auto isLigature = [](QChar c) { return c.unicode() >= 0xFB00 && c.unicode() <= 0xFB06; };
+    if (std::none_of(text.cbegin(), text.cend(), isLigature)) {
+        return text;
+    }
+    QString letters;
+    letters.reserve(text.size() + 8);
+    for (QChar c : std::as_const(text)) {
+        letters.append(isLigature(c) ? c.decomposition() : QString(c));
+    }
+    return letters;
 }
 
 QString oneLine(QStringView text)

@@ -29,6 +29,11 @@ qsizetype nextWord(QStringView text, qsizetype from, qsizetype *length);
 // the longest term).
 QString foldWord(QStringView word);
 
+// The text with the typographic ligatures of Latin letters ("ﬁ", "ﬂ", "ﬀ"...) written as
+// their letters: PDF fonts hand them out as single characters, and "Oﬁcina" is to be
+// found, and shown, as "Oficina".
+QString withoutLigatures(QString text);
+
 // The text with every run of blanks and control characters made one space,
 // trimmed: a title or snippet fit for one line.
 QString oneLine(QStringView text);
