@@ -18,6 +18,7 @@ DEPENDENCIES=(
     ninja-build
     qt6-base-dev
     qt6-webengine-dev
+    qt6-declarative-dev
     libqt6webenginecore6-bin
     qt6-translations-l10n
     qt6-httpserver-dev

@@ -4,6 +4,7 @@
 #include "networkprobe.h"
 #include "qtprogramrestart.h"
 #include "qtupdatefeed.h"
+#include "softwarerenderer.h"
 #include "testfiles.h"
 #include "xdgshell.h"
 
@@ -24,6 +25,31 @@ class TestPlatformServices : public QObject {
     Q_OBJECT
 
 private slots:
+    // Only an OpenGL that runs on the processor gives way to Qt Quick's software renderer:
+    // a graphics card's driver built with LLVM, or a virtual machine's that passes the
+    // drawing to the host, keeps OpenGL.
+    void softwareRenderersAreToldFromGraphicsCards_data()
+    {
+        QTest::addColumn<QByteArray>("renderer");
+        QTest::addColumn<bool>("software");
+        QTest::newRow("Mesa llvmpipe") << QByteArray("llvmpipe (LLVM 15.0.6, 256 bits)") << true;
+        QTest::newRow("Mesa softpipe") << QByteArray("softpipe") << true;
+        QTest::newRow("old Mesa swrast") << QByteArray("Software Rasterizer") << true;
+        QTest::newRow("radeonsi, built with LLVM")
+            << QByteArray("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49, 6.1.0-13-amd64)")
+            << false;
+        QTest::newRow("Intel") << QByteArray("Mesa Intel(R) UHD Graphics 620 (KBL GT2)") << false;
+        QTest::newRow("VMware host drawing")
+            << QByteArray("SVGA3D; build: RELEASE; LLVM;") << false;
+        QTest::newRow("no name") << QByteArray() << false;
+    }
+    void softwareRenderersAreToldFromGraphicsCards()
+    {
+        QFETCH(QByteArray, renderer);
+        QFETCH(bool, software);
+        QCOMPARE(isSoftwareRenderer(renderer), software);
+    }
+
     // The browser engine's accessibility (what Qt tells its observers) follows the
     // desktop's, also when Qt's own bridge turns accessibility on as it reaches the bus.
     void engineAccessibilityFollowsTheDesktop_data()

@@ -19,6 +19,7 @@
 #include "localsocketinstancechannel.h"
 #include "lockfileinstanceguard.h"
 #include "networkprobe.h"
+#include "pagerendering.h"
 #include "programfolder.h"
 #include "qtdocumentdialogs.h"
 #include "qtfiledownload.h"
@@ -58,6 +59,8 @@ legisdiscoRunWindow(int argc, char *argv[], const QStringList &arguments, const 
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(engineArguments.argc(), engineArguments.argv());
     QApplication::setDesktopFileName(QStringLiteral("legisdisco"));
+    // Before the browser engine starts, which takes how it draws from Qt Quick.
+    drawPagesWithoutEmulatedOpenGl();
 
     // Before the browser engine starts, which takes its language from here.
     const SpanishLanguage spanish;
