@@ -467,7 +467,11 @@ UpdateServer::Catalog UpdateServer::catalog()
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
-    view.positions = std::make_shared<const CatalogPositions>(view.identifiers);
+    // The places follow the listing, which an epoch without a change leaves as it was.
+    view.positions = view.available && m_view.available && m_view.positions &&
+                             m_view.generation == view.generation
+                         ? m_view.positions
+                         : std::make_shared<const CatalogPositions>(view.identifiers);
     QSet<QString> present;
     for (const QString &name : std::as_const(view.fileNames))
         present.insert(m_folder + QLatin1Char('/') + name);
