@@ -74,8 +74,11 @@ constexpr qint64 indexRecheckMs = 5000;
 constexpr qsizetype maxSetCode = 32 * 1024;
 // Hexadecimal digits of a package's name.
 constexpr int nameLength = 32;
-// The sets whose names and parts are kept between requests.
+// The sets whose names and parts are kept between requests, and the parts they may hold in
+// all: a set may name thousands of circulars, and a few thousand such sets would otherwise
+// hold gigabytes.
 constexpr qsizetype namedSets = 4096;
+constexpr qsizetype namedParts = 100000;
 
 // The pages and folders the viewer knows by name.
 constexpr QLatin1String listName = UpdateContract::listPage;
@@ -464,7 +467,11 @@ UpdateServer::Catalog UpdateServer::catalog()
     view.generation = m_catalog.generation();
     view.identifiers = m_catalog.identifiers();
     view.fileNames = m_catalog.fileNames();
-    view.positions = std::make_shared<const CatalogPositions>(view.identifiers);
+    // The places follow the listing, which an epoch without a change leaves as it was.
+    view.positions = view.available && m_view.available && m_view.positions &&
+                             m_view.generation == view.generation
+                         ? m_view.positions
+                         : std::make_shared<const CatalogPositions>(view.identifiers);
     QSet<QString> present;
     for (const QString &name : std::as_const(view.fileNames))
         present.insert(m_folder + QLatin1Char('/') + name);
@@ -570,6 +577,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
             m_named.clear(); // and the files its parts hold open go
             m_namedCirculars.assign(std::size_t(catalog.identifiers.size()), nullptr);
             m_offered.clear();
+            m_namedHeld = m_offeredHeld = 0;
             m_namedEpoch = catalog.epoch;
         }
         const auto it = m_named.constFind(positions);
@@ -617,9 +625,12 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
         if (m_namedEpoch != catalog.epoch)
             return name;
         // A bounded memory, forgotten all at once when full.
-        if (m_named.size() >= namedSets)
+        if (m_named.size() >= namedSets || m_namedHeld + parts->size() > namedParts) {
             m_named.clear();
+            m_namedHeld = 0;
+        }
         m_named.insert(positions, {name, index.digest, catalog.signedCatalog, *parts});
+        m_namedHeld += parts->size();
         if (remembered)
             *remembered = true;
         return name;
@@ -689,9 +700,12 @@ void UpdateServer::offer(const Catalog &catalog, const Index &index, const QStri
     if (m_namedEpoch != catalog.epoch)
         return;
     // A bounded memory, forgotten all at once when full, as the names are.
-    if (m_offered.size() >= namedSets)
+    if (m_offered.size() >= namedSets || m_offeredHeld + parts.size() > namedParts) {
         m_offered.clear();
+        m_offeredHeld = 0;
+    }
     m_offered.insert(name, {set, identifiers, index.digest, catalog.signedCatalog, parts, size});
+    m_offeredHeld += parts.size();
 }
 
 UpdateServer::Reply UpdateServer::catalogFile(const QString &name)

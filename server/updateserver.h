@@ -204,6 +204,8 @@ private:
     QHash<QList<qsizetype>, Named> m_named;
     std::vector<std::shared_ptr<const NamedCircular>> m_namedCirculars;
     QHash<QString, Offered> m_offered;
+    qsizetype m_namedHeld = 0;   // parts in m_named (an entry named again counts twice)
+    qsizetype m_offeredHeld = 0; // parts in m_offered, the same way
     std::unique_ptr<QTemporaryDir> m_temporaryCache;
     std::unique_ptr<PackageCache> m_cache;
     std::unique_ptr<HttpFront> m_http;

@@ -138,6 +138,7 @@ private slots:
     void fileThatChangesCutsTheAnswerShort();
     void clientsThatStopReadingAreLetGo_data();
     void clientsThatStopReadingAreLetGo();
+    void manyLargeSetsHoldBoundedMemory();
 
 private:
     // A normal client: the list page, answered in full.
@@ -495,4 +496,55 @@ void TestUpdateServerLimits::clientsThatStopReadingAreLetGo()
 }
 
 QTEST_GUILESS_MAIN(TestUpdateServerLimits)
+// Resident memory of this process, in KiB.
+static qint64 residentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// The server remembers the sets it named lately; a client naming thousands of circulars in
+// each of many sets does not make it hold megabytes per set.
+void TestUpdateServerLimits::manyLargeSetsHoldBoundedMemory()
+{
+    QTemporaryDir folder;
+    constexpr int circulars = 5000;
+    for (int n = 1; n <= circulars; ++n) {
+        QFile file(folder.filePath(QString::number(n) + QStringLiteral(".pdf")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("%PDF-1.4 " + QByteArray::number(n));
+    }
+    UpdateServer server(folder.path(), UpdateServerOptions{});
+    QVERIFY(server.listen());
+    const auto askFor = [&server](int leftOut) {
+        QByteArray numbers;
+        for (int n = 1; n <= circulars; ++n) {
+            if (n != leftOut)
+                numbers += QByteArray::number(n) + ',';
+        }
+        RawClient client(server.serverPort());
+        QVERIFY(client.send("GET /Normativa/archivoValores.asp?Numeros=" + numbers +
+                            " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+        bool closed = false;
+        QVERIFY(client.readUntilClosed(10000, &closed).startsWith("HTTP/1.1 303"));
+        QVERIFY(closed);
+    };
+    askFor(0); // the circulars' facts, kept for the epoch
+    const qint64 before = residentKilobytes();
+    for (int set = 1; set <= 150; ++set) {
+        askFor(set);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    // About 1 MiB a set when every set named were kept.
+    QVERIFY2(residentKilobytes() - before < 80 * 1024,
+             qPrintable(QStringLiteral("%1 KiB more").arg(residentKilobytes() - before)));
+}
+
 #include "tst_updateserverlimits.moc"
