@@ -8,15 +8,6 @@
 
 namespace {
 
-bool isNumber(const QString &identifier)
-{
-    if (identifier.isEmpty() || identifier.size() > 18 ||
-        (identifier.size() > 1 && identifier.at(0) == u'0'))
-        return false;
-    return std::all_of(identifier.cbegin(), identifier.cend(),
-                       [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
 constexpr auto base64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
 
 } // namespace
@@ -52,8 +43,27 @@ bool takeNumber(const QByteArray &bytes, qsizetype *at, quint64 *value)
 
 } // namespace
 
+bool plainNumber(QStringView identifier, quint64 *value)
+{
+    if (identifier.isEmpty() || identifier.size() > 18 ||
+        (identifier.size() > 1 && identifier.front() == u'0'))
+        return false;
+    quint64 number = 0;
+    for (const QChar c : identifier) {
+        if (c < u'0' || c > u'9')
+            return false;
+        number = number * 10 + quint64(c.unicode() - u'0');
+    }
+    *value = number;
+    return true;
+}
+
 QString encode(const QStringList &identifiers)
 {
+    quint64 number = 0;
+    const auto isNumber = [&number](const QString &identifier) {
+        return plainNumber(identifier, &number);
+    };
     if (!identifiers.isEmpty() && std::all_of(identifiers.cbegin(), identifiers.cend(), isNumber)) {
         // Numbers, as runs of consecutive ones: the gap since the end of the previous run,
         // then the run's length less one, each in base-128 digits. A whole collection

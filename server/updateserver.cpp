@@ -184,23 +184,6 @@ QString shown(const QString &text)
     return result;
 }
 
-// The value of an identifier written as a plain decimal number (no sign, no leading zero),
-// as most are; false for any other.
-bool plainNumber(QStringView identifier, quint64 *value)
-{
-    if (identifier.isEmpty() || identifier.size() > 18 ||
-        (identifier.size() > 1 && identifier.front() == u'0'))
-        return false;
-    quint64 number = 0;
-    for (const QChar c : identifier) {
-        if (c < u'0' || c > u'9')
-            return false;
-        number = number * 10 + quint64(c.unicode() - u'0');
-    }
-    *value = number;
-    return true;
-}
-
 } // namespace
 
 // Where each identifier of a listing stands in it: the numbers by value, which is cheaper to
@@ -212,7 +195,7 @@ public:
         m_numbers.reserve(identifiers.size());
         for (qsizetype i = 0; i < identifiers.size(); ++i) {
             quint64 number = 0;
-            if (plainNumber(identifiers.at(i), &number))
+            if (PackageSets::plainNumber(identifiers.at(i), &number))
                 m_numbers.insert(number, i);
             else
                 m_others.insert(identifiers.at(i), i);
@@ -224,7 +207,7 @@ public:
     qsizetype of(const QString &identifier) const
     {
         quint64 number = 0;
-        if (plainNumber(identifier, &number))
+        if (PackageSets::plainNumber(identifier, &number))
             return m_numbers.value(number, -1);
         return m_others.value(identifier, -1);
     }
@@ -789,7 +772,7 @@ UpdateServer::Reply UpdateServer::requestPage(const QString &query)
     for (const QStringView piece : std::as_const(pieces)) {
         // A plain number, as most are: valid, and the same once decoded.
         quint64 number = 0;
-        if (plainNumber(piece, &number)) {
+        if (PackageSets::plainNumber(piece, &number)) {
             const qsizetype at = view.positions->ofNumber(number);
             if (at >= 0) {
                 positions.append(at);
