@@ -28,6 +28,8 @@ namespace {
 constexpr qint64 startMilliseconds = 10000;
 // How often a wait for the reader asks whether to stop.
 constexpr int askStopEveryMilliseconds = 50;
+// A request's limit of processor time, times this, is the longest it is waited for at all.
+constexpr qint64 waitFactor = 10;
 
 qint64 nowMilliseconds()
 {
@@ -117,7 +119,17 @@ PdfTextProcess::Outcome PdfTextProcess::start(const std::function<bool()> &stop)
     return Outcome::Unavailable;
 }
 
-bool PdfTextProcess::receiveBytes(char *into, size_t size, qint64 untilMs,
+qint64 PdfTextProcess::cpuMilliseconds() const
+{
+    clockid_t clock;
+    timespec used{};
+    if (m_pid <= 0 || clock_getcpuclockid(m_pid, &clock) != 0 || clock_gettime(clock, &used) != 0) {
+        return -1;
+    }
+    return qint64(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
+}
+
+bool PdfTextProcess::receiveBytes(char *into, size_t size, qint64 untilMs, qint64 untilCpuMs,
                                   const std::function<bool()> &stop, Outcome *outcome)
 {
     size_t done = 0;
@@ -127,7 +139,7 @@ bool PdfTextProcess::receiveBytes(char *into, size_t size, qint64 untilMs,
             return false;
         }
         const qint64 left = untilMs - nowMilliseconds();
-        if (left <= 0) {
+        if (left <= 0 || (untilCpuMs >= 0 && cpuMilliseconds() > untilCpuMs)) {
             *outcome = Outcome::Failed;
             return false;
         }
@@ -159,10 +171,14 @@ PdfTextProcess::Outcome PdfTextProcess::receive(qint64 limitMilliseconds,
                                                 const std::function<bool()> &stop, char *tag,
                                                 std::string *payload)
 {
-    const qint64 until = nowMilliseconds() + qMax<qint64>(limitMilliseconds, 1);
+    const qint64 limit = qMax<qint64>(limitMilliseconds, 1);
+    const qint64 since = nowMilliseconds();
+    const qint64 until = since + limit * waitFactor;
+    const qint64 cpuSince = cpuMilliseconds();
+    const qint64 cpuUntil = cpuSince < 0 ? -1 : cpuSince + limit;
     Outcome outcome = Outcome::Answered;
     char head[5];
-    if (!receiveBytes(head, sizeof head, until, stop, &outcome)) {
+    if (!receiveBytes(head, sizeof head, until, cpuUntil, stop, &outcome)) {
         return outcome;
     }
     *tag = head[0];
@@ -172,9 +188,12 @@ PdfTextProcess::Outcome PdfTextProcess::receive(qint64 limitMilliseconds,
         return Outcome::Failed;
     }
     payload->resize(length);
-    if (length > 0 && !receiveBytes(payload->data(), length, until, stop, &outcome)) {
+    if (length > 0 && !receiveBytes(payload->data(), length, until, cpuUntil, stop, &outcome)) {
         return outcome;
     }
+    const qint64 cpuNow = cpuSince < 0 ? -1 : cpuMilliseconds();
+    m_lastMilliseconds =
+        cpuNow < 0 ? nowMilliseconds() - since : qMax<qint64>(0, cpuNow - cpuSince);
     return Outcome::Answered;
 }
 

@@ -12,9 +12,12 @@ QString pdfTextReaderProgram();
 
 // One PDF text reader process (legisdisco-pdftext, see pdftextprotocol.h), started at the
 // first request and again after it was killed. Each request waits for its answer up to a
-// time limit, asking stop() in between: a reader that crashes, hangs past the limit or is
-// stopped is killed there and then. Used by one thread at a time. Readers inherit the nice
-// value of the thread that starts them, and die with it (or with the process).
+// limit of the reader's processor time, asking stop() in between: a reader that crashes,
+// works past the limit or is stopped is killed there and then. Readers run at low priority
+// and may wait long for a processor on a busy machine, which is no fault of theirs; one that
+// neither answers nor works (blocked) is killed after ten times the limit in all. Used by one
+// thread at a time. Readers inherit the nice value of the thread that starts them, and die with it
+// (or with the process).
 class PdfTextProcess {
 public:
     enum class Outcome {
@@ -36,6 +39,8 @@ public:
     // The text of the page at index (from 0) of the document open.
     Outcome pageText(int index, qint64 limitMilliseconds, const std::function<bool()> &stop,
                      QString *text);
+    // The reader's processor time over the last request answered, in milliseconds.
+    qint64 lastMilliseconds() const { return m_lastMilliseconds; }
     // Why the reader cannot be started, after Unavailable.
     QString unavailable() const { return m_unavailable; }
 
@@ -48,11 +53,13 @@ private:
                 const std::function<bool()> &stop, char *answerTag, std::string *answer);
     Outcome receive(qint64 limitMilliseconds, const std::function<bool()> &stop, char *tag,
                     std::string *payload);
-    bool receiveBytes(char *into, size_t size, qint64 untilMs, const std::function<bool()> &stop,
-                      Outcome *outcome);
+    bool receiveBytes(char *into, size_t size, qint64 untilMs, qint64 untilCpuMs,
+                      const std::function<bool()> &stop, Outcome *outcome);
+    qint64 cpuMilliseconds() const;
 
     const QString m_program;
     QString m_unavailable;
+    qint64 m_lastMilliseconds = 0;
     pid_t m_pid = -1;
     int m_socket = -1;
 };

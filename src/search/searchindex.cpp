@@ -484,7 +484,8 @@ ReadEvent partEvent(std::unique_ptr<DocumentPart> part)
 // files all the same. The lanes stop between two pages when asked to, and the pages gathered
 // so far are then taken from them (takeRest). A page being read when the lanes are told to
 // stop is not waited for: its reader is killed. A reader that crashes on a file, or takes
-// longer than DocumentBounds::readerMilliseconds over one page, is killed too: the file
+// more than DocumentBounds::readerMilliseconds of its processor time over one page (or does
+// nothing for ten times that), is killed too: the file
 // keeps the pages read before and is never read further until it changes (with none read,
 // it is unreadable); the next file gets a new reader.
 class DocumentReader {
@@ -771,8 +772,6 @@ private:
         if (!begin(s, index, -1)) {
             return false;
         }
-        QElapsedTimer timer;
-        timer.start();
         QString problem;
         QString ownTitle;
         int pages = 0;
@@ -791,7 +790,10 @@ private:
             problem = QStringLiteral("el lector de PDF falló con este archivo");
         }
         const QString title = documentTitle(item.file.relativePath, ownTitle);
-        qint64 milliseconds = item.milliseconds + timer.elapsed();
+        // Reading time is the reader's processor time: at low priority on a busy machine it
+        // may wait long for a processor, which says nothing of the file.
+        qint64 milliseconds =
+            item.milliseconds + (opened == Outcome::Answered ? pdf.lastMilliseconds() : 0);
         qint64 characters = item.characters;
         ReadEvent begun;
         begun.item = index;
@@ -819,11 +821,10 @@ private:
             if (!begin(s, index, page)) {
                 return false;
             }
-            timer.restart();
             QString text;
             const Outcome read = pdf.pageText(page, bounds.readerMilliseconds, stop, &text);
             finish(s);
-            const qint64 spent = timer.elapsed();
+            const qint64 spent = read == Outcome::Answered ? pdf.lastMilliseconds() : 0;
             milliseconds += spent;
             if (read == Outcome::Stopped) {
                 return false;

@@ -29,13 +29,15 @@ struct IndexProgress {
 // How much of one document the index reads at most, over all the passes that read it.
 // A PDF of thousands of pages, or one whose pages are slow to read (a page can cost its
 // reader seconds), is indexed up to there and recorded as read: later passes leave it
-// alone until the file changes.
+// alone until the file changes. Reading time is the PDF reader's processor time, not the
+// time waited for it.
 struct DocumentBounds {
     int maxPages = 10000;
     qint64 maxCharacters = qint64(16) << 20;
     qint64 maxReadMilliseconds = 60000;
-    // The longest the PDF reader may take over opening a document or reading one of its
-    // pages: past that it is taken for hung, killed, and the document keeps what was read.
+    // The most processor time the PDF reader may take over opening a document or reading one
+    // of its pages (or ten times that waited in all): past that it is taken for hung, killed,
+    // and the document keeps what was read.
     qint64 readerMilliseconds = 60000;
 };
 

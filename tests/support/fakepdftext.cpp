@@ -1,7 +1,8 @@
 // A PDF text reader that reads no PDF, for the index's tests: it answers every file with two
 // pages naming the file ("Texto de 1001 página 1"), and fails as a real reader can on a
 // hostile file: a file named "rompe..." kills it on opening, "rompe2..." at its second page,
-// and "cuelga..." hangs it on opening.
+// "cuelga..." hangs it on opening, and "lento..." keeps it waiting two seconds on opening
+// without working, as a reader waiting for a processor does.
 
 #include "pdftextprotocol.h"
 
@@ -31,6 +32,9 @@ int main()
             name = name.substr(0, name.rfind('.'));
             if (name.rfind("cuelga", 0) == 0) {
                 pause();
+            }
+            if (name.rfind("lento", 0) == 0) {
+                sleep(2);
             }
             if (name == "rompe") {
                 raise(SIGSEGV);
