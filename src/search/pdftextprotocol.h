@@ -62,11 +62,13 @@ inline std::string frame(char tag, const std::string &payload)
 // Blocking reads and writes of whole frames on a descriptor, for the reader's side (the
 // index's side waits with poll, see pdftextprocess.cpp). False at the end of the input, on
 // an error or on a frame too long.
-inline bool writeAll(int fd, const std::string &bytes)
+// Moves size bytes with transfer (::read or ::write), over as many calls as it takes.
+template <typename Bytes, typename Transfer>
+bool transferAll(int fd, Bytes *bytes, size_t size, Transfer transfer)
 {
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    while (done < size) {
+        const ssize_t n = transfer(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -78,20 +80,14 @@ inline bool writeAll(int fd, const std::string &bytes)
     return true;
 }
 
+inline bool writeAll(int fd, const std::string &bytes)
+{
+    return transferAll(fd, bytes.data(), bytes.size(), ::write);
+}
+
 inline bool readAll(int fd, char *into, size_t size)
 {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, into + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return transferAll(fd, into, size, ::read);
 }
 
 inline bool readFrame(int fd, char *tag, std::string *payload)
