@@ -107,9 +107,7 @@ frmBrowser::frmBrowser(PlatformServices services, const Collection &collection, 
     // starts its work while the rest of the window is built. Its events come from the event
     // loop, once the window is whole.
     if (homePage == HomePage::BeforeBuilding && homePageComesFirst()) {
-        // As Form_Load does before the page: the index page follows the collection.
-        refreshCircularIndex(m_collection, m_services.pdf);
-        WebBrowser1->Navigate2(programPath(QStringLiteral("pagina/maincd.htm")));
+        requestHomePage();
         m_homeRequested = true;
     }
 
@@ -301,7 +299,7 @@ bool frmBrowser::Form_Load()
     // Later starts for this collection ask this window to come to the front instead.
     m_services.instanceChannel.listen();
     m_helpFile = programPath(QStringLiteral("legisdis.hlp"));
-    m_initPage = programPath(QStringLiteral("pagina/maincd.htm"));
+    m_initPage = homePagePath();
     const QString settings = SettingsPath(m_programFolder);
     // Settings that cannot be read read as the defaults; the user is told why.
     if (const QString problem = m_services.profile.readProblem(settings); !problem.isEmpty()) {
@@ -323,11 +321,9 @@ bool frmBrowser::Form_Load()
     if (show == QLatin1String("1")) {
         openFirstRunPrompt();
     }
-    // The index page follows the catalog and the circulars the collection holds; both were
-    // done already when the home page was asked for early.
+    // Done already when the home page was asked for early.
     if (!std::exchange(m_homeRequested, false)) {
-        refreshCircularIndex(m_collection, m_services.pdf);
-        WebBrowser1->Navigate2(m_initPage);
+        requestHomePage();
     }
     reindexCollection();
     startQuietCheck();
@@ -336,6 +332,18 @@ bool frmBrowser::Form_Load()
         openDocument(std::exchange(m_pendingDocument, QString()));
     }
     return true;
+}
+
+QString frmBrowser::homePagePath() const
+{
+    return programPath(QStringLiteral("pagina/maincd.htm"));
+}
+
+void frmBrowser::requestHomePage()
+{
+    // The index page follows the catalog and the circulars the collection holds.
+    refreshCircularIndex(m_collection, m_services.pdf);
+    WebBrowser1->Navigate2(homePagePath());
 }
 
 bool frmBrowser::homePageComesFirst() const

@@ -167,6 +167,8 @@ private:
     bool checkUserData();
     // Whether Form_Load would open nothing before asking for the home page.
     bool homePageComesFirst() const;
+    QString homePagePath() const;
+    void requestHomePage();
     QString readHttpSetting(const QString &key) const;
     void openSubscriptionPage();
     // False, with the reader told, when the desktop has no mail program.
