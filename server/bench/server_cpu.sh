@@ -178,6 +178,26 @@ report() { # NAME "packages requests ticks errors" LOAD
 per_package() { awk -v s="$1" 'BEGIN { split(s, f, " "); print f[3] / f[1] }'; }
 per_request() { awk -v s="$1" 'BEGIN { split(s, f, " "); print f[3] / f[2] }'; }
 
+# Measures update servers, one on each PORT, sharing one cache folder behind nginx as load
+# balancer with CONFIG; reports them as NAME and leaves the figures in $result.
+behind_balancer() { # NAME CONFIG PORT...
+    local name="$1" config="$2" port pid n load servers=()
+    shift 2
+    rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
+    for port in "$@"; do
+        start_server "$port" "$WORK/cache"
+        servers+=("${PIDS[-1]}")
+    done
+    start_nginx "$config"
+    n="${PIDS[-1]}"
+    wait_port "$lb_port"
+    load="$(cut -d' ' -f1 /proc/loadavg)"
+    result="$(measure update "$lb_port" 5000 "${servers[@]}")"
+    report "$name" "$result" "$load"
+    stop "$n"
+    for pid in "${servers[@]}"; do stop "$pid"; done
+}
+
 for run in $(seq 1 "$RUNS"); do
     echo "Run $run: $(uptime)"
     rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
@@ -207,45 +227,13 @@ for run in $(seq 1 "$RUNS"); do
     report nginx "$static" "$load"
     stop "$n"
 
-    rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
-    start_server "$a_port" "$WORK/cache"
-    a="${PIDS[-1]}"
-    start_nginx "$WORK/lb-one.conf"
-    n="${PIDS[-1]}"
-    wait_port "$lb_port"
-    load="$(cut -d' ' -f1 /proc/loadavg)"
-    one="$(measure update "$lb_port" 5000 "$a")"
-    report lb-one "$one" "$load"
-    stop "$n"
-    stop "$a"
-
-    rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
-    start_server "$a_port" "$WORK/cache"
-    a="${PIDS[-1]}"
-    start_server "$b_port" "$WORK/cache"
-    b="${PIDS[-1]}"
-    start_nginx "$WORK/lb-two.conf"
-    n="${PIDS[-1]}"
-    wait_port "$lb_port"
-    load="$(cut -d' ' -f1 /proc/loadavg)"
-    two="$(measure update "$lb_port" 5000 "$a" "$b")"
-    report lb-two "$two" "$load"
-    stop "$n"
-    stop "$b"
-    stop "$a"
-
+    behind_balancer lb-one "$WORK/lb-one.conf" "$a_port"
+    one="$result"
+    behind_balancer lb-two "$WORK/lb-two.conf" "$a_port" "$b_port"
+    two="$result"
     if [ "${BENCH_LB_SAME:-}" = 1 ]; then
-        rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
-        start_server "$a_port" "$WORK/cache"
-        a="${PIDS[-1]}"
-        start_nginx "$WORK/lb-same.conf"
-        n="${PIDS[-1]}"
-        wait_port "$lb_port"
-        load="$(cut -d' ' -f1 /proc/loadavg)"
-        same="$(measure update "$lb_port" 5000 "$a")"
-        report lb-same "$same" "$load"
-        stop "$n"
-        stop "$a"
+        behind_balancer lb-same "$WORK/lb-same.conf" "$a_port"
+        same="$result"
     fi
 
     awk -v u="$(per_package "$update")" -v s="$(per_package "$static")" \
