@@ -69,6 +69,22 @@ FileStamp fileStamp(int fd)
     return stampOf(info);
 }
 
+int openToRead(const char *path)
+{
+    constexpr int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    int fd = -1;
+    do {
+        fd = ::open(path, flags | O_NOATIME);
+    } while (fd < 0 && errno == EINTR);
+    // O_NOATIME is refused (EPERM) on a file of another owner: opened as usual then.
+    if (fd < 0 && errno == EPERM) {
+        do {
+            fd = ::open(path, flags);
+        } while (fd < 0 && errno == EINTR);
+    }
+    return fd;
+}
+
 QString pdfTitle(const QString &path)
 {
     QFile file(path);
@@ -197,8 +213,7 @@ FileFacts::Digest FileFacts::digest(const QString &path, quint64 epoch)
     }
     // Read through one descriptor, which is then the very file the sums belong to: the one
     // kept open to send it from. O_NONBLOCK: a special file put in its place never blocks.
-    auto file = std::make_shared<const OpenFile>(
-        ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    auto file = std::make_shared<const OpenFile>(openToRead(name.constData()));
     if (file->fd() < 0 || fileStamp(file->fd()) != found.stamp)
         return found;
     QCryptographicHash hash(QCryptographicHash::Sha256);

@@ -98,7 +98,7 @@ bool PackageCache::openKept(const QString &name, qint64 size, PackageData *packa
 {
     // Opened at once: once open, the file stays the request's whatever happens to its name.
     const QByteArray path = QFile::encodeName(pathOf(name));
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openToRead(path.constData());
     if (fd < 0)
         return false; // not there, or removed meanwhile: built again
     struct stat info {};

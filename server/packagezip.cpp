@@ -214,10 +214,13 @@ QList<Piece> layout(const QList<PackagePart> &parts)
     if (sizeOf(parts) < 0)
         return pieces;
     pieces.reserve(2 * parts.size() + 1);
-    // The piece of bytes at the end, begun when the last piece is a file.
+    // The piece of bytes at the end, begun (with room for a local header) when the last
+    // piece is a file.
     const auto bytesAtEnd = [&pieces]() -> std::string & {
-        if (pieces.isEmpty() || pieces.constLast().part >= 0)
+        if (pieces.isEmpty() || pieces.constLast().part >= 0) {
             pieces.append({std::string(), -1});
+            pieces.last().bytes.reserve(128);
+        }
         return pieces.last().bytes;
     };
     std::string central;
@@ -269,7 +272,10 @@ QList<Piece> layout(const QList<PackagePart> &parts)
     put32(&central, centralSize);
     put32(&central, quint32(offset));
     put16(&central, 0); // comment
-    bytesAtEnd() += central;
+    if (pieces.isEmpty() || pieces.constLast().part >= 0)
+        pieces.append({std::move(central), -1});
+    else
+        pieces.last().bytes += central;
     return pieces;
 }
 
