@@ -14,6 +14,11 @@
 #   lb-same  (with BENCH_LB_SAME=1) the balancer of lb-two with both its entries naming ONE
 #            update server: the balancer's connections split as for lb-two, one process
 #            serving them, which tells the cost of the split from that of a second process.
+#   shared   (BENCH_SETS=N, default 2000, as many packages as nginx serves; 0 leaves it
+#            out) the update server loaded as in update, but every client draws its set
+#            from the same N random sets, as viewers mostly ask for the same newest
+#            circulars: a package asked for again is kept in the cache folder and sent
+#            from there.
 # BENCH_ONLY=update measures the first only (to compare builds of the server).
 # BEFORE_SERVER names another build of the server, measured as "before" right after
 # "update" in every run, so that the two builds alternate under the same load.
@@ -73,7 +78,8 @@ measure() {
     local mode="$1" port="$2" arg="$3" before after out
     shift 3
     before="$(cpu_ticks "$@")"
-    out="$("$LOAD" "$mode" "$port" "$SECONDS_RUN" "$CLIENTS" "$arg")"
+    # shellcheck disable=SC2086 # SETS_ARG is empty or one number
+    out="$("$LOAD" "$mode" "$port" "$SECONDS_RUN" "$CLIENTS" "$arg" ${SETS_ARG:-})"
     after="$(cpu_ticks "$@")"
     local requests packages errors
     requests="$(sed -n 's/^requests \([0-9]*\) .*/\1/p' <<<"$out")"
@@ -218,6 +224,15 @@ for run in $(seq 1 "$RUNS"); do
         stop "$a"
     fi
     [ "${BENCH_ONLY:-}" != update ] || continue
+    if [ "${BENCH_SETS:-2000}" != 0 ]; then
+        rm -rf "$WORK/cache" && mkdir -p "$WORK/cache"
+        start_server "$a_port" "$WORK/cache"
+        a="${PIDS[-1]}"
+        load="$(cut -d' ' -f1 /proc/loadavg)"
+        shared="$(SETS_ARG="${BENCH_SETS:-2000}" measure update "$a_port" 5000 "$a")"
+        report shared "$shared" "$load"
+        stop "$a"
+    fi
 
     start_nginx "$WORK/static.conf"
     n="${PIDS[-1]}"
@@ -239,6 +254,8 @@ for run in $(seq 1 "$RUNS"); do
     awk -v u="$(per_package "$update")" -v s="$(per_package "$static")" \
         -v o="$(per_request "$one")" -v t="$(per_request "$two")" \
         'BEGIN { printf "  ratios: update/nginx per package %.2f   two/one behind nginx per request %.2f\n", u / s, t / o }'
+    [ "${BENCH_SETS:-2000}" = 0 ] || awk -v u="$(per_package "$shared")" -v s="$(per_package "$static")" \
+        'BEGIN { printf "  shared sets: update/nginx per package %.2f\n", u / s }'
     [ "${BENCH_LB_SAME:-}" != 1 ] || awk -v o="$(per_request "$one")" -v t="$(per_request "$two")" \
         -v m="$(per_request "$same")" \
         'BEGIN { printf "  split: same server twice/one per request %.2f   two/same server twice %.2f\n", m / o, t / m }'

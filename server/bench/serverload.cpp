@@ -5,6 +5,9 @@
 //       each client asks for a random set of 1-20 of the circulars 1..CIRCULARS
 //       (archivoValores.asp), follows the redirect to the answer page and fetches the
 //       package its first link names: three requests per round
+//   bench-serverload update PORT SECONDS CLIENTS CIRCULARS SETS
+//       the same, each client drawing its set from the same SETS random sets, as viewers
+//       mostly ask for the same newest circulars: packages asked for again
 //   bench-serverload static PORT SECONDS CLIENTS LISTFILE
 //       each client fetches files named in LISTFILE (one path a line) at random
 //
@@ -181,8 +184,9 @@ std::string firstHref(const std::string &page)
 
 int main(int argc, char *argv[])
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s update|static PORT SECONDS CLIENTS CIRCULARS|LISTFILE\n",
+    if (argc != 6 && !(argc == 7 && std::string(argv[1]) == "update")) {
+        std::fprintf(stderr,
+                     "usage: %s update|static PORT SECONDS CLIENTS CIRCULARS|LISTFILE [SETS]\n",
                      argv[0]);
         return 2;
     }
@@ -191,6 +195,7 @@ int main(int argc, char *argv[])
     const int seconds = std::atoi(argv[3]);
     const int clients = std::atoi(argv[4]);
     const int circulars = mode == "update" ? std::atoi(argv[5]) : 0;
+    const unsigned sets = argc == 7 ? unsigned(std::max(1, std::atoi(argv[6]))) : 0;
     std::vector<std::string> files;
     if (mode == "static") {
         std::ifstream list(argv[5]);
@@ -235,10 +240,13 @@ int main(int argc, char *argv[])
                     timed(files[random() % files.size()], 200);
                     continue;
                 }
+                // A set of its own, or one of the shared ones (the same for every client).
+                std::mt19937 shared(sets > 0 ? unsigned(random() % sets) : 0u);
+                std::mt19937 &draw = sets > 0 ? shared : random;
                 std::vector<int> set;
-                const int size = 1 + int(random() % 20);
+                const int size = 1 + int(draw() % 20);
                 for (int k = 0; k < size; ++k)
-                    set.push_back(1 + int(random() % unsigned(circulars)));
+                    set.push_back(1 + int(draw() % unsigned(circulars)));
                 step = 0;
                 std::string query;
                 for (const int n : set)
