@@ -189,7 +189,7 @@ private slots:
         QVERIFY(!QFile::exists(saved)); // only saved to be installed
         // The fake installer placed no file: nothing new is in the collection.
         QCOMPARE(p.messages.texts(),
-                 QStringList{QStringLiteral("Se instaló la actualización (1 archivos); no trae "
+                 QStringList{QStringLiteral("Se instaló la actualización (1 archivo); no trae "
                                             "circulares nuevas.")});
         QVERIFY(w.form->installed());
         QVERIFY(p.shell.calls.isEmpty());
@@ -226,7 +226,7 @@ private slots:
         // The fake installer places nothing, so no circular is new.
         QCOMPARE(p.messages.texts(),
                  QStringList{QStringLiteral(
-                     "Se instaló la actualización (1 archivos); no trae circulares nuevas.")});
+                     "Se instaló la actualización (1 archivo); no trae circulares nuevas.")});
     }
 
     // What the update server announces always covers its package, and by no more than its

@@ -224,14 +224,20 @@ QString circularIndexPage(const std::optional<Catalog> &catalog,
     return html;
 }
 
+QString noNewCircularsText(int files)
+{
+    return files == 1 ? QStringLiteral("Se instaló la actualización (1 archivo); no trae "
+                                       "circulares nuevas.")
+                      : QStringLiteral("Se instaló la actualización (%1 archivos); no trae "
+                                       "circulares nuevas.")
+                            .arg(files);
+}
+
 QString newCircularsText(const QStringList &numbers, const QHash<QString, QString> &titles,
                          int files)
 {
-    if (numbers.isEmpty()) {
-        return QStringLiteral("Se instaló la actualización (%1 archivos); no trae circulares "
-                              "nuevas.")
-            .arg(files);
-    }
+    if (numbers.isEmpty())
+        return noNewCircularsText(files);
     QStringList sorted = numbers;
     std::sort(sorted.begin(), sorted.end(),
               [](const QString &a, const QString &b) { return numberAfter(b, a); });

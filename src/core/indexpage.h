@@ -51,6 +51,10 @@ QHash<QString, QString> collectionStatuses(const Collection &collection);
 // for any other file.
 QString circularNumberOf(const QString &relativePath);
 
+// The outcome of an install that brought no circular the collection lacked, with the count
+// of its files.
+QString noNewCircularsText(int files);
+
 // The outcome's opening for circulars that were not in the collection before: number and
 // title of up to ten, then how many more; titles holds what is known by number.
 QString newCircularsText(const QStringList &numbers, const QHash<QString, QString> &titles,

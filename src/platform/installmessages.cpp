@@ -3,6 +3,8 @@
 
 #include "zippackageinstaller.h"
 
+#include "indexpage.h"
+
 QString ZipPackageInstaller::installedMessage(int circulars, int files)
 {
     if (circulars == 1) {
@@ -11,8 +13,7 @@ QString ZipPackageInstaller::installedMessage(int circulars, int files)
     if (circulars > 1) {
         return QStringLiteral("Se instalaron %1 circulares nuevas en la colección.").arg(circulars);
     }
-    return QStringLiteral("Se instaló la actualización (%1 archivos); no trae circulares nuevas.")
-        .arg(files);
+    return noNewCircularsText(files);
 }
 
 QString ZipPackageInstaller::unverifiedNotice()
