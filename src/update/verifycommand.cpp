@@ -43,9 +43,12 @@ int verifyCommand(const Collection &collection, QDate today, QTextStream &out, Q
         out << difference.path << Qt::endl;
     }
     if (!differences.isEmpty()) {
-        err << QStringLiteral("%1 archivos no coinciden con el catálogo número %2.")
-                   .arg(differences.size())
-                   .arg(catalog->sequence)
+        err << (differences.size() == 1
+                    ? QStringLiteral("1 archivo no coincide con el catálogo número %1.")
+                          .arg(catalog->sequence)
+                    : QStringLiteral("%1 archivos no coinciden con el catálogo número %2.")
+                          .arg(differences.size())
+                          .arg(catalog->sequence))
             << Qt::endl;
         return 1;
     }
