@@ -726,26 +726,34 @@ void tst_Search::aReaderThatFailsCostsOnlyItsFile_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("reader");
     QTest::addColumn<int>("skipped");
+    QTest::addColumn<int>("pages"); // read by the first pass, two a file the reader reads
     QTest::addColumn<QStringList>("found");
     QTest::addColumn<int>("pagesOfNextPass");
     const QString fake = QStringLiteral(FAKE_PDFTEXT);
     const QString missing = QStringLiteral(FAKE_PDFTEXT) + QStringLiteral("-no-existe");
     QTest::newRow("dies opening a file")
         << QStringList{QStringLiteral("1001"), QStringLiteral("rompe"), QStringLiteral("1003")}
-        << fake << 1 << QStringList{QStringLiteral("1001"), QStringLiteral("1003")} << 0;
+        << fake << 1 << 4 << QStringList{QStringLiteral("1001"), QStringLiteral("1003")} << 0;
     QTest::newRow("hangs opening a file")
         << QStringList{QStringLiteral("cuelga"), QStringLiteral("1002"), QStringLiteral("1003")}
-        << fake << 1 << QStringList{QStringLiteral("1002"), QStringLiteral("1003")} << 0;
+        << fake << 1 << 4 << QStringList{QStringLiteral("1002"), QStringLiteral("1003")} << 0;
     // Waiting long for a processor is not hanging: only the reader's own work counts.
     QTest::newRow("slow to answer, without working")
-        << QStringList{QStringLiteral("lento"), QStringLiteral("1002")} << fake << 0
+        << QStringList{QStringLiteral("lento"), QStringLiteral("1002")} << fake << 0 << 4
         << QStringList{QStringLiteral("1002"), QStringLiteral("lento")} << 0;
     QTest::newRow("dies inside a file")
-        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << fake << 0
+        << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << fake << 0 << 3
         << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << 0;
+    // Killed from outside while it waited: a new reader reads on.
+    QTest::newRow("killed between two files")
+        << QStringList{QStringLiteral("sale"), QStringLiteral("tarde"), QStringLiteral("uno")}
+        << fake << 0 << 6
+        << QStringList{QStringLiteral("sale"), QStringLiteral("tarde"), QStringLiteral("uno")} << 0;
+    QTest::newRow("killed between two pages") << QStringList{QStringLiteral("corta")} << fake << 0
+                                              << 2 << QStringList{QStringLiteral("corta")} << 0;
     // Without a reader, nothing is recorded as read or unreadable: the next pass reads all.
     QTest::newRow("cannot be started")
-        << QStringList{QStringLiteral("1001"), QStringLiteral("1002")} << missing << 0
+        << QStringList{QStringLiteral("1001"), QStringLiteral("1002")} << missing << 0 << 0
         << QStringList() << 4;
 }
 
@@ -757,6 +765,7 @@ void tst_Search::aReaderThatFailsCostsOnlyItsFile()
     QFETCH(QStringList, files);
     QFETCH(QString, reader);
     QFETCH(int, skipped);
+    QFETCH(int, pages);
     QFETCH(QStringList, found);
     QFETCH(int, pagesOfNextPass);
     QVERIFY(QDir().mkpath(file(QStringLiteral("circulares"))));
@@ -775,6 +784,7 @@ void tst_Search::aReaderThatFailsCostsOnlyItsFile()
         QCOMPARE(first.finished, starts);
         QCOMPARE(first.error.isEmpty(), starts);
         QCOMPARE(first.skipped, skipped);
+        QCOMPARE(first.pages, pages);
         QCOMPARE(childProcesses(), 0);
     }
     QStringList names;

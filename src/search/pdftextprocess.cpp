@@ -159,6 +159,7 @@ bool PdfTextProcess::receiveBytes(char *into, size_t size, qint64 untilMs, qint6
         }
         if (n <= 0) {
             // The reader died.
+            m_died = true;
             *outcome = Outcome::Failed;
             return false;
         }
@@ -202,6 +203,7 @@ PdfTextProcess::Outcome PdfTextProcess::ask(char tag, const std::string &payload
                                             const std::function<bool()> &stop, char *answerTag,
                                             std::string *answer)
 {
+    m_died = false;
     if (m_pid <= 0) {
         // Only a document is opened by a new reader: a page asked for of a reader that was
         // killed is of a document no reader holds now.
@@ -223,6 +225,7 @@ PdfTextProcess::Outcome PdfTextProcess::ask(char tag, const std::string &payload
             continue;
         }
         if (n <= 0) {
+            m_died = true; // its end of the socket is closed
             outcome = Outcome::Failed;
             break;
         }
@@ -243,8 +246,16 @@ PdfTextProcess::Outcome PdfTextProcess::open(const QString &path, qint64 limitMi
 {
     char tag = 0;
     std::string answer;
-    const Outcome outcome = ask(PdfTextProtocol::open, QFile::encodeName(path).toStdString(),
-                                limitMilliseconds, stop, &tag, &answer);
+    m_document = QFile::encodeName(path).toStdString();
+    const bool running = m_pid > 0;
+    Outcome outcome =
+        ask(PdfTextProtocol::open, m_document, limitMilliseconds, stop, &tag, &answer);
+    // A reader that had died while it waited for this request (killed from outside, say)
+    // could not tell whether the file is hostile: a new reader tries it once. A file that
+    // kills the new one too is taken for hostile.
+    if (outcome == Outcome::Failed && running && m_died) {
+        outcome = ask(PdfTextProtocol::open, m_document, limitMilliseconds, stop, &tag, &answer);
+    }
     if (outcome != Outcome::Answered) {
         return outcome;
     }
@@ -269,9 +280,20 @@ PdfTextProcess::Outcome PdfTextProcess::pageText(int index, qint64 limitMillisec
 {
     char tag = 0;
     std::string answer;
-    const Outcome outcome =
-        ask(PdfTextProtocol::page, PdfTextProtocol::number(static_cast<uint32_t>(index)),
-            limitMilliseconds, stop, &tag, &answer);
+    const std::string request = PdfTextProtocol::number(static_cast<uint32_t>(index));
+    Outcome outcome = ask(PdfTextProtocol::page, request, limitMilliseconds, stop, &tag, &answer);
+    // The reader died (killed from outside, say): the document is opened again in a new
+    // reader, which is asked for the page once more. A page that kills that one too is taken
+    // for hostile.
+    if (outcome == Outcome::Failed && m_died) {
+        outcome = ask(PdfTextProtocol::open, m_document, limitMilliseconds, stop, &tag, &answer);
+        if (outcome == Outcome::Answered && tag == PdfTextProtocol::opened) {
+            outcome = ask(PdfTextProtocol::page, request, limitMilliseconds, stop, &tag, &answer);
+        } else if (outcome == Outcome::Answered) {
+            kill();
+            outcome = Outcome::Failed;
+        }
+    }
     if (outcome != Outcome::Answered) {
         return outcome;
     }

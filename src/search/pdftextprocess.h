@@ -11,9 +11,11 @@
 QString pdfTextReaderProgram();
 
 // One PDF text reader process (legisdisco-pdftext, see pdftextprotocol.h), started at the
-// first request and again after it was killed. Each request waits for its answer up to a
-// limit of the reader's processor time, asking stop() in between: a reader that crashes,
-// works past the limit or is stopped is killed there and then. Readers run at low priority
+// first request and again after it was killed. A reader that dies on a request is given a
+// second chance in a new reader (the document opened again for a page), since it may have
+// been killed from outside; dying again there is the file's doing. Each request waits for its
+// answer up to a limit of the reader's processor time, asking stop() in between: a reader that
+// crashes, works past the limit or is stopped is killed there and then. Readers run at low priority
 // and may wait long for a processor on a busy machine, which is no fault of theirs; one that
 // neither answers nor works (blocked) is killed after ten times the limit in all. Used by one
 // thread at a time. Readers inherit the nice value of the thread that starts them, and die with it
@@ -60,6 +62,8 @@ private:
     const QString m_program;
     QString m_unavailable;
     qint64 m_lastMilliseconds = 0;
+    bool m_died = false;    // the last request failed as the reader's socket closed
+    std::string m_document; // the file of the document last opened
     pid_t m_pid = -1;
     int m_socket = -1;
 };

@@ -1,8 +1,10 @@
 // A PDF text reader that reads no PDF, for the index's tests: it answers every file with two
 // pages naming the file ("Texto de 1001 página 1"), and fails as a real reader can on a
 // hostile file: a file named "rompe..." kills it on opening, "rompe2..." at its second page,
-// "cuelga..." hangs it on opening, and "lento..." keeps it waiting two seconds on opening
-// without working, as a reader waiting for a processor does.
+// "cuelga..." hangs it on opening, "lento..." keeps it waiting two seconds on opening
+// without working, as a reader waiting for a processor does; "sale..." ends it once its
+// last page is answered and "corta..." once its first is, as a reader killed from outside
+// between two files or two pages.
 
 #include "pdftextprotocol.h"
 
@@ -51,6 +53,10 @@ int main()
         }
         if (!writeAll(STDOUT_FILENO, answer)) {
             return 1;
+        }
+        if (tag == page && ((name.rfind("sale", 0) == 0 && numberAt(payload) == 1) ||
+                            (name.rfind("corta", 0) == 0 && numberAt(payload) == 0))) {
+            return 0;
         }
     }
     return 0;
