@@ -1,6 +1,7 @@
 #include "circularindex.h"
 
 #include "circularcatalog.h"
+#include "openread.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -10,7 +11,6 @@
 
 #include <zlib.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,22 +67,6 @@ FileStamp fileStamp(int fd)
     if (::fstat(fd, &info) != 0)
         return {};
     return stampOf(info);
-}
-
-int openToRead(const char *path)
-{
-    constexpr int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-    int fd = -1;
-    do {
-        fd = ::open(path, flags | O_NOATIME);
-    } while (fd < 0 && errno == EINTR);
-    // O_NOATIME is refused (EPERM) on a file of another owner: opened as usual then.
-    if (fd < 0 && errno == EPERM) {
-        do {
-            fd = ::open(path, flags);
-        } while (fd < 0 && errno == EINTR);
-    }
-    return fd;
 }
 
 QString pdfTitle(const QString &path)

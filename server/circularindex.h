@@ -32,11 +32,6 @@ FileStamp fileStamp(const QString &path);
 // The stamp of an open file; an invalid stamp when it is not a regular file.
 FileStamp fileStamp(int fd);
 
-// Opens a file to read and send (O_RDONLY | O_CLOEXEC | O_NONBLOCK), without updating its
-// access time where the process may ask that (it owns the file): every read of a file
-// being sent then skips that step. -1 with errno set when it cannot be opened.
-int openToRead(const char *path);
-
 // The title a PDF file gives itself (its document information Title), trimmed and with
 // runs of white space made single spaces; empty when it has none or is not a PDF that can
 // be read. Safe on any file.

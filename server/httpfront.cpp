@@ -1,5 +1,7 @@
 #include "httpfront.h"
 
+#include "openread.h"
+
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -10,7 +12,6 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -554,9 +555,7 @@ private:
                 if (m_pieceFile < 0) {
                     // Checked against the facts once sent, which covers a change before
                     // as well as during: either way the answer is cut short.
-                    m_pieceFile = piece.file >= 0 ? piece.file
-                                                  : ::open(piece.path.c_str(),
-                                                           O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                    m_pieceFile = piece.file >= 0 ? piece.file : openToRead(piece.path.c_str());
                     m_pieceFileKept = piece.file >= 0 ? std::move(piece.kept) : nullptr;
                     piece.file = -1;
                     if (m_pieceFile < 0)

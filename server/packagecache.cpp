@@ -1,5 +1,7 @@
 #include "packagecache.h"
 
+#include "openread.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>

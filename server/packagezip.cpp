@@ -1,10 +1,11 @@
 #include "packagezip.h"
 
+#include "openread.h"
+
 #include <QFile>
 
 #include <zlib.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,7 +112,7 @@ QByteArray commonFields(const PackagePart &part, const QByteArray &name)
 // Sends the file's contents to sink, as long as the file is the one the part was made from.
 bool copyFile(const PackagePart &part, const PackageZip::Sink &sink, QString *error)
 {
-    const int fd = ::open(QFile::encodeName(part.path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openToRead(QFile::encodeName(part.path).constData());
     if (fd < 0) {
         *error = QStringLiteral("no se pudo leer %1").arg(part.name);
         return false;
