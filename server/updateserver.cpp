@@ -666,6 +666,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
             hash.addData(QByteArrayView(entry.data(), entry.size() + 1)); // with its NUL
             hash.addData(digest.sha256);
             parts->append(PackagePart::file(entry, path, digest.stamp, digest.crc));
+            parts->last().open = digest.file;
         }
         return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
     }
