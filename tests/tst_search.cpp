@@ -744,7 +744,8 @@ void tst_Search::aReaderThatFailsCostsOnlyItsFile_data()
     QTest::newRow("dies inside a file")
         << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << fake << 0 << 3
         << QStringList{QStringLiteral("1001"), QStringLiteral("rompe2")} << 0;
-    // Killed from outside while it waited: a new reader reads on.
+    // Killed from outside while it waited: a new reader reads on. (Files go to the two reading
+    // lanes in turn: "sale" and "uno" are one lane's.)
     QTest::newRow("killed between two files")
         << QStringList{QStringLiteral("sale"), QStringLiteral("tarde"), QStringLiteral("uno")}
         << fake << 0 << 6

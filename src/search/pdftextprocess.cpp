@@ -254,6 +254,9 @@ PdfTextProcess::Outcome PdfTextProcess::open(const QString &path, qint64 limitMi
     // could not tell whether the file is hostile: a new reader tries it once. A file that
     // kills the new one too is taken for hostile.
     if (outcome == Outcome::Failed && running && m_died) {
+        if (stop && stop()) {
+            return Outcome::Stopped;
+        }
         outcome = ask(PdfTextProtocol::open, m_document, limitMilliseconds, stop, &tag, &answer);
     }
     if (outcome != Outcome::Answered) {
@@ -286,9 +289,15 @@ PdfTextProcess::Outcome PdfTextProcess::pageText(int index, qint64 limitMillisec
     // reader, which is asked for the page once more. A page that kills that one too is taken
     // for hostile.
     if (outcome == Outcome::Failed && m_died) {
+        if (stop && stop()) {
+            return Outcome::Stopped;
+        }
         outcome = ask(PdfTextProtocol::open, m_document, limitMilliseconds, stop, &tag, &answer);
         if (outcome == Outcome::Answered && tag == PdfTextProtocol::opened) {
+            // The opening's time counts with the page's, as the file's reading time.
+            const qint64 reopening = m_lastMilliseconds;
             outcome = ask(PdfTextProtocol::page, request, limitMilliseconds, stop, &tag, &answer);
+            m_lastMilliseconds += reopening;
         } else if (outcome == Outcome::Answered) {
             kill();
             outcome = Outcome::Failed;

@@ -11,15 +11,15 @@
 QString pdfTextReaderProgram();
 
 // One PDF text reader process (legisdisco-pdftext, see pdftextprotocol.h), started at the
-// first request and again after it was killed. A reader that dies on a request is given a
-// second chance in a new reader (the document opened again for a page), since it may have
-// been killed from outside; dying again there is the file's doing. Each request waits for its
-// answer up to a limit of the reader's processor time, asking stop() in between: a reader that
-// crashes, works past the limit or is stopped is killed there and then. Readers run at low priority
-// and may wait long for a processor on a busy machine, which is no fault of theirs; one that
-// neither answers nor works (blocked) is killed after ten times the limit in all. Used by one
-// thread at a time. Readers inherit the nice value of the thread that starts them, and die with it
-// (or with the process).
+// first request and again after it was killed. A reader started earlier that dies on a
+// request is given a second chance in a new reader (the document opened again for a page),
+// since it may have been killed from outside; dying again there is the file's doing. Each request
+// waits for its answer up to a limit of the reader's processor time, asking stop() in between: a
+// reader that crashes, works past the limit or is stopped is killed there and then. Readers run at
+// low priority and may wait long for a processor on a busy machine, which is no fault of theirs;
+// one that neither answers nor works (blocked) is killed after ten times the limit in all. Used by
+// one thread at a time. Readers inherit the nice value of the thread that starts them, and die with
+// it (or with the process).
 class PdfTextProcess {
 public:
     enum class Outcome {
@@ -38,7 +38,8 @@ public:
     // else why it cannot be read.
     Outcome open(const QString &path, qint64 limitMilliseconds, const std::function<bool()> &stop,
                  QString *problem, int *pages, QString *title);
-    // The text of the page at index (from 0) of the document open.
+    // The text of the page at index (from 0) of the document open. Unavailable when the reader
+    // died and a new one cannot be started to read the page again.
     Outcome pageText(int index, qint64 limitMilliseconds, const std::function<bool()> &stop,
                      QString *text);
     // The reader's processor time over the last request answered, in milliseconds.

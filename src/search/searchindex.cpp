@@ -483,11 +483,12 @@ ReadEvent partEvent(std::unique_ptr<DocumentPart> part)
 // file ends (or in parts, see partCharacters). The events come out in the order of the
 // files all the same. The lanes stop between two pages when asked to, and the pages gathered
 // so far are then taken from them (takeRest). A page being read when the lanes are told to
-// stop is not waited for: its reader is killed. A reader that crashes on a file, or takes
-// more than DocumentBounds::readerMilliseconds of its processor time over one page (or does
-// nothing for ten times that), is killed too: the file
-// keeps the pages read before and is never read further until it changes (with none read,
-// it is unreadable); the next file gets a new reader.
+// stop is not waited for: its reader is killed. A reader that dies is given one more try in a
+// new reader (see PdfTextProcess): it may have been killed from outside. A reader that crashes
+// on a file again, or takes more than DocumentBounds::readerMilliseconds of its processor
+// time over one page (or does nothing for ten times that), is killed too: the file keeps the
+// pages read before and is never read further until it changes (with none read, it is
+// unreadable); the next file gets a new reader.
 class DocumentReader {
 public:
     DocumentReader(std::vector<WorkItem> work, const DocumentBounds &bounds,
@@ -826,6 +827,13 @@ private:
             finish(s);
             const qint64 spent = read == Outcome::Answered ? pdf.lastMilliseconds() : 0;
             milliseconds += spent;
+            if (read == Outcome::Unavailable) {
+                // No reader can be started now, which says nothing of this file: the pass
+                // ends, and the next one goes on from this page.
+                const std::lock_guard<std::mutex> lock(s->mutex);
+                s->unavailable = pdf.unavailable();
+                return false;
+            }
             if (read == Outcome::Stopped) {
                 return false;
             }
