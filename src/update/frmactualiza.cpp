@@ -389,6 +389,10 @@ QString frmActualiza::remainingText() const
     if (m_notRequested == 0) {
         return {};
     }
+    if (m_notRequested == 1) {
+        return QStringLiteral("\n\nQueda 1 circular por pedir: vuelva a usar \"Revisar "
+                              "Actualizaciones\" para obtenerla.");
+    }
     return QStringLiteral("\n\nQuedan %1 circulares por pedir: vuelva a usar \"Revisar "
                           "Actualizaciones\" para obtenerlas.")
         .arg(m_notRequested);
