@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -241,8 +242,10 @@ int main(int argc, char *argv[])
                     continue;
                 }
                 // A set of its own, or one of the shared ones (the same for every client).
-                std::mt19937 shared(sets > 0 ? unsigned(random() % sets) : 0u);
-                std::mt19937 &draw = sets > 0 ? shared : random;
+                std::optional<std::mt19937> shared;
+                if (sets > 0)
+                    shared.emplace(unsigned(random() % sets));
+                std::mt19937 &draw = shared ? *shared : random;
                 std::vector<int> set;
                 const int size = 1 + int(draw() % 20);
                 for (int k = 0; k < size; ++k)
