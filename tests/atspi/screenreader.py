@@ -141,6 +141,8 @@ def main():
     program, demo = sys.argv[1], sys.argv[2]
     display, display_name = start_display()
     os.environ["DISPLAY"] = display_name
+    # The viewer must show on that display, whatever platform the caller asked Qt for.
+    os.environ.pop("QT_QPA_PLATFORM", None)
     env = dict(os.environ)
     home = tempfile.mkdtemp()
     # The demo's pages, with a user already known, so that no form stands before them.
