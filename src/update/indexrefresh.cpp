@@ -140,7 +140,10 @@ bool writeCircularIndex(const Collection &collection, PdfDocuments &pdf)
 
 void refreshCircularIndex(const Collection &collection, PdfDocuments &pdf)
 {
-    if (!readSeen(collection)) {
+    // Looked at, not read: this runs before the home page is asked for, and a collection of
+    // thousands of circulars makes a list of thousands of lines.
+    const QFileInfo seen(seenPath(collection));
+    if (!seen.isFile() || !seen.isReadable() || seen.size() > maxSeenBytes) {
         writeSeen(collection, collectionCirculars(collection));
     }
     const QFileInfo page(pagePath(collection));
