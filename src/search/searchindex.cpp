@@ -763,6 +763,18 @@ private:
         return true;
     }
 
+    // True when the lane ends at the reader's answer: asked to stop, or no reader can be
+    // started (which says nothing of the file being read: it is not recorded).
+    static bool endsLane(State *s, const PdfTextProcess &pdf, PdfTextProcess::Outcome outcome)
+    {
+        if (outcome == PdfTextProcess::Outcome::Unavailable) {
+            const std::lock_guard<std::mutex> lock(s->mutex);
+            s->unavailable = pdf.unavailable();
+            return true;
+        }
+        return outcome == PdfTextProcess::Outcome::Stopped;
+    }
+
     // False when asked to stop, or when the reader cannot be started.
     static bool readPdf(State *s, PdfTextProcess &pdf, size_t index)
     {
@@ -779,12 +791,7 @@ private:
         const Outcome opened = pdf.open(item.file.absolutePath, bounds.readerMilliseconds, stop,
                                         &problem, &pages, &ownTitle);
         finish(s);
-        if (opened == Outcome::Unavailable) {
-            const std::lock_guard<std::mutex> lock(s->mutex);
-            s->unavailable = pdf.unavailable();
-            return false;
-        }
-        if (opened == Outcome::Stopped) {
+        if (endsLane(s, pdf, opened)) {
             return false;
         }
         if (opened == Outcome::Failed) {
@@ -827,15 +834,8 @@ private:
             finish(s);
             const qint64 spent = read == Outcome::Answered ? pdf.lastMilliseconds() : 0;
             milliseconds += spent;
-            if (read == Outcome::Unavailable) {
-                // No reader can be started now, which says nothing of this file: the pass
-                // ends, and the next one goes on from this page.
-                const std::lock_guard<std::mutex> lock(s->mutex);
-                s->unavailable = pdf.unavailable();
-                return false;
-            }
-            if (read == Outcome::Stopped) {
-                return false;
+            if (endsLane(s, pdf, read)) {
+                return false; // the next pass goes on from this page
             }
             if (read != Outcome::Answered) {
                 // The reader crashed or hung on this page, and is gone: the pages read so
