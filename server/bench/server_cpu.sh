@@ -30,9 +30,9 @@ set -euo pipefail
 
 BUILD_DIR="$(cd "${1:?usage: server_cpu.sh BUILD_DIR [SECONDS] [CLIENTS] [RUNS]}" && pwd)"
 SECONDS_RUN="${2:-20}"
-unset SETS_ARG # given to one measurement only (see measure)
 CLIENTS="${3:-50}"
 RUNS="${4:-3}"
+unset SETS_ARG # given to one measurement only (see measure)
 # UPDATE_SERVER names another build of the server to measure (an older one, say).
 SERVER="${UPDATE_SERVER:-$BUILD_DIR/server/legisdisco-update-server}"
 LOAD="$BUILD_DIR/server/bench/bench-serverload"
