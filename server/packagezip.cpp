@@ -78,19 +78,19 @@ std::pair<quint16, quint16> dosDateTime(qint64 seconds)
     return {date, time};
 }
 
-bool isDeflated(const PackagePart &part)
+bool isDeflated(const PackageEntry &part)
 {
     return part.path.isEmpty();
 }
 
-qint64 storedSize(const PackagePart &part)
+qint64 storedSize(const PackageEntry &part)
 {
     return isDeflated(part) ? qint64(part.deflated.size()) : part.size;
 }
 
 // The fields the local and the central header share, from "version needed" to the name's
 // length.
-QByteArray commonFields(const PackagePart &part, const QByteArray &name)
+QByteArray commonFields(const PackageEntry &part, const QByteArray &name)
 {
     QByteArray bytes;
     const bool ascii =
@@ -110,7 +110,7 @@ QByteArray commonFields(const PackagePart &part, const QByteArray &name)
 }
 
 // Sends the file's contents to sink, as long as the file is the one the part was made from.
-bool copyFile(const PackagePart &part, const PackageZip::Sink &sink, QString *error)
+bool copyFile(const PackageEntry &part, const PackageZip::Sink &sink, QString *error)
 {
     const int fd = openToRead(QFile::encodeName(part.path).constData());
     if (fd < 0) {
@@ -144,7 +144,7 @@ bool copyFile(const PackagePart &part, const PackageZip::Sink &sink, QString *er
     return true;
 }
 
-void makeEntry(PackagePart *part)
+void makeEntry(PackageEntry *part)
 {
     part->entryName = part->name.toUtf8();
     part->entryFields = commonFields(*part, part->entryName);
@@ -152,23 +152,34 @@ void makeEntry(PackagePart *part)
 
 } // namespace
 
-PackagePart PackagePart::file(const QString &name, const QString &path, const FileStamp &stamp,
-                              quint32 crc)
+PackagePart::PackagePart()
+    : m_entry(std::make_shared<const PackageEntry>())
 {
-    PackagePart part;
+}
+
+PackagePart::PackagePart(PackageEntry entry)
+    : m_entry(std::make_shared<const PackageEntry>(std::move(entry)))
+{
+}
+
+PackagePart PackagePart::file(const QString &name, const QString &path, const FileStamp &stamp,
+                              quint32 crc, std::shared_ptr<const OpenFile> open)
+{
+    PackageEntry part;
     part.name = name;
     part.size = stamp.size;
     part.crc = crc;
     part.modified = stamp.modifiedNs / 1000000000;
     part.path = path;
     part.stamp = stamp;
+    part.open = std::move(open);
     makeEntry(&part);
-    return part;
+    return PackagePart(std::move(part));
 }
 
 PackagePart PackagePart::compressed(const QString &name, const QByteArray &data, qint64 modified)
 {
-    PackagePart part;
+    PackageEntry part;
     part.name = name;
     part.size = data.size();
     part.crc = quint32(
@@ -189,7 +200,7 @@ PackagePart PackagePart::compressed(const QString &name, const QByteArray &data,
     // deflateBound leaves room for the whole input in one call: Z_STREAM_END always.
     part.deflated = result == Z_STREAM_END ? out : QByteArray();
     makeEntry(&part);
-    return part;
+    return PackagePart(std::move(part));
 }
 
 namespace PackageZip {
@@ -199,7 +210,8 @@ qint64 sizeOf(const QList<PackagePart> &parts)
     if (parts.size() > maxEntries)
         return -1;
     qint64 total = endRecordSize;
-    for (const PackagePart &part : parts) {
+    for (const PackagePart &each : parts) {
+        const PackageEntry &part = *each;
         const qint64 name =
             part.entryFields.isEmpty() ? part.name.toUtf8().size() : part.entryName.size();
         total += localHeaderSize + name + storedSize(part) + centralHeaderSize + name;
@@ -228,7 +240,7 @@ QList<Piece> layout(const QList<PackagePart> &parts)
     central.reserve(std::size_t(parts.size()) * (centralHeaderSize + 32) + endRecordSize);
     qint64 offset = 0;
     for (qsizetype i = 0; i < parts.size(); ++i) {
-        const PackagePart &part = parts.at(i);
+        const PackageEntry &part = *parts.at(i);
         if (isDeflated(part) && part.deflated.isEmpty() && part.size > 0)
             return {};
         // As made with the part, or made now for a part put together by hand.
@@ -292,14 +304,14 @@ bool write(const QList<PackagePart> &parts, const Sink &sink, QString *error)
         return false;
     }
     for (const Piece &piece : pieces) {
-        if (piece.part >= 0 && isDeflated(parts.at(piece.part))) {
-            const QByteArray &bytes = parts.at(piece.part).deflated;
+        if (piece.part >= 0 && isDeflated(*parts.at(piece.part))) {
+            const QByteArray &bytes = parts.at(piece.part)->deflated;
             if (!sink(bytes.constData(), bytes.size())) {
                 *error = QStringLiteral("no se pudo enviar el paquete");
                 return false;
             }
         } else if (piece.part >= 0) {
-            if (!copyFile(parts.at(piece.part), sink, error))
+            if (!copyFile(*parts.at(piece.part), sink, error))
                 return false;
         } else if (!sink(piece.bytes.data(), qint64(piece.bytes.size()))) {
             *error = QStringLiteral("no se pudo enviar el paquete");

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-// One entry of a package archive: a circular's file, stored as it is (PDF files are
-// compressed inside already), or bytes given, deflated once when the part is made.
-struct PackagePart {
+// What one entry of a package archive is made from: a circular's file, stored as it is (PDF
+// files are compressed inside already), or bytes given, deflated once when the part is made.
+struct PackageEntry {
     QString name;        // inside the archive
     qint64 size = 0;     // of the contents, uncompressed
     quint32 crc = 0;     // CRC-32 of the contents
@@ -27,15 +27,31 @@ struct PackagePart {
     QByteArray deflated;
     // The entry's name in UTF-8 and the header fields it has in both directories (version
     // needed to the name's length), made with the part so that every archive of it reuses
-    // them; empty in a part put together by hand, for which they are made when written.
+    // them; empty in an entry put together by hand, for which they are made when written.
     QByteArray entryName;
     QByteArray entryFields;
+};
 
-    // A file whose contents have this CRC-32 (read along with its digest, FileFacts).
+// One entry of a package archive, as sets of circulars list it. The entry is shared and
+// never changes: a set's list copies a reference per circular, not the entry's strings.
+class PackagePart {
+public:
+    // An empty entry.
+    PackagePart();
+    explicit PackagePart(PackageEntry entry);
+
+    // A file whose contents have this CRC-32 (read along with its digest, FileFacts), sent
+    // from open when given.
     static PackagePart file(const QString &name, const QString &path, const FileStamp &stamp,
-                            quint32 crc);
+                            quint32 crc, std::shared_ptr<const OpenFile> open = nullptr);
     // Bytes, deflated now.
     static PackagePart compressed(const QString &name, const QByteArray &data, qint64 modified);
+
+    const PackageEntry &operator*() const { return *m_entry; }
+    const PackageEntry *operator->() const { return m_entry.get(); }
+
+private:
+    std::shared_ptr<const PackageEntry> m_entry;
 };
 
 // Package archives: plain zip files, written by this server alone, so that the same parts

@@ -498,7 +498,7 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
         const int memory = ::memfd_create("legisdisco-index", MFD_CLOEXEC);
         if (memory >= 0) {
             auto file = std::make_shared<const OpenFile>(memory);
-            const QByteArray &data = m_index.part.deflated;
+            const QByteArray &data = m_index.part->deflated;
             qsizetype written = 0;
             while (written < data.size()) {
                 const ssize_t n =
@@ -509,8 +509,11 @@ UpdateServer::Index UpdateServer::index(const Catalog &catalog)
                     break;
                 written += n;
             }
-            if (written == data.size())
-                m_index.part.open = std::move(file);
+            if (written == data.size()) {
+                PackageEntry entry = *m_index.part;
+                entry.open = std::move(file);
+                m_index.part = PackagePart(std::move(entry));
+            }
         }
         m_index.stamps = std::move(stamps);
         m_index.generation = catalog.generation;
@@ -633,8 +636,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
             circular->named = identifier.toUtf8() + '\0' + digest.sha256;
             circular->part = PackagePart::file(UpdateContract::circularsFolder + u'/' + identifier +
                                                    QStringLiteral(".pdf"),
-                                               path, digest.stamp, digest.crc);
-            circular->part.open = digest.file;
+                                               path, digest.stamp, digest.crc, digest.file);
             made[i] = std::move(circular);
             fresh[i] = trusted;
             trusted = trusted && trustedBefore;
@@ -665,8 +667,7 @@ QString UpdateServer::packageName(const Catalog &catalog, const QList<qsizetype>
                 return {};
             hash.addData(QByteArrayView(entry.data(), entry.size() + 1)); // with its NUL
             hash.addData(digest.sha256);
-            parts->append(PackagePart::file(entry, path, digest.stamp, digest.crc));
-            parts->last().open = digest.file;
+            parts->append(PackagePart::file(entry, path, digest.stamp, digest.crc, digest.file));
         }
         return named(QString::fromLatin1(hash.result().toHex().left(nameLength)));
     }
@@ -954,7 +955,7 @@ UpdateServer::Reply UpdateServer::package(const QString &set, const QString &nam
             if (piece.part < 0) {
                 out.bytes = std::move(piece.bytes);
             } else {
-                const PackagePart &part = parts.at(piece.part);
+                const PackageEntry &part = *parts.at(piece.part);
                 if (part.path.isEmpty()) {
                     // The deflated index, from its file in memory, which never changes.
                     out.file = part.open->fd();

@@ -273,9 +273,10 @@ void TestPackageCache::archiveRefusesAFileThatChanged()
 
 void TestPackageCache::archiveBeyondAPlainZipIsRefused()
 {
-    PackagePart huge = PackagePart::compressed(u"circulares/1.pdf"_s, "x", 0);
-    huge.path = u"/nonexistent"_s;
-    huge.size = qint64(5) * 1024 * 1024 * 1024;
+    PackageEntry entry = *PackagePart::compressed(u"circulares/1.pdf"_s, "x", 0);
+    entry.path = u"/nonexistent"_s;
+    entry.size = qint64(5) * 1024 * 1024 * 1024;
+    const PackagePart huge(entry);
     QCOMPARE(PackageZip::sizeOf({huge}), -1);
     QString error;
     QVERIFY(!PackageZip::write(
