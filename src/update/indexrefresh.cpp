@@ -142,14 +142,14 @@ void refreshCircularIndex(const Collection &collection, PdfDocuments &pdf)
 {
     // Looked at, not read: this runs before the home page is asked for, and a collection of
     // thousands of circulars makes a list of thousands of lines.
-    const QFileInfo seen(seenPath(collection));
+    QFileInfo seen(seenPath(collection));
     if (!seen.isFile() || !seen.isReadable() || seen.size() > maxSeenBytes) {
         writeSeen(collection, collectionCirculars(collection));
+        seen.refresh();
     }
     const QFileInfo page(pagePath(collection));
     // A change in the same instant as the page counts as after it.
-    bool stale =
-        !page.isFile() || QFileInfo(seenPath(collection)).lastModified() >= page.lastModified();
+    bool stale = !page.isFile() || seen.lastModified() >= page.lastModified();
     for (const QString &folder : {collection.programFolder(), collection.userFolder()}) {
         if (stale || folder.isEmpty()) {
             continue;
