@@ -419,12 +419,6 @@ private slots:
         QCOMPARE(filesBelow(m_p->folder()), before); // no part of the file is left
     }
 
-private:
-    std::unique_ptr<QTemporaryDir> m_outside;
-    std::unique_ptr<TestPlatform> m_p;
-    std::unique_ptr<TestHttpServer> m_server;
-    QByteArray m_package;
-
     void aCheckIsRetriedAfterAServerError_data()
     {
         QTest::addColumn<QString>("failing"); // the page that answers 503 at first
@@ -470,6 +464,12 @@ private:
         QCOMPARE(form.actURL, server.url(act + QStringLiteral("archivoValores.asp?Numeros=9001")));
         QCOMPARE(p.messages.texts(), messagesBefore);
     }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_outside;
+    std::unique_ptr<TestPlatform> m_p;
+    std::unique_ptr<TestHttpServer> m_server;
+    QByteArray m_package;
 };
 
 QTEST_MAIN(TestUpdateHostile)
