@@ -287,20 +287,6 @@ private slots:
         QCOMPARE(main->operations.contains(QStringLiteral("Refresh")), installed);
     }
 
-    void aCancelledDownloadEndsWithoutAWord()
-    {
-        TestPlatform p;
-        Window w(p);
-        w.form->show();
-        w.hidden->document = HtmlDocument{true, true, {}, {QStringLiteral("http://h/p/a.zip")}};
-        p.fileDownload.answer = {DownloadResult::Status::Cancelled, {}, {}};
-        w.form->btnActualiza_Click();
-        QVERIFY(p.messages.shown.isEmpty());
-        QVERIFY(p.packageInstaller.calls.isEmpty());
-        QVERIFY(!w.form->isVisible());
-        QVERIFY(!w.form->installed());
-    }
-
     void updateEndToEnd_data()
     {
         QTest::addColumn<QByteArray>("button");

@@ -19,6 +19,10 @@
 
 namespace {
 constexpr int loadTimeout = 30000;
+const QByteArray listPage = "<html><body><label>1001,9001</label></body></html>";
+// The request leads on to the answer page, as the regulator's server does.
+const QByteArray requestPage =
+    "<html><body><script>location.replace('archivo.asp?p=1')</script></body></html>";
 
 // Opens the update window's road as far as the package: the list page, the
 // check, the answer page.
@@ -48,12 +52,8 @@ private slots:
             "[http]\r\nactualizacion=" + m_server->url(QStringLiteral("/act/")).toUtf8() + "\r\n");
         m_p->writeFile(QStringLiteral("legisdisco"), "#!programa original");
         m_p->writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
-        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"),
-                        "<html><body><label>1001,9001</label></body></html>");
-        // The request leads on to the answer page, as the regulator's server does.
-        m_server->serve(QStringLiteral("/act/archivoValores.asp"),
-                        "<html><body><script>location.replace('archivo.asp?p=1')</script>"
-                        "</body></html>");
+        m_server->serve(QStringLiteral("/act/actualizacionesValores.asp"), listPage);
+        m_server->serve(QStringLiteral("/act/archivoValores.asp"), requestPage);
         const QString zipPath = m_outside->filePath(QStringLiteral("p.zip"));
         QVERIFY(writeTestZip(zipPath, {{"circulares/9001.pdf", testPdf("9001")}}));
         m_package = readAll(zipPath);
@@ -419,17 +419,12 @@ private slots:
         QCOMPARE(filesBelow(m_p->folder()), before); // no part of the file is left
     }
 
-private:
-    std::unique_ptr<QTemporaryDir> m_outside;
-    std::unique_ptr<TestPlatform> m_p;
-    std::unique_ptr<TestHttpServer> m_server;
-    QByteArray m_package;
-
     void aCheckIsRetriedAfterAServerError_data()
     {
-        QTest::addColumn<QString>("failing"); // the page that answers 503 at first
-        QTest::newRow("the list page") << QStringLiteral("actualizacionesValores.asp");
-        QTest::newRow("the request") << QStringLiteral("archivoValores.asp");
+        QTest::addColumn<QString>("failing");    // the page that answers 503 at first
+        QTest::addColumn<QByteArray>("working"); // what it answers once the server is back
+        QTest::newRow("the list page") << QStringLiteral("actualizacionesValores.asp") << listPage;
+        QTest::newRow("the request") << QStringLiteral("archivoValores.asp") << requestPage;
     }
 
     void aCheckIsRetriedAfterAServerError()
@@ -437,22 +432,13 @@ private:
         // The server is down for a while; once it is back, one more press of
         // "Revisar Actualizaciones" lists what is missing and asks for it.
         QFETCH(QString, failing);
-        const QString act = QStringLiteral("/act/");
-        const QByteArray list = "<html><body><label>1001,9001</label></body></html>";
-        const QByteArray request =
-            "<html><body><script>location.replace('archivo.asp?p=1')</script></body></html>";
-        TestHttpServer server;
-        QVERIFY(server.start());
-        server.serve(act + QStringLiteral("actualizacionesValores.asp"), list);
-        server.serve(act + QStringLiteral("archivoValores.asp"), request);
-        server.serve(act + QStringLiteral("archivo.asp"),
-                     "<html><body><a href='paq/p.zip'>Paquete</a></body></html>");
-        server.serve(act + failing, "<html><body><h1>Servicio no disponible</h1></body></html>",
-                     "text/html; charset=utf-8", 503);
-        TestPlatform p;
-        p.writeFile(QStringLiteral("circulares/1001.pdf"), "%PDF-1.4 1001");
-        p.writeSettings("[http]\r\nactualizacion=" + server.url(act).toUtf8() + "\r\n");
-        frmActualiza form(p.withRealBrowser(), p.folder(), nullptr);
+        QFETCH(QByteArray, working);
+        const QString path = QStringLiteral("/act/") + failing;
+        m_server->serve(QStringLiteral("/act/archivo.asp"),
+                        "<html><body><a href='paq/p.zip'>Paquete</a></body></html>");
+        m_server->serve(path, "<html><body><h1>Servicio no disponible</h1></body></html>",
+                        "text/html; charset=utf-8", 503);
+        frmActualiza form(m_p->withRealBrowser(), m_p->folder(), nullptr);
         form.show();
         QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled(), loadTimeout);
         QTest::mouseClick(form.btnOK, Qt::LeftButton);
@@ -460,16 +446,22 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(form.btnOK->isEnabled() && !form.wbrowserAct->Busy(), loadTimeout);
         QVERIFY(!form.btnActualiza->isEnabled());
 
-        server.serve(act + failing,
-                     failing == QLatin1String("archivoValores.asp") ? request : list);
-        const QStringList messagesBefore = p.messages.texts();
+        m_server->serve(path, working);
+        const QStringList messagesBefore = m_p->messages.texts();
         QTest::mouseClick(form.btnOK, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(form.btnActualiza->isEnabled(), loadTimeout);
         QCOMPARE(form.listVersion->count(), 1);
         QCOMPARE(form.listVersion->item(0)->text(), QStringLiteral("9001"));
-        QCOMPARE(form.actURL, server.url(act + QStringLiteral("archivoValores.asp?Numeros=9001")));
-        QCOMPARE(p.messages.texts(), messagesBefore);
+        QCOMPARE(form.actURL,
+                 m_server->url(QStringLiteral("/act/archivoValores.asp?Numeros=9001")));
+        QCOMPARE(m_p->messages.texts(), messagesBefore);
     }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_outside;
+    std::unique_ptr<TestPlatform> m_p;
+    std::unique_ptr<TestHttpServer> m_server;
+    QByteArray m_package;
 };
 
 QTEST_MAIN(TestUpdateHostile)
