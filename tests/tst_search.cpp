@@ -126,7 +126,6 @@ private slots:
     void theNewestSearchWins();
     void namesWithTabsAndLineBreaksKeepTheirPlace_data();
     void namesWithTabsAndLineBreaksKeepTheirPlace();
-    void theCommandLineSaysWhatItCouldNotDo();
     void theCommandLinePrintsTheBestAndCountsTheRest_data();
     void theCommandLinePrintsTheBestAndCountsTheRest();
 
@@ -938,44 +937,6 @@ void tst_Search::namesWithTabsAndLineBreaksKeepTheirPlace()
     const QStringList fields = lines.front().split(u'\t');
     QCOMPARE(fields.size(), 4);
     QCOMPARE(fields[0], printed);
-}
-
-// The command line says, in Spanish on standard error, when it answers from an index not
-// complete yet, and refuses a folder that is not a collection.
-void tst_Search::theCommandLineSaysWhatItCouldNotDo()
-{
-    writeCollection();
-    QString outText;
-    QString errText;
-    QTextStream out(&outText);
-    QTextStream err(&errText);
-    // No time to index: the answer comes from what is there, which is nothing yet.
-    QCOMPARE(runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), 20, out,
-                              err, 0),
-             0);
-    QVERIFY2(errText.contains(QStringLiteral("El índice de la colección está incompleto (0 de 7 "
-                                             "documentos)")),
-             qPrintable(errText));
-    QCOMPARE(outText, QString());
-    errText.clear();
-    QCOMPARE(
-        runSearchCommand(m_collection, m_indexFolder, QStringLiteral("tokenizado"), 20, out, err),
-        0);
-    QCOMPARE(errText, QString());
-    QVERIFY(outText.startsWith(QStringLiteral("circulares/3019.pdf#page=2\t")));
-
-    // A folder without pagina/ or circulares/.
-    QTemporaryDir other;
-    QVERIFY(writeTestPdf(QDir(other.path()).filePath(QStringLiteral("sistemas/manual.pdf")),
-                         {QStringLiteral("tokenizados")}));
-    outText.clear();
-    errText.clear();
-    const Collection notOne(other.path(), QString());
-    const QString folder = indexFolderFor(notOne, m_cache->path());
-    QCOMPARE(runSearchCommand(notOne, folder, QStringLiteral("tokenizado"), 20, out, err), 2);
-    QCOMPARE(outText, QString());
-    QVERIFY2(errText.contains(QStringLiteral("no es una colección")), qPrintable(errText));
-    QVERIFY(!QFileInfo::exists(folder));
 }
 
 void tst_Search::theCommandLinePrintsTheBestAndCountsTheRest_data()
