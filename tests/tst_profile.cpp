@@ -83,7 +83,7 @@ private slots:
     void settingsThatAreNotARegularFileAreRefused_data();
     void settingsThatAreNotARegularFileAreRefused();
 
-    void namesAndDefaultsOnTheFile();
+    void namesAreTrimmedOnTheFile();
 
 private:
     QTemporaryDir m_dir;
@@ -625,10 +625,10 @@ void TestProfile::settingsThatAreNotARegularFileAreRefused()
     QVERIFY(profile.readProblem(newPath()).isEmpty()); // a missing file is no problem
 }
 
-void TestProfile::namesAndDefaultsOnTheFile()
+void TestProfile::namesAreTrimmedOnTheFile()
 {
-    // The caller's names match with blanks around them and in any case; the
-    // default is cut like a value; each file is its own.
+    // The caller's names match with blanks around them and in any case, and a new
+    // file gets them without the blanks; another file is not this one.
     const QString path = newPath();
     const QString elsewhere = newPath();
     IniProfileFile profile;
@@ -636,9 +636,6 @@ void TestProfile::namesAndDefaultsOnTheFile()
     QCOMPARE(readAll(path), QByteArray("[User]\r\nName=Ana\r\n"));
     QCOMPARE(profile.getString(u"USER"_s, u"name "_s, u"?"_s, readBuffer, path), u"Ana"_s);
     QCOMPARE(profile.getString(u"user"_s, u"name"_s, u"?"_s, readBuffer, elsewhere), u"?"_s);
-    QCOMPARE(profile.getString(u"init"_s, u"name"_s, u"?"_s, readBuffer, path), u"?"_s);
-    QCOMPARE(profile.getString(u"user"_s, u"none"_s, QString(300, u'd'), readBuffer, path),
-             QString(254, u'd'));
     QVERIFY(!QFileInfo::exists(elsewhere));
 }
 

@@ -202,23 +202,24 @@ private slots:
         QTest::addColumn<double>("zoom");
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("whole window") << "" << 0 << 1.0 << 1366 << "view=FitH";
-        QTest::newRow("beside the results") << "" << 0 << 1.0 << 946 << "view=FitH&toolbar=0";
+        QTest::addColumn<int>("openedAt"); // the page the result opens at, 0 for none
+        QTest::newRow("whole window") << "" << 0 << 1.0 << 1366 << "view=FitH" << 0;
+        QTest::newRow("beside the results") << "" << 0 << 1.0 << 946 << "view=FitH&toolbar=0" << 0;
         QTest::newRow("search hit")
-            << "page=2&view=FitH" << 0 << 1.0 << 946 << "page=2&view=FitH&toolbar=0";
+            << "page=2&view=FitH" << 0 << 1.0 << 946 << "page=2&view=FitH&toolbar=0" << 2;
         QTest::newRow("opened again")
-            << "page=2&view=FitH&toolbar=0" << 0 << 1.0 << 946 << "page=2&view=FitH&toolbar=0";
+            << "page=2&view=FitH&toolbar=0" << 0 << 1.0 << 946 << "page=2&view=FitH&toolbar=0" << 2;
         QTest::newRow("reader's zoom")
-            << "page=2&view=FitH" << 0 << 1.5 << 946 << "page=2&zoom=174&toolbar=0";
+            << "page=2&view=FitH" << 0 << 1.5 << 946 << "page=2&zoom=174&toolbar=0" << 2;
         QTest::newRow("zoom changed on another page")
-            << "page=2&zoom=174&toolbar=0" << 4 << 1.1 << 946 << "page=4&zoom=127&toolbar=0";
+            << "page=2&zoom=174&toolbar=0" << 4 << 1.1 << 946 << "page=4&zoom=127&toolbar=0" << 4;
         QTest::newRow("back to the width")
-            << "page=4&zoom=127&toolbar=0" << 4 << 1.0 << 946 << "page=4&view=FitH&toolbar=0";
-        QTest::newRow("address's own zoom") << "zoom=200" << 0 << 1.0 << 1366 << "zoom=200";
+            << "page=4&zoom=127&toolbar=0" << 4 << 1.0 << 946 << "page=4&view=FitH&toolbar=0" << 4;
+        QTest::newRow("address's own zoom") << "zoom=200" << 0 << 1.0 << 1366 << "zoom=200" << 0;
         QTest::newRow("other parameters stay") << "nameddest=art5&NavPanes=0&Toolbar=1" << 0 << 1.0
-                                               << 1366 << "nameddest=art5&view=FitH";
-        QTest::newRow("largest zoom") << "" << 0 << 5.0 << 1366 << "zoom=500";
-        QTest::newRow("smallest zoom") << "" << 0 << 0.25 << 300 << "zoom=25&toolbar=0";
+                                               << 1366 << "nameddest=art5&view=FitH" << 0;
+        QTest::newRow("largest zoom") << "" << 0 << 5.0 << 1366 << "zoom=500" << 0;
+        QTest::newRow("smallest zoom") << "" << 0 << 0.25 << 300 << "zoom=25&toolbar=0" << 0;
     }
 
     void pdfOpenings()
@@ -228,11 +229,12 @@ private slots:
         QFETCH(double, zoom);
         QFETCH(int, width);
         QFETCH(QString, expected);
+        QFETCH(int, openedAt);
         // A zoom key opens the document again at the reader's page.
         const bool zoomKey = page > 0;
         const QString fragment = pdfOpenFragment(given, {page, zoom, width, 595, zoomKey});
         QCOMPARE(fragment, expected);
-        QCOMPARE(pdfFragmentPage(fragment), page > 0 ? page : pdfFragmentPage(given));
+        QCOMPARE(pdfFragmentPage(fragment), openedAt);
     }
 
     // The page the reader is on, followed through the viewer's reports of the page it
@@ -559,7 +561,7 @@ private slots:
     }
 
     // A three-page circular of the per-user copy, on the real browser, printed to a PDF
-    // file (all of it, then a range) and saved.
+    // file that keeps its text, and saved. (Ranges are the printing table's.)
     void circularPrintsAndSavesAsItself()
     {
         TestPlatform p;
@@ -587,17 +589,6 @@ private slots:
         QVERIFY2(text.contains(QLatin1String("Primera hoja")) &&
                      text.contains(QLatin1String("Tercera hoja")),
                  qPrintable(text));
-
-        const QString range = QDir(p.folder()).filePath(QStringLiteral("parte.pdf"));
-        p.dialogs.printFile = range;
-        p.dialogs.fromPage = 2;
-        p.dialogs.toPage = 3;
-        window.mnuPrint->trigger();
-        QCOMPARE(pageCount(range), 2);
-        const QString part = poppler("pdftotext", {range, QStringLiteral("-")});
-        QVERIFY2(!part.contains(QLatin1String("Primera")) &&
-                     part.contains(QLatin1String("Segunda")),
-                 qPrintable(part));
 
         const QString saved = QDir(p.folder()).filePath(QStringLiteral("guardada.pdf"));
         p.dialogs.savePath = saved;
