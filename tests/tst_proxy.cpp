@@ -1,6 +1,5 @@
 #include "chromiumproxy.h"
 #include "enginearguments.h"
-#include "fakeproxystore.h"
 #include "fileproxystore.h"
 #include "proxylists.h"
 
@@ -156,8 +155,6 @@ private slots:
         QFETCH(ProxyFields, fields);
         QFETCH(ProxyRecord, expected);
         QCOMPARE(buildProxyRecord(fields), expected);
-        QCOMPARE(buildProxyList(fields), expected.proxy);
-        QCOMPARE(buildBypassList(fields), expected.bypass);
     }
 
     // Reading: the record updates the fields it mentions.
@@ -253,26 +250,6 @@ private slots:
         QFETCH(ProxyRecord, stored);
         QFETCH(ProxyFields, expected);
         QCOMPARE(readProxyRecord(before, stored), expected);
-    }
-
-    void applyingThenReadingBack()
-    {
-        FakeProxyStore store;
-        ProxyFields f;
-        f.exceptions = s("a;b");
-        f.bypassLocal = true;
-        QVERIFY(store.set(buildProxyRecord(f)));
-        QCOMPARE(store.stored.bypass, s("a b <local>"));
-        const ProxyFields back = readProxyRecord(f, store.query());
-        QCOMPARE(back.exceptions, s("b"));
-        QVERIFY(back.bypassLocal);
-
-        f = filled();
-        f.useProxy = true;
-        QVERIFY(store.set(buildProxyRecord(f)));
-        ProxyFields shown = readProxyRecord(ProxyFields(), store.query());
-        shown.exceptions = f.exceptions; // the first exception never comes back
-        QCOMPARE(shown, f);
     }
 
     void chromiumSwitches_data()
@@ -468,7 +445,6 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("a/b/proxy.json"));
         const QProcessEnvironment env = environment({s("http_proxy=envhost:3128")});
         FileProxyStore store(path, env);
-        QCOMPARE(store.path(), path);
         QCOMPARE(store.query(), record(3, "http=envhost:3128", ""));
 
         const ProxyRecord stored = record(1, "http=José:80 socks=k:1", "a b <local>");
